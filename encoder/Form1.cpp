@@ -1,0 +1,276 @@
+#include "encoder/Form1.h"
+
+#include "common/AppInfo.h"
+#include "common/AppPaths.h"
+#include "encoder/AudienceList.h"
+#include "encoder/LinkLabel.h"
+#include "encoder/ProducerCommandLine.h"
+#include "engine/EncodingEngine.h"
+#include "platform/OpticalDrives.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPixmap>
+
+#include <cmath>
+#include <utility>
+
+namespace corva {
+
+namespace {
+
+int px(int twips)
+{
+    return static_cast<int>(std::lround(twips / 15.0));
+}
+
+template <typename W>
+W *place(W *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(px(left), px(top), px(width), px(height));
+    return widget;
+}
+
+QLabel *label(QWidget *parent, const QString &text, int l, int t, int w, int h)
+{
+    return place(new QLabel(text, parent), l, t, w, h);
+}
+
+QLineEdit *textBox(QWidget *parent, const QString &text, int l, int t, int w, int h)
+{
+    return place(new QLineEdit(text, parent), l, t, w, h);
+}
+
+QComboBox *dropDown(QWidget *parent, int l, int t, int w, int h)
+{
+    auto *combo = place(new QComboBox(parent), l, t, w, h);
+    combo->setEditable(false);
+    return combo;
+}
+
+QCheckBox *checkBox(QWidget *parent, const QString &text, const QString &tip, int l, int t, int w, int h)
+{
+    auto *box = place(new QCheckBox(text, parent), l, t, w, h);
+    box->setToolTip(tip);
+    return box;
+}
+
+PushButton *button(QWidget *parent, const QString &caption, int l, int t, int w, int h)
+{
+    auto *b = place(new PushButton(parent), l, t, w, h);
+    b->SetCaption(caption);
+    b->setFont(QFont(QStringLiteral("宋体"), 9, QFont::Normal));
+    return b;
+}
+
+void fill(QComboBox *combo, const QStringList &items, int selected)
+{
+    combo->addItems(items);
+    combo->setCurrentIndex(selected);
+}
+
+} // namespace
+
+Form1::Form1(Form1Services services, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                          | Qt::MSWindowsFixedSizeDialogHint),
+      CD1(services.fileChooser), m_services(std::move(services))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("form1"));
+    setFont(QFont(QStringLiteral("宋体"), 9));
+    createWidgets();
+    setTabOrderChain();
+    SetOuterHeight(7185);
+}
+
+Form1::~Form1() = default;
+
+void Form1::createWidgets()
+{
+    Image1 = place(new QLabel(this), 0, 0, 10620, 1230);
+    Image1->setScaledContents(true);
+    Image1->setPixmap(QPixmap(QStringLiteral(":/corva/banner-encoder.png")));
+
+    Label8 = place(new LinkLabel(QStringLiteral("关于这个软件"), this), 2520, 960, 1095, 255);
+    Label8->setToolTip(QStringLiteral("About..."));
+    xptopbuttons1 = place(new TopButton(QStringLiteral("_"), this), 10200, 120, 315, 315);
+    xptopbuttons1->SetValue(2);
+    xphelp1 = place(new HelpButton(QStringLiteral("?"), this), 10200, 480, 315, 315);
+
+    Label1 = label(this, QStringLiteral("源文件："), 120, 1320, 1215, 375);
+    InputFile = textBox(this, QString(), 840, 1320, 3735, 270);
+    InputFile->setToolTip(QStringLiteral("选择或者输入您准备要压缩的文件"));
+    xpcmdbutton1 = button(this, QStringLiteral("浏览"), 4680, 1320, 735, 255);
+    Label2 = label(this, QStringLiteral("保存到："), 120, 1680, 1335, 375);
+    OutputFile = textBox(this, QString(), 840, 1680, 3735, 270);
+    xpcmdbutton2 = button(this, QStringLiteral("浏览"), 4680, 1680, 735, 255);
+    Label3 = label(this, QStringLiteral("压缩率："), 120, 2040, 735, 255);
+    Combo1 = dropDown(this, 840, 2040, 2775, 300);
+    Combo1->setToolTip(QStringLiteral("如果您不知道该如何选择这里，可以默认，也可以参考帮助"));
+    xpcmdbutton3 = button(this, QStringLiteral("高级选项 ↓"), 3720, 2040, 1695, 255);
+    command3 = button(this, QStringLiteral("开始压缩"), 5640, 1560, 1455, 495);
+    command8 = button(this, QStringLiteral("添加到任务列表"), 7320, 1560, 1455, 495);
+    command4 = button(this, QStringLiteral("结  束"), 9000, 1560, 1455, 495);
+
+    PBar2 = place(new QLabel(this), 120, 2400, 10320, 375);
+    PBar2->setScaledContents(true);
+    PBar2->setPixmap(QPixmap(QStringLiteral(":/corva/progress-bar.png")));
+    Label7 = place(new QLabel(QStringLiteral("Label7"), this), 1680, 2520, 8295, 255);
+    Label7->setAttribute(Qt::WA_TranslucentBackground);
+    Label7->setFont(QFont(QStringLiteral("Arial"), 9));
+    {
+        QPalette p = Label7->palette();
+        p.setColor(QPalette::WindowText, Qt::black);
+        Label7->setPalette(p);
+    }
+    Label7->raise(); // drawn over the progress bar
+
+    Frame1 = place(new QGroupBox(QStringLiteral("高级选项"), this), 120, 2880, 10335, 2175);
+    Check1 = checkBox(Frame1, QStringLiteral("一次编码"), QStringLiteral("一次编码可以大大减少您的编码时间"), 240, 240, 1095, 375);
+    Check2 = checkBox(Frame1, QStringLiteral("只要音频"), QStringLiteral("可以去掉视频文件中的视频部分，只保留音频部分"), 1440, 240, 1095, 375);
+    Check4 = checkBox(Frame1, QStringLiteral("校正影片亮度"), QStringLiteral("某些影片亮度太暗，可以选此选项"), 2640, 240, 1455, 375);
+    Check3 = checkBox(Frame1, QStringLiteral("完成后关机"),
+                      QStringLiteral("长时间的编码，您无须守候在电脑前面，选择它编码完成后会自动关闭计算机"), 4200, 240, 1215, 375);
+    Label4 = label(Frame1, QStringLiteral("标题："), 240, 720, 975, 255);
+    Text1 = textBox(Frame1, QString(), 840, 720, 3255, 270);
+    Label5 = label(Frame1, QStringLiteral("作者："), 240, 1080, 975, 255);
+    Text2 = textBox(Frame1, QString(), 840, 1080, 3255, 270);
+    Label6 = label(Frame1, QStringLiteral("版权："), 240, 1440, 975, 255);
+    Text3 = textBox(Frame1, QStringLiteral("墨川压缩2005"), 840, 1440, 3255, 270);
+    Label9 = label(Frame1, QStringLiteral("视频质量"), 4320, 720, 855, 375);
+    Combo2 = dropDown(Frame1, 5160, 600, 1575, 300);
+    Label10 = label(Frame1, QStringLiteral("音频质量"), 4320, 1080, 855, 375);
+    Combo3 = dropDown(Frame1, 5160, 960, 1575, 300);
+    Label11 = label(Frame1, QStringLiteral("音频采样"), 4320, 1440, 735, 255);
+    Combo4 = dropDown(Frame1, 5160, 1320, 1575, 300);
+    Label12 = label(Frame1, QStringLiteral("杂点去除"), 4320, 1800, 735, 255);
+    Combo5 = dropDown(Frame1, 5160, 1680, 1575, 300);
+    Label14 = label(Frame1, QStringLiteral("编码版本"), 6840, 360, 855, 375);
+    Combo8 = dropDown(Frame1, 7680, 240, 1575, 300);
+    Combo8->setToolTip(QStringLiteral("推荐采用默认的real9版本的编码，因为real10的压缩率和质量方面都有提高，但是编码时间变长了"));
+    Label16 = label(Frame1, QStringLiteral("音量调节"), 6840, 720, 855, 255);
+    Combo6 = dropDown(Frame1, 7680, 600, 1575, 300);
+    Combo6->setToolTip(QStringLiteral("某些DVD影碟音量较小，可以调到12"));
+    Label17 = label(Frame1, QStringLiteral("重设影片长宽"), 6840, 1200, 1215, 255);
+    Text4 = textBox(Frame1, QStringLiteral("0"), 8040, 1080, 495, 270);
+    Text4->setToolTip(QStringLiteral("如果设为0表示按原比例"));
+    Label15 = label(Frame1, QStringLiteral("X"), 8520, 1080, 255, 255);
+    Text5 = textBox(Frame1, QStringLiteral("0"), 8640, 1080, 495, 270);
+    Text5->setToolTip(QStringLiteral("如果设为0表示按原比例"));
+    Combo7 = dropDown(Frame1, 8040, 1440, 1095, 300);
+    Combo7->setToolTip(QStringLiteral("重设长宽的重采样质量"));
+    command6 = button(Frame1, QStringLiteral("我要压缩DVD影碟"), 7080, 1800, 2055, 255);
+    command6->setToolTip(QStringLiteral("点击此按钮，会自动帮助您设置DVD的最佳压缩选项"));
+
+    Frame2 = place(new QGroupBox(QStringLiteral("任务列表"), this), 120, 5280, 10335, 1335);
+    List1 = place(new QListWidget(Frame2), 120, 240, 6255, 930);
+    List3 = place(new QListWidget(Frame2), 6360, 240, 1695, 930);
+    List2 = place(new QListWidget(Frame2), 3000, 0, 1695, 240);
+    List2->hide();
+    command7 = button(Frame2, QStringLiteral("删除"), 8520, 360, 1335, 255);
+    command9 = button(Frame2, QStringLiteral("清空"), 8520, 840, 1335, 255);
+}
+
+void Form1::setTabOrderChain()
+{
+    const QList<QWidget *> order = {InputFile, OutputFile, Combo1, Check1, Check2, Check3, Text1, Text2, Text3,
+                                    Check4, Combo2, Combo3, Combo4, Combo5, List1, List3, Combo6, Text4, Text5,
+                                    Combo7, Combo8, xpcmdbutton1, xpcmdbutton2, xpcmdbutton3, command3, command8,
+                                    command4, command6, command7, command9};
+    for (qsizetype i = 0; i + 1 < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i), order.at(i + 1));
+}
+
+bool Form1::Load(QString *error)
+{
+    // 1. The audiences; without one there is nothing to encode to.
+    const QString audiPath = m_services.appDir + AppPaths::Separator() + QStringLiteral("audi.txt");
+    const auto names = AudienceList::Load(audiPath, error);
+    if (!names)
+        return false;
+    Combo1->addItems(*names);
+    Combo1->setCurrentIndex(0);
+    // 2.-6.
+    Check1->setCheckState(Qt::Checked);
+    SetOuterHeight(3200);
+    Label7->setText(QString());
+    command3->SetEnabled(false);
+    command4->SetEnabled(false);
+    PBar2->hide();
+    // 7.
+    fill(Combo2, {QStringLiteral("normal"), QStringLiteral("sharp"), QStringLiteral("smooth"), QStringLiteral("slideshow")}, 0);
+    fill(Combo3, {QStringLiteral("music"), QStringLiteral("voice")}, 0);
+    fill(Combo4, {QStringLiteral("fast"), QStringLiteral("high")}, 0);
+    fill(Combo5, {QStringLiteral("None"), QStringLiteral("low"), QStringLiteral("high")}, 0);
+    fill(Combo6, {QStringLiteral("-12"), QStringLiteral("-6"), QStringLiteral("0"), QStringLiteral("6"), QStringLiteral("12")}, 2);
+    fill(Combo7, {QStringLiteral("fast"), QStringLiteral("high")}, 1);
+    fill(Combo8, {QStringLiteral("rv8"), QStringLiteral("rv9"), QStringLiteral("rv10")}, 1);
+    // 8.
+    setWindowTitle(AppInfo::Encoder().Caption());
+    // 9. ScanCdromDrives happened when the services were made: once per run.
+    // 10.
+    m_inputFilter = QStringLiteral("常见的VCD影碟文件DAT|*.dat|AVI 文件|*.avi|DVD 影碟文件VOB|*.vob|MPG|*.mpg|")
+                    + QStringLiteral("微软的WMV|*.wmv|微软的ASF|*.asf|Quicktime的MOV文件|*.mov|")
+                    + QStringLiteral("RMVB|*.rmvb|RM|*.rm|WAV音频|*.wav|所有文件|*.*");
+    CD1.SetFilter(m_inputFilter);
+    CD1.SetFlags(4);
+    InputFile->setFocus();
+    return true;
+}
+
+void Form1::SetOuterHeight(int twips)
+{
+    m_outerHeight = twips;
+    setFixedSize(px(10590), px(twips - kFrameTwips));
+}
+
+QString Form1::CdromDrives() const
+{
+    return m_services.opticalDrives ? QString::fromStdString(m_services.opticalDrives->CdromDrives()) : QString();
+}
+
+QString Form1::JobFilePath() const
+{
+    return m_services.appDir + AppPaths::Separator() + QStringLiteral("1.rpjf");
+}
+
+EncoderOptions Form1::Snapshot() const
+{
+    EncoderOptions o;
+    o.inputFile = InputFile->text();
+    o.outputFile = OutputFile->text();
+    o.title = Text1->text();
+    o.author = Text2->text();
+    o.copyright = Text3->text();
+    o.audience = Combo1->currentText();
+    o.videoModeIndex = Combo2->currentIndex();
+    o.videoMode = Combo2->currentText();
+    o.audioModeIndex = Combo3->currentIndex();
+    o.audioMode = Combo3->currentText();
+    o.singlePass = Check1->checkState() == Qt::Checked ? 1 : Check1->checkState() == Qt::PartiallyChecked ? 2 : 0;
+    o.audioOnly = Check2->checkState() == Qt::Checked ? 1 : Check2->checkState() == Qt::PartiallyChecked ? 2 : 0;
+    o.resampleIndex = Combo4->currentIndex();
+    o.resample = Combo4->currentText();
+    o.noiseIndex = Combo5->currentIndex();
+    o.noise = Combo5->currentText();
+    o.brightness = Check4->checkState() == Qt::Checked ? 1 : Check4->checkState() == Qt::PartiallyChecked ? 2 : 0;
+    o.gainIndex = Combo6->currentIndex();
+    o.gain = Combo6->currentText();
+    o.width = Text4->text();
+    o.height = Text5->text();
+    o.resizeQuality = Combo7->currentText();
+    o.codec = Combo8->currentText();
+    return o;
+}
+
+void Form1::BuildCommandLine()
+{
+    m_commandLine = ProducerCommandLine::BuildCommandLine(Snapshot(), m_services.appDir, AppPaths::Separator(), JobFilePath());
+}
+
+} // namespace corva

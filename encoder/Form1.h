@@ -1,0 +1,142 @@
+#pragma once
+
+#include "encoder/CommonDialog.h"
+#include "encoder/EncoderOptions.h"
+#include "encoder/StandInButton.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+
+namespace corva {
+
+class EncodingEngine;
+class FileChooser;
+class LinkLabel;
+namespace platform {
+class OpticalDrives;
+}
+
+using PushButton = StandInButton;
+using TopButton = StandInSmallButton;
+using HelpButton = StandInSmallButton;
+
+// What the main window needs from the machine, handed in so tests can stand in for it.
+struct Form1Services
+{
+    QString appDir;                                         // the application folder
+    EncodingEngine *engine = nullptr;                       // pro
+    std::unique_ptr<platform::OpticalDrives> opticalDrives; // scanned once at start-up
+    FileChooser *fileChooser = nullptr;                     // behind CD1
+};
+
+// The encoder's main window.
+class Form1 final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form1(Form1Services services, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // The start-up sequence; false (with the reason) when no audience can be offered.
+    bool Load(QString *error);
+
+    // The window's outer height in twips (3200, 5580 or 7185 in use); the client area shown
+    // is that height less the frame.
+    int OuterHeight() const { return m_outerHeight; }
+    void SetOuterHeight(int twips);
+
+    // Reads the option widgets into a snapshot.
+    EncoderOptions Snapshot() const;
+    // Fills CommandLine from the widgets.
+    void BuildCommandLine();
+
+    const QString &CommandLine() const { return m_commandLine; }
+    const QString &InputFilter() const { return m_inputFilter; }
+    QString CdromDrives() const;
+    qint16 TaskIndex() const { return m_taskIndex; }
+    const QString &StartTime() const { return m_startTime; }
+    const QString &AppDir() const { return m_services.appDir; }
+    QString JobFilePath() const;
+
+    static constexpr int kFrameTwips = 495;
+    static constexpr int kTwipsPerPixel = 15;
+
+    // The design's widgets, by their design names.
+    QLabel *Image1 = nullptr;
+    LinkLabel *Label8 = nullptr;
+    TopButton *xptopbuttons1 = nullptr;
+    HelpButton *xphelp1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLineEdit *InputFile = nullptr;
+    PushButton *xpcmdbutton1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *OutputFile = nullptr;
+    PushButton *xpcmdbutton2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QComboBox *Combo1 = nullptr;
+    PushButton *xpcmdbutton3 = nullptr;
+    PushButton *command3 = nullptr;
+    PushButton *command8 = nullptr;
+    PushButton *command4 = nullptr;
+    QLabel *PBar2 = nullptr;
+    QLabel *Label7 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QCheckBox *Check1 = nullptr;
+    QCheckBox *Check2 = nullptr;
+    QCheckBox *Check4 = nullptr;
+    QCheckBox *Check3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QLabel *Label5 = nullptr;
+    QLineEdit *Text2 = nullptr;
+    QLabel *Label6 = nullptr;
+    QLineEdit *Text3 = nullptr;
+    QLabel *Label9 = nullptr;
+    QComboBox *Combo2 = nullptr;
+    QLabel *Label10 = nullptr;
+    QComboBox *Combo3 = nullptr;
+    QLabel *Label11 = nullptr;
+    QComboBox *Combo4 = nullptr;
+    QLabel *Label12 = nullptr;
+    QComboBox *Combo5 = nullptr;
+    QLabel *Label14 = nullptr;
+    QComboBox *Combo8 = nullptr;
+    QLabel *Label16 = nullptr;
+    QComboBox *Combo6 = nullptr;
+    QLabel *Label17 = nullptr;
+    QLineEdit *Text4 = nullptr;
+    QLabel *Label15 = nullptr;
+    QLineEdit *Text5 = nullptr;
+    QComboBox *Combo7 = nullptr;
+    PushButton *command6 = nullptr;
+    QListWidget *List1 = nullptr;
+    QListWidget *List3 = nullptr;
+    QListWidget *List2 = nullptr;
+    PushButton *command7 = nullptr;
+    PushButton *command9 = nullptr;
+    CommonDialog CD1;
+
+private:
+    void createWidgets();
+    void setTabOrderChain();
+
+    Form1Services m_services;
+    int m_outerHeight = 0;
+    QString m_commandLine;
+    qint16 m_taskIndex = 0;
+    QString m_startTime;
+    QString m_inputFilter;
+};
+
+} // namespace corva

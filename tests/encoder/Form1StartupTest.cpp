@@ -1,0 +1,193 @@
+#include "encoder/CommonDialog.h"
+#include "encoder/Form1.h"
+#include "encoder/LinkLabel.h"
+#include "platform/DriveLetterOpticalDrives.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTemporaryDir>
+
+using namespace corva;
+
+namespace {
+
+std::unique_ptr<Form1> makeForm(const QString &appDir, std::string cdrom = {})
+{
+    Form1Services s;
+    s.appDir = appDir;
+    s.opticalDrives = std::make_unique<platform::DriveLetterOpticalDrives>(cdrom);
+    return std::make_unique<Form1>(std::move(s));
+}
+
+QStringList items(const QComboBox *c)
+{
+    QStringList out;
+    for (int i = 0; i < c->count(); ++i)
+        out << c->itemText(i);
+    return out;
+}
+
+class Form1Startup : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        form = makeForm(QStringLiteral(CORVA_APP_DIR));
+        QString error;
+        ASSERT_TRUE(form->Load(&error)) << error.toStdString();
+        form->show();
+    }
+    std::unique_ptr<Form1> form;
+};
+
+TEST_F(Form1Startup, CaptionHasTwoBlanksBeforeTheVersion)
+{
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("墨川Real凌波  1.4.90"));
+}
+
+TEST_F(Form1Startup, ListsHoldTheirItemsAndDefaults)
+{
+    EXPECT_GE(form->Combo1->count(), 6);
+    EXPECT_EQ(form->Combo1->currentIndex(), 0);
+    EXPECT_EQ(items(form->Combo2), (QStringList{"normal", "sharp", "smooth", "slideshow"}));
+    EXPECT_EQ(form->Combo2->currentIndex(), 0);
+    EXPECT_EQ(items(form->Combo3), (QStringList{"music", "voice"}));
+    EXPECT_EQ(items(form->Combo4), (QStringList{"fast", "high"}));
+    EXPECT_EQ(form->Combo4->currentIndex(), 0);
+    EXPECT_EQ(items(form->Combo5), (QStringList{"None", "low", "high"}));
+    EXPECT_EQ(items(form->Combo6), (QStringList{"-12", "-6", "0", "6", "12"}));
+    EXPECT_EQ(form->Combo6->currentText(), QStringLiteral("0"));
+    EXPECT_EQ(items(form->Combo7), (QStringList{"fast", "high"}));
+    EXPECT_EQ(form->Combo7->currentText(), QStringLiteral("high"));
+    EXPECT_EQ(items(form->Combo8), (QStringList{"rv8", "rv9", "rv10"}));
+    EXPECT_EQ(form->Combo8->currentText(), QStringLiteral("rv9"));
+    for (QComboBox *c : {form->Combo1, form->Combo2, form->Combo8})
+        EXPECT_FALSE(c->isEditable());
+}
+
+TEST_F(Form1Startup, ChecksTextsAndEnabledStates)
+{
+    EXPECT_EQ(form->Check1->checkState(), Qt::Checked);
+    EXPECT_EQ(form->Check2->checkState(), Qt::Unchecked);
+    EXPECT_EQ(form->Check3->checkState(), Qt::Unchecked);
+    EXPECT_EQ(form->Check4->checkState(), Qt::Unchecked);
+    EXPECT_EQ(form->Text3->text(), QStringLiteral("墨川压缩2005"));
+    EXPECT_EQ(form->Text4->text(), QStringLiteral("0"));
+    EXPECT_EQ(form->Text5->text(), QStringLiteral("0"));
+    EXPECT_TRUE(form->Text1->text().isEmpty());
+    EXPECT_TRUE(form->Label7->text().isEmpty());
+    EXPECT_FALSE(form->command3->Enabled());
+    EXPECT_FALSE(form->command4->Enabled());
+    EXPECT_TRUE(form->command7->Enabled());
+    EXPECT_TRUE(form->command8->Enabled());
+    EXPECT_TRUE(form->command9->Enabled());
+    EXPECT_FALSE(form->PBar2->isVisible());
+    EXPECT_FALSE(form->List2->isVisible());
+    EXPECT_TRUE(form->List1->isVisible());
+    EXPECT_EQ(form->command4->Caption(), QStringLiteral("结  束"));
+    EXPECT_EQ(form->xpcmdbutton3->Caption(), QStringLiteral("高级选项 ↓"));
+    EXPECT_EQ(form->xptopbuttons1->Value(), 2);
+}
+
+// The heights are the outer window's; what is shown is that less the 495-twip frame.
+TEST_F(Form1Startup, OpensCollapsedAtTheBasicHeight)
+{
+    EXPECT_EQ(form->OuterHeight(), 3200);
+    EXPECT_EQ(form->width(), 706);
+    EXPECT_EQ(form->height(), 180);
+    form->SetOuterHeight(5580);
+    EXPECT_EQ(form->height(), 339);
+    form->SetOuterHeight(7185);
+    EXPECT_EQ(form->height(), 446);
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form->windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+TEST_F(Form1Startup, GeometryIsTheDesignInPixels)
+{
+    EXPECT_EQ(form->InputFile->geometry(), QRect(56, 88, 249, 18));
+    EXPECT_EQ(form->command3->geometry(), QRect(376, 104, 97, 33));
+    EXPECT_EQ(form->PBar2->geometry(), QRect(8, 160, 688, 25));
+    EXPECT_EQ(form->Frame1->geometry(), QRect(8, 192, 689, 145));
+    EXPECT_EQ(form->Text4->parentWidget(), form->Frame1);
+    EXPECT_EQ(form->List3->parentWidget(), form->Frame2);
+    EXPECT_EQ(form->xptopbuttons1->size(), QSize(21, 21));
+    EXPECT_EQ(form->Label8->toolTip(), QStringLiteral("About..."));
+    EXPECT_EQ(form->Label8->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(form->Label7->font().family(), QStringLiteral("Arial"));
+}
+
+TEST_F(Form1Startup, TabOrderFollowsTheDesignFromInputFile)
+{
+    const QList<QWidget *> order = {form->InputFile, form->OutputFile, form->Combo1, form->Check1, form->Check2,
+                                    form->Check3, form->Text1, form->Text2, form->Text3, form->Check4, form->Combo2,
+                                    form->Combo3, form->Combo4, form->Combo5, form->List1, form->List3, form->Combo6,
+                                    form->Text4, form->Text5, form->Combo7, form->Combo8, form->xpcmdbutton1,
+                                    form->xpcmdbutton2, form->xpcmdbutton3, form->command3, form->command8,
+                                    form->command4, form->command6, form->command7, form->command9};
+    // The chain also holds widgets Tab skips (labels, list viewports): step as Tab does.
+    const auto nextTabStop = [](QWidget *w) {
+        do
+            w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus));
+        return w;
+    };
+    for (qsizetype i = 0; i + 1 < order.size(); ++i)
+        EXPECT_EQ(nextTabStop(order.at(i)), order.at(i + 1)) << i;
+    QApplication::setActiveWindow(form.get());
+    EXPECT_EQ(form->focusWidget(), form->InputFile);
+}
+
+TEST_F(Form1Startup, FilterGivesElevenEntriesInOrder)
+{
+    const QStringList filters = CommonDialog::NameFilters(form->InputFilter());
+    ASSERT_EQ(filters.size(), 11);
+    EXPECT_EQ(filters.at(0), QStringLiteral("常见的VCD影碟文件DAT (*.dat)"));
+    EXPECT_EQ(filters.at(6), QStringLiteral("Quicktime的MOV文件 (*.mov)"));
+    EXPECT_EQ(filters.at(9), QStringLiteral("WAV音频 (*.wav)"));
+    EXPECT_EQ(filters.at(10), QStringLiteral("所有文件 (*.* *)"));
+    EXPECT_EQ(form->CD1.Filter(), form->InputFilter());
+    EXPECT_EQ(form->CD1.Flags(), 4);
+}
+
+TEST_F(Form1Startup, CommandLineComesFromTheWidgets)
+{
+    form->InputFile->setText(QStringLiteral("/v/a.avi"));
+    form->OutputFile->setText(QStringLiteral("/v/a.rm"));
+    form->BuildCommandLine();
+    EXPECT_TRUE(form->CommandLine().startsWith(QStringLiteral(CORVA_APP_DIR "/pp -i \"/v/a.avi\" -o \"/v/a.rm\" -t \"\" -a \"\" -c \"墨川压缩2005\" -ad \"")));
+    EXPECT_TRUE(form->CommandLine().endsWith(QStringLiteral("\" -dt -vco rv9 -cj " CORVA_APP_DIR "/1.rpjf")));
+}
+
+TEST(Form1StartupFailure, NoAudienceFileMeansNoWindow)
+{
+    QTemporaryDir dir;
+    auto form = makeForm(dir.path());
+    QString error;
+    EXPECT_FALSE(form->Load(&error));
+    EXPECT_TRUE(error.contains(dir.path() + QStringLiteral("/audi.txt")));
+}
+
+TEST(Form1StartupFailure, EmptyLastLineGivesAnEmptyLastAudience)
+{
+    QTemporaryDir dir;
+    QFile f(dir.filePath(QStringLiteral("audi.txt")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("A1\r\n B2 \r\n\r\n");
+    f.close();
+    auto form = makeForm(dir.path());
+    QString error;
+    ASSERT_TRUE(form->Load(&error));
+    EXPECT_EQ(items(form->Combo1), (QStringList{"A1", " B2 ", ""}));
+}
+
+} // namespace
