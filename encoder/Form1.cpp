@@ -2,11 +2,27 @@
 
 #include "common/AppInfo.h"
 #include "common/AppPaths.h"
+#include "encoder/AppMessageBox.h"
 #include "encoder/AudienceList.h"
+#include "encoder/ElapsedText.h"
+#include "encoder/JobChecks.h"
 #include "encoder/LinkLabel.h"
+#include "encoder/OutputNaming.h"
 #include "encoder/ProducerCommandLine.h"
+#include "encoder/ProgressText.h"
+#include "encoder/ShutdownCountdown.h"
 #include "engine/EncodingEngine.h"
+#include "platform/DriveLetterOpticalDrives.h"
 #include "platform/OpticalDrives.h"
+#include "platform/PowerControl.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMouseEvent>
+#include <QStandardPaths>
+#include <QTimer>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +33,8 @@
 #include <QPixmap>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace corva {
@@ -83,8 +101,21 @@ Form1::Form1(Form1Services services, QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("form1"));
     setFont(QFont(QStringLiteral("宋体"), 9));
+    if (!m_services.shutdownComputer)
+        m_services.shutdownComputer = [](bool force) { platform::ShutdownComputer(force); };
+    if (!m_services.exitProcess)
+        m_services.exitProcess = [](int code) {
+            std::fflush(nullptr);
+            std::_Exit(code);
+        };
+    if (!m_services.runTool)
+        m_services.runTool = [](const QString &line, int style) { return RunAndWait(line, style); };
+    if (!m_services.clock)
+        m_services.clock = [] { return QTime::currentTime(); };
+    m_countdown = new ShutdownCountdown(m_services.shutdownComputer, m_services.countdownIntervalMs, this);
     createWidgets();
     setTabOrderChain();
+    connectHandlers();
     SetOuterHeight(7185);
 }
 
@@ -194,7 +225,7 @@ bool Form1::Load(QString *error)
     if (!names)
         return false;
     Combo1->addItems(*names);
-    Combo1->setCurrentIndex(0);
+    SelectAudience(0);
     // 2.-6.
     Check1->setCheckState(Qt::Checked);
     SetOuterHeight(3200);
@@ -236,7 +267,15 @@ QString Form1::CdromDrives() const
 
 QString Form1::JobFilePath() const
 {
-    return m_services.appDir + AppPaths::Separator() + QStringLiteral("1.rpjf");
+    const QString name = QStringLiteral("1.rpjf");
+    if (QFileInfo(m_services.appDir).isWritable())
+        return m_services.appDir + AppPaths::Separator() + name;
+    // An installed copy in a read-only folder: the tool could never write the job there.
+    QString dir = m_services.jobFileFallbackDir;
+    if (dir.isEmpty())
+        dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QDir().mkpath(dir);
+    return QDir::toNativeSeparators(dir) + AppPaths::Separator() + name;
 }
 
 EncoderOptions Form1::Snapshot() const
@@ -271,6 +310,416 @@ EncoderOptions Form1::Snapshot() const
 void Form1::BuildCommandLine()
 {
     m_commandLine = ProducerCommandLine::BuildCommandLine(Snapshot(), m_services.appDir, AppPaths::Separator(), JobFilePath());
+}
+
+
+// ---- wiring ---------------------------------------------------------------------------------
+
+void Form1::connectHandlers()
+{
+    connect(command3, &PushButton::Click, this, &Form1::command3_Click);
+    connect(command8, &PushButton::Click, this, &Form1::command8_Click);
+    connect(command7, &PushButton::Click, this, &Form1::command7_Click);
+    connect(command9, &PushButton::Click, this, &Form1::command9_Click);
+    connect(command4, &PushButton::Click, this, &Form1::command4_Click);
+    connect(xpcmdbutton1, &PushButton::Click, this, &Form1::xpcmdbutton1_Click);
+    connect(xpcmdbutton2, &PushButton::Click, this, &Form1::xpcmdbutton2_Click);
+    connect(xpcmdbutton3, &PushButton::Click, this, &Form1::xpcmdbutton3_Click);
+    connect(command6, &PushButton::Click, this, &Form1::command6_Click);
+    connect(xptopbuttons1, &TopButton::Click, this, [this] { setWindowState(windowState() | Qt::WindowMinimized); });
+    connect(Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
+    connect(InputFile, &QLineEdit::textChanged, this, &Form1::InputFile_Change);
+    connect(OutputFile, &QLineEdit::textChanged, this, &Form1::OutputFile_Change);
+    InputFile->installEventFilter(this);
+    OutputFile->installEventFilter(this);
+
+    // A task's two visible rows are highlighted together; equal rows end the echo.
+    connect(List1, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (List3->currentRow() != row)
+            List3->setCurrentRow(row);
+    });
+    connect(List3, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (List1->currentRow() != row)
+            List1->setCurrentRow(row);
+    });
+
+    connect(Label8, &LinkLabel::Click, this, [this] {
+        if (m_services.showAbout)
+            m_services.showAbout();
+    });
+    connect(Label8, &LinkLabel::MouseMove, this, [this] { Label8->SetHoverLook(true); });
+    setMouseTracking(true);
+    Frame1->setMouseTracking(true);
+    Frame1->installEventFilter(this);
+
+    if (EncodingEngine *pro = m_services.engine) {
+        connect(pro, &EncodingEngine::EncodingStarted, this, &Form1::pro_EncodingStarted);
+        connect(pro, &EncodingEngine::EncodingProgress, this,
+                [this](int pass, int percent, double, const QString &) { pro_EncodingProgress(pass, percent); });
+        connect(pro, &EncodingEngine::EncodingFinished, this, &Form1::pro_EncodingFinished);
+    }
+    connect(m_countdown, &ShutdownCountdown::Cancelled, this, [] {});
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn && (watched == InputFile || watched == OutputFile)) {
+        // Typing then replaces the whole path.
+        auto *box = static_cast<QLineEdit *>(watched);
+        QTimer::singleShot(0, box, [box] { box->selectAll(); });
+    } else if (event->type() == QEvent::MouseMove && watched == Frame1) {
+        Label8->SetHoverLook(false);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::mouseMoveEvent(QMouseEvent *event)
+{
+    // Only the window's own background (and the options frame) put the link back to normal.
+    if (childAt(event->position().toPoint()) == nullptr)
+        Label8->SetHoverLook(false);
+    QWidget::mouseMoveEvent(event);
+}
+
+QString Form1::now() const
+{
+    return m_services.clock().toString(QStringLiteral("HH:mm:ss"));
+}
+
+// ---- file selection and naming ----------------------------------------------------------------
+
+void Form1::SetOutputExtension(const QString &source)
+{
+    const QString extension = OutputNaming::Extension(Combo1->currentText());
+    if (const auto name = OutputNaming::WithExtension(source, extension))
+        OutputFile->setText(*name);
+}
+
+void Form1::SelectAudience(int index)
+{
+    Combo1->setCurrentIndex(index);
+    Combo1_Click();
+}
+
+void Form1::Combo1_Click()
+{
+    SetOutputExtension(OutputFile->text());
+}
+
+void Form1::xpcmdbutton1_Click()
+{
+    // A cancelled dialog changes nothing: the box keeps what the user typed.
+    if (!CD1.ShowOpen(this))
+        return;
+    InputFile->setText(CD1.FileName());
+    SetOutputExtension(InputFile->text());
+}
+
+void Form1::xpcmdbutton2_Click()
+{
+    if (!CD1.ShowSave(this))
+        return;
+    OutputFile->setText(CD1.FileName());
+    SetOutputExtension(OutputFile->text());
+}
+
+void Form1::InputFile_Change()
+{
+    command3->SetEnabled(true);
+}
+
+void Form1::OutputFile_Change()
+{
+    const QString text = OutputFile->text();
+    if (text.isEmpty() || !m_services.opticalDrives || !m_services.opticalDrives->IsOnOpticalDrive(text.toStdString()))
+        return;
+    AppMessageBox::Show(this, JobChecks::Message(JobChecks::Verdict::OpticalOutput));
+    OutputFile->setFocus();
+}
+
+// ---- presets and chrome -------------------------------------------------------------------------
+
+void Form1::command6_Click()
+{
+    AppMessageBox::Show(this, QStringLiteral("点击此按钮，会自动帮助您设置DVD的最佳压缩选项"));
+    Text4->setText(QStringLiteral("608"));
+    Text5->setText(QStringLiteral("336"));
+    Combo6->setCurrentIndex(Combo6->findText(QStringLiteral("12")));
+    Combo7->setCurrentIndex(Combo7->findText(QStringLiteral("high")));
+    // With a single audience there is no second one to pick: keep the current one.
+    SelectAudience(Combo1->count() >= 2 ? 1 : Combo1->currentIndex());
+}
+
+void Form1::xpcmdbutton3_Click()
+{
+    SetOuterHeight(m_outerHeight == 5580 ? 3200 : 5580);
+}
+
+// ---- checks and the task list -------------------------------------------------------------------
+
+bool Form1::ValidateJob()
+{
+    const EncoderOptions o = Snapshot();
+    static const platform::DriveLetterOpticalDrives noDrives{std::string()};
+    const platform::OpticalDrives &drives =
+        m_services.opticalDrives ? *m_services.opticalDrives : static_cast<const platform::OpticalDrives &>(noDrives);
+    const JobChecks::Verdict verdict = JobChecks::CheckPaths(o, drives);
+    if (verdict != JobChecks::Verdict::Pass) {
+        AppMessageBox::Show(this, JobChecks::Message(verdict));
+        if (verdict == JobChecks::Verdict::OpticalOutput)
+            OutputFile->setFocus();
+        return false;
+    }
+    if (!JobChecks::IsKnownFormat(o.inputFile, m_inputFilter)) {
+        const auto answer = AppMessageBox::Show(this, JobChecks::Message(JobChecks::Verdict::UnknownFormat),
+                                                QMessageBox::Ok | QMessageBox::Cancel);
+        InputFile->setFocus();
+        if (answer != QMessageBox::Ok)
+            return false;
+    }
+    if (!JobChecks::SizeIsValid(o.width, o.height)) {
+        AppMessageBox::Show(this, JobChecks::Message(JobChecks::Verdict::BadSize));
+        return false;
+    }
+    return true;
+}
+
+void Form1::command8_Click()
+{
+    if (!ValidateJob())
+        return;
+    List1->addItem(OutputFile->text());
+    BuildCommandLine();
+    List2->addItem(m_commandLine);
+    List3->addItem(QStringLiteral("待命"));
+    SetOuterHeight(7185);
+}
+
+void Form1::command7_Click()
+{
+    // Rows of a running batch stay where they are: the batch addresses them by index.
+    if (m_mode == RunMode::Batch || List1->count() < 1)
+        return;
+    const int row = List1->currentRow();
+    if (row < 0 || row >= List1->count())
+        return;
+    delete List2->takeItem(row);
+    delete List3->takeItem(row);
+    delete List1->takeItem(row);
+}
+
+void Form1::command9_Click()
+{
+    if (m_mode == RunMode::Batch)
+        return;
+    List1->clear();
+    List2->clear();
+    List3->clear();
+}
+
+// ---- job launch ---------------------------------------------------------------------------------
+
+bool Form1::LaunchJob(const QString &commandLine)
+{
+    command3->SetEnabled(false);
+    const QString jobFile = JobFilePath();
+    // A job file left from an earlier task must never be taken for this one's.
+    QFile::remove(jobFile);
+    const RunResult run = m_services.runTool(commandLine, 0);
+    if (!run.Succeeded()) {
+        m_lastLaunchError = run.Reason();
+        return false;
+    }
+    if (!QFile::exists(jobFile)) {
+        m_lastLaunchError = QStringLiteral("压缩工具没有生成任务文件：%1").arg(jobFile);
+        return false;
+    }
+    if (!m_services.engine) {
+        m_lastLaunchError = QStringLiteral("压缩引擎不可用");
+        return false;
+    }
+    const QString sep = AppPaths::Separator();
+    m_services.engine->SetAudiencesDirectory(m_services.appDir + sep + QStringLiteral("Audiences") + sep);
+    const QString output = OutputFile->text();
+    const qsizetype last = output.lastIndexOf(sep);
+    if (last >= 0)
+        m_services.engine->SetOutputDirectory(output.left(last + 1));
+    m_services.engine->SetJobFile(jobFile);
+    m_services.engine->StartEncoding();
+    return true;
+}
+
+void Form1::command3_Click()
+{
+    // One run at a time, whatever the button shows.
+    if (m_mode != RunMode::Idle)
+        return;
+    m_countdown->Cancel();
+    if (!ValidateJob())
+        return;
+    if (m_services.sleepInhibitor)
+        m_services.sleepInhibitor->Acquire();
+    if (List1->count() == 0) {
+        BuildCommandLine();
+        m_mode = RunMode::Single;
+        if (!LaunchJob(m_commandLine)) {
+            endRun();
+            command3->SetEnabled(true);
+            AppMessageBox::Show(this, m_lastLaunchError);
+        }
+        return;
+    }
+    command9->SetEnabled(false);
+    command7->SetEnabled(false);
+    m_mode = RunMode::Batch;
+    m_batchCount = List1->count();
+    m_failedCount = 0;
+    m_startTime = now();
+    m_taskIndex = 0;
+    launchNextTask();
+}
+
+void Form1::launchNextTask()
+{
+    while (m_mode == RunMode::Batch && m_taskIndex < m_batchCount) {
+        if (LaunchJob(List2->item(m_taskIndex)->text())) {
+            List3->item(m_taskIndex)->setText(QStringLiteral("正在压缩"));
+            return;
+        }
+        // A task whose tool failed never reaches the engine: mark it and go on.
+        List3->item(m_taskIndex)->setText(QStringLiteral("失败"));
+        ++m_failedCount;
+        ++m_taskIndex;
+    }
+    if (m_mode == RunMode::Batch)
+        completeBatch();
+}
+
+// ---- progress and completion --------------------------------------------------------------------
+
+void Form1::setBarWidth(float width)
+{
+    m_barWidth = width;
+    PBar2->resize(static_cast<int>(std::lround(width)), PBar2->height());
+}
+
+void Form1::pro_EncodingStarted()
+{
+    if (m_mode == RunMode::Single || (m_mode == RunMode::Batch && m_taskIndex == 0))
+        m_startTime = now();
+    PBar2->show();
+    setBarWidth(0);
+    command4->SetEnabled(true);
+}
+
+void Form1::pro_EncodingProgress(int pass, int percent)
+{
+    Q_UNUSED(pass);
+    const double done = m_services.engine ? m_services.engine->SecondsDone() : 0;
+    const double total = m_services.engine ? m_services.engine->SecondsTotal() : 0;
+    if (m_mode == RunMode::Batch)
+        Label7->setText(ProgressText::Batch(m_taskIndex, percent, done, total));
+    else
+        Label7->setText(ProgressText::Single(m_startTime, percent, done, total));
+    setBarWidth(ProgressText::BarWidth(percent));
+}
+
+void Form1::pro_EncodingFinished(bool succeeded, const QString &reason)
+{
+    if (m_mode == RunMode::Single) {
+        const QString t = now();
+        if (succeeded) {
+            Label7->setText(t + QStringLiteral("完毕!") + QStringLiteral("用时") + ElapsedText::Between(m_startTime, t));
+            setBarWidth(ProgressText::kFullBarWidth);
+        } else {
+            Label7->setText(QStringLiteral("压缩失败：") + reason);
+        }
+        command3->SetEnabled(true);
+        command4->SetEnabled(false);
+        endRun();
+        if (Check3->checkState() == Qt::Checked)
+            m_countdown->Start(this, AppInfo::Encoder().Title());
+        return;
+    }
+    if (m_mode != RunMode::Batch)
+        return; // a notification of no run of ours
+    ++m_taskIndex;
+    const int row = m_taskIndex - 1;
+    if (QListWidgetItem *state = List3->item(row))
+        state->setText(succeeded ? QStringLiteral("完成") : QStringLiteral("失败"));
+    if (!succeeded)
+        ++m_failedCount;
+    if (m_taskIndex < m_batchCount) {
+        // Launch from the event loop, not from inside the engine's notification.
+        QTimer::singleShot(0, this, &Form1::launchNextTask);
+        return;
+    }
+    completeBatch();
+}
+
+void Form1::completeBatch()
+{
+    const QString t = now();
+    QString text = QStringLiteral("任务全部完毕!用时") + ElapsedText::Between(m_startTime, t);
+    if (m_failedCount > 0)
+        text += QStringLiteral("，失败%1个").arg(m_failedCount);
+    Label7->setText(text);
+    command3->SetEnabled(true);
+    PBar2->show();
+    setBarWidth(ProgressText::kFullBarWidth);
+    command4->SetEnabled(false);
+    command9->SetEnabled(true);
+    command7->SetEnabled(true);
+    // Finished rows go; failed ones stay as the record of what went wrong, and tasks added
+    // during the run stay to be run next time.
+    for (int row = m_batchCount - 1; row >= 0; --row) {
+        if (List3->item(row) && List3->item(row)->text() == QStringLiteral("完成")) {
+            delete List2->takeItem(row);
+            delete List3->takeItem(row);
+            delete List1->takeItem(row);
+        }
+    }
+    endRun();
+    if (Check3->checkState() == Qt::Checked)
+        m_countdown->Start(this, AppInfo::Encoder().Title());
+}
+
+void Form1::endRun()
+{
+    m_mode = RunMode::Idle;
+    if (m_services.sleepInhibitor)
+        m_services.sleepInhibitor->Release();
+}
+
+// ---- cancel and close ---------------------------------------------------------------------------
+
+void Form1::askToCancel()
+{
+    const auto answer = AppMessageBox::Show(this, QStringLiteral("您选择了取消压缩，所有任务将中断，并退出本软件！！"),
+                                            QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    if (m_services.engine)
+        m_services.engine->StopEncoding();
+    if (m_services.sleepInhibitor)
+        m_services.sleepInhibitor->Release();
+    // At once: returning through the waits would go on to launch the next task.
+    m_services.exitProcess(0);
+}
+
+void Form1::command4_Click()
+{
+    askToCancel();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (m_mode == RunMode::Idle) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    askToCancel();
 }
 
 } // namespace corva

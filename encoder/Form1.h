@@ -3,6 +3,9 @@
 #include "encoder/CommonDialog.h"
 #include "encoder/EncoderOptions.h"
 #include "encoder/StandInButton.h"
+#include "common/RunAndWait.h"
+
+#include <QTime>
 
 #include <QString>
 #include <QWidget>
@@ -22,8 +25,10 @@ namespace corva {
 class EncodingEngine;
 class FileChooser;
 class LinkLabel;
+class ShutdownCountdown;
 namespace platform {
 class OpticalDrives;
+class SleepInhibitor;
 }
 
 using PushButton = StandInButton;
@@ -37,6 +42,15 @@ struct Form1Services
     EncodingEngine *engine = nullptr;                       // pro
     std::unique_ptr<platform::OpticalDrives> opticalDrives; // scanned once at start-up
     FileChooser *fileChooser = nullptr;                     // behind CD1
+    platform::SleepInhibitor *sleepInhibitor = nullptr;     // held while a run goes on
+    // Everything below has the real thing as its default.
+    std::function<void(bool)> shutdownComputer;             // ShutdownComputer(force)
+    std::function<void(int)> exitProcess;                   // ends the program at once
+    std::function<RunResult(const QString &, int)> runTool; // RunAndWait
+    std::function<QTime()> clock;                           // time of day
+    std::function<void()> showAbout;                        // the About box, not modal
+    int countdownIntervalMs = 1000;                         // one step of the shutdown countdown
+    QString jobFileFallbackDir;                             // where the job file goes if AppDir is read-only
 };
 
 // The encoder's main window.
@@ -66,7 +80,25 @@ public:
     qint16 TaskIndex() const { return m_taskIndex; }
     const QString &StartTime() const { return m_startTime; }
     const QString &AppDir() const { return m_services.appDir; }
+    // AppDir + "/1.rpjf", or the per-user data folder where AppDir cannot be written.
     QString JobFilePath() const;
+
+    enum class RunMode { Idle, Single, Batch };
+    RunMode Mode() const { return m_mode; }
+    // The bar's width as the progress rule computes it, before rounding to pixels.
+    float BarWidth() const { return m_barWidth; }
+    ShutdownCountdown *Countdown() const { return m_countdown; }
+
+    // The checks a job must pass before it is started or queued; shows their messages.
+    bool ValidateJob();
+    // Runs the tool for one task and starts the engine on its job; false (with the reason
+    // kept in LastLaunchError) when the tool failed and nothing was started.
+    bool LaunchJob(const QString &commandLine);
+    const QString &LastLaunchError() const { return m_lastLaunchError; }
+    // The rule shared by the handlers that change the output name.
+    void SetOutputExtension(const QString &source);
+    // Selects an audience the way the program does, raising its Click as the user's choice would.
+    void SelectAudience(int index);
 
     static constexpr int kFrameTwips = 495;
     static constexpr int kTwipsPerPixel = 15;
@@ -127,11 +159,47 @@ public:
     PushButton *command9 = nullptr;
     CommonDialog CD1;
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
 private:
     void createWidgets();
     void setTabOrderChain();
+    void connectHandlers();
+
+    // Handlers, by the widget events they answer.
+    void command3_Click();
+    void command8_Click();
+    void command7_Click();
+    void command9_Click();
+    void command4_Click();
+    void xpcmdbutton1_Click();
+    void xpcmdbutton2_Click();
+    void xpcmdbutton3_Click();
+    void command6_Click();
+    void Combo1_Click();
+    void InputFile_Change();
+    void OutputFile_Change();
+    void pro_EncodingStarted();
+    void pro_EncodingProgress(int pass, int percent);
+    void pro_EncodingFinished(bool succeeded, const QString &reason);
+
+    void launchNextTask();
+    void completeBatch();
+    void endRun();
+    void askToCancel();
+    void setBarWidth(float width);
+    QString now() const;
 
     Form1Services m_services;
+    ShutdownCountdown *m_countdown = nullptr;
+    RunMode m_mode = RunMode::Idle;
+    int m_batchCount = 0;
+    int m_failedCount = 0;
+    float m_barWidth = 0;
+    QString m_lastLaunchError;
     int m_outerHeight = 0;
     QString m_commandLine;
     qint16 m_taskIndex = 0;
