@@ -1,0 +1,169 @@
+#include "engine/EncodePlan.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corva {
+
+namespace {
+
+int roundToStep(double value, int step, int low, int high)
+{
+    const int rounded = static_cast<int>(std::lround(value / step)) * step;
+    return std::clamp(rounded, low, high);
+}
+
+AVRational pickFrameRate(VideoMode mode, AVRational source, int audienceMax)
+{
+    if (source.num <= 0 || source.den <= 0 || av_q2d(source) > 240)
+        source = AVRational{25, 1};
+    const auto atMost = [&](int fps) {
+        return av_cmp_q(source, AVRational{fps, 1}) <= 0 ? source : AVRational{fps, 1};
+    };
+    switch (mode) {
+    case VideoMode::Sharp:
+        // Fewer pictures, more bits for each: crisper stills, jerkier motion.
+        return atMost(std::min(audienceMax, 15));
+    case VideoMode::Smooth:
+        // Every source picture up to 30 per second, even above the audience's usual rate.
+        return atMost(std::max(audienceMax, 30));
+    case VideoMode::Slideshow:
+        return atMost(1);
+    case VideoMode::Normal:
+        break;
+    }
+    return atMost(audienceMax);
+}
+
+// The AC-3 encoder takes a fixed set of bit rates.
+int64_t ac3BitRate(int kbps, int channels)
+{
+    static const int rates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
+    const int floor = channels > 1 ? 64 : 32;
+    int best = floor;
+    for (int r : rates) {
+        if (r <= kbps && r >= floor)
+            best = r;
+    }
+    return int64_t{best} * 1000;
+}
+
+int ac3SampleRate(int rate)
+{
+    if (rate >= 46000)
+        return 48000;
+    if (rate >= 38000)
+        return 44100;
+    return 32000;
+}
+
+} // namespace
+
+EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source)
+{
+    EncodePlan plan;
+
+    Video &v = plan.video;
+    v.enabled = source.hasVideo && !job.audioOnly && source.width > 0 && source.height > 0;
+    if (v.enabled) {
+        const double sar = source.sampleAspect.num > 0 && source.sampleAspect.den > 0 ? av_q2d(source.sampleAspect) : 1.0;
+        const double displayWidth = source.width * sar;
+        const double displayHeight = source.height;
+        double w = displayWidth;
+        double h = displayHeight;
+        if (job.resizeWidth > 0 && job.resizeHeight > 0) {
+            w = job.resizeWidth;
+            h = job.resizeHeight;
+        } else if (job.resizeWidth > 0) {
+            w = job.resizeWidth;
+            h = w * displayHeight / displayWidth;
+        } else if (job.resizeHeight > 0) {
+            h = job.resizeHeight;
+            w = h * displayWidth / displayHeight;
+        }
+        // Shrink an oversized picture as a whole so its proportion survives the limits.
+        const double shrink = std::min({1.0, kMaxWidth / w, kMaxHeight / h});
+        v.width = roundToStep(w * shrink, kSizeStep, kMinSize, kMaxWidth);
+        v.height = roundToStep(h * shrink, kSizeStep, kMinSize, kMaxHeight);
+
+        v.frameRate = pickFrameRate(job.videoMode, source.frameRate, audience.maxFps);
+        v.gopSize = std::max(1, static_cast<int>(std::lround(av_q2d(v.frameRate) * audience.keyframeSeconds)));
+
+        const int64_t videoKbps = audience.videoKbps > 0 ? audience.videoKbps : std::max(audience.totalKbps - audience.audioKbps, 20);
+        v.bitRate = videoKbps * 1000;
+        v.variableRate = audience.vbr;
+        if (audience.vbr) {
+            // Spend bits where the picture needs them, within the audience's quantizer and peak.
+            v.maxRate = audience.vbrPeakKbps > 0 ? int64_t{audience.vbrPeakKbps} * 1000 : v.bitRate * 2;
+            v.qmin = audience.vbrQmin;
+            v.qmax = audience.vbrQmax;
+            v.qcompress = 0.7f;
+        } else {
+            v.maxRate = v.bitRate;
+            v.qcompress = 0.2f;
+        }
+        v.bufferSize = static_cast<int>(std::min<int64_t>(v.maxRate, kMaxFrameBits));
+
+        switch (job.codec) {
+        case CodecEffort::Rv8:
+            v.macroblockDecision = "simple";
+            break;
+        case CodecEffort::Rv9:
+            v.macroblockDecision = "bits";
+            break;
+        case CodecEffort::Rv10:
+            v.macroblockDecision = "rd";
+            v.trellis = true;
+            break;
+        }
+
+        // Drop pictures first so the costlier filters see only the ones that are kept.
+        QStringList chain;
+        chain << QStringLiteral("fps=fps=%1/%2").arg(v.frameRate.num).arg(v.frameRate.den);
+        chain << QStringLiteral("scale=%1:%2:flags=%3")
+                     .arg(v.width)
+                     .arg(v.height)
+                     .arg(job.highScaleQuality ? QStringLiteral("lanczos") : QStringLiteral("fast_bilinear"));
+        chain << QStringLiteral("setsar=1");
+        if (job.noiseFilter == NoiseFilter::Low)
+            chain << QStringLiteral("hqdn3d=2:1.5:3:2.25");
+        else if (job.noiseFilter == NoiseFilter::High)
+            chain << QStringLiteral("hqdn3d=6:4.5:9:6.75");
+        if (job.brighten)
+            chain << QStringLiteral("eq=gamma=1.3:brightness=0.04");
+        chain << QStringLiteral("format=yuv420p");
+        v.filters = chain.join(u',');
+    }
+
+    Audio &a = plan.audio;
+    a.enabled = source.hasAudio;
+    if (a.enabled) {
+        const int sourceChannels = source.channels > 0 ? source.channels : 2;
+        if (job.audioMode == AudioMode::Voice) {
+            // Speech: one channel at a lower rate is all it needs.
+            a.channels = 1;
+            a.sampleRate = 32000;
+            a.bitRate = ac3BitRate(std::min(audience.audioKbps, 64), 1);
+        } else {
+            a.channels = std::min(audience.audioChannels, std::min(sourceChannels, 2));
+            a.sampleRate = ac3SampleRate(audience.audioRate);
+            a.bitRate = ac3BitRate(audience.audioKbps, a.channels);
+        }
+        const QString layout = a.channels == 1 ? QStringLiteral("mono") : QStringLiteral("stereo");
+        QStringList chain;
+        if (job.gainDb != 0)
+            chain << QStringLiteral("volume=%1dB").arg(job.gainDb);
+        chain << QStringLiteral("aformat=channel_layouts=%1").arg(layout);
+        if (job.highResampleQuality)
+            chain << QStringLiteral("aresample=%1:resampler=soxr:precision=28").arg(a.sampleRate);
+        else
+            chain << QStringLiteral("aresample=%1:filter_size=8:phase_shift=6").arg(a.sampleRate);
+        chain << QStringLiteral("aformat=sample_fmts=fltp:sample_rates=%1:channel_layouts=%2").arg(a.sampleRate).arg(layout);
+        a.filters = chain.join(u',');
+    }
+
+    plan.passes = v.enabled && !job.singlePass ? 2 : 1;
+    return plan;
+}
+
+} // namespace corva

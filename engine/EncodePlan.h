@@ -1,0 +1,77 @@
+#pragma once
+
+#include "common/AudienceDefinition.h"
+#include "engine/JobSettings.h"
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+#include <QString>
+
+#include <cstdint>
+
+namespace corva {
+
+// What the probe found in the source.
+struct SourceInfo
+{
+    bool hasVideo = false;
+    int width = 0;
+    int height = 0;
+    AVRational sampleAspect{1, 1};
+    AVRational frameRate{0, 1};
+    bool hasAudio = false;
+    int sampleRate = 0;
+    int channels = 0;
+};
+
+// The encoder settings and filter chains one job comes down to, worked out from the switches,
+// the audience and the source before anything is decoded.
+struct EncodePlan
+{
+    struct Video
+    {
+        bool enabled = false;
+        int width = 0;
+        int height = 0;
+        AVRational frameRate{25, 1};
+        int gopSize = 250;
+        bool variableRate = false;
+        int64_t bitRate = 0;
+        int64_t maxRate = 0;
+        int bufferSize = 0;
+        int qmin = 2;
+        int qmax = 31;
+        float qcompress = 0.5f;
+        // mpegvideo "mbd" and "trellis": the effort the codec switch buys.
+        const char *macroblockDecision = "bits";
+        bool trellis = false;
+        // libavfilter chain from the decoded picture to the encoder's input.
+        QString filters;
+    };
+    struct Audio
+    {
+        bool enabled = false;
+        int sampleRate = 44100;
+        int channels = 2;
+        int64_t bitRate = 64000;
+        QString filters;
+    };
+
+    Video video;
+    Audio audio;
+    int passes = 1;
+
+    static EncodePlan Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source);
+
+    // The RealVideo 2 encoder takes sizes in multiples of 4, within the H.263 picture limits.
+    static constexpr int kSizeStep = 4;
+    static constexpr int kMinSize = 16;
+    static constexpr int kMaxWidth = 2048;
+    static constexpr int kMaxHeight = 1152;
+    // The RealMedia muxer refuses a packet over 64 KiB, so no picture may need more bits.
+    static constexpr int kMaxFrameBits = 60000 * 8;
+};
+
+} // namespace corva

@@ -1,0 +1,70 @@
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+}
+
+#include <memory>
+
+namespace corva {
+
+// One deleter and one owner per FFmpeg type, so no early return can leak a context.
+struct InputFormatDeleter
+{
+    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
+};
+using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
+
+// The output owner also closes the file it writes; the success path closes it first itself
+// so that a failing final flush (a full disk) is seen.
+struct OutputFormatDeleter
+{
+    void operator()(AVFormatContext *context) const
+    {
+        if (context->pb && !(context->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&context->pb);
+        avformat_free_context(context);
+    }
+};
+using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
+
+struct CodecContextDeleter
+{
+    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+
+struct FrameDeleter
+{
+    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+
+struct PacketDeleter
+{
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+
+struct FilterGraphDeleter
+{
+    void operator()(AVFilterGraph *graph) const { avfilter_graph_free(&graph); }
+};
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
+
+struct FilterInOutDeleter
+{
+    void operator()(AVFilterInOut *inOut) const { avfilter_inout_free(&inOut); }
+};
+using FilterInOutPtr = std::unique_ptr<AVFilterInOut, FilterInOutDeleter>;
+
+struct DictionaryDeleter
+{
+    void operator()(AVDictionary *dictionary) const { av_dict_free(&dictionary); }
+};
+using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
+
+} // namespace corva

@@ -1,0 +1,229 @@
+#include "engine/JobFile.h"
+
+#include "engine/SettingWords.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSaveFile>
+
+namespace corva {
+
+namespace {
+
+const QByteArray kMagic = QByteArrayLiteral("corva-job");
+
+QString escape(const QString &value)
+{
+    QString out;
+    out.reserve(value.size());
+    for (const QChar c : value) {
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'\r')
+            out += QStringLiteral("\\r");
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::optional<QString> unescape(const QString &value)
+{
+    QString out;
+    out.reserve(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != u'\\') {
+            out += value[i];
+            continue;
+        }
+        if (++i == value.size())
+            return std::nullopt;
+        if (value[i] == u'\\')
+            out += u'\\';
+        else if (value[i] == u'n')
+            out += u'\n';
+        else if (value[i] == u'r')
+            out += u'\r';
+        else
+            return std::nullopt;
+    }
+    return out;
+}
+
+QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
+
+} // namespace
+
+QByteArray JobFile::Format(const JobSettings &job)
+{
+    const std::pair<const char *, QString> lines[] = {
+        {"input", job.input},
+        {"output", job.output},
+        {"title", job.title},
+        {"author", job.author},
+        {"copyright", job.copyright},
+        {"audience", job.audience},
+        {"video_mode", SettingWords::Text(job.videoMode)},
+        {"audio_mode", SettingWords::Text(job.audioMode)},
+        {"single_pass", flag(job.singlePass)},
+        {"audio_only", flag(job.audioOnly)},
+        {"resample_quality", SettingWords::QualityText(job.highResampleQuality)},
+        {"noise_filter", SettingWords::Text(job.noiseFilter)},
+        {"brighten", flag(job.brighten)},
+        {"gain_db", QString::number(job.gainDb)},
+        {"resize", QStringLiteral("%1x%2").arg(job.resizeWidth).arg(job.resizeHeight)},
+        {"resize_quality", SettingWords::QualityText(job.highScaleQuality)},
+        {"codec", SettingWords::Text(job.codec)},
+    };
+    QByteArray text = kMagic + ' ' + QByteArray::number(kVersion) + '\n';
+    for (const auto &[key, value] : lines)
+        text += QByteArray(key) + '=' + escape(value).toUtf8() + '\n';
+    return text;
+}
+
+std::optional<JobSettings> JobFile::ParseText(const QByteArray &text, const QString &path, QString *error)
+{
+    QString dummy;
+    if (!error)
+        error = &dummy;
+    const QString where = path.isEmpty() ? QStringLiteral("任务文件") : QStringLiteral("任务文件 %1").arg(path);
+    const auto fail = [&](const QString &why) {
+        *error = QStringLiteral("%1%2").arg(where, why);
+        return std::nullopt;
+    };
+
+    QList<QByteArray> lines = text.split('\n');
+    const QByteArray first = lines.isEmpty() ? QByteArray() : lines.first().trimmed();
+    if (!first.startsWith(kMagic + ' '))
+        return fail(QStringLiteral("不是本程序的任务文件，请重新生成"));
+    bool ok = false;
+    const int version = first.mid(kMagic.size() + 1).toInt(&ok);
+    if (!ok || version != kVersion)
+        return fail(QStringLiteral("的格式版本“%1”不受支持").arg(QString::fromUtf8(first.mid(kMagic.size() + 1))));
+
+    QHash<QString, QString> values;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        QByteArray line = lines[i];
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0)
+            return fail(QStringLiteral("第 %1 行无法识别").arg(i + 1));
+        const auto value = unescape(QString::fromUtf8(line.mid(eq + 1)));
+        if (!value)
+            return fail(QStringLiteral("第 %1 行的转义字符无效").arg(i + 1));
+        values.insert(QString::fromUtf8(line.left(eq)), *value);
+    }
+
+    const char *const required[] = {"input", "output", "audience"};
+    for (const char *key : required) {
+        if (values.value(QString::fromLatin1(key)).isEmpty())
+            return fail(QStringLiteral("缺少 %1").arg(QString::fromLatin1(key)));
+    }
+
+    JobSettings job;
+    job.input = values.value(QStringLiteral("input"));
+    job.output = values.value(QStringLiteral("output"));
+    job.title = values.value(QStringLiteral("title"));
+    job.author = values.value(QStringLiteral("author"));
+    job.copyright = values.value(QStringLiteral("copyright"));
+    job.audience = values.value(QStringLiteral("audience"));
+
+    // A missing optional key keeps its default; a present one must be valid.
+    const auto bad = [&](const char *key) {
+        return fail(QStringLiteral("中 %1 的值“%2”无效")
+                        .arg(QString::fromLatin1(key), values.value(QString::fromLatin1(key))));
+    };
+    const auto has = [&](const char *key) { return values.contains(QString::fromLatin1(key)); };
+    const auto get = [&](const char *key) { return values.value(QString::fromLatin1(key)); };
+    const auto readFlag = [&](const char *key, bool *out) {
+        if (!has(key))
+            return true;
+        if (get(key) != u"0" && get(key) != u"1")
+            return false;
+        *out = get(key) == u"1";
+        return true;
+    };
+    const auto readWord = [&](const char *key, auto parse, auto *out) {
+        if (!has(key))
+            return true;
+        const auto v = parse(get(key));
+        if (v)
+            *out = *v;
+        return v.has_value();
+    };
+
+    if (!readWord("video_mode", SettingWords::ParseVideoMode, &job.videoMode))
+        return bad("video_mode");
+    if (!readWord("audio_mode", SettingWords::ParseAudioMode, &job.audioMode))
+        return bad("audio_mode");
+    if (!readFlag("single_pass", &job.singlePass))
+        return bad("single_pass");
+    if (!readFlag("audio_only", &job.audioOnly))
+        return bad("audio_only");
+    if (!readWord("resample_quality", SettingWords::ParseQuality, &job.highResampleQuality))
+        return bad("resample_quality");
+    if (!readWord("noise_filter", SettingWords::ParseNoiseFilter, &job.noiseFilter))
+        return bad("noise_filter");
+    if (!readFlag("brighten", &job.brighten))
+        return bad("brighten");
+    if (!readWord("gain_db", SettingWords::ParseGain, &job.gainDb))
+        return bad("gain_db");
+    if (has("resize") && !SettingWords::ParseSize(get("resize"), &job.resizeWidth, &job.resizeHeight))
+        return bad("resize");
+    if (!readWord("resize_quality", SettingWords::ParseQuality, &job.highScaleQuality))
+        return bad("resize_quality");
+    if (!readWord("codec", SettingWords::ParseCodec, &job.codec))
+        return bad("codec");
+    return job;
+}
+
+bool JobFile::Write(const QString &path, const JobSettings &job, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = QStringLiteral("无法写入任务文件 %1：%2").arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray text = Format(job);
+    if (file.write(text) != text.size() || !file.commit()) {
+        if (error)
+            *error = QStringLiteral("无法写入任务文件 %1：%2").arg(path, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+std::optional<JobSettings> JobFile::Read(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.exists()) {
+        if (error)
+            *error = QStringLiteral("找不到任务文件 %1").arg(path);
+        return std::nullopt;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("无法读取任务文件 %1：%2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    // A job is a few hundred bytes; anything huge is not one of ours.
+    const QByteArray text = file.read(1 << 20);
+    return ParseText(text, path, error);
+}
+
+bool JobFile::LooksLikeJobFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return file.read(kMagic.size() + 1) == kMagic + ' ';
+}
+
+} // namespace corva

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "engine/JobSettings.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace corva {
+
+// The words the producer's switches take, shared by its parser and the job file so the two
+// can never drift apart. Reading is case-insensitive ("None" and "none" alike).
+class SettingWords final
+{
+public:
+    static QString Text(VideoMode mode);
+    static QString Text(AudioMode mode);
+    static QString Text(NoiseFilter filter);
+    static QString Text(CodecEffort codec);
+    static QString QualityText(bool high);
+
+    static std::optional<VideoMode> ParseVideoMode(const QString &word);
+    static std::optional<AudioMode> ParseAudioMode(const QString &word);
+    static std::optional<NoiseFilter> ParseNoiseFilter(const QString &word);
+    static std::optional<CodecEffort> ParseCodec(const QString &word);
+    // "high" is true, "fast" false.
+    static std::optional<bool> ParseQuality(const QString &word);
+    // "WxH" with two non-negative whole numbers.
+    static bool ParseSize(const QString &text, int *width, int *height);
+    // The gains the window offers lie in -12..12 dB; scripts may use any whole number there.
+    static std::optional<int> ParseGain(const QString &text);
+};
+
+} // namespace corva
