@@ -1,0 +1,61 @@
+#include "rmff/FileSink.h"
+
+#include "rmff/RmError.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace corva::rmff {
+
+namespace {
+constexpr std::size_t kBufferSize = 1 << 20;
+}
+
+FileSink::FileSink(const std::filesystem::path &path)
+    : m_name(PathText(path))
+{
+    m_file = OpenFile(path, "wbx");
+    if (!m_file)
+        Fail("无法创建");
+    m_buffer.resize(kBufferSize);
+    std::setvbuf(m_file.get(), m_buffer.data(), _IOFBF, m_buffer.size());
+}
+
+void FileSink::Fail(const char *what) const
+{
+    throw RmError(ErrorKind::Output, std::string(what) + "：" + std::strerror(errno), std::nullopt,
+                  m_name);
+}
+
+void FileSink::Write(std::span<const std::uint8_t> bytes)
+{
+    if (!m_file)
+        Fail("文件已关闭");
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), m_file.get()) != bytes.size())
+        Fail("写入失败");
+    m_size += bytes.size();
+}
+
+void FileSink::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes)
+{
+    if (!m_file)
+        Fail("文件已关闭");
+    if (offset > m_size || bytes.size() > m_size - offset)
+        throw RmError(ErrorKind::Output, "改写位置超出已写内容", offset, m_name);
+    if (!SeekFile(m_file.get(), offset) ||
+        std::fwrite(bytes.data(), 1, bytes.size(), m_file.get()) != bytes.size() ||
+        !SeekFile(m_file.get(), m_size))
+        Fail("改写文件头失败");
+}
+
+void FileSink::Close()
+{
+    if (!m_file)
+        return;
+    const bool ok = std::fflush(m_file.get()) == 0;
+    const bool closed = std::fclose(m_file.release()) == 0;
+    if (!ok || !closed)
+        Fail("写入失败");
+}
+
+} // namespace corva::rmff
