@@ -1,5 +1,6 @@
 #include "encoder/Form1.h"
 
+#include "about/Artwork.h"
 #include "common/AppInfo.h"
 #include "common/AppPaths.h"
 #include "encoder/AppMessageBox.h"
@@ -101,6 +102,7 @@ Form1::Form1(Form1Services services, QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("form1"));
     setFont(QFont(QStringLiteral("宋体"), 9));
+    AppMessageBox::SetTitle(AppInfo::Encoder().Title());
     if (!m_services.shutdownComputer)
         m_services.shutdownComputer = [](bool force) { platform::ShutdownComputer(force); };
     if (!m_services.exitProcess)
@@ -125,7 +127,7 @@ void Form1::createWidgets()
 {
     Image1 = place(new QLabel(this), 0, 0, 10620, 1230);
     Image1->setScaledContents(true);
-    Image1->setPixmap(QPixmap(QStringLiteral(":/corva/banner-encoder.png")));
+    Image1->setPixmap(Artwork::EncoderBanner());
 
     Label8 = place(new LinkLabel(QStringLiteral("关于这个软件"), this), 2520, 960, 1095, 255);
     Label8->setToolTip(QStringLiteral("About..."));
@@ -150,7 +152,7 @@ void Form1::createWidgets()
 
     PBar2 = place(new QLabel(this), 120, 2400, 10320, 375);
     PBar2->setScaledContents(true);
-    PBar2->setPixmap(QPixmap(QStringLiteral(":/corva/progress-bar.png")));
+    PBar2->setPixmap(Artwork::ProgressBar());
     Label7 = place(new QLabel(QStringLiteral("Label7"), this), 1680, 2520, 8295, 255);
     Label7->setAttribute(Qt::WA_TranslucentBackground);
     Label7->setFont(QFont(QStringLiteral("Arial"), 9));

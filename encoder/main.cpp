@@ -1,33 +1,32 @@
+#include "about/Artwork.h"
+#include "about/UiStartup.h"
+#include "about/frmAbout.h"
 #include "common/AppInfo.h"
 #include "common/AppPaths.h"
 #include "encoder/AppMessageBox.h"
 #include "encoder/Form1.h"
 #include "encoder/QtFileChooser.h"
 #include "platform/OpticalDrives.h"
+#include "platform/PowerControl.h"
 
 #include <QApplication>
-#include <QFont>
-#include <QLibraryInfo>
-#include <QTranslator>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    // "宋体" is the face the window is designed in; elsewhere a Song-style CJK face stands in.
-    QFont::insertSubstitutions(QStringLiteral("宋体"), {QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Serif CJK SC")});
-    QFont::insertSubstitutions(QStringLiteral("SimSun"), {QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Serif CJK SC")});
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslator);
+    corva::UiStartup::Apply(app);
 
     const corva::AppInfo info = corva::AppInfo::Encoder();
     corva::AppMessageBox::SetTitle(info.Title());
+    QApplication::setWindowIcon(corva::Artwork::EncoderWindowIcon());
 
     corva::QtFileChooser chooser;
     corva::Form1Services services;
     services.appDir = corva::AppPaths::AppDir();
     services.opticalDrives = corva::platform::ScanCdromDrives();
     services.fileChooser = &chooser;
+    services.sleepInhibitor = corva::platform::SystemSleepInhibitor();
+    services.showAbout = [info] { corva::frmAbout::ShowFor(info, corva::frmAbout::Variant::Encoder); };
 
     corva::Form1 form(std::move(services));
     QString error;
