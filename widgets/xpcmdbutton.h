@@ -1,0 +1,119 @@
+#pragma once
+
+#include "widgets/DoubleClickFilter.h"
+#include "widgets/PointerSource.h"
+#include "widgets/SkinStrip.h"
+
+#include <QFont>
+#include <QImage>
+#include <QPointF>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+
+namespace vantel_xp {
+
+class PropertyBag;
+
+// The skinned push button: a nine-slice face cut from a five-cell strip, a centred caption,
+// and hover feedback kept up by polling the pointer, since nothing reports that it left.
+//
+// Every event passes its arguments by reference, so a handler may change them; the button
+// looks at Button again after MouseMove has returned. That only works through direct
+// connections (the default between objects of one thread): a queued connection cannot carry
+// reference arguments and Qt refuses to queue them.
+class xpcmdbutton final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit xpcmdbutton(QWidget *parent = nullptr);
+    ~xpcmdbutton() override;
+
+    // The button's own enabled state; QWidget::setEnabled() ends in the same look.
+    bool Enabled() const;
+    void SetEnabled(bool enabled);
+    // 0 rests on the ordinary face, 1 on the emphasised one; other values keep the last.
+    int State() const { return m_state; }
+    void SetState(int state);
+    QString Caption() const;
+    void SetCaption(const QString &caption);
+    QFont Font() const { return m_font; }
+    void SetFont(const QFont &font);
+
+    // First placement on a host with nothing stored.
+    void InitProperties(const QString &displayName, const QFont &ambientFont);
+    // Loading from the host's store; the display name and ambient font are the defaults of
+    // "Caption" and "Font". The short forms take objectName() and the parent's font.
+    void ReadProperties(const PropertyBag &bag, const QString &displayName, const QFont &ambientFont);
+    void ReadProperties(const PropertyBag &bag);
+    void WriteProperties(PropertyBag &bag, const QString &displayName, const QFont &ambientFont) const;
+    void WriteProperties(PropertyBag &bag) const;
+
+    // Null restores the real cursor.
+    void SetPointerSource(std::shared_ptr<const PointerSource> source);
+    // The 1 ms poll that notices the pointer has gone; runs only while the pointer is over us.
+    QTimer &HoverTimer() { return m_hoverTimer; }
+    // The caption's position as placed, in pixels; may hold halves.
+    QPointF CaptionPosition() const { return m_captionPos; }
+
+    QSize sizeHint() const override;
+
+Q_SIGNALS:
+    void Click();
+    void KeyDown(short &KeyCode, short &Shift);
+    void KeyPress(short &KeyAscii);
+    void KeyUp(short &KeyCode, short &Shift);
+    void MouseOut();
+    void MouseDown(short &Button, short &Shift, float &X, float &Y);
+    void MouseMove(short &Button, short &Shift, float &X, float &Y);
+    void MouseUp(short &Button, short &Shift, float &X, float &Y);
+    // A stored property changed, so the host's copy is out of date.
+    void PropertyChanged(const QString &name);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void PaintFace(int cell);
+    void RefreshFace();
+    void ApplyCaptionColour();
+    void LayOut();
+    void HoverTrack(short button, short shift, float x, float y);
+    void ButtonDown(short button, short shift, float x, float y);
+    void ButtonUp(short button, short shift, float x, float y);
+    void PollPointer();
+    // Shared by presses on the button and on its caption.
+    bool AcceptPress(const QMouseEvent &press);
+    void EndPress(const QMouseEvent &release, const QRectF &clickArea);
+
+    SkinStrip m_strip;
+    QLabel *m_caption = nullptr;
+    QTimer m_hoverTimer;
+    std::shared_ptr<const PointerSource> m_pointer;
+    DoubleClickFilter m_doubleClick;
+    QImage m_face;
+    QFont m_font;
+    QPointF m_captionPos;
+    int m_state = 0;
+    short m_restCell = 0;
+    bool m_clickPending = false;
+    bool m_lastEnabled = true;
+};
+
+} // namespace vantel_xp
