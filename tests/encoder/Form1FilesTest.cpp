@@ -1,0 +1,276 @@
+#include "encoder/FileChooser.h"
+#include "encoder/Form1.h"
+#include "encoder/LinkLabel.h"
+#include "encoder/QtFileChooser.h"
+#include "platform/DriveLetterOpticalDrives.h"
+#include "support/ModalAnswerer.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileSystemModel>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace corva;
+using corva::test::ModalAnswerer;
+
+namespace {
+
+// Answers dialogs from a script: a path, or nothing for a cancel. Records what it was shown.
+class ScriptedChooser final : public FileChooser
+{
+public:
+    QList<std::optional<QString>> answers;
+    QStringList startNames;
+    QStringList lastFilters;
+    QStringList kinds;
+
+    std::optional<QString> ChooseOpen(QWidget *, const QString &start, const QStringList &filters) override
+    {
+        return next(QStringLiteral("open"), start, filters);
+    }
+    std::optional<QString> ChooseSave(QWidget *, const QString &start, const QStringList &filters) override
+    {
+        return next(QStringLiteral("save"), start, filters);
+    }
+
+private:
+    std::optional<QString> next(const QString &kind, const QString &start, const QStringList &filters)
+    {
+        kinds << kind;
+        startNames << start;
+        lastFilters = filters;
+        return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+    }
+};
+
+// Audience 0 plain, audience 1 VBR, as in the shipped list.
+class Files : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QFile f(dir.filePath(QStringLiteral("audi.txt")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(audiences);
+        f.close();
+        Form1Services s;
+        s.appDir = dir.path();
+        s.fileChooser = &chooser;
+        s.opticalDrives = std::make_unique<platform::DriveLetterOpticalDrives>("e");
+        s.showAbout = [this] { ++aboutShown; };
+        form = std::make_unique<Form1>(std::move(s));
+        QString error;
+        ASSERT_TRUE(form->Load(&error)) << error.toStdString();
+        form->show();
+    }
+
+    QByteArray audiences = "Plain 300\r\nDVD VBR 650\r\nlow vbr\r\n";
+    QTemporaryDir dir;
+    ScriptedChooser chooser;
+    int aboutShown = 0;
+    std::unique_ptr<Form1> form;
+};
+
+TEST_F(Files, SourceBrowseDerivesTheOutputAndFollowsTheAudience)
+{
+    chooser.answers << QStringLiteral("C:\\v\\a.avi");
+    form->xpcmdbutton1->Click();
+    EXPECT_EQ(form->InputFile->text(), QStringLiteral("C:\\v\\a.avi"));
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("C:\\v\\a.rm"));
+    EXPECT_TRUE(form->command3->Enabled());
+    EXPECT_EQ(chooser.lastFilters.size(), 11);
+
+    form->SelectAudience(1);
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("C:\\v\\a.rmvb"));
+    form->SelectAudience(2); // "vbr" in small letters is not VBR
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("C:\\v\\a.rm"));
+
+    chooser.answers << QStringLiteral("C:\\v\\a.b.avi");
+    form->xpcmdbutton1->Click();
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("C:\\v\\a.b.rm"));
+    EXPECT_EQ(chooser.startNames.last(), QStringLiteral("C:\\v\\a.avi")); // the component kept the name
+
+    form->OutputFile->setText(QStringLiteral("C:\\keep.rm"));
+    chooser.answers << QStringLiteral("C:\\v\\clip");
+    form->xpcmdbutton1->Click();
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("C:\\keep.rm"));
+}
+
+// A cancelled dialog once wiped or replaced a typed path with the component's leftover name.
+TEST_F(Files, CancelledDialogsChangeNothing)
+{
+    chooser.answers << QStringLiteral("C:\\v\\a.avi");
+    form->xpcmdbutton1->Click();
+    form->InputFile->setText(QStringLiteral("D:\\typed.avi"));
+    form->OutputFile->setText(QStringLiteral("D:\\typed.rm"));
+    chooser.answers << std::nullopt << std::nullopt;
+    form->xpcmdbutton1->Click();
+    form->xpcmdbutton2->Click();
+    EXPECT_EQ(form->InputFile->text(), QStringLiteral("D:\\typed.avi"));
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("D:\\typed.rm"));
+    EXPECT_EQ(form->CD1.FileName(), QStringLiteral("C:\\v\\a.avi"));
+    EXPECT_EQ(chooser.kinds, (QStringList{"open", "open", "save"}));
+}
+
+TEST_F(Files, SaveDialogAnswerTakesTheAudienceExtension)
+{
+    chooser.answers << QStringLiteral("C:\\v\\out.avi") << QStringLiteral("C:\\v\\noext");
+    form->xpcmdbutton2->Click();
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("C:\\v\\out.rm"));
+    form->xpcmdbutton2->Click();
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("C:\\v\\noext"));
+}
+
+TEST_F(Files, TypingAnOpticalDriveLetterWarnsEachTime)
+{
+    ModalAnswerer answerer;
+    form->OutputFile->setText(QStringLiteral("E"));
+    EXPECT_EQ(answerer.Texts(), QStringList{"发现您的输出路径是光驱，请修改！"});
+    form->OutputFile->setText(QStringLiteral("e:"));
+    EXPECT_EQ(answerer.Texts().size(), 2);
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("e:")); // the text itself stays
+    EXPECT_EQ(form->focusWidget(), form->OutputFile);
+    form->OutputFile->clear();
+    form->OutputFile->setText(QStringLiteral("C:\\a.rm"));
+    EXPECT_EQ(answerer.Texts().size(), 2);
+}
+
+TEST_F(Files, DvdPresetSetsItsValuesAfterTheMessage)
+{
+    ModalAnswerer answerer;
+    form->OutputFile->setText(QStringLiteral("C:\\a.rm"));
+    form->command6->Click();
+    EXPECT_EQ(answerer.Texts(), QStringList{"点击此按钮，会自动帮助您设置DVD的最佳压缩选项"});
+    EXPECT_EQ(form->Text4->text(), QStringLiteral("608"));
+    EXPECT_EQ(form->Text5->text(), QStringLiteral("336"));
+    EXPECT_EQ(form->Combo6->currentText(), QStringLiteral("12"));
+    EXPECT_EQ(form->Combo7->currentText(), QStringLiteral("high"));
+    EXPECT_EQ(form->Combo1->currentIndex(), 1);
+    EXPECT_EQ(form->Check1->checkState(), Qt::Checked);
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("C:\\a.rmvb"));
+    // Already on the second audience: the extension is still applied.
+    form->OutputFile->setText(QStringLiteral("C:\\b.rm"));
+    form->command6->Click();
+    EXPECT_EQ(form->OutputFile->text(), QStringLiteral("C:\\b.rmvb"));
+}
+
+TEST_F(Files, DvdPresetWithOneAudienceKeepsIt)
+{
+    ModalAnswerer answerer;
+    QFile f(dir.filePath(QStringLiteral("audi.txt")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("Only one\r\n");
+    f.close();
+    Form1Services s;
+    s.appDir = dir.path();
+    Form1 single(std::move(s));
+    QString error;
+    ASSERT_TRUE(single.Load(&error));
+    single.command6->Click();
+    EXPECT_EQ(single.Combo1->currentIndex(), 0);
+    EXPECT_EQ(single.Text4->text(), QStringLiteral("608"));
+}
+
+TEST_F(Files, AdvancedToggleMovesBetweenTheHeights)
+{
+    EXPECT_EQ(form->OuterHeight(), 3200);
+    form->xpcmdbutton3->Click();
+    EXPECT_EQ(form->OuterHeight(), 5580);
+    form->xpcmdbutton3->Click();
+    EXPECT_EQ(form->OuterHeight(), 3200);
+    form->SetOuterHeight(7185);
+    form->xpcmdbutton3->Click();
+    EXPECT_EQ(form->OuterHeight(), 5580);
+}
+
+TEST_F(Files, MinimiseAboutAndLinkHover)
+{
+    form->xptopbuttons1->Click();
+    EXPECT_TRUE(form->windowState() & Qt::WindowMinimized);
+    form->setWindowState(Qt::WindowNoState);
+
+    QTest::mouseClick(form->Label8, Qt::LeftButton);
+    EXPECT_EQ(aboutShown, 1);
+
+    QTest::mouseMove(form->Label8, QPoint(5, 5));
+    QMouseEvent overLabel(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form->Label8, &overLabel);
+    EXPECT_TRUE(form->Label8->HoverLook());
+    EXPECT_EQ(form->Label8->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_TRUE(form->Label8->font().underline());
+    // The banner is not the background: the look stays.
+    QMouseEvent overBanner(QEvent::MouseMove, QPointF(100, 10), QPointF(100, 10), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form->Image1, &overBanner);
+    EXPECT_TRUE(form->Label8->HoverLook());
+    // The options frame puts it back.
+    QMouseEvent overFrame(QEvent::MouseMove, QPointF(2, 2), QPointF(2, 2), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form->Frame1, &overFrame);
+    EXPECT_FALSE(form->Label8->HoverLook());
+    // And so does the window's own background (a point with no widget under it).
+    form->Label8->SetHoverLook(true);
+    const QPoint bare(form->width() - 2, 125);
+    ASSERT_EQ(form->childAt(bare), nullptr);
+    QMouseEvent overWindow(QEvent::MouseMove, QPointF(bare), QPointF(bare), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &overWindow);
+    EXPECT_FALSE(form->Label8->HoverLook());
+    EXPECT_EQ(form->Label8->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+}
+
+TEST_F(Files, FocusSelectsTheWholePath)
+{
+    form->InputFile->setText(QStringLiteral("C:\\v\\a.avi"));
+    QApplication::setActiveWindow(form.get());
+    form->OutputFile->setFocus();
+    form->InputFile->setFocus();
+    QTest::qWait(20);
+    EXPECT_EQ(form->InputFile->selectedText(), QStringLiteral("C:\\v\\a.avi"));
+}
+
+// The real dialog, as users get it: eleven entries in order, patterns regardless of case,
+// and "all files" showing files without an extension.
+TEST(RealFileDialog, OffersTheElevenFiltersAndMatchesAnyCase)
+{
+    QTemporaryDir dir;
+    for (const char *name : {"a.avi", "B.AVI", "noext", "c.mp3"}) {
+        QFile f(dir.filePath(QString::fromUtf8(name)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    Form1Services s;
+    s.appDir = QStringLiteral(CORVA_APP_DIR);
+    Form1 form(std::move(s));
+    QString error;
+    ASSERT_TRUE(form.Load(&error));
+    const QStringList filters = CommonDialog::NameFilters(form.CD1.Filter());
+    QFileDialog dialog;
+    QtFileChooser::Prepare(dialog, dir.filePath(QStringLiteral("a.avi")), filters);
+    EXPECT_EQ(dialog.nameFilters(), filters);
+    ASSERT_EQ(dialog.nameFilters().size(), 11);
+    EXPECT_FALSE(dialog.filter() & QDir::CaseSensitive);
+    EXPECT_EQ(dialog.testOption(QFileDialog::DontConfirmOverwrite), false);
+    dialog.show();
+    // The dialog's own list shows what its model lets through.
+    auto *model = dialog.findChild<QFileSystemModel *>();
+    ASSERT_NE(model, nullptr);
+    const auto rowsUnder = [&](const QString &filter) {
+        dialog.selectNameFilter(filter);
+        const QString patterns = filter.mid(filter.lastIndexOf(u'(') + 1).chopped(1);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model->nameFilters().join(u' ') == patterns; }, 1000));
+        QTest::qWait(50);
+        return model->rowCount(model->index(dir.path()));
+    };
+    dialog.selectNameFilter(filters.at(10));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(model->index(dir.path())) == 4; }, 3000))
+        << model->rowCount(model->index(dir.path()));
+    EXPECT_EQ(rowsUnder(filters.at(1)), 2);  // a.avi and B.AVI
+    EXPECT_EQ(rowsUnder(filters.at(10)), 4); // noext included
+    dialog.reject();
+}
+
+} // namespace
