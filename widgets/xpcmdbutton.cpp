@@ -300,6 +300,12 @@ void xpcmdbutton::changeEvent(QEvent *event)
         RefreshFace();
         ApplyCaptionColour();
     }
+    // A font given with plain setFont(), or inherited from the host, is the Font too.
+    if (event->type() == QEvent::FontChange && font() != m_font) {
+        m_font = font();
+        m_caption->setFont(m_font);
+        LayOut();
+    }
     QWidget::changeEvent(event);
 }
 

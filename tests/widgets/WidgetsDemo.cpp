@@ -1,6 +1,8 @@
 // Puts the three buttons on one window in each of their looks, with the skin strips beside
-// them at eight times their size. With --screenshot FILE it saves what the X server shows
-// (the whole screen) after the window has settled, then quits.
+// them at four times their size. With --screenshot FILE it saves what the X server shows
+// (the whole screen) after the window has settled, then quits. With --drive it moves and
+// clicks the X server's own pointer (XTest) over fresh buttons and reports what they did:
+// the path a real mouse takes, through the platform plugin, with the real cursor polled.
 #include "widgets/PointerSource.h"
 #include "widgets/SkinStrip.h"
 #include "widgets/xpcmdbutton.h"
@@ -9,6 +11,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFont>
 #include <QLabel>
 #include <QMouseEvent>
@@ -17,6 +20,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -53,17 +60,171 @@ QLabel *Magnified(QWidget *parent, const QString &resource, QPoint at)
     return label;
 }
 
+void Wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The X server's pointer, driven through XTest, loaded at run time so that nothing here
+// needs the X development headers.
+class XPointer final
+{
+public:
+    XPointer()
+    {
+        void *x11 = dlopen("libX11.so.6", RTLD_NOW);
+        void *xtst = dlopen("libXtst.so.6", RTLD_NOW);
+        if (!x11 || !xtst)
+            return;
+        auto open = reinterpret_cast<void *(*)(const char *)>(dlsym(x11, "XOpenDisplay"));
+        m_flush = reinterpret_cast<int (*)(void *)>(dlsym(x11, "XFlush"));
+        m_motion = reinterpret_cast<int (*)(void *, int, int, int, unsigned long)>(dlsym(xtst, "XTestFakeMotionEvent"));
+        m_button = reinterpret_cast<int (*)(void *, unsigned, int, unsigned long)>(dlsym(xtst, "XTestFakeButtonEvent"));
+        if (open && m_flush && m_motion && m_button)
+            m_display = open(nullptr);
+    }
+    bool Ok() const { return m_display != nullptr; }
+    void MoveTo(QPoint global)
+    {
+        m_motion(m_display, -1, global.x(), global.y(), 0);
+        m_flush(m_display);
+        Wait(60);
+    }
+    void Button(unsigned button, bool down)
+    {
+        m_button(m_display, button, down ? 1 : 0, 0);
+        m_flush(m_display);
+        Wait(60);
+    }
+
+private:
+    void *m_display = nullptr;
+    int (*m_flush)(void *) = nullptr;
+    int (*m_motion)(void *, int, int, int, unsigned long) = nullptr;
+    int (*m_button)(void *, unsigned, int, unsigned long) = nullptr;
+};
+
+struct Counts
+{
+    int moves = 0, downs = 0, ups = 0, outs = 0, clicks = 0;
+};
+
+template <typename W>
+void Count(W *w, Counts &c)
+{
+    QObject::connect(w, &W::MouseMove, w, [&c](short &, short &, float &, float &) { ++c.moves; });
+    QObject::connect(w, &W::MouseDown, w, [&c](short &, short &, float &, float &) { ++c.downs; });
+    QObject::connect(w, &W::MouseUp, w, [&c](short &, short &, float &, float &) { ++c.ups; });
+    QObject::connect(w, &W::MouseOut, w, [&c] { ++c.outs; });
+    QObject::connect(w, &W::Click, w, [&c] { ++c.clicks; });
+}
+
+// Row 1, middle column of a push button's face tells its cell apart.
+QRgb TopMiddle(QWidget *w)
+{
+    return w->grab().toImage().pixel(w->width() / 2, 1) & 0xFFFFFF;
+}
+
+QRgb SmallCellPixel(QWidget *w)
+{
+    return w->grab().toImage().pixel(3, 10) & 0xFFFFFF;
+}
+
+int Drive()
+{
+    XPointer pointer;
+    if (!pointer.Ok()) {
+        std::fprintf(stderr, "no X display with XTest\n");
+        return 2;
+    }
+    QWidget window;
+    window.resize(300, 120);
+    auto *push = PushButton(&window, QStringLiteral("浏览"), {600, 600, 735, 255});
+    auto *top = new vantel_xp::xptopbuttons(&window);
+    top->SetValue(2);
+    top->move(200, 20);
+    auto *help = new vantel_xp::xphelp(&window);
+    help->move(200, 60);
+    Counts p, t, h;
+    Count(push, p);
+    Count(top, t);
+    Count(help, h);
+    window.show();
+    Wait(300);
+
+    const vantel_xp::SkinStrip pushStrip(vantel_xp::SkinStrip::PushButtonResource(), 5);
+    auto pushCell = [&](int cell) { return pushStrip.Cell(cell).pixel(9, 1) & 0xFFFFFF; };
+    const vantel_xp::SkinStrip topStrip(vantel_xp::SkinStrip::TitleBarResource(2), 4);
+    const vantel_xp::SkinStrip helpStrip(vantel_xp::SkinStrip::HelpResource(), 3);
+    int failures = 0;
+    auto check = [&](bool ok, const char *what) {
+        std::printf("%s: %s\n", ok ? "ok  " : "FAIL", what);
+        failures += ok ? 0 : 1;
+    };
+    const QPoint away = window.mapToGlobal(QPoint(10, 100));
+    pointer.MoveTo(away);
+
+    pointer.MoveTo(push->mapToGlobal(QPoint(10, 8)));
+    check(p.moves > 0 && TopMiddle(push) == pushCell(3), "push button: pointer over it shows the hover face");
+    pointer.Button(1, true);
+    check(p.downs == 1 && TopMiddle(push) == pushCell(1), "push button: press shows the pressed face");
+    pointer.Button(1, false);
+    check(p.ups == 1 && p.clicks == 1 && TopMiddle(push) == pushCell(0), "push button: release clicks and rests");
+    pointer.MoveTo(push->mapToGlobal(QPoint(12, 8)));
+    pointer.Button(1, true);
+    pointer.MoveTo(away);
+    check(p.outs >= 1 && TopMiddle(push) == pushCell(0), "push button: dragged out while held, MouseOut and rest");
+    pointer.Button(1, false);
+    check(p.clicks == 1, "push button: released outside, no click");
+    const int outsBefore = p.outs;
+    pointer.MoveTo(push->mapToGlobal(QPoint(20, 4)));
+    pointer.MoveTo(away);
+    check(p.outs == outsBefore + 1 && TopMiddle(push) == pushCell(0), "push button: left, MouseOut and rest");
+
+    pointer.MoveTo(push->mapToGlobal(QPoint(20, 8)));
+    const Counts before = p;
+    for (int i = 0; i < 2; ++i) {
+        pointer.Button(1, true);
+        pointer.Button(1, false);
+    }
+    check(p.clicks == before.clicks + 1 && p.downs == before.downs + 1 && p.ups == before.ups + 2,
+          "push button: a double click is one click, one MouseDown, two MouseUp");
+    pointer.MoveTo(away);
+
+    pointer.MoveTo(top->mapToGlobal(QPoint(10, 10)));
+    check(t.moves > 0 && SmallCellPixel(top) == (topStrip.Cell(1).pixel(3, 10) & 0xFFFFFF), "title-bar button: hover cell");
+    pointer.Button(1, true);
+    pointer.Button(1, false);
+    check(t.clicks == 1, "title-bar button: click");
+    pointer.MoveTo(away);
+    check(t.outs >= 1 && SmallCellPixel(top) == (topStrip.Cell(0).pixel(3, 10) & 0xFFFFFF), "title-bar button: left, normal cell");
+
+    pointer.MoveTo(help->mapToGlobal(QPoint(10, 10)));
+    check(h.moves > 0 && SmallCellPixel(help) == (helpStrip.Cell(1).pixel(3, 10) & 0xFFFFFF), "help button: hover cell");
+    pointer.Button(1, true);
+    check(SmallCellPixel(help) == (helpStrip.Cell(2).pixel(3, 10) & 0xFFFFFF), "help button: pressed cell");
+    pointer.Button(1, false);
+    check(h.clicks == 1 && SmallCellPixel(help) == (helpStrip.Cell(0).pixel(3, 10) & 0xFFFFFF), "help button: click, normal cell");
+    pointer.MoveTo(away);
+    check(h.outs >= 1, "help button: left, MouseOut");
+    return failures == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QFont::insertSubstitution(QStringLiteral("宋体"), QStringLiteral("AR PL UMing CN"));
+    if (QCoreApplication::arguments().contains(QStringLiteral("--drive")))
+        return Drive();
     const auto pinned = std::make_shared<PinnedPointer>();
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("vantel_xp"));
-    window.resize(720, 420);
+    window.resize(720, 470);
     window.setStyleSheet(QStringLiteral("QWidget#window { background: #ECE9D8; }"));
     window.setObjectName(QStringLiteral("window"));
     window.setAutoFillBackground(true);

@@ -407,6 +407,11 @@ TEST_F(XpCmdButtonTest, CaptionIsRecentredAfterCaptionAndFontChanges)
     EXPECT_GT(Label()->height(), normalHeight);
     expectCentred("font");
     EXPECT_EQ(Label()->font(), m_button->Font());
+    // The host may also set the font the plain Qt way.
+    m_button->setFont(QFont(QStringLiteral("宋体"), 6));
+    EXPECT_EQ(m_button->Font().pointSize(), 6);
+    EXPECT_LT(Label()->height(), normalHeight);
+    expectCentred("setFont");
 }
 
 TEST_F(XpCmdButtonTest, MoveOverCaptionCarriesTheCaptionCornerNotThePointer)
