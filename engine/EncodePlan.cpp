@@ -90,11 +90,13 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         v.gopSize = std::max(1, static_cast<int>(std::lround(av_q2d(v.frameRate) * audience.keyframeSeconds)));
 
         const int64_t videoKbps = audience.videoKbps > 0 ? audience.videoKbps : std::max(audience.totalKbps - audience.audioKbps, 20);
-        v.bitRate = videoKbps * 1000;
+        // At very low frame rates a picture could need more than the container carries.
+        const auto perFrameCap = static_cast<int64_t>(av_q2d(v.frameRate) * kMaxFrameBits / 2);
+        v.bitRate = std::min(videoKbps * 1000, perFrameCap);
         v.variableRate = audience.vbr;
         if (audience.vbr) {
             // Spend bits where the picture needs them, within the audience's quantizer and peak.
-            v.maxRate = audience.vbrPeakKbps > 0 ? int64_t{audience.vbrPeakKbps} * 1000 : v.bitRate * 2;
+            v.maxRate = std::max(v.bitRate, audience.vbrPeakKbps > 0 ? int64_t{audience.vbrPeakKbps} * 1000 : v.bitRate * 2);
             v.qmin = audience.vbrQmin;
             v.qmax = audience.vbrQmax;
             v.qcompress = 0.7f;

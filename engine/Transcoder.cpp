@@ -497,7 +497,12 @@ bool Job::Filter(Lane &lane, AVFrame *frame, FrameQueue &queue)
     }
     if (!lane.graph)
         return true; // flushing a stream that never delivered a frame
-    int r = av_buffersrc_add_frame_flags(lane.source, frame, 0);
+    // The end carries the time the last frame lasts until, or the frame-rate filter would
+    // drop the last picture.
+    int r = frame ? av_buffersrc_add_frame_flags(lane.source, frame, 0)
+                  : av_buffersrc_close(lane.source,
+                                       lane.nextPts != AV_NOPTS_VALUE ? lane.nextPts - lane.startOffset : AV_NOPTS_VALUE,
+                                       AV_BUFFERSRC_FLAG_PUSH);
     if (r < 0) {
         ReadFailed(QStringLiteral("处理输入文件 %1 的内容时出错：%2").arg(m_input, reasonText(r)));
         return false;

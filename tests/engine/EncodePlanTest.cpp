@@ -1,0 +1,180 @@
+#include "engine/EncodePlan.h"
+
+#include <gtest/gtest.h>
+
+using namespace corva;
+
+namespace {
+
+AudienceDefinition cbr()
+{
+    AudienceDefinition a;
+    a.name = QStringLiteral("CBR");
+    a.videoKbps = 386;
+    a.audioKbps = 64;
+    a.totalKbps = 450;
+    a.maxFps = 25;
+    return a;
+}
+
+SourceInfo source(int w, int h, AVRational sar = {1, 1}, AVRational fps = {25, 1})
+{
+    SourceInfo s;
+    s.hasVideo = true;
+    s.width = w;
+    s.height = h;
+    s.sampleAspect = sar;
+    s.frameRate = fps;
+    s.hasAudio = true;
+    s.sampleRate = 48000;
+    s.channels = 2;
+    return s;
+}
+
+struct SizeCase
+{
+    const char *name;
+    SourceInfo source;
+    int resizeWidth;
+    int resizeHeight;
+    int width;
+    int height;
+};
+
+class EncodePlanSize : public ::testing::TestWithParam<SizeCase>
+{
+};
+
+// The encoder refuses sizes off the 4-pixel grid, and "0" must keep the picture's shape.
+TEST_P(EncodePlanSize, RoundedToCodecGridKeepingProportion)
+{
+    JobSettings job;
+    job.resizeWidth = GetParam().resizeWidth;
+    job.resizeHeight = GetParam().resizeHeight;
+    const EncodePlan plan = EncodePlan::Make(job, cbr(), GetParam().source);
+    ASSERT_TRUE(plan.video.enabled);
+    EXPECT_EQ(plan.video.width, GetParam().width);
+    EXPECT_EQ(plan.video.height, GetParam().height);
+    EXPECT_EQ(plan.video.width % 4, 0);
+    EXPECT_EQ(plan.video.height % 4, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EncodePlanSize,
+    ::testing::Values(SizeCase{"KeepsSource", source(320, 240), 0, 0, 320, 240},
+                      SizeCase{"SourceOffGrid", source(322, 242), 0, 0, 324, 244},
+                      SizeCase{"AnamorphicToSquarePixels", source(720, 576, {16, 15}), 0, 0, 768, 576},
+                      SizeCase{"WidthOnly", source(720, 576), 640, 0, 640, 512},
+                      SizeCase{"HeightOnlyWide", source(1920, 1080), 0, 240, 428, 240},
+                      SizeCase{"BothGiven", source(320, 240), 200, 200, 200, 200},
+                      SizeCase{"OddRequestRounded", source(320, 240), 333, 0, 332, 248},
+                      SizeCase{"TinyClampedUp", source(320, 240), 4, 0, 16, 16},
+                      SizeCase{"HugeShrunkAsWhole", source(4096, 2160), 0, 0, 2048, 1080}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct RateCase
+{
+    const char *name;
+    VideoMode mode;
+    AVRational sourceRate;
+    AVRational expected;
+};
+
+class EncodePlanRate : public ::testing::TestWithParam<RateCase>
+{
+};
+
+TEST_P(EncodePlanRate, ModeSetsFrameRateNeverAboveSource)
+{
+    JobSettings job;
+    job.videoMode = GetParam().mode;
+    const EncodePlan plan = EncodePlan::Make(job, cbr(), source(320, 240, {1, 1}, GetParam().sourceRate));
+    EXPECT_EQ(av_cmp_q(plan.video.frameRate, GetParam().expected), 0)
+        << plan.video.frameRate.num << "/" << plan.video.frameRate.den;
+    // A keyframe every keyframe_seconds of the audience.
+    EXPECT_EQ(plan.video.gopSize, static_cast<int>(std::lround(av_q2d(GetParam().expected) * 10)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EncodePlanRate,
+    ::testing::Values(RateCase{"NormalCapsAtAudience", VideoMode::Normal, {30, 1}, {25, 1}},
+                      RateCase{"NormalKeepsNtscExactly", VideoMode::Normal, {24000, 1001}, {24000, 1001}},
+                      RateCase{"SmoothKeepsThirty", VideoMode::Smooth, {30, 1}, {30, 1}},
+                      RateCase{"SmoothCapsSixty", VideoMode::Smooth, {60, 1}, {30, 1}},
+                      RateCase{"SharpHalvesMotion", VideoMode::Sharp, {25, 1}, {15, 1}},
+                      RateCase{"SharpNeverRaises", VideoMode::Sharp, {12, 1}, {12, 1}},
+                      RateCase{"Slideshow", VideoMode::Slideshow, {25, 1}, {1, 1}},
+                      RateCase{"UnknownRateTakenAs25", VideoMode::Normal, {0, 1}, {25, 1}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(EncodePlan, RateControlFollowsAudienceKind)
+{
+    AudienceDefinition vbr = cbr();
+    vbr.vbr = true;
+    vbr.vbrQmin = 3;
+    vbr.vbrQmax = 20;
+    vbr.vbrPeakKbps = 900;
+    const EncodePlan v = EncodePlan::Make(JobSettings{}, vbr, source(320, 240));
+    EXPECT_TRUE(v.video.variableRate);
+    EXPECT_EQ(v.video.bitRate, 386000);
+    EXPECT_EQ(v.video.maxRate, 900000);
+    EXPECT_EQ(v.video.qmin, 3);
+    EXPECT_EQ(v.video.qmax, 20);
+
+    const EncodePlan c = EncodePlan::Make(JobSettings{}, cbr(), source(320, 240));
+    EXPECT_FALSE(c.video.variableRate);
+    EXPECT_EQ(c.video.maxRate, c.video.bitRate);
+    // No picture may outgrow the container's packet limit.
+    EXPECT_LE(c.video.bufferSize, EncodePlan::kMaxFrameBits);
+}
+
+// One picture a second at a broadband rate would need more than 64 KiB per picture.
+TEST(EncodePlan, SlideshowRateFitsContainerPackets)
+{
+    AudienceDefinition top = cbr();
+    top.videoKbps = 1400;
+    JobSettings job;
+    job.videoMode = VideoMode::Slideshow;
+    const EncodePlan plan = EncodePlan::Make(job, top, source(720, 576));
+    EXPECT_LE(plan.video.bitRate / av_q2d(plan.video.frameRate), EncodePlan::kMaxFrameBits);
+    EXPECT_LE(plan.video.bitRate, plan.video.maxRate);
+}
+
+TEST(EncodePlan, PassesAndStreams)
+{
+    JobSettings job;
+    EXPECT_EQ(EncodePlan::Make(job, cbr(), source(320, 240)).passes, 2);
+    job.singlePass = true;
+    EXPECT_EQ(EncodePlan::Make(job, cbr(), source(320, 240)).passes, 1);
+    job.singlePass = false;
+    job.audioOnly = true;
+    const EncodePlan audioOnly = EncodePlan::Make(job, cbr(), source(320, 240));
+    EXPECT_FALSE(audioOnly.video.enabled);
+    EXPECT_TRUE(audioOnly.audio.enabled);
+    EXPECT_EQ(audioOnly.passes, 1);
+
+    SourceInfo silent = source(320, 240);
+    silent.hasAudio = false;
+    EXPECT_FALSE(EncodePlan::Make(JobSettings{}, cbr(), silent).audio.enabled);
+}
+
+TEST(EncodePlan, AudioModes)
+{
+    JobSettings job;
+    SourceInfo s = source(320, 240);
+    const EncodePlan music = EncodePlan::Make(job, cbr(), s);
+    EXPECT_EQ(music.audio.channels, 2);
+    EXPECT_EQ(music.audio.sampleRate, 44100);
+    EXPECT_EQ(music.audio.bitRate, 64000);
+
+    job.audioMode = AudioMode::Voice;
+    const EncodePlan voice = EncodePlan::Make(job, cbr(), s);
+    EXPECT_EQ(voice.audio.channels, 1);
+    EXPECT_LT(voice.audio.sampleRate, music.audio.sampleRate);
+
+    // A mono source is not blown up to two identical channels.
+    s.channels = 1;
+    EXPECT_EQ(EncodePlan::Make(JobSettings{}, cbr(), s).audio.channels, 1);
+}
+
+} // namespace

@@ -1,0 +1,287 @@
+#include "EngineRunner.h"
+#include "MediaTools.h"
+
+#include "engine/FfmpegEncodingEngine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace corva;
+using corva::test::EngineRunner;
+using corva::test::MediaTools;
+using corva::test::Outcome;
+
+namespace {
+
+const QString kCbr = QStringLiteral("标准画质 CBR 450Kbps");
+const QByteArray kOldOutput = "an earlier result that must survive a failed job";
+
+// One folder per case: a good clip, and whatever the case spoils.
+struct Scene
+{
+    QTemporaryDir dir;
+    QString goodClip;
+    QString longClip;
+    QString input;
+    QString output;
+    QString audiences = QStringLiteral(CORVA_APP_DIR "/Audiences");
+    JobSettings job;
+    QString error;
+
+    QString path(const QString &name) const { return dir.filePath(name); }
+    void write(const QString &name, const QByteArray &bytes) const
+    {
+        QFile f(path(name));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+    }
+    QByteArray read(const QString &file) const
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+};
+
+struct FailureCase
+{
+    const char *name;
+    // Prepares the scene (input, output, job); returns the text the reason must name.
+    std::function<QString(Scene &)> prepare;
+    const char *reasonPart;
+    bool keepsEarlierOutput = true;
+    // The output path names the input file itself, which must come through unchanged.
+    bool outputIsInput = false;
+};
+
+class EngineFails : public ::testing::TestWithParam<FailureCase>
+{
+};
+
+// Every fault ends in a failure notification with a reason naming the file; nothing half
+// written is left at the output path, and an earlier file there is not lost.
+TEST_P(EngineFails, WithReasonAndNoOutput)
+{
+    Scene s;
+    s.goodClip = s.path("good.mkv");
+    ASSERT_TRUE(MediaTools::MakeClip(s.goodClip, 2, "176x144", 25, 44100, 2, &s.error)) << s.error.toStdString();
+    s.input = s.goodClip;
+    s.output = s.path("out.rm");
+    const QString named = GetParam().prepare(s);
+    ASSERT_TRUE(s.error.isEmpty()) << s.error.toStdString();
+    if (s.job.input.isEmpty())
+        s.job.input = s.input;
+    if (s.job.output.isEmpty())
+        s.job.output = s.output;
+    if (s.job.audience.isEmpty())
+        s.job.audience = kCbr;
+    const bool hadOutput = GetParam().keepsEarlierOutput && !GetParam().outputIsInput;
+    if (hadOutput)
+        s.write(QFileInfo(s.output).fileName(), kOldOutput);
+
+    FfmpegEncodingEngine engine;
+    engine.SetAudiencesDirectory(s.audiences);
+    const Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(s.job); }, 30000);
+    ASSERT_TRUE(o.ended) << "no EncodingFinished";
+    EXPECT_FALSE(o.succeeded);
+    EXPECT_EQ(o.startedBeforeEnd, 1);
+    EXPECT_EQ(o.isEncodingInHandler, 0);
+    EXPECT_FALSE(o.lastSucceededInHandler);
+    EXPECT_EQ(o.lastErrorInHandler, o.reason);
+    EXPECT_TRUE(o.reason.contains(named)) << o.reason.toStdString() << " / " << named.toStdString();
+    EXPECT_TRUE(o.reason.contains(QString::fromUtf8(GetParam().reasonPart))) << o.reason.toStdString();
+    EXPECT_FALSE(QFile::exists(s.output + ".part"));
+    if (GetParam().outputIsInput)
+        EXPECT_EQ(s.read(s.output), s.read(s.goodClip));
+    else if (hadOutput)
+        EXPECT_EQ(s.read(s.output), kOldOutput);
+    else
+        EXPECT_FALSE(QFileInfo(s.output).isFile());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EngineFails,
+    ::testing::Values(
+        FailureCase{"MissingInput", [](Scene &s) { return s.input = s.path("nothing.avi"); }, "找不到"},
+        FailureCase{"EmptyInput",
+                    [](Scene &s) {
+                        s.write("empty.avi", {});
+                        return s.input = s.path("empty.avi");
+                    },
+                    "空文件"},
+        FailureCase{"NotMedia",
+                    [](Scene &s) {
+                        s.write("notes.avi", QByteArray("just some words, not a film\n").repeated(200));
+                        return s.input = s.path("notes.avi");
+                    },
+                    "无法识别"},
+        FailureCase{"CorruptHeader",
+                    [](Scene &s) {
+                        QByteArray bytes = s.read(s.goodClip);
+                        for (int i = 0; i < 4096 && i < bytes.size(); ++i)
+                            bytes[i] = static_cast<char>((i * 37) & 0xff);
+                        s.write("corrupt.mkv", bytes);
+                        return s.input = s.path("corrupt.mkv");
+                    },
+                    "corrupt.mkv"},
+        FailureCase{"Truncated",
+                    [](Scene &s) {
+                        const QString longClip = s.path("long.mkv");
+                        MediaTools::MakeClip(longClip, 8, "176x144", 25, 44100, 2, &s.error);
+                        const QByteArray bytes = s.read(longClip);
+                        s.write("cut.mkv", bytes.left(bytes.size() * 2 / 5));
+                        return s.input = s.path("cut.mkv");
+                    },
+                    "不完整"},
+        FailureCase{"AudioOnlyWithoutAudio",
+                    [](Scene &s) {
+                        s.input = s.path("silent.avi");
+                        MediaTools::MakeClip(s.input, 2, "176x144", 25, 0, 0, &s.error);
+                        s.job.audioOnly = true;
+                        return s.input;
+                    },
+                    "没有音频"},
+        FailureCase{"UnknownAudience",
+                    [](Scene &s) {
+                        s.job.audience = QStringLiteral("不存在的压缩率");
+                        return s.job.audience;
+                    },
+                    "未知"},
+        FailureCase{"MissingAudiencesFolder",
+                    [](Scene &s) { return s.audiences = s.path("NoAudiences"); },
+                    "找不到"},
+        FailureCase{"MissingOutputFolder",
+                    [](Scene &s) {
+                        s.output = s.path("gone/out.rm");
+                        return s.path("gone");
+                    },
+                    "不存在", false},
+        FailureCase{"OutputFolderIsAFile",
+                    [](Scene &s) {
+                        s.write("plain", "x");
+                        s.output = s.path("plain/out.rm");
+                        return s.path("plain");
+                    },
+                    "不是文件夹", false},
+        FailureCase{"OutputIsAFolder",
+                    [](Scene &s) {
+                        QDir(s.dir.path()).mkdir("folder.rm");
+                        s.output = s.path("folder.rm");
+                        return s.output;
+                    },
+                    "文件夹", false},
+        FailureCase{"OutputIsInputSameText",
+                    [](Scene &s) {
+                        s.output = s.input;
+                        return s.output;
+                    },
+                    "输入文件本身", false, true},
+        FailureCase{"OutputIsInputOtherSpelling",
+                    [](Scene &s) {
+                        s.output = s.dir.path() + "/./sub/../good.mkv";
+                        QDir(s.dir.path()).mkdir("sub");
+                        return QStringLiteral("good.mkv");
+                    },
+                    "输入文件本身", false, true},
+        FailureCase{"OutputIsInputHardLink",
+                    [](Scene &s) {
+                        s.output = s.path("linked.rm");
+                        if (::link(s.input.toUtf8().constData(), s.output.toUtf8().constData()) != 0)
+                            s.error = "link failed";
+                        return QStringLiteral("linked.rm");
+                    },
+                    "输入文件本身", false, true},
+        FailureCase{"OutputIsInputSymlink",
+                    [](Scene &s) {
+                        s.output = s.path("alias.rm");
+                        if (!QFile::link(s.input, s.output))
+                            s.error = "symlink failed";
+                        return QStringLiteral("alias.rm");
+                    },
+                    "输入文件本身", false, true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// The input must survive every same-file case byte for byte.
+TEST(EngineSameFile, InputIsUntouched)
+{
+    Scene s;
+    s.input = s.path("keep.mkv");
+    ASSERT_TRUE(MediaTools::MakeClip(s.input, 1, "176x144", 25, 44100, 2, &s.error));
+    const QByteArray before = s.read(s.input);
+    JobSettings job;
+    job.input = s.input;
+    job.output = s.dir.path() + "/./keep.mkv";
+    job.audience = kCbr;
+    FfmpegEncodingEngine engine;
+    engine.SetAudiencesDirectory(s.audiences);
+    const Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(job); });
+    EXPECT_FALSE(o.succeeded);
+    EXPECT_EQ(s.read(s.input), before);
+}
+
+// A job file that is missing or not ours fails through the same notification path.
+TEST(EngineJobFileFaults, MissingAndForeign)
+{
+    Scene s;
+    s.write("foreign.rpjf", "[Job]\nInput=a\n");
+    for (const QString &path : {s.path("missing.rpjf"), s.path("foreign.rpjf")}) {
+        FfmpegEncodingEngine engine;
+        engine.SetAudiencesDirectory(s.audiences);
+        engine.SetJobFile(path);
+        const Outcome o = EngineRunner::Run(engine, [&] { engine.StartEncoding(); });
+        ASSERT_TRUE(o.ended);
+        EXPECT_FALSE(o.succeeded);
+        EXPECT_TRUE(o.reason.contains(path)) << o.reason.toStdString();
+        EXPECT_EQ(o.isEncodingAfterStart, 1);
+    }
+}
+
+// A full disk: writes beyond a small size limit fail as they would with no space left.
+TEST(EngineDiskFull, WriteFailureIsReportedAndCleanedUp)
+{
+    Scene s;
+    s.input = s.path("in.mkv");
+    ASSERT_TRUE(MediaTools::MakeClip(s.input, 3, "320x240", 25, 44100, 2, &s.error));
+    s.output = s.path("full.rm");
+    JobSettings job;
+    job.input = s.input;
+    job.output = s.output;
+    job.audience = kCbr;
+    job.singlePass = true;
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 40 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    struct Restore
+    {
+        rlimit limit;
+        void (*handler)(int);
+        ~Restore()
+        {
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, handler);
+        }
+    } restore{saved, oldHandler};
+
+    FfmpegEncodingEngine engine;
+    engine.SetAudiencesDirectory(s.audiences);
+    const Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(job); });
+    ASSERT_TRUE(o.ended);
+    EXPECT_FALSE(o.succeeded);
+    EXPECT_TRUE(o.reason.contains(QStringLiteral("磁盘空间不足"))) << o.reason.toStdString();
+    EXPECT_TRUE(o.reason.contains(s.output)) << o.reason.toStdString();
+    EXPECT_FALSE(QFile::exists(s.output));
+    EXPECT_FALSE(QFile::exists(s.output + ".part"));
+}
+
+} // namespace

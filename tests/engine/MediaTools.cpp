@@ -1,0 +1,126 @@
+#include "MediaTools.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+
+namespace corva::test {
+
+namespace {
+
+QByteArray run(const QString &program, const QStringList &arguments, QByteArray *errors = nullptr, int *status = nullptr)
+{
+    QProcess p;
+    p.start(program, arguments);
+    if (!p.waitForStarted(10000)) {
+        if (errors)
+            *errors = "could not start " + program.toUtf8();
+        if (status)
+            *status = -1;
+        return {};
+    }
+    p.waitForFinished(60000);
+    if (errors)
+        *errors = p.readAllStandardError();
+    if (status)
+        *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return p.readAllStandardOutput();
+}
+
+} // namespace
+
+bool MediaTools::Generate(const QStringList &arguments, QString *error)
+{
+    QByteArray errors;
+    int status = 0;
+    run(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + arguments, &errors, &status);
+    if (status != 0 && error)
+        *error = QString::fromUtf8(errors);
+    return status == 0;
+}
+
+bool MediaTools::MakeClip(const QString &path, double seconds, const QString &size, int fps, int rate, int channels,
+                          QString *error)
+{
+    QStringList args;
+    const QString d = QString::number(seconds);
+    if (!size.isEmpty())
+        args << "-f" << "lavfi" << "-i" << QStringLiteral("testsrc=size=%1:rate=%2:duration=%3").arg(size).arg(fps).arg(d);
+    if (rate > 0)
+        args << "-f" << "lavfi" << "-i" << QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2").arg(rate).arg(d)
+             << "-ac" << QString::number(channels);
+    if (!size.isEmpty() && !path.endsWith(".wav"))
+        args << "-c:v" << "mpeg4" << "-q:v" << "5";
+    args << path;
+    return Generate(args, error);
+}
+
+QJsonObject MediaTools::Probe(const QString &path)
+{
+    const QByteArray out = run(QStringLiteral("ffprobe"),
+                               {"-v", "error", "-show_streams", "-show_format", "-of", "json=string_validation=ignore", path});
+    // Tags hold GBK bytes that are not UTF-8; Latin-1 keeps every byte for ProbeTag.
+    return QJsonDocument::fromJson(QString::fromLatin1(out).toUtf8()).object();
+}
+
+QByteArray MediaTools::ProbeTag(const QString &path, const QString &tag)
+{
+    const QJsonObject tags = Probe(path).value("format").toObject().value("tags").toObject();
+    return tags.value(tag).toString().toLatin1();
+}
+
+QList<QJsonObject> MediaTools::MediaInfoTracks(const QString &path)
+{
+    const QByteArray out = run(QStringLiteral("mediainfo"), {"--Output=JSON", path});
+    QList<QJsonObject> tracks;
+    const QJsonArray array = QJsonDocument::fromJson(out).object().value("media").toObject().value("track").toArray();
+    for (const QJsonValue &v : array)
+        tracks << v.toObject();
+    return tracks;
+}
+
+QString MediaTools::DecodeErrors(const QString &path)
+{
+    QByteArray errors;
+    int status = 0;
+    run(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-f", "null", "-"}, &errors, &status);
+    if (status != 0 && errors.isEmpty())
+        return QStringLiteral("ffmpeg exited with %1").arg(status);
+    return QString::fromUtf8(errors);
+}
+
+double MediaTools::MeanVolume(const QString &path)
+{
+    QByteArray errors;
+    run(QStringLiteral("ffmpeg"), {"-v", "info", "-i", path, "-vn", "-af", "volumedetect", "-f", "null", "-"}, &errors);
+    const qsizetype at = errors.indexOf("mean_volume:");
+    if (at < 0)
+        return 0;
+    return errors.mid(at + 12, errors.indexOf("dB", at) - at - 12).trimmed().toDouble();
+}
+
+double MediaTools::MeanLuma(const QString &path)
+{
+    QByteArray errors;
+    run(QStringLiteral("ffmpeg"), {"-v", "info", "-i", path, "-an", "-vf",
+                                   "signalstats,metadata=print:key=lavfi.signalstats.YAVG", "-f", "null", "-"},
+        &errors);
+    double sum = 0;
+    int count = 0;
+    const QByteArray key = "lavfi.signalstats.YAVG=";
+    for (qsizetype at = errors.indexOf(key); at >= 0; at = errors.indexOf(key, at + 1)) {
+        const qsizetype end = errors.indexOf('\n', at);
+        sum += errors.mid(at + key.size(), end - at - key.size()).trimmed().toDouble();
+        ++count;
+    }
+    return count ? sum / count : 0;
+}
+
+int MediaTools::PacketCount(const QString &path, const QString &type)
+{
+    const QByteArray out = run(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", type + ":0", "-count_packets",
+                                                           "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path});
+    return out.trimmed().toInt();
+}
+
+} // namespace corva::test
