@@ -32,6 +32,7 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, const QRec
     auto *l = new QLabel(text, parent);
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(geometry);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return l;
 }
 
@@ -108,7 +109,6 @@ void frmAbout::BuildCommon()
                                                               : kJoinerDescription,
                                 Twips::Rect(360, 2520, 3525, 930));
     description->setWordWrap(true);
-    description->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     m_cmdOK = new QPushButton(QStringLiteral("确定"), this);
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));

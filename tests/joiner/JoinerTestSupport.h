@@ -1,0 +1,106 @@
+#pragma once
+
+#include "joiner/JoinFileChooser.h"
+#include "joiner/JoinerWindow.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace corva::test {
+
+// Hands out prepared answers instead of opening dialogs; an empty queue answers "cancelled".
+class FakeChooser final : public JoinFileChooser
+{
+public:
+    std::deque<std::optional<QString>> inputs;
+    std::deque<std::optional<QString>> outputs;
+    int asked = 0;
+
+    std::optional<QString> ChooseInput(QWidget *) override { return next(inputs); }
+    std::optional<QString> ChooseOutput(QWidget *) override { return next(outputs); }
+
+private:
+    std::optional<QString> next(std::deque<std::optional<QString>> &queue)
+    {
+        ++asked;
+        if (queue.empty())
+            return std::nullopt;
+        std::optional<QString> answer = std::move(queue.front());
+        queue.pop_front();
+        return answer;
+    }
+};
+
+// A stand-in join tool: a shell script with the given body.
+inline QString WriteTool(const QString &path, const QByteArray &body)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    file.write("#!/bin/sh\n" + body + "\n");
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    return path;
+}
+
+struct JoinerFixtureWindow
+{
+    std::shared_ptr<FakeChooser> chooser = std::make_shared<FakeChooser>();
+    int ended = 0;
+    int aboutShown = 0;
+    std::unique_ptr<JoinerWindow> window;
+
+    explicit JoinerFixtureWindow(const QString &toolPath = QStringLiteral("/nonexistent/jj"))
+    {
+        JoinerWindow::Services services;
+        services.chooser = chooser;
+        services.toolPath = toolPath;
+        services.endProgram = [this] { ++ended; };
+        services.showAbout = [this] { ++aboutShown; };
+        window = std::make_unique<JoinerWindow>(std::move(services));
+    }
+
+    template <typename W = QWidget>
+    W *Find(const char *name) const
+    {
+        return window->findChild<W *>(QString::fromLatin1(name));
+    }
+    QPushButton *Button(const char *name) const { return Find<QPushButton>(name); }
+    QString Text(const char *name) const { return Find<QLineEdit>(name)->text(); }
+    QStringList Entries() const
+    {
+        QStringList out;
+        const auto *list = Find<QListWidget>("List1");
+        for (int i = 0; i < list->count(); ++i)
+            out << list->item(i)->text();
+        return out;
+    }
+    void Add(const QString &path)
+    {
+        chooser->inputs.push_back(path);
+        Button("Command1")->click();
+    }
+};
+
+// Waits, handling events, until the condition holds or the time is up.
+inline bool WaitFor(const std::function<bool()> &condition, int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+} // namespace corva::test
