@@ -6,6 +6,7 @@
 #include "encoder/AppMessageBox.h"
 #include "encoder/Form1.h"
 #include "encoder/QtFileChooser.h"
+#include "engine/FfmpegEncodingEngine.h"
 #include "platform/OpticalDrives.h"
 #include "platform/PowerControl.h"
 
@@ -21,10 +22,12 @@ int main(int argc, char **argv)
     QApplication::setWindowIcon(corva::Artwork::EncoderWindowIcon());
 
     corva::QtFileChooser chooser;
+    corva::FfmpegEncodingEngine pro;
     corva::Form1Services services;
     services.appDir = corva::AppPaths::AppDir();
     services.opticalDrives = corva::platform::ScanCdromDrives();
     services.fileChooser = &chooser;
+    services.engine = &pro;
     services.sleepInhibitor = corva::platform::SystemSleepInhibitor();
     services.showAbout = [info] { corva::frmAbout::ShowFor(info, corva::frmAbout::Variant::Encoder); };
 

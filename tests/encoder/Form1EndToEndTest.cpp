@@ -1,0 +1,161 @@
+// The whole road in the real window: the real pp from a copy of the application folder,
+// the real engine, generated clips, results checked with ffprobe.
+#include "encoder/Form1.h"
+#include "engine/FfmpegEncodingEngine.h"
+#include "platform/DriveLetterOpticalDrives.h"
+#include "support/ModalAnswerer.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace corva;
+using corva::test::ModalAnswerer;
+
+namespace {
+
+bool run(const QString &program, const QStringList &args, QString *out = nullptr)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(60000))
+        return false;
+    if (out)
+        *out = QString::fromUtf8(p.readAllStandardOutput());
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool copyAppFolder(const QString &to)
+{
+    const QDir from(QStringLiteral(CORVA_APP_DIR));
+    if (!QFile::copy(from.filePath(QStringLiteral("pp")), to + QStringLiteral("/pp"))
+        || !QFile::copy(from.filePath(QStringLiteral("audi.txt")), to + QStringLiteral("/audi.txt")))
+        return false;
+    QDir().mkpath(to + QStringLiteral("/Audiences"));
+    for (const QString &name : QDir(from.filePath(QStringLiteral("Audiences"))).entryList(QDir::Files)) {
+        if (!QFile::copy(from.filePath(QStringLiteral("Audiences/") + name), to + QStringLiteral("/Audiences/") + name))
+            return false;
+    }
+    return true;
+}
+
+bool makeClip(const QString &path)
+{
+    return run(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
+                                          QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                          QStringLiteral("testsrc=size=176x144:rate=25:duration=3"),
+                                          QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                          QStringLiteral("sine=frequency=440:duration=3"),
+                                          QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-c:a"),
+                                          QStringLiteral("pcm_s16le"), path});
+}
+
+// Streams and duration of an output, as ffprobe reads them.
+QString probe(const QString &path)
+{
+    QString out;
+    run(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                                    QStringLiteral("stream=codec_type"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), path},
+        &out);
+    return out.split(u'\n', Qt::SkipEmptyParts).join(u',');
+}
+
+class EndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        app = dir.filePath(QStringLiteral("app"));
+        ASSERT_TRUE(QDir().mkpath(app));
+        ASSERT_TRUE(copyAppFolder(app));
+        media = dir.filePath(QStringLiteral("media"));
+        ASSERT_TRUE(QDir().mkpath(media));
+        Form1Services s;
+        s.appDir = app;
+        s.engine = &engine;
+        s.opticalDrives = std::make_unique<platform::DriveLetterOpticalDrives>(std::string());
+        s.shutdownComputer = [](bool) { ADD_FAILURE() << "no shutdown was asked for"; };
+        s.exitProcess = [](int) { ADD_FAILURE() << "nothing asked to exit"; };
+        form = std::make_unique<Form1>(std::move(s));
+        QString error;
+        ASSERT_TRUE(form->Load(&error)) << error.toStdString();
+        form->show();
+    }
+
+    bool waitIdle()
+    {
+        return QTest::qWaitFor([this] { return form->Mode() == Form1::RunMode::Idle && !engine.IsEncoding(); }, 120000);
+    }
+
+    QTemporaryDir dir;
+    QString app;
+    QString media;
+    FfmpegEncodingEngine engine;
+    std::unique_ptr<Form1> form;
+};
+
+TEST_F(EndToEnd, SingleJobEncodesAValidFile)
+{
+    ModalAnswerer answerer;
+    const QString in = media + QStringLiteral("/clip.avi");
+    ASSERT_TRUE(makeClip(in));
+    form->InputFile->setText(in);
+    form->OutputFile->setText(media + QStringLiteral("/clip.rm"));
+    form->command3->Click();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(answerer.Texts().isEmpty()) << answerer.Texts().join(u'|').toStdString();
+    EXPECT_TRUE(form->Label7->text().contains(QStringLiteral("完毕!用时"))) << form->Label7->text().toStdString();
+    EXPECT_EQ(probe(media + QStringLiteral("/clip.rm")), QStringLiteral("video,audio"));
+    EXPECT_TRUE(form->command3->Enabled());
+    EXPECT_FALSE(form->command4->Enabled());
+}
+
+TEST_F(EndToEnd, BatchWithACorruptSourceMarksItFailedAndGoesOn)
+{
+    ModalAnswerer answerer;
+    ASSERT_TRUE(makeClip(media + QStringLiteral("/one.avi")));
+    ASSERT_TRUE(makeClip(media + QStringLiteral("/three.avi")));
+    QFile corrupt(media + QStringLiteral("/two.avi"));
+    ASSERT_TRUE(corrupt.open(QIODevice::WriteOnly));
+    corrupt.write(QByteArray(4096, '\x5a'));
+    corrupt.close();
+    for (const char *name : {"one", "two", "three"}) {
+        form->InputFile->setText(media + u'/' + QString::fromUtf8(name) + QStringLiteral(".avi"));
+        form->OutputFile->setText(media + u'/' + QString::fromUtf8(name) + QStringLiteral(".rm"));
+        form->command8->Click();
+    }
+    QStringList seen;
+    QObject::connect(form->List3, &QListWidget::itemChanged, form.get(), [&](QListWidgetItem *item) {
+        seen << QString::number(form->List3->row(item)) + item->text();
+    });
+    form->command3->Click();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(answerer.Texts().isEmpty()) << answerer.Texts().join(u'|').toStdString();
+    EXPECT_TRUE(seen.contains(QStringLiteral("0完成")));
+    EXPECT_TRUE(seen.contains(QStringLiteral("1失败")));
+    EXPECT_TRUE(seen.contains(QStringLiteral("2完成")));
+    EXPECT_LT(seen.indexOf(QStringLiteral("0完成")), seen.indexOf(QStringLiteral("1失败")));
+    EXPECT_LT(seen.indexOf(QStringLiteral("1失败")), seen.indexOf(QStringLiteral("2完成")));
+    EXPECT_TRUE(form->Label7->text().startsWith(QStringLiteral("任务全部完毕!用时")));
+    EXPECT_TRUE(form->Label7->text().endsWith(QStringLiteral("，失败1个"))) << form->Label7->text().toStdString();
+    ASSERT_EQ(form->List1->count(), 1);
+    EXPECT_EQ(form->List1->item(0)->text(), media + QStringLiteral("/two.rm"));
+    EXPECT_EQ(form->List3->item(0)->text(), QStringLiteral("失败"));
+    EXPECT_TRUE(form->command3->Enabled());
+    EXPECT_FALSE(form->command4->Enabled());
+    EXPECT_TRUE(form->command7->Enabled());
+    EXPECT_TRUE(form->command9->Enabled());
+    EXPECT_EQ(probe(media + QStringLiteral("/one.rm")), QStringLiteral("video,audio"));
+    EXPECT_EQ(probe(media + QStringLiteral("/three.rm")), QStringLiteral("video,audio"));
+    EXPECT_FALSE(QFile::exists(media + QStringLiteral("/two.rm")));
+}
+
+} // namespace
