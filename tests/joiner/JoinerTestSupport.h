@@ -17,25 +17,28 @@
 
 namespace corva::test {
 
-// Hands out prepared answers instead of opening dialogs; an empty queue answers "cancelled".
+// Hands out prepared answers instead of opening dialogs; a null text or an empty queue
+// answers "cancelled".
 class FakeChooser final : public JoinFileChooser
 {
 public:
-    std::deque<std::optional<QString>> inputs;
-    std::deque<std::optional<QString>> outputs;
+    std::deque<QString> inputs;
+    std::deque<QString> outputs;
     int asked = 0;
 
     std::optional<QString> ChooseInput(QWidget *) override { return next(inputs); }
     std::optional<QString> ChooseOutput(QWidget *) override { return next(outputs); }
 
 private:
-    std::optional<QString> next(std::deque<std::optional<QString>> &queue)
+    std::optional<QString> next(std::deque<QString> &queue)
     {
         ++asked;
         if (queue.empty())
             return std::nullopt;
-        std::optional<QString> answer = std::move(queue.front());
+        const QString answer = queue.front();
         queue.pop_front();
+        if (answer.isNull())
+            return std::nullopt;
         return answer;
     }
 };
