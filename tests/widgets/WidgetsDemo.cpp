@@ -3,6 +3,8 @@
 // (the whole screen) after the window has settled, then quits. With --drive it moves and
 // clicks the X server's own pointer (XTest) over fresh buttons and reports what they did:
 // the path a real mouse takes, through the platform plugin, with the real cursor polled.
+// With --grab-screen FILE it shows nothing and saves the screen as it is; --move-pointer X Y
+// only moves the X pointer.
 #include "widgets/PointerSource.h"
 #include "widgets/SkinStrip.h"
 #include "widgets/xpcmdbutton.h"
@@ -220,6 +222,20 @@ int main(int argc, char **argv)
     QFont::insertSubstitution(QStringLiteral("宋体"), QStringLiteral("AR PL UMing CN"));
     if (QCoreApplication::arguments().contains(QStringLiteral("--drive")))
         return Drive();
+    // --move-pointer X Y: put the X server's pointer there (screen pixels), for pictures of
+    // another program's hover look.
+    const qsizetype move = QCoreApplication::arguments().indexOf(QStringLiteral("--move-pointer"));
+    if (move >= 0 && move + 2 < QCoreApplication::arguments().size()) {
+        XPointer pointer;
+        if (!pointer.Ok())
+            return 2;
+        pointer.MoveTo({QCoreApplication::arguments().at(move + 1).toInt(), QCoreApplication::arguments().at(move + 2).toInt()});
+        return 0;
+    }
+    // --grab-screen FILE: only save what the X server shows now, e.g. another program's window.
+    const qsizetype grab = QCoreApplication::arguments().indexOf(QStringLiteral("--grab-screen"));
+    if (grab >= 0 && grab + 1 < QCoreApplication::arguments().size())
+        return QGuiApplication::primaryScreen()->grabWindow(0).save(QCoreApplication::arguments().at(grab + 1)) ? 0 : 1;
     const auto pinned = std::make_shared<PinnedPointer>();
 
     QWidget window;
