@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QGroupBox>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QProcess>
@@ -90,40 +89,12 @@ INSTANTIATE_TEST_SUITE_P(Form1, JoinerPlacement, ::testing::Values(
     PlaceCase{"Command2", QRect(616, 48, 49, 17), "Frame1"}),
     [](const auto &row) { return std::string(row.param.name); });
 
-TEST(JoinerWindow, TextsAndColoursAtStart)
+TEST(JoinerWindow, BoxesAndColoursAtStart)
 {
     JoinerFixtureWindow f;
-    const auto text = [&](const char *name) {
-        if (auto *l = f.Find<QLabel>(name))
-            return l->text();
-        if (auto *b = f.Find<QPushButton>(name))
-            return b->text();
-        if (auto *g = f.Find<QGroupBox>(name))
-            return g->title();
-        return f.Text(name);
-    };
-    EXPECT_EQ(text("Label13"), QStringLiteral("最小化"));
-    EXPECT_EQ(text("Label8"), QStringLiteral("关于这个软件"));
-    EXPECT_EQ(text("Label1"), QStringLiteral("添加输入文件："));
-    EXPECT_EQ(text("Command1"), QStringLiteral("浏览"));
-    EXPECT_EQ(text("Command10"), QStringLiteral("开始合并"));
-    EXPECT_EQ(text("Command4"), QStringLiteral("结束"));
-    EXPECT_EQ(text("Frame2"), QStringLiteral("等待合并的文件列表"));
-    EXPECT_EQ(text("Command7"), QStringLiteral("删除"));
-    EXPECT_EQ(text("Command9"), QStringLiteral("清空"));
-    EXPECT_EQ(text("Frame1"), QStringLiteral("输出选项"));
-    EXPECT_EQ(text("Label4"), QStringLiteral("标题："));
-    EXPECT_EQ(text("Label5"), QStringLiteral("作者："));
-    EXPECT_EQ(text("Label6"), QStringLiteral("版权："));
-    EXPECT_EQ(text("Label2"), QStringLiteral("合并文件保存到："));
-    EXPECT_EQ(text("Command2"), QStringLiteral("浏览"));
-    EXPECT_TRUE(text("Label3").startsWith(QStringLiteral("注意：请按顺序添加文件")));
-    EXPECT_EQ(text("Text1"), QString());
-    EXPECT_EQ(text("Text2"), QString());
-    EXPECT_EQ(text("Text3"), QStringLiteral("墨川压缩合并 2004"));
-    EXPECT_EQ(text("InputFile"), QString());
-    EXPECT_EQ(text("OutputFile"), QString());
-
+    for (const char *name : {"InputFile", "OutputFile", "Text1", "Text2"})
+        EXPECT_EQ(f.Text(name), QString()) << name;
+    EXPECT_EQ(f.Text("Text3"), QStringLiteral("墨川压缩合并 2004"));
     const auto colour = [&](const char *name) {
         return f.Find<QLabel>(name)->palette().color(QPalette::WindowText);
     };
