@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, JoinNamingRule, ::testing::Values(
     NameCase{"D:\\v\\clip", "rm", nullptr},
     NameCase{"", "rm", nullptr}));
 
-TEST(JoinCommand, MatchesTheDocumentedShapeExactly)
+TEST(JoinCommand, KeepsTheToolsExpectedShapeExactly)
 {
     const corva::JoinRequest request{QStringLiteral("C:\\tools\\jj"),
                                      {QStringLiteral("D:\\a.rm"), QStringLiteral("D:\\b.rm")},
