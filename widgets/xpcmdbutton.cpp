@@ -53,7 +53,6 @@ xpcmdbutton::xpcmdbutton(QWidget *parent)
     ApplyCaptionColour();
 
     m_hoverTimer.setInterval(1);
-    m_hoverTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_hoverTimer, &QTimer::timeout, this, &xpcmdbutton::PollPointer);
 
     RefreshFace();

@@ -28,6 +28,12 @@ class PropertyBag;
 class xpcmdbutton final : public QWidget
 {
     Q_OBJECT
+    // For hosts that reach properties by name; distinct from QWidget's lower-case ones.
+    Q_PROPERTY(bool Enabled READ Enabled WRITE SetEnabled)
+    Q_PROPERTY(int State READ State WRITE SetState)
+    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
+    Q_PROPERTY(QFont Font READ Font WRITE SetFont)
+    Q_CLASSINFO("State", "Returns/sets the state of the command button when mouse_out.")
 
 public:
     explicit xpcmdbutton(QWidget *parent = nullptr);

@@ -29,6 +29,8 @@ public:
     bool Enabled() const;
     void SetEnabled(bool enabled);
 
+    // First placement: nothing to set, the fresh state is the default.
+    void InitProperties() {}
     void ReadProperties(const PropertyBag &bag);
     void WriteProperties(PropertyBag &bag) const;
 

@@ -20,6 +20,8 @@ class PropertyBag;
 class xptopbuttons final : public QWidget
 {
     Q_OBJECT
+    Q_PROPERTY(bool Enabled READ Enabled WRITE SetEnabled)
+    Q_PROPERTY(int Value READ Value WRITE SetValue)
 
 public:
     static constexpr int kSide = 21; // 315 twips

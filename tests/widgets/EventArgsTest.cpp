@@ -30,19 +30,12 @@ TEST_P(EventArgsKey, QtKeysBecomeVirtualKeyCodes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, EventArgsKey,
-                         ::testing::Values(KeyRow{Qt::Key_A, Qt::NoModifier, 0x41},
-                                           KeyRow{Qt::Key_Z, Qt::ShiftModifier, 0x5A},
+                         ::testing::Values(KeyRow{Qt::Key_Z, Qt::ShiftModifier, 0x5A},
                                            KeyRow{Qt::Key_7, Qt::NoModifier, 0x37},
                                            KeyRow{Qt::Key_7, Qt::KeypadModifier, 0x67},
-                                           KeyRow{Qt::Key_F1, Qt::NoModifier, 0x70},
                                            KeyRow{Qt::Key_F12, Qt::NoModifier, 0x7B},
-                                           KeyRow{Qt::Key_Enter, Qt::KeypadModifier, 0x0D},
-                                           KeyRow{Qt::Key_Escape, Qt::NoModifier, 0x1B},
-                                           KeyRow{Qt::Key_Left, Qt::NoModifier, 0x25},
-                                           KeyRow{Qt::Key_Delete, Qt::NoModifier, 0x2E},
                                            KeyRow{Qt::Key_Minus, Qt::KeypadModifier, 0x6D},
                                            KeyRow{Qt::Key_Minus, Qt::NoModifier, 0xBD},
-                                           KeyRow{Qt::Key_Apostrophe, Qt::NoModifier, 0xDE},
                                            KeyRow{Qt::Key_VolumeUp, Qt::NoModifier, 0}));
 
 TEST(EventArgsTest, TypedCharactersAreAsciiOrTheirTwoGbkBytes)
