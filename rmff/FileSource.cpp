@@ -2,6 +2,7 @@
 
 #include "rmff/RmError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -21,29 +22,53 @@ FileSource::FileSource(const std::filesystem::path &path)
     if (!m_file)
         throw RmError(ErrorKind::Io, std::string("无法打开：") + std::strerror(errno),
                       std::nullopt, m_name);
-    m_buffer.resize(kBufferSize);
-    std::setvbuf(m_file.get(), m_buffer.data(), _IOFBF, m_buffer.size());
+    // Our own buffer does the buffering; a second one in stdio would only copy.
+    std::setvbuf(m_file.get(), nullptr, _IONBF, 0);
     const auto size = std::filesystem::file_size(path, ec);
     if (ec)
         throw RmError(ErrorKind::Io, "无法得到文件大小：" + ec.message(), std::nullopt, m_name);
     m_size = size;
+    m_buffer.resize(kBufferSize);
+}
+
+std::size_t FileSource::ReadRaw(std::uint64_t offset, std::uint8_t *out, std::size_t count)
+{
+    if (offset != m_filePos) {
+        if (!SeekFile(m_file.get(), offset))
+            throw RmError(ErrorKind::Io, "无法定位读取位置", offset, m_name);
+        m_filePos = offset;
+    }
+    const std::size_t n = std::fread(out, 1, count, m_file.get());
+    m_filePos += n;
+    if (n < count && std::ferror(m_file.get()))
+        throw RmError(ErrorKind::Io, std::string("读取失败：") + std::strerror(errno), offset,
+                      m_name);
+    return n;
 }
 
 std::size_t FileSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out)
 {
     if (offset >= m_size || out.empty())
         return 0;
-    if (offset != m_pos) {
-        if (!SeekFile(m_file.get(), offset))
-            throw RmError(ErrorKind::Io, "无法定位读取位置", offset, m_name);
-        m_pos = offset;
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const std::uint64_t at = offset + done;
+        if (at >= m_bufferStart && at < m_bufferStart + m_bufferFill) {
+            const std::size_t from = static_cast<std::size_t>(at - m_bufferStart);
+            const std::size_t n = std::min(out.size() - done, m_bufferFill - from);
+            std::memcpy(out.data() + done, m_buffer.data() + from, n);
+            done += n;
+            continue;
+        }
+        const std::size_t left = out.size() - done;
+        if (left >= m_buffer.size())
+            return done + ReadRaw(at, out.data() + done, left);
+        m_bufferStart = at;
+        m_bufferFill = ReadRaw(at, m_buffer.data(), m_buffer.size());
+        if (m_bufferFill == 0)
+            break;
     }
-    const std::size_t n = std::fread(out.data(), 1, out.size(), m_file.get());
-    m_pos += n;
-    if (n < out.size() && std::ferror(m_file.get()))
-        throw RmError(ErrorKind::Io, std::string("读取失败：") + std::strerror(errno), offset,
-                      m_name);
-    return n;
+    return done;
 }
 
 } // namespace corva::rmff

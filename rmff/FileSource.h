@@ -9,7 +9,8 @@
 
 namespace corva::rmff {
 
-// A file read in place through a fixed buffer: memory use does not grow with the file.
+// A file read in place through one fixed buffer: memory use does not grow with the file.
+// Reads are served from the buffer while they fall inside it; large reads bypass it.
 class FileSource final : public ByteSource
 {
 public:
@@ -20,11 +21,15 @@ public:
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
 
 private:
+    std::size_t ReadRaw(std::uint64_t offset, std::uint8_t *out, std::size_t count);
+
     std::string m_name;
-    std::vector<char> m_buffer; // before m_file: it must outlive the stream that uses it
     FilePtr m_file;
     std::uint64_t m_size = 0;
-    std::uint64_t m_pos = 0; // where the stream stands, to skip needless seeks
+    std::uint64_t m_filePos = 0; // where the stream stands, to skip needless seeks
+    std::vector<std::uint8_t> m_buffer;
+    std::uint64_t m_bufferStart = 0;
+    std::size_t m_bufferFill = 0;
 };
 
 } // namespace corva::rmff

@@ -18,8 +18,10 @@ namespace {
 
 // Audio and other streams get one seek point per this many ms; video one per key frame.
 constexpr std::uint32_t kSparseIndexMs = 1000;
-// How far into an input we look for each stream's first timestamp.
+// How far into an input we look for each stream's first timestamp, when a stream is slow
+// to show up.
 constexpr int kBaseScanPackets = 4096;
+constexpr std::uint64_t kBaseScanBytes = 4u << 20;
 
 // Whether a RealVideo payload begins a frame: a whole frame (types 1 and 3) or the first
 // fragment of one (types 0 and 2 with fragment number 1).
@@ -277,7 +279,11 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
                 throw changed();
             std::map<std::uint16_t, bool> firstSeen;
             Packet p;
-            for (int n = 0; n < kBaseScanPackets && scan.reader->NextPacket(p); ++n) {
+            std::uint64_t scanned = 0;
+            for (int n = 0; n < kBaseScanPackets && scanned < kBaseScanBytes &&
+                            firstSeen.size() < in.toOut.size() && scan.reader->NextPacket(p);
+                 ++n) {
+                scanned += p.payload.size();
                 if (!firstSeen[p.header.streamNumber]) {
                     firstSeen[p.header.streamNumber] = true;
                     base = std::min(base, p.header.timestamp);
