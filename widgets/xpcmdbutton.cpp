@@ -46,6 +46,8 @@ xpcmdbutton::xpcmdbutton(QWidget *parent)
     m_caption = new QLabel(QStringLiteral("xpcmdbutton"), this);
     m_caption->setObjectName(QStringLiteral("lbl"));
     m_caption->setAlignment(Qt::AlignCenter);
+    // A caption is text as typed; "<" must not turn it into markup.
+    m_caption->setTextFormat(Qt::PlainText);
     m_caption->setAutoFillBackground(false);
     m_caption->setMouseTracking(true);
     m_caption->installEventFilter(this);
@@ -223,7 +225,8 @@ void xpcmdbutton::LayOut()
 
 void xpcmdbutton::HoverTrack(short button, short shift, float x, float y)
 {
-    // Moves outside still arrive while a press holds the pointer; they too keep the poll alive.
+    // Started by any move, inside or not (a held button brings moves from outside too). A
+    // running poll is left alone, so that a stream of moves cannot keep postponing its tick.
     if (!m_hoverTimer.isActive())
         m_hoverTimer.start();
     if (!EventArgs::Inside(x, y, width(), height()))
