@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QListView>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -25,12 +26,16 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(f.window.get()));
     }
 
-    // The event reaches the widget under the pointer first, as the window system delivers it.
+    // The move goes to the widget under the pointer first and is passed up from there, as
+    // from the window system; sent directly, it does not wait on a real pointer's events.
     void moveOver(const char *name, QPoint at = QPoint(-1, -1))
     {
         QWidget *w = f.window->objectName() == QLatin1String(name) ? f.window.get() : f.Find(name);
         ASSERT_NE(w, nullptr) << name;
-        QTest::mouseMove(w, at.x() < 0 ? w->rect().center() : at);
+        const QPoint pos = at.x() < 0 ? w->rect().center() : at;
+        QMouseEvent move(QEvent::MouseMove, QPointF(pos), QPointF(w->mapToGlobal(pos)), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &move);
     }
     bool hovered(const char *name) const
     {
