@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace corva {
 
@@ -81,8 +83,13 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
             h = job.resizeHeight;
             w = h * displayWidth / displayHeight;
         }
-        // Shrink an oversized picture as a whole so its proportion survives the limits.
-        const double shrink = std::min({1.0, kMaxWidth / w, kMaxHeight / h});
+        // Shrink an oversized picture as a whole so its proportion survives the limits. Without
+        // a size of the user's, a high-definition source is brought down to standard definition:
+        // at these rates RealVideo 2 cannot carry more, and each picture must fit one packet.
+        const bool userSize = job.resizeWidth > 0 || job.resizeHeight > 0;
+        const double maxWidth = userSize ? kMaxWidth : kAutoMaxWidth;
+        const double maxHeight = userSize ? kMaxHeight : kAutoMaxHeight;
+        const double shrink = std::min({1.0, maxWidth / w, maxHeight / h});
         v.width = roundToStep(w * shrink, kSizeStep, kMinSize, kMaxWidth);
         v.height = roundToStep(h * shrink, kSizeStep, kMinSize, kMaxHeight);
 
@@ -166,6 +173,42 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
 
     plan.passes = v.enabled && !job.singlePass ? 2 : 1;
     return plan;
+}
+
+bool EncodePlan::SecondPassFeasible(const std::string &statistics, int64_t bitRate, AVRational frameRate, int qmax)
+{
+    // The rate control's quantizer unit, and its default I-picture quantizer factor.
+    constexpr double kLambdaPerQp = 118.0;
+    constexpr double kIntraFactor = 0.8;
+    double fixedBits = 0;
+    double coarsestBits = 0;
+    int frames = 0;
+    const char *line = statistics.c_str();
+    while (line && *line) {
+        int type = 0;
+        int q = 0;
+        int intraBits = 0;
+        int interBits = 0;
+        int motionBits = 0;
+        int miscBits = 0;
+        if (std::sscanf(line, " in:%*d out:%*d type:%d q:%d itex:%d ptex:%d mv:%d misc:%d", &type, &q, &intraBits,
+                        &interBits, &motionBits, &miscBits)
+            != 6)
+            return false;
+        ++frames;
+        fixedBits += double(motionBits) + miscBits;
+        const double coarsest = qmax * kLambdaPerQp * (type == 1 ? kIntraFactor : 1.0);
+        coarsestBits += q * (double(intraBits) + interBits + 1) / coarsest;
+        line = std::strchr(line, ';');
+        if (line)
+            ++line;
+        while (line && (*line == '\n' || *line == '\r' || *line == ' '))
+            ++line;
+    }
+    if (frames == 0 || frameRate.num <= 0)
+        return false;
+    const double available = double(bitRate) * frames / av_q2d(frameRate);
+    return fixedBits + coarsestBits < 0.8 * available;
 }
 
 } // namespace corva

@@ -10,6 +10,7 @@ extern "C" {
 #include <QString>
 
 #include <cstdint>
+#include <string>
 
 namespace corva {
 
@@ -65,11 +66,20 @@ struct EncodePlan
 
     static EncodePlan Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source);
 
+    // Whether the first pass's statistics leave the second pass a bit budget it can meet:
+    // headers and motion alone, plus the pictures at the coarsest quantizer, must fit. FFmpeg's
+    // second pass refuses to start otherwise (and this build then corrupts its heap), so such a
+    // job is encoded in one pass instead.
+    static bool SecondPassFeasible(const std::string &statistics, int64_t bitRate, AVRational frameRate, int qmax);
+
     // The RealVideo 2 encoder takes sizes in multiples of 4, within the H.263 picture limits.
     static constexpr int kSizeStep = 4;
     static constexpr int kMinSize = 16;
     static constexpr int kMaxWidth = 2048;
     static constexpr int kMaxHeight = 1152;
+    // The largest picture kept when no size is asked for.
+    static constexpr int kAutoMaxWidth = 720;
+    static constexpr int kAutoMaxHeight = 576;
     // The RealMedia muxer refuses a packet over 64 KiB, so no picture may need more bits.
     static constexpr int kMaxFrameBits = 60000 * 8;
 };

@@ -325,6 +325,8 @@ QString Job::OpenVideoEncoder(CodecContextPtr *encoder, int pass, bool globalHea
     if (m_plan.passes == 2) {
         if (pass == 1) {
             c->flags |= AV_CODEC_FLAG_PASS1;
+        } else if (!EncodePlan::SecondPassFeasible(m_stats, v.bitRate, v.frameRate, v.qmax)) {
+            // Rate too low for this picture size: the one-pass rate control does its best.
         } else {
             c->flags |= AV_CODEC_FLAG_PASS2;
             c->stats_in = m_stats.data(); // ours: cleared again before the context is freed
@@ -333,9 +335,12 @@ QString Job::OpenVideoEncoder(CodecContextPtr *encoder, int pass, bool globalHea
     if (globalHeader)
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
+    // The first of two passes only gathers statistics: the cheapest macroblock decision
+    // gives the second pass the same information at two thirds of the cost.
+    const bool statisticsOnly = m_plan.passes == 2 && pass == 1;
     AVDictionary *raw = nullptr;
-    av_dict_set(&raw, "mbd", v.macroblockDecision, 0);
-    if (v.trellis)
+    av_dict_set(&raw, "mbd", statisticsOnly ? "simple" : v.macroblockDecision, 0);
+    if (v.trellis && !statisticsOnly)
         av_dict_set(&raw, "trellis", "1", 0);
     DictionaryPtr options(raw);
     const int r = avcodec_open2(c, codec, &raw);

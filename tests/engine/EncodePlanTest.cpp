@@ -63,13 +63,15 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, EncodePlanSize,
     ::testing::Values(SizeCase{"KeepsSource", source(320, 240), 0, 0, 320, 240},
                       SizeCase{"SourceOffGrid", source(322, 242), 0, 0, 324, 244},
-                      SizeCase{"AnamorphicToSquarePixels", source(720, 576, {16, 15}), 0, 0, 768, 576},
+                      SizeCase{"AnamorphicToSquarePixels", source(704, 480, {10, 11}), 0, 0, 640, 480},
                       SizeCase{"WidthOnly", source(720, 576), 640, 0, 640, 512},
                       SizeCase{"HeightOnlyWide", source(1920, 1080), 0, 240, 428, 240},
                       SizeCase{"BothGiven", source(320, 240), 200, 200, 200, 200},
                       SizeCase{"OddRequestRounded", source(320, 240), 333, 0, 332, 248},
                       SizeCase{"TinyClampedUp", source(320, 240), 4, 0, 16, 16},
-                      SizeCase{"HugeShrunkAsWhole", source(4096, 2160), 0, 0, 2048, 1080}),
+                      SizeCase{"HighDefinitionToStandard", source(1920, 1080), 0, 0, 720, 404},
+                      SizeCase{"AnamorphicPalFits", source(720, 576, {16, 15}), 0, 0, 720, 540},
+                      SizeCase{"AskedHugeShrunkToCodecLimits", source(4096, 2160), 4096, 0, 2048, 1080}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct RateCase
@@ -175,6 +177,36 @@ TEST(EncodePlan, AudioModes)
     // A mono source is not blown up to two identical channels.
     s.channels = 1;
     EXPECT_EQ(EncodePlan::Make(JobSettings{}, cbr(), s).audio.channels, 1);
+}
+
+} // namespace
+
+namespace {
+
+std::string statsLine(int frame, int type, int q, int itex, int ptex, int mv, int misc)
+{
+    return "in:" + std::to_string(frame) + " out:" + std::to_string(frame) + " type:" + std::to_string(type)
+           + " q:" + std::to_string(q) + " itex:" + std::to_string(itex) + " ptex:" + std::to_string(ptex)
+           + " mv:" + std::to_string(mv) + " misc:" + std::to_string(misc)
+           + " fcode:1 bcode:1 mc-var:0 var:0 icount:0 skipcount:0 hbits:31;\n";
+}
+
+// FFmpeg's second pass aborts (and corrupts its heap) when headers and motion alone exceed
+// the budget; such jobs must be recognised from the first pass's statistics.
+TEST(EncodePlanSecondPass, FeasibleOnlyWhenBudgetCoversFixedBits)
+{
+    std::string light;
+    std::string heavy;
+    for (int i = 0; i < 50; ++i) {
+        // 25 fps: light needs about 25 * (2000 + 8000) bits a second; heavy about 25 * (16000 + 88000).
+        light += statsLine(i, i == 0 ? 1 : 2, 2926, 8000, 2000, 500, 1500);
+        heavy += statsLine(i, i == 0 ? 1 : 2, 2926, 100000, 10000, 2000, 14000);
+    }
+    EXPECT_TRUE(EncodePlan::SecondPassFeasible(light, 386000, {25, 1}, 31));
+    EXPECT_FALSE(EncodePlan::SecondPassFeasible(heavy, 386000, {25, 1}, 31));
+    EXPECT_TRUE(EncodePlan::SecondPassFeasible(heavy, 3500000, {25, 1}, 31));
+    EXPECT_FALSE(EncodePlan::SecondPassFeasible(std::string(), 386000, {25, 1}, 31));
+    EXPECT_FALSE(EncodePlan::SecondPassFeasible("garbage;", 386000, {25, 1}, 31));
 }
 
 } // namespace

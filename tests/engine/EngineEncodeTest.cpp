@@ -261,6 +261,27 @@ TEST(EngineFilters, GainAndLiftChangeTheContent)
     EXPECT_GT(MediaTools::MeanLuma(lifted), MediaTools::MeanLuma(plain) + 5);
 }
 
+// A large noisy picture at the narrowband rate cannot meet its budget: FFmpeg's second pass
+// would refuse to start and this library build then crashes. The job must still finish.
+TEST(EngineTwoPass, BudgetTooSmallStillEncodes)
+{
+    QTemporaryDir dir;
+    const QString input = dir.filePath("noisy.mkv");
+    QString error;
+    ASSERT_TRUE(MediaTools::Generate({"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=1,noise=alls=40:allf=t",
+                                      "-c:v", "mpeg4", "-q:v", "4", input},
+                                     &error))
+        << error.toStdString();
+    JobSettings job = baseJob(input, dir.filePath("noisy.rm"));
+    job.audience = QStringLiteral("窄带上网 CBR 150Kbps");
+    job.resizeWidth = 1280;
+    const Outcome o = runJob(job);
+    ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
+    EXPECT_EQ(o.passes.last(), 2);
+    EXPECT_EQ(MediaTools::DecodeErrors(job.output), QString());
+    EXPECT_EQ(MediaTools::PacketCount(job.output, "v"), 15);
+}
+
 // The window shows percent, and done/total in plain decimals; with two passes the sweep
 // goes 0..100 once and the seconds count both passes.
 TEST(EngineProgress, TwoPassSweepAndTenths)
