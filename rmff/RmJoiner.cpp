@@ -130,6 +130,7 @@ std::vector<RmError> RmJoiner::Check()
 {
     std::vector<RmError> problems;
     m_out.clear();
+    m_warnings.clear();
     if (m_inputs.size() < 2) {
         problems.emplace_back(ErrorKind::Incompatible, "至少需要两个输入文件才能合并");
         return problems;
@@ -214,6 +215,13 @@ void RmJoiner::MapStreams(std::size_t index, std::vector<RmError> &problems)
             problems.emplace_back(ErrorKind::Incompatible, text);
             continue;
         }
+        const StreamFormat theirs = StreamFormat::Of(m);
+        if (out.format.video && theirs.video &&
+            out.format.video->framesPerSecond != theirs.video->framesPerSecond)
+            m_warnings.push_back(Label(index) + "的帧率为 " +
+                                 FrameRateText(theirs.video->framesPerSecond) + "，输入 1 为 " +
+                                 FrameRateText(out.format.video->framesPerSecond) +
+                                 "；合并后按各自的时间戳播放");
         if (m.startTime != out.header.startTime) {
             problems.emplace_back(ErrorKind::Incompatible,
                                   Label(index) + "的" + out.format.KindName() + "起始时间为 " +
@@ -230,6 +238,7 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
     if (!m_checked)
         throw RmError(ErrorKind::Incompatible, "输入文件尚未通过检查，不能合并");
     JoinSummary summary;
+    summary.warnings = m_warnings;
     const Input &first = m_inputs.front();
 
     Content content = first.content.value_or(Content{});
@@ -453,12 +462,16 @@ JoinOutcome JoinFiles(const std::vector<std::filesystem::path> &inputs,
             problems.push_back(e);
             allRead = false;
         }
-        std::error_code ec;
-        if (std::filesystem::equivalent(output, inputs[i], ec))
+        std::error_code sameError;
+        if (std::filesystem::equivalent(output, inputs[i], sameError))
             problems.emplace_back(ErrorKind::Output,
                                   "输出文件“" + PathText(output) + "”就是输入 " +
                                       std::to_string(i + 1) + "，不能用合并结果覆盖输入文件");
     }
+    std::error_code dirError;
+    if (std::filesystem::is_directory(output, dirError))
+        problems.emplace_back(ErrorKind::Output,
+                              "输出路径“" + PathText(output) + "”是一个文件夹，请给出文件名");
     if (allRead) {
         for (RmError &e : joiner.Check())
             problems.push_back(std::move(e));
@@ -471,18 +484,18 @@ JoinOutcome JoinFiles(const std::vector<std::filesystem::path> &inputs,
         std::unique_ptr<FileSink> sink;
         for (unsigned attempt = 0; !sink; ++attempt) {
             const std::filesystem::path candidate = TemporaryBeside(output, attempt);
-            std::error_code ec;
-            if (std::filesystem::exists(candidate, ec) && attempt < 100)
+            std::error_code existsError;
+            if (std::filesystem::exists(candidate, existsError) && attempt < 100)
                 continue;
             sink = std::make_unique<FileSink>(candidate);
             temp = candidate; // ours from here on, to remove on failure
         }
         outcome.summary = joiner.Write(*sink, [&inputs](std::size_t i) { return OpenFileInput(inputs[i]); });
         sink->Close();
-        std::error_code ec;
-        std::filesystem::rename(temp, output, ec);
-        if (ec)
-            throw RmError(ErrorKind::Output, "无法把临时文件改名为输出文件：" + ec.message(),
+        std::error_code renameError;
+        std::filesystem::rename(temp, output, renameError);
+        if (renameError)
+            throw RmError(ErrorKind::Output, "无法把临时文件改名为输出文件：" + renameError.message(),
                           std::nullopt, PathText(output));
         return outcome;
     } catch (const RmError &e) {
@@ -494,8 +507,8 @@ JoinOutcome JoinFiles(const std::vector<std::filesystem::path> &inputs,
                               std::nullopt, PathText(output));
     }
     if (!temp.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(temp, ec);
+        std::error_code removeError;
+        std::filesystem::remove(temp, removeError);
     }
     outcome.summary = {};
     return outcome;

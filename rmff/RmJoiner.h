@@ -70,6 +70,7 @@ private:
     WriterOptions m_options;
     std::vector<Input> m_inputs;
     std::vector<OutStream> m_out;
+    std::vector<std::string> m_warnings;
     bool m_checked = false;
 
 public:

@@ -435,6 +435,9 @@ INSTANTIATE_TEST_SUITE_P(
                        return Inputs({dir + QStringLiteral("/a.rm"), AV1()}) << QStringLiteral("-o") << dir + QStringLiteral("/./a.rm");
                    },
                    4, "就是输入 1"},
+        RefusalRow{"output_is_a_folder",
+                   [](const QString &dir) { return Inputs({AV1(), AV2()}) << QStringLiteral("-o") << dir; }, 4,
+                   "是一个文件夹"},
         RefusalRow{"missing_input",
                    [](const QString &dir) { return Inputs({AV1(), dir + QStringLiteral("/none.rm")}); }, 2, "none.rm"},
         RefusalRow{"truncated_input",

@@ -398,3 +398,60 @@ TEST_F(JoinFilesTest, ReportsEveryUnreadableInputAndAMissingOutputFolder)
 }
 
 } // namespace
+
+namespace {
+
+// Pretends to hold `base` bytes already, so that the 32-bit limits can be reached cheaply.
+class FarSink final : public ByteSink
+{
+public:
+    explicit FarSink(std::uint64_t base) : m_size(base) {}
+    void Write(std::span<const std::uint8_t> bytes) override { m_size += bytes.size(); }
+    void WriteAt(std::uint64_t, std::span<const std::uint8_t>) override {}
+    std::uint64_t Size() const override { return m_size; }
+
+private:
+    std::uint64_t m_size;
+};
+
+TEST(RmWriter, RefusesToGrowPastTheReachOfItsOffsets)
+{
+    FarSink sink(0xFFFFFFFFull - 100000);
+    RmWriter w(sink, FileHeader{}, Properties{}, {}, Content{});
+    w.Begin();
+    const std::vector<std::uint8_t> payload(60000, 0);
+    w.WritePacket(PacketHeader{}, payload);
+    try {
+        w.WritePacket(PacketHeader{}, payload);
+        FAIL() << "wrote past 4 GB";
+    } catch (const RmError &e) {
+        EXPECT_EQ(e.Kind(), ErrorKind::Output);
+        EXPECT_NE(std::string(e.what()).find("4 GB"), std::string::npos);
+    }
+    EXPECT_THROW(w.WritePacket(PacketHeader{}, std::vector<std::uint8_t>(65524, 0)), RmError);
+}
+
+TEST(RmJoiner, RefusesTimestampsThatWouldPassThirtyTwoBits)
+{
+    const std::vector<SynthStream> streams{{0, "audio/x-pn-realaudio", RaBlock(Ra4{}), 0}};
+    const File late = BuildFile(streams, {{0, 0, 2, {1}}, {0, 0xFFFFFF00u, 2, {2}}});
+    try {
+        JoinInMemory({late, late});
+        FAIL() << "joined past the timestamp range";
+    } catch (const RmError &e) {
+        EXPECT_EQ(e.Kind(), ErrorKind::Output);
+    }
+}
+
+TEST(RmJoiner, WarnsWhenTheFrameRatesDiffer)
+{
+    Clip b = MakeClip(4);
+    b.streams[0].typeSpecific = Vido("RV20", 176, 144, 30);
+    const Joined j = JoinInMemory({ClipFile(4), BuildFile(b.streams, b.packets)});
+    ASSERT_TRUE(j.problems.empty());
+    EXPECT_TRUE(std::any_of(j.summary.warnings.begin(), j.summary.warnings.end(), [](const std::string &w) {
+        return w.find("输入 2“in2.rm”的帧率为 30.000，输入 1 为 25.000") != std::string::npos;
+    }));
+}
+
+} // namespace
