@@ -93,7 +93,9 @@ void RmReader::ReadHeaders()
             pos = m_furthest;
             continue;
         }
-        const bool known = pre.id == kTagProp || pre.id == kTagMdpr || pre.id == kTagCont;
+        // Texts in a layout we do not know are only texts: input 1's would be replaced anyway.
+        const bool known = pre.id == kTagProp || pre.id == kTagMdpr ||
+                           (pre.id == kTagCont && pre.version == 0);
         if (!known) {
             // Metadata trailers (RMMD, TAG …) do not keep to the common framing: a size that
             // runs past the end marks the end of what we can walk.

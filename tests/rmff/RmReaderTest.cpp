@@ -220,6 +220,9 @@ INSTANTIATE_TEST_SUITE_P(
         RobustCase{"metadata trailer",
                    [] { return Clip12([](SynthOptions &o) { o.index = true; o.trailer = Bytes().tag("RMMD").u32(0xFFFFFF).u32(7).v; }); },
                    kClipPackets, {}, 2},
+        RobustCase{"texts of an unknown layout",
+                   [] { return WithPatch(Clip12([](SynthOptions &) {}), 18 + 50 + 8, {0, 1}); }, // CONT version
+                   kClipPackets, {}},
         RobustCase{"last packet cut short", [] { return Clip12([](SynthOptions &o) { o.truncateBy = 5; }); }, 0,
                    ErrorKind::Truncated},
         RobustCase{"fewer packets than declared, at the end",
