@@ -10,6 +10,7 @@ extern "C" {
 #include <libavfilter/buffersrc.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <QDir>
@@ -85,6 +86,13 @@ struct Lane
     int frameSize = 0; // audio: the encoder's fixed frame size
     int64_t startOffset = 0; // in stream time base
     int64_t nextPts = AV_NOPTS_VALUE;
+    int64_t nextOutPts = 0; // in encoder time base
+    // What the current filter chain was built for.
+    int inWidth = 0;
+    int inHeight = 0;
+    int inFormat = -1;
+    int inRate = 0;
+    int inChannels = 0;
     FrameQueue::Kind kind = FrameQueue::Kind::Video;
     bool active() const { return index >= 0; }
 };
@@ -126,6 +134,8 @@ private:
     void ReadAll(AVFormatContext *format, Lane &video, Lane &audio, FrameQueue &queue);
     bool DecodeAndFilter(Lane &lane, AVPacket *packet, FrameQueue &queue);
     bool Filter(Lane &lane, AVFrame *frame, FrameQueue &queue);
+    bool Feed(Lane &lane, AVFrame *frame, int64_t endPts, FrameQueue &queue);
+    bool PadToFrameSize(const Lane &lane, FramePtr &frame);
     bool InitFilter(Lane &lane, const AVFrame *frame);
     void ReadFailed(const QString &reason);
 
@@ -491,23 +501,69 @@ bool Job::InitFilter(Lane &lane, const AVFrame *frame)
         return false;
     if (!video)
         av_buffersink_set_frame_size(lane.sink, static_cast<unsigned>(lane.frameSize));
+    lane.inWidth = frame->width;
+    lane.inHeight = frame->height;
+    lane.inFormat = frame->format;
+    lane.inRate = frame->sample_rate;
+    lane.inChannels = frame->ch_layout.nb_channels;
     return true;
 }
 
 bool Job::Filter(Lane &lane, AVFrame *frame, FrameQueue &queue)
 {
+    // A stream that changes its picture size or sound format midway (a damaged header, a
+    // spliced file) gets a fresh chain; the old one is drained up to the change first.
+    if (frame && lane.graph) {
+        const bool changed = lane.kind == FrameQueue::Kind::Video
+            ? frame->width != lane.inWidth || frame->height != lane.inHeight || frame->format != lane.inFormat
+            : frame->sample_rate != lane.inRate || frame->format != lane.inFormat
+                || frame->ch_layout.nb_channels != lane.inChannels;
+        if (changed) {
+            if (!Feed(lane, nullptr, frame->pts, queue))
+                return false;
+            lane.graph.reset();
+            lane.source = nullptr;
+            lane.sink = nullptr;
+        }
+    }
     if (frame && !lane.graph && !InitFilter(lane, frame)) {
-        ReadFailed(QStringLiteral("无法为输入文件 %1 建立%2处理过程").arg(m_input, lane.kind == FrameQueue::Kind::Video ? QStringLiteral("画面") : QStringLiteral("声音")));
+        ReadFailed(QStringLiteral("无法为输入文件 %1 建立%2处理过程")
+                       .arg(m_input, lane.kind == FrameQueue::Kind::Video ? QStringLiteral("画面") : QStringLiteral("声音")));
         return false;
     }
     if (!lane.graph)
         return true; // flushing a stream that never delivered a frame
     // The end carries the time the last frame lasts until, or the frame-rate filter would
     // drop the last picture.
+    return Feed(lane, frame, lane.nextPts != AV_NOPTS_VALUE ? lane.nextPts - lane.startOffset : AV_NOPTS_VALUE, queue);
+}
+
+bool Job::PadToFrameSize(const Lane &lane, FramePtr &frame)
+{
+    FramePtr padded(av_frame_alloc());
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const int channels = frame->ch_layout.nb_channels;
+    if (padded) {
+        padded->format = frame->format;
+        padded->sample_rate = frame->sample_rate;
+        padded->nb_samples = lane.frameSize;
+        padded->pts = frame->pts;
+    }
+    if (!padded || av_channel_layout_copy(&padded->ch_layout, &frame->ch_layout) < 0
+        || av_frame_get_buffer(padded.get(), 0) < 0) {
+        ReadFailed(QStringLiteral("内存不足"));
+        return false;
+    }
+    av_samples_set_silence(padded->extended_data, 0, lane.frameSize, channels, format);
+    av_samples_copy(padded->extended_data, frame->extended_data, 0, 0, frame->nb_samples, channels, format);
+    frame = std::move(padded);
+    return true;
+}
+
+bool Job::Feed(Lane &lane, AVFrame *frame, int64_t endPts, FrameQueue &queue)
+{
     int r = frame ? av_buffersrc_add_frame_flags(lane.source, frame, 0)
-                  : av_buffersrc_close(lane.source,
-                                       lane.nextPts != AV_NOPTS_VALUE ? lane.nextPts - lane.startOffset : AV_NOPTS_VALUE,
-                                       AV_BUFFERSRC_FLAG_PUSH);
+                  : av_buffersrc_close(lane.source, endPts, AV_BUFFERSRC_FLAG_PUSH);
     if (r < 0) {
         ReadFailed(QStringLiteral("处理输入文件 %1 的内容时出错：%2").arg(m_input, reasonText(r)));
         return false;
@@ -526,8 +582,18 @@ bool Job::Filter(Lane &lane, AVFrame *frame, FrameQueue &queue)
             ReadFailed(QStringLiteral("处理输入文件 %1 的内容时出错：%2").arg(m_input, reasonText(r)));
             return false;
         }
-        if (out->pts != AV_NOPTS_VALUE)
-            out->pts = av_rescale_q(out->pts, sinkBase, lane.encoderTimeBase);
+        out->pts = out->pts != AV_NOPTS_VALUE ? av_rescale_q(out->pts, sinkBase, lane.encoderTimeBase) : lane.nextOutPts;
+        // Damaged timestamps must not run backwards into the muxer: sound is moved up to
+        // follow on, a picture that would repeat a time is dropped.
+        if (out->pts < lane.nextOutPts) {
+            if (lane.kind == FrameQueue::Kind::Video)
+                continue;
+            out->pts = lane.nextOutPts;
+        }
+        // The AC-3 encoder takes whole frames only; a chain drained midway ends in a short one.
+        if (lane.kind == FrameQueue::Kind::Audio && out->nb_samples < lane.frameSize && !PadToFrameSize(lane, out))
+            return false;
+        lane.nextOutPts = out->pts + (lane.kind == FrameQueue::Kind::Video ? 1 : out->nb_samples);
         if (!queue.Push(FrameQueue::Item{lane.kind, std::move(out)}, m_abort))
             return false;
     }

@@ -282,6 +282,38 @@ TEST(EngineTwoPass, BudgetTooSmallStillEncodes)
     EXPECT_EQ(MediaTools::PacketCount(job.output, "v"), 15);
 }
 
+// Two recordings joined end to end change picture size and sample rate midway; the chains
+// are rebuilt and the whole length comes through.
+TEST(EngineSplice, FormatChangeMidStream)
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath("a.ts");
+    const QString second = dir.filePath("b.ts");
+    QString error;
+    ASSERT_TRUE(MediaTools::Generate({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=1.5", "-f", "lavfi", "-i",
+                                      "sine=sample_rate=44100:duration=1.5", "-c:v", "mpeg2video", "-c:a", "mp2", first},
+                                     &error));
+    ASSERT_TRUE(MediaTools::Generate({"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=1.5", "-f", "lavfi", "-i",
+                                      "sine=sample_rate=48000:duration=1.5", "-c:v", "mpeg2video", "-c:a", "mp2",
+                                      "-output_ts_offset", "1.5", second},
+                                     &error));
+    QFile joined(dir.filePath("joined.ts"));
+    ASSERT_TRUE(joined.open(QIODevice::WriteOnly));
+    for (const QString &part : {first, second}) {
+        QFile f(part);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        joined.write(f.readAll());
+    }
+    joined.close();
+
+    JobSettings job = baseJob(joined.fileName(), dir.filePath("joined.rm"));
+    job.singlePass = true;
+    const Outcome o = runJob(job);
+    ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
+    EXPECT_EQ(MediaTools::DecodeErrors(job.output), QString());
+    EXPECT_NEAR(MediaTools::PacketCount(job.output, "v"), 75, 2);
+}
+
 // The window shows percent, and done/total in plain decimals; with two passes the sweep
 // goes 0..100 once and the seconds count both passes.
 TEST(EngineProgress, TwoPassSweepAndTenths)
