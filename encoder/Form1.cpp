@@ -12,6 +12,7 @@
 #include "encoder/ProducerCommandLine.h"
 #include "encoder/ProgressText.h"
 #include "encoder/ShutdownCountdown.h"
+#include "widgets/PropertyBag.h"
 #include "engine/EncodingEngine.h"
 #include "platform/DriveLetterOpticalDrives.h"
 #include "platform/OpticalDrives.h"
@@ -78,11 +79,15 @@ QCheckBox *checkBox(QWidget *parent, const QString &text, const QString &tip, in
     return box;
 }
 
-PushButton *button(QWidget *parent, const QString &caption, int l, int t, int w, int h)
+// Each push button loads the caption and font its design stored for it.
+PushButton *button(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h)
 {
     auto *b = place(new PushButton(parent), l, t, w, h);
-    b->SetCaption(caption);
-    b->setFont(QFont(QStringLiteral("宋体"), 9, QFont::Normal));
+    b->setObjectName(QString::fromLatin1(name));
+    vantel_xp::PropertyBag bag;
+    bag.WriteProperty(QStringLiteral("Caption"), caption, QString());
+    bag.WriteProperty(QStringLiteral("Font"), QFont(QStringLiteral("宋体"), 9, QFont::Normal), QFont());
+    b->ReadProperties(bag);
     return b;
 }
 
@@ -131,24 +136,29 @@ void Form1::createWidgets()
 
     Label8 = place(new LinkLabel(QStringLiteral("关于这个软件"), this), 2520, 960, 1095, 255);
     Label8->setToolTip(QStringLiteral("About..."));
-    xptopbuttons1 = place(new TopButton(QStringLiteral("_"), this), 10200, 120, 315, 315);
-    xptopbuttons1->SetValue(2);
-    xphelp1 = place(new HelpButton(QStringLiteral("?"), this), 10200, 480, 315, 315);
+    xptopbuttons1 = place(new TopButton(this), 10200, 120, 315, 315);
+    {
+        vantel_xp::PropertyBag bag;
+        bag.WriteProperty(QStringLiteral("value"), 2, 0);
+        xptopbuttons1->ReadProperties(bag);
+    }
+    xphelp1 = place(new HelpButton(this), 10200, 480, 315, 315);
+    xphelp1->ReadProperties(vantel_xp::PropertyBag());
 
     Label1 = label(this, QStringLiteral("源文件："), 120, 1320, 1215, 375);
     InputFile = textBox(this, QString(), 840, 1320, 3735, 270);
     InputFile->setToolTip(QStringLiteral("选择或者输入您准备要压缩的文件"));
-    xpcmdbutton1 = button(this, QStringLiteral("浏览"), 4680, 1320, 735, 255);
+    xpcmdbutton1 = button(this, "xpcmdbutton1", QStringLiteral("浏览"), 4680, 1320, 735, 255);
     Label2 = label(this, QStringLiteral("保存到："), 120, 1680, 1335, 375);
     OutputFile = textBox(this, QString(), 840, 1680, 3735, 270);
-    xpcmdbutton2 = button(this, QStringLiteral("浏览"), 4680, 1680, 735, 255);
+    xpcmdbutton2 = button(this, "xpcmdbutton2", QStringLiteral("浏览"), 4680, 1680, 735, 255);
     Label3 = label(this, QStringLiteral("压缩率："), 120, 2040, 735, 255);
     Combo1 = dropDown(this, 840, 2040, 2775, 300);
     Combo1->setToolTip(QStringLiteral("如果您不知道该如何选择这里，可以默认，也可以参考帮助"));
-    xpcmdbutton3 = button(this, QStringLiteral("高级选项 ↓"), 3720, 2040, 1695, 255);
-    command3 = button(this, QStringLiteral("开始压缩"), 5640, 1560, 1455, 495);
-    command8 = button(this, QStringLiteral("添加到任务列表"), 7320, 1560, 1455, 495);
-    command4 = button(this, QStringLiteral("结  束"), 9000, 1560, 1455, 495);
+    xpcmdbutton3 = button(this, "xpcmdbutton3", QStringLiteral("高级选项 ↓"), 3720, 2040, 1695, 255);
+    command3 = button(this, "command3", QStringLiteral("开始压缩"), 5640, 1560, 1455, 495);
+    command8 = button(this, "command8", QStringLiteral("添加到任务列表"), 7320, 1560, 1455, 495);
+    command4 = button(this, "command4", QStringLiteral("结  束"), 9000, 1560, 1455, 495);
 
     PBar2 = place(new QLabel(this), 120, 2400, 10320, 375);
     PBar2->setScaledContents(true);
@@ -197,7 +207,7 @@ void Form1::createWidgets()
     Text5->setToolTip(QStringLiteral("如果设为0表示按原比例"));
     Combo7 = dropDown(Frame1, 8040, 1440, 1095, 300);
     Combo7->setToolTip(QStringLiteral("重设长宽的重采样质量"));
-    command6 = button(Frame1, QStringLiteral("我要压缩DVD影碟"), 7080, 1800, 2055, 255);
+    command6 = button(Frame1, "command6", QStringLiteral("我要压缩DVD影碟"), 7080, 1800, 2055, 255);
     command6->setToolTip(QStringLiteral("点击此按钮，会自动帮助您设置DVD的最佳压缩选项"));
 
     Frame2 = place(new QGroupBox(QStringLiteral("任务列表"), this), 120, 5280, 10335, 1335);
@@ -205,8 +215,8 @@ void Form1::createWidgets()
     List3 = place(new QListWidget(Frame2), 6360, 240, 1695, 930);
     List2 = place(new QListWidget(Frame2), 3000, 0, 1695, 240);
     List2->hide();
-    command7 = button(Frame2, QStringLiteral("删除"), 8520, 360, 1335, 255);
-    command9 = button(Frame2, QStringLiteral("清空"), 8520, 840, 1335, 255);
+    command7 = button(Frame2, "command7", QStringLiteral("删除"), 8520, 360, 1335, 255);
+    command9 = button(Frame2, "command9", QStringLiteral("清空"), 8520, 840, 1335, 255);
 }
 
 void Form1::setTabOrderChain()

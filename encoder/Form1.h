@@ -2,7 +2,9 @@
 
 #include "encoder/CommonDialog.h"
 #include "encoder/EncoderOptions.h"
-#include "encoder/StandInButton.h"
+#include "widgets/xpcmdbutton.h"
+#include "widgets/xphelp.h"
+#include "widgets/xptopbuttons.h"
 #include "common/RunAndWait.h"
 
 #include <QTime>
@@ -31,9 +33,9 @@ class OpticalDrives;
 class SleepInhibitor;
 }
 
-using PushButton = StandInButton;
-using TopButton = StandInSmallButton;
-using HelpButton = StandInSmallButton;
+using PushButton = vantel_xp::xpcmdbutton;
+using TopButton = vantel_xp::xptopbuttons;
+using HelpButton = vantel_xp::xphelp;
 
 // What the main window needs from the machine, handed in so tests can stand in for it.
 struct Form1Services
