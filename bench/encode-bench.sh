@@ -5,7 +5,9 @@
 #
 #   bench/encode-bench.sh [build-dir] [--two-pass]
 #
-# Without --two-pass both run single-pass (the window's start-up setting, -dt).
+# Without --two-pass both run single-pass (the window's start-up setting, -dt). With it, both
+# make the same two passes: a measuring first pass with the cheapest macroblock decision, as pp
+# does, then the real one.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,7 +36,7 @@ vk=$(val video_kbps); ak=$(val audio_kbps); ch=$(val audio_channels); rate=$(val
 fps=$(val max_fps); key=$(val keyframe_seconds)
 vf="fps=fps=$fps/1,scale=720:576:flags=lanczos,setsar=1,format=yuv420p"
 af="aformat=channel_layouts=stereo,aresample=$rate:filter_size=8:phase_shift=6,aformat=sample_fmts=fltp"
-rc=(-b:v "${vk}k" -maxrate "${vk}k" -bufsize "${vk}k" -qcomp 0.2 -g $((fps * key)) -bf 0 -mbd bits)
+rc=(-b:v "${vk}k" -maxrate "${vk}k" -bufsize "${vk}k" -qcomp 0.2 -g $((fps * key)) -bf 0)
 
 ppArgs=(-i "$src" -o "$work/ours.rm" -t "bench" -a "" -c "" -ad "$audience" -vco rv9)
 [[ $mode == --two-pass ]] || ppArgs+=(-dt)
@@ -43,7 +45,7 @@ timed() { # label, command...
   local label=$1; shift
   /usr/bin/time -v -o "$work/$label.time" "$@" 2>"$work/$label.err" || { cat "$work/$label.err" >&2; exit 1; }
   awk -F': ' '/Elapsed \(wall clock\)/ {print $2} ' "$work/$label.time" |
-    awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }'
+    awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; printf "%.2f\n", s }'
 }
 
 echo "encoding with pp ($([[ $mode == --two-pass ]] && echo two passes || echo one pass)) ..."
@@ -54,16 +56,20 @@ echo "encoding with ffmpeg ..."
 if [[ $mode == --two-pass ]]; then
   cli=$(timed cli bash -c '
     cd "$1" && shift &&
-    ffmpeg -v error -y -i "$@" -an -pass 1 -passlogfile pass -f null - &&
-    ffmpeg -v error -y -i "$@" -pass 2 -passlogfile pass cli.rm' _ "$work" "$src" \
+    src=$1; shift
+    ffmpeg -v error -y -i "$src" "$@" -mbd simple -an -pass 1 -passlogfile pass -f null - &&
+    ffmpeg -v error -y -i "$src" "$@" -mbd bits -pass 2 -passlogfile pass cli.rm' _ "$work" "$src" \
       -vf "$vf" -c:v rv20 "${rc[@]}" -af "$af" -c:a ac3 -b:a "${ak}k" -ac "$ch")
 else
-  cli=$(timed cli ffmpeg -v error -y -i "$src" -vf "$vf" -c:v rv20 "${rc[@]}" \
+  cli=$(timed cli ffmpeg -v error -y -i "$src" -vf "$vf" -c:v rv20 "${rc[@]}" -mbd bits \
       -af "$af" -c:a ac3 -b:a "${ak}k" -ac "$ch" "$work/cli.rm")
 fi
 
 size() { stat -c %s "$1"; }
-printf '\n%-28s %8s s   %10s bytes\n' "pp:" "$ours" "$(size "$work/ours.rm")"
-printf '%-28s %8s s   %10s bytes\n' "ffmpeg command-line tool:" "$cli" "$(size "$work/cli.rm")"
+cpu() { awk -F': ' '/User time|System time/ { s += $2 } END { printf "%.2f", s }' "$work/$1.time"; }
+echo
+echo "machine load: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) processors (wall times suffer when it is high)"
+printf '%-28s %8s s wall  %8s s processor  %10s bytes\n' "pp:" "$ours" "$(cpu ours)" "$(size "$work/ours.rm")"
+printf '%-28s %8s s wall  %8s s processor  %10s bytes\n' "ffmpeg command-line tool:" "$cli" "$(cpu cli)" "$(size "$work/cli.rm")"
 awk -v a="$ours" -v b="$cli" 'BEGIN { printf "%-28s %8.2f (below 1 is faster than the tool)\n", "ratio pp / ffmpeg:", a / b }'
 awk -v k="$peak" 'BEGIN { printf "%-28s %8.1f MB (goal: under 300 MB)\n", "pp peak memory:", k / 1024 }'
