@@ -778,12 +778,15 @@ QString Job::RunPass(int pass)
     m_badPackets = 0;
     m_readError.clear();
 
+    PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        return QStringLiteral("内存不足，无法压缩 %1").arg(m_input);
+
     // About a second of pictures in flight is enough to keep both threads busy.
     FrameQueue queue(32);
     std::thread reader([&] { ReadAll(format, video, audio, queue); });
 
     QString writeError;
-    PacketPtr packet(av_packet_alloc());
     const FrameQueue::Kind leading = useVideo ? FrameQueue::Kind::Video : FrameQueue::Kind::Audio;
     double reached = 0;
     const auto encode = [&](AVCodecContext *encoder, AVStream *stream, const AVFrame *frame) -> bool {

@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"HighDefinitionToStandard", source(1920, 1080), 0, 0, 720, 404},
                       SizeCase{"AnamorphicPalFits", source(720, 576, {16, 15}), 0, 0, 720, 540},
                       SizeCase{"AskedHugeShrunkToCodecLimits", source(4096, 2160), 4096, 0, 2048, 1080}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 struct RateCase
 {
@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RateCase{"SharpNeverRaises", VideoMode::Sharp, {12, 1}, {12, 1}},
                       RateCase{"Slideshow", VideoMode::Slideshow, {25, 1}, {1, 1}},
                       RateCase{"UnknownRateTakenAs25", VideoMode::Normal, {0, 1}, {25, 1}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(EncodePlan, RateControlFollowsAudienceKind)
 {

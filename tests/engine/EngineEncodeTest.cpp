@@ -209,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"Rv10Effort", [](JobSettings &j) { j.codec = CodecEffort::Rv10; }, {}},
         EncodeCase{"NoAudioInSource", [](JobSettings &) {}, {.width = 176, .height = 144, .audio = false}, &Clips::videoOnly},
         EncodeCase{"NoVideoInSource", [](JobSettings &) {}, {.video = false, .sampleRate = 44100}, &Clips::audioOnly}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 // Title, author and copyright go into the content header as GBK, which is what the players
 // of these files read; both outside readers must give back the same bytes.

@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
                         return QStringLiteral("alias.rm");
                     },
                     "输入文件本身", false, true}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 // The input must survive every same-file case byte for byte.
 TEST(EngineSameFile, InputIsUntouched)

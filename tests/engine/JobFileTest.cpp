@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadJob{"GainOutOfRange", kMinimal + "gain_db=20\n", "gain_db"},
                       BadJob{"BadSize", kMinimal + "resize=640*480\n", "resize"},
                       BadJob{"BadCodec", kMinimal + "codec=rv40\n", "codec"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(JobFile, ReadMissingFileNamesIt)
 {

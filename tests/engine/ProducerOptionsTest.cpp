@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCase{"NoOutput", QStringList{"-i", "a", "-ad", "A1"}, "-o"},
                       BadCase{"NoAudience", QStringList{"-i", "a", "-o", "b"}, "-ad"},
                       BadCase{"Nothing", QStringList{}, "-i"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 // pp must still find the job path to clear a stale job file when the switches are refused.
 TEST(ProducerOptions, JobPathKnownEvenWhenRefused)

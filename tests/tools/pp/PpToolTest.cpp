@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"UnknownAudience", {"-ad", "没有这个"}, 3, "没有这个"},
         ErrorCase{"MissingInput", {"-i", "%D/missing.avi", "-ad", kCbr}, 4, "missing.avi", true},
         ErrorCase{"InputIsFolder", {"-i", "%D", "-ad", kCbr}, 4, "无法读取", true}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(PpTool, UnwritableJobPathFails)
 {
