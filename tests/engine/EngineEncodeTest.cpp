@@ -367,7 +367,8 @@ TEST(EngineJobFile, LoadsJobAndPlacesRelativeOutput)
 }
 
 // Cancel ends the program at once, so StopEncoding must return promptly with the partial
-// file gone, and the job must still end with a failure notification.
+// file gone, and the job must still end with a failure notification. Until then the
+// notifications come at least once a second.
 TEST(EngineStop, AbortsPromptlyAndRemovesPartialFile)
 {
     QTemporaryDir dir;
@@ -386,7 +387,7 @@ TEST(EngineStop, AbortsPromptlyAndRemovesPartialFile)
     const Outcome o = EngineRunner::Run(engine, [&] {
         engine.StartJob(job);
         QObject::connect(&engine, &EncodingEngine::EncodingProgress, &engine, [&](int, int percent, double, const QString &) {
-            if (stopMs >= 0 || percent < 5)
+            if (stopMs >= 0 || percent < 20)
                 return;
             partialSeen = QFile::exists(output + ".part");
             QElapsedTimer t;
@@ -400,6 +401,11 @@ TEST(EngineStop, AbortsPromptlyAndRemovesPartialFile)
     ASSERT_GE(stopMs, 0) << "no progress before the end";
     EXPECT_TRUE(partialSeen);
     EXPECT_LT(stopMs, 500);
+    // The window's progress bar must move at least once a second of wall time.
+    ASSERT_FALSE(o.arrivals.isEmpty());
+    EXPECT_LT(o.arrivals.first(), 1000);
+    for (qsizetype i = 1; i < o.arrivals.size(); ++i)
+        EXPECT_LT(o.arrivals[i] - o.arrivals[i - 1], 1000) << "gap before notification " << i;
     EXPECT_EQ(encodingAfterStop, 0);
     EXPECT_FALSE(o.succeeded);
     EXPECT_TRUE(o.reason.contains(QStringLiteral("取消"))) << o.reason.toStdString();

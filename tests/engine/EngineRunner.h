@@ -22,6 +22,8 @@ struct Outcome
     QList<int> passes;
     QList<int> percents;
     QList<double> seconds;
+    // Milliseconds from the start to each progress notification.
+    QList<qint64> arrivals;
     double secondsDone = 0;
     double secondsTotal = 0;
     int isEncodingAfterStart = 0;
@@ -37,6 +39,7 @@ public:
 
 } // namespace corva::test
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -47,12 +50,15 @@ Outcome EngineRunner::Run(FfmpegEncodingEngine &engine, Start start, int timeout
 {
     Outcome o;
     QEventLoop loop;
+    QElapsedTimer clock;
+    clock.start();
     QObject::connect(&engine, &EncodingEngine::EncodingStarted, &loop, [&] { ++o.started; });
     QObject::connect(&engine, &EncodingEngine::EncodingProgress, &loop,
                      [&](int pass, int percent, double seconds, const QString &) {
                          o.passes << pass;
                          o.percents << percent;
                          o.seconds << seconds;
+                         o.arrivals << clock.elapsed();
                      });
     QObject::connect(&engine, &EncodingEngine::EncodingFinished, &loop, [&](bool succeeded, const QString &reason) {
         o.ended = true;
