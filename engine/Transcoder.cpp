@@ -297,8 +297,10 @@ QString Job::OpenDecoder(Lane &lane, bool video)
     int r = avcodec_parameters_to_context(lane.decoder.get(), par);
     if (r >= 0) {
         lane.decoder->pkt_timebase = lane.stream->time_base;
+        // Standard-definition pictures decode on the reading thread faster than the encoder
+        // takes them; more decoder threads would only add hand-overs. Larger ones get them all.
         if (video)
-            lane.decoder->thread_count = 0; // as many as the machine has
+            lane.decoder->thread_count = par->width * par->height > 720 * 576 ? 0 : 1;
         r = avcodec_open2(lane.decoder.get(), codec, nullptr);
     }
     if (r < 0)
