@@ -95,7 +95,7 @@ const QString kSine2 = QStringLiteral("sine=frequency=1000");
 
 // A clip encoded by our own producer tool from an FFmpeg-made source.
 QString PpMedia(const QString &name, const QString &video, const QString &audio, const QString &seconds,
-                const QString &audience, const QString &ext)
+                const QString &audience, const QString &ext, const QStringList &extra = {})
 {
     const QString pp = QStringLiteral(CORVA_APP_DIR "/pp");
     EXPECT_TRUE(QFileInfo::exists(pp)) << "pp was not built";
@@ -106,9 +106,10 @@ QString PpMedia(const QString &name, const QString &video, const QString &audio,
     const QString out = QStringLiteral(CORVA_RMFF_MEDIA_DIR "/") + name + ext;
     if (!QFileInfo::exists(out)) {
         const QString part = out + QStringLiteral(".part") + ext;
-        const Ran r = RunProgram(pp, {QStringLiteral("-i"), in, QStringLiteral("-o"), part, QStringLiteral("-t"), QString(),
-                                      QStringLiteral("-a"), QString(), QStringLiteral("-c"), QString(),
-                                      QStringLiteral("-ad"), audience});
+        const QStringList args = QStringList{QStringLiteral("-i"), in, QStringLiteral("-o"), part, QStringLiteral("-t"), QString(),
+                                             QStringLiteral("-a"), QString(), QStringLiteral("-c"), QString(),
+                                             QStringLiteral("-ad"), audience} + extra;
+        const Ran r = RunProgram(pp, args);
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         QFile::rename(part, out);
         QFile::remove(part);
@@ -312,6 +313,10 @@ INSTANTIATE_TEST_SUITE_P(
                 [] { return QStringList{PpMedia(QStringLiteral("pp-vbr1"), kVideo2, kSine, QStringLiteral("1.5"), QStringLiteral("DVD影碟 VBR 高画质 650Kbps"), QStringLiteral(".rmvb")),
                                         PpMedia(QStringLiteral("pp-vbr2"), kVideo, kSine2, QStringLiteral("2"), QStringLiteral("DVD影碟 VBR 高画质 650Kbps"), QStringLiteral(".rmvb"))}; },
                 "v"},
+        JoinRow{"pp_audio_only",
+                [] { return QStringList{PpMedia(QStringLiteral("pp-ao1"), kVideo, kSine, QStringLiteral("1"), QStringLiteral("普通画质 CBR 300Kbps"), QStringLiteral(".rm"), {QStringLiteral("-dv")}),
+                                        PpMedia(QStringLiteral("pp-ao2"), kVideo2, kSine2, QStringLiteral("1.5"), QStringLiteral("普通画质 CBR 300Kbps"), QStringLiteral(".rm"), {QStringLiteral("-dv")})}; },
+                ""},
         JoinRow{"video_only",
                 [] { return QStringList{Media(QStringLiteral("v1"), Lavfi(kVideo, {}, QStringLiteral("1.2"))),
                                         Media(QStringLiteral("v2"), Lavfi(kVideo2, {}, QStringLiteral("2")))}; },
