@@ -28,7 +28,7 @@ std::size_t ReadAll(RmReader &reader)
 
 } // namespace
 
-void FuzzOneInput(const std::uint8_t *data, std::size_t size)
+FuzzOutcome FuzzOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::span<const std::uint8_t> bytes(data, size);
     std::size_t packets = 0;
@@ -40,10 +40,10 @@ void FuzzOneInput(const std::uint8_t *data, std::size_t size)
         joiner.AddInput(reader);
         packets = ReadAll(reader);
     } catch (const RmError &) {
-        return;
+        return FuzzOutcome::Unreadable;
     }
     if (!joiner.Check().empty())
-        return;
+        return FuzzOutcome::Refused;
 
     MemorySink sink;
     JoinSummary summary;
@@ -55,7 +55,7 @@ void FuzzOneInput(const std::uint8_t *data, std::size_t size)
             return in;
         });
     } catch (const RmError &) {
-        return; // e.g. a file without packets, refused while copying
+        return FuzzOutcome::Refused; // e.g. a file without packets, refused while copying
     }
 
     // What we wrote must read back whole: any RmError from here on escapes as a fault.
@@ -64,6 +64,7 @@ void FuzzOneInput(const std::uint8_t *data, std::size_t size)
     const std::size_t joined = ReadAll(back);
     if (joined != 2 * packets || joined != summary.packets || back.Props().numPackets != joined)
         std::abort();
+    return FuzzOutcome::Joined;
 }
 
 } // namespace corva::rmff
