@@ -69,22 +69,22 @@ void FfmpegEncodingEngine::Begin(const JobSettings *job, const QString &loadErro
     m_doneTenths = 0;
     m_totalTenths = 0;
     m_encoding = 1;
-    m_worker = std::thread(&FfmpegEncodingEngine::Work, this, job ? *job : JobSettings{}, job ? QString() : loadError,
-                           m_audiencesDirectory, m_outputDirectory);
+    m_worker = std::thread(&FfmpegEncodingEngine::Work, this, ++m_jobId, job ? *job : JobSettings{},
+                           job ? QString() : loadError, m_audiencesDirectory, m_outputDirectory);
 }
 
-void FfmpegEncodingEngine::Work(JobSettings job, QString loadError, QString audiences, QString outputFolder)
+void FfmpegEncodingEngine::Work(quint64 id, JobSettings job, QString loadError, QString audiences, QString outputFolder)
 {
     QMetaObject::invokeMethod(this, [this] { Q_EMIT EncodingStarted(); }, Qt::QueuedConnection);
     if (!loadError.isEmpty()) {
-        End(false, loadError);
+        End(id, false, loadError);
         return;
     }
 
     QString error;
     const std::optional<AudienceDefinition> audience = AudienceDefinition::Find(audiences, job.audience, &error);
     if (!audience) {
-        End(false, error);
+        End(id, false, error);
         return;
     }
     const QString input = QFileInfo(job.input).absoluteFilePath();
@@ -120,22 +120,24 @@ void FfmpegEncodingEngine::Work(JobSettings job, QString loadError, QString audi
 
     Transcoder transcoder(job, *audience, input, output);
     error = transcoder.Run(m_abort, progress);
-    End(error.isEmpty(), error);
+    End(id, error.isEmpty(), error);
 }
 
-void FfmpegEncodingEngine::End(bool succeeded, const QString &reason)
+void FfmpegEncodingEngine::End(quint64 id, bool succeeded, const QString &reason)
 {
-    {
-        QMutexLocker lock(&m_outcomeMutex);
-        m_lastSucceeded = succeeded;
-        m_lastError = reason;
-    }
-    m_encoding = 0;
-    // Two hops through the owner's queue: whoever polls IsEncoding between event passes sees
-    // zero before the end notification is handled.
+    // The job ends on the owner's thread, in two hops: IsEncoding stays nonzero until the
+    // caller's event loop runs (even for a job that fails at once), and whoever polls it
+    // between event passes sees zero before the end notification is handled.
     QMetaObject::invokeMethod(
         this,
-        [this, succeeded, reason] {
+        [this, id, succeeded, reason] {
+            {
+                QMutexLocker lock(&m_outcomeMutex);
+                m_lastSucceeded = succeeded;
+                m_lastError = reason;
+            }
+            if (id == m_jobId)
+                m_encoding = 0;
             QMetaObject::invokeMethod(
                 this, [this, succeeded, reason] { Q_EMIT EncodingFinished(succeeded, reason); }, Qt::QueuedConnection);
         },
@@ -148,6 +150,8 @@ void FfmpegEncodingEngine::StopEncoding()
         return;
     m_abort = true;
     JoinWorker();
+    // The end notification still follows through the queue.
+    m_encoding = 0;
 }
 
 void FfmpegEncodingEngine::JoinWorker()

@@ -40,14 +40,16 @@ public:
 
 private:
     void Begin(const JobSettings *job, const QString &loadError);
-    void Work(JobSettings job, QString loadError, QString audiences, QString outputFolder);
-    void End(bool succeeded, const QString &reason);
+    void Work(quint64 id, JobSettings job, QString loadError, QString audiences, QString outputFolder);
+    void End(quint64 id, bool succeeded, const QString &reason);
     void JoinWorker();
 
     QString m_audiencesDirectory;
     QString m_outputDirectory;
     QString m_jobFile;
 
+    // Owner's thread only: tells a finished job's late end event from the current job.
+    quint64 m_jobId = 0;
     std::thread m_worker;
     std::atomic<bool> m_abort{false};
     std::atomic<int> m_encoding{0};

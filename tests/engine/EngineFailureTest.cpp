@@ -3,6 +3,7 @@
 
 #include "engine/FfmpegEncodingEngine.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -240,6 +241,37 @@ TEST(EngineJobFileFaults, MissingAndForeign)
         EXPECT_FALSE(o.succeeded);
         EXPECT_TRUE(o.reason.contains(path)) << o.reason.toStdString();
         EXPECT_EQ(o.isEncodingAfterStart, 1);
+    }
+}
+
+// The batch loop polls IsEncoding, yielding one event pass at a time, and moves on to the next
+// task before the end notification of the last one is handled; a job that fails at once must
+// keep that order too.
+TEST(EngineEndOrder, PollSeesZeroBeforeEndIsHandled)
+{
+    Scene s;
+    for (const bool failsAtOnce : {true, false}) {
+        JobSettings job;
+        job.input = failsAtOnce ? s.path("missing.avi") : s.path("clip.mkv");
+        job.output = s.path("order.rm");
+        job.audience = kCbr;
+        job.singlePass = true;
+        if (!failsAtOnce)
+            ASSERT_TRUE(MediaTools::MakeClip(job.input, 1, "176x144", 25, 44100, 2, &s.error));
+        FfmpegEncodingEngine engine;
+        engine.SetAudiencesDirectory(s.audiences);
+        bool finished = false;
+        QObject::connect(&engine, &EncodingEngine::EncodingFinished, &engine, [&] { finished = true; });
+        engine.StartJob(job);
+        EXPECT_EQ(engine.IsEncoding(), 1);
+        // One event pass per poll, as the window's yield does.
+        while (engine.IsEncoding())
+            QCoreApplication::processEvents();
+        EXPECT_FALSE(finished) << "end handled before the poll saw zero";
+        EXPECT_EQ(engine.LastJobSucceeded(), !failsAtOnce);
+        for (int i = 0; i < 100 && !finished; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        EXPECT_TRUE(finished);
     }
 }
 
