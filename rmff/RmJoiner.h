@@ -49,6 +49,8 @@ class RmJoiner final
 {
 public:
     explicit RmJoiner(JoinTexts texts, WriterOptions options = {});
+    ~RmJoiner();
+    RmJoiner(RmJoiner &&) noexcept;
 
     // Takes the headers of the next input. A reader that failed to open is reported by the
     // caller instead.
@@ -72,10 +74,6 @@ private:
     std::vector<OutStream> m_out;
     std::vector<std::string> m_warnings;
     bool m_checked = false;
-
-public:
-    ~RmJoiner();
-    RmJoiner(RmJoiner &&) noexcept;
 };
 
 struct JoinOutcome
