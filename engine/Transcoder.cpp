@@ -419,10 +419,11 @@ QString Job::OpenOutput(OutputFormatPtr *output, AVCodecContext *video, AVCodecC
     const AVIOInterruptCB interrupt = interruptFor(m_abort);
     r = avio_open2(&raw->pb, m_temp.toUtf8().constData(), AVIO_FLAG_WRITE, &interrupt, nullptr);
     if (r < 0) {
-        if (r == AVERROR(EACCES) || r == AVERROR(EPERM) || r == AVERROR(EROFS))
-            return QStringLiteral("无法在文件夹 %1 中写入输出文件：%2")
-                .arg(QDir::toNativeSeparators(QFileInfo(m_output).absolutePath()), reasonText(r));
-        return QStringLiteral("无法创建输出文件 %1：%2").arg(m_output, reasonText(r));
+        // The folder was there a moment ago, so a missing entry means a place that takes no
+        // new files (a system folder), not a missing file.
+        const QString why = r == AVERROR(ENOENT) ? QStringLiteral("这里不能创建文件") : reasonText(r);
+        return QStringLiteral("无法在文件夹 %1 中写入输出文件 %2：%3")
+            .arg(QDir::toNativeSeparators(QFileInfo(m_output).absolutePath()), QFileInfo(m_output).fileName(), why);
     }
     r = avformat_write_header(raw, nullptr);
     if (r < 0)

@@ -171,6 +171,13 @@ INSTANTIATE_TEST_SUITE_P(
                         return s.path("plain");
                     },
                     "不是文件夹", false},
+        // Root may write anywhere on a normal disk; sysfs takes no new files from anyone.
+        FailureCase{"UnwritableFolder",
+                    [](Scene &s) {
+                        s.output = QStringLiteral("/sys/corva-out.rm");
+                        return QStringLiteral("/sys");
+                    },
+                    "无法在文件夹", false},
         FailureCase{"OutputIsAFolder",
                     [](Scene &s) {
                         QDir(s.dir.path()).mkdir("folder.rm");
