@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -60,6 +61,9 @@ std::optional<std::string> EncodeText(const std::optional<QString> &text, const 
 
 int main(int argc, char *argv[])
 {
+    // The window that started us may be gone; a closed stderr must not kill the join
+    // before it has cleaned up its temporary file.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QStringList errors;
     const auto request = JjCommandLine::Parse(app.arguments().mid(1), &errors);
