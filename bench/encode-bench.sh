@@ -36,7 +36,10 @@ vk=$(val video_kbps); ak=$(val audio_kbps); ch=$(val audio_channels); rate=$(val
 fps=$(val max_fps); key=$(val keyframe_seconds)
 vf="fps=fps=$fps/1,scale=720:576:flags=lanczos,setsar=1,format=yuv420p"
 af="aformat=channel_layouts=stereo,aresample=$rate:filter_size=8:phase_shift=6,aformat=sample_fmts=fltp"
-rc=(-b:v "${vk}k" -maxrate "${vk}k" -bufsize "${vk}k" -qcomp 0.2 -g $((fps * key)) -bf 0)
+# The rate control pp sets for a constant-rate audience (engine/EncodePlan.cpp, Transcoder.cpp):
+# with these the tool writes the very same bytes.
+rc=(-b:v "${vk}k" -maxrate "${vk}k" -bufsize "${vk}k" -bt "${vk}k" -rc_init_occupancy $((vk * 750))
+    -qcomp 0.2 -g $((fps * key)) -bf 0)
 
 ppArgs=(-i "$src" -o "$work/ours.rm" -t "bench" -a "" -c "" -ad "$audience" -vco rv9)
 [[ $mode == --two-pass ]] || ppArgs+=(-dt)
