@@ -314,6 +314,34 @@ TEST(EngineSplice, FormatChangeMidStream)
     EXPECT_NEAR(MediaTools::PacketCount(job.output, "v"), 75, 2);
 }
 
+// A still half then a busy half: a constant-rate audience holds the busy half near its rate
+// (its one-second buffer allows a burst), a VBR audience moves the bits saved on the still
+// half into the busy one.
+TEST(EngineRateControl, VariableRateFollowsContent)
+{
+    QTemporaryDir dir;
+    const QString input = dir.filePath("still-then-busy.mkv");
+    QString error;
+    ASSERT_TRUE(MediaTools::Generate({"-f", "lavfi", "-i", "color=c=gray:size=320x240:rate=25:duration=2", "-f", "lavfi",
+                                      "-i", "testsrc2=size=320x240:rate=25:duration=2", "-filter_complex",
+                                      "[0:v][1:v]concat=n=2:v=1[v]", "-map", "[v]", "-c:v", "mpeg4", "-q:v", "2", input},
+                                     &error))
+        << error.toStdString();
+    const auto busyKbps = [&](const QString &audience, const QString &name) {
+        JobSettings job = baseJob(input, dir.filePath(name));
+        job.audience = audience;
+        const Outcome o = runJob(job);
+        EXPECT_TRUE(o.succeeded) << o.reason.toStdString();
+        const auto [still, busy] = MediaTools::VideoBytesAround(job.output, 2.0);
+        EXPECT_LT(still * 5, busy);
+        return busy * 8 / 2.0 / 1000;
+    };
+    const double constant = busyKbps(kCbr, "cbr.rm");
+    const double variable = busyKbps(kVbr, "vbr.rmvb");
+    EXPECT_LT(constant, 386 * 1.6) << constant;
+    EXPECT_GT(variable, 1.5 * constant) << variable << " vs " << constant;
+}
+
 // The window shows percent, and done/total in plain decimals; with two passes the sweep
 // goes 0..100 once and the seconds count both passes.
 TEST(EngineProgress, TwoPassSweepAndTenths)

@@ -116,6 +116,20 @@ double MediaTools::MeanLuma(const QString &path)
     return count ? sum / count : 0;
 }
 
+std::pair<qint64, qint64> MediaTools::VideoBytesAround(const QString &path, double split)
+{
+    const QByteArray out = run(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                           "packet=pts_time,size", "-of", "csv=p=0", path});
+    std::pair<qint64, qint64> bytes{0, 0};
+    for (const QByteArray &line : out.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        if (fields.size() < 2)
+            continue;
+        (fields[0].toDouble() < split ? bytes.first : bytes.second) += fields[1].toLongLong();
+    }
+    return bytes;
+}
+
 int MediaTools::PacketCount(const QString &path, const QString &type)
 {
     const QByteArray out = run(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", type + ":0", "-count_packets",

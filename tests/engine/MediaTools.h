@@ -29,6 +29,8 @@ public:
     // gain and brightness switches act.
     static double MeanVolume(const QString &path);
     static double MeanLuma(const QString &path);
+    // Video bytes in packets before and from `split` seconds.
+    static std::pair<qint64, qint64> VideoBytesAround(const QString &path, double split);
     // Number of packets in the first stream of `type` ("v" or "a").
     static int PacketCount(const QString &path, const QString &type);
 };
