@@ -216,6 +216,45 @@ INSTANTIATE_TEST_SUITE_P(
                     "输入文件本身", false, true}),
     [](const auto &row) { return std::string(row.param.name); });
 
+// Bytes spoilt in the middle of a film (a scratched disc, a bad download): whatever the engine
+// makes of it, it must end cleanly, and a file it calls finished must decode without error.
+TEST(EngineDamaged, SpoiltMiddleEndsCleanly)
+{
+    Scene s;
+    for (const QString name : {QStringLiteral("clip.avi"), QStringLiteral("clip.mkv")}) {
+        const QString clean = s.path(name);
+        ASSERT_TRUE(MediaTools::MakeClip(clean, 3, "320x240", 25, 44100, 2, &s.error)) << s.error.toStdString();
+        QByteArray bytes = s.read(clean);
+        for (int round = 0; round < 3; ++round) {
+            QByteArray spoilt = bytes;
+            quint32 seed = 12345u + round;
+            for (int i = 0; i < 200; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                const qsizetype at = spoilt.size() / 10 + (seed >> 8) % (spoilt.size() * 9 / 10);
+                spoilt[at] = static_cast<char>(seed >> 24);
+            }
+            const QString input = s.path(QStringLiteral("spoilt-%1-%2").arg(round).arg(name));
+            s.write(QFileInfo(input).fileName(), spoilt);
+            JobSettings job;
+            job.input = input;
+            job.output = s.path("spoilt.rm");
+            job.audience = kCbr;
+            FfmpegEncodingEngine engine;
+            engine.SetAudiencesDirectory(s.audiences);
+            const Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(job); }, 30000);
+            ASSERT_TRUE(o.ended) << input.toStdString();
+            EXPECT_FALSE(QFile::exists(job.output + ".part"));
+            if (o.succeeded) {
+                EXPECT_EQ(MediaTools::DecodeErrors(job.output), QString()) << input.toStdString();
+            } else {
+                EXPECT_TRUE(o.reason.contains(input)) << o.reason.toStdString();
+                EXPECT_FALSE(QFile::exists(job.output));
+            }
+            QFile::remove(job.output);
+        }
+    }
+}
+
 // The input must survive every same-file case byte for byte.
 TEST(EngineSameFile, InputIsUntouched)
 {
