@@ -71,6 +71,8 @@ AVIOInterruptCB interruptFor(const std::atomic<bool> &abort)
 }
 
 constexpr const char *kAbortedReason = "压缩已取消";
+// Room left under 2 GiB for the index and trailer.
+constexpr int64_t kMaxOutputBytes = (int64_t{1} << 31) - (int64_t{16} << 20);
 
 // One stream's way from the decoder through its filter chain.
 struct Lane
@@ -811,6 +813,12 @@ QString Job::RunPass(int pass)
             if (!output) {
                 av_packet_unref(packet.get());
                 continue;
+            }
+            // RealMedia's offsets are 32 bits and players read them signed: beyond 2 GiB the
+            // index would point into nowhere.
+            if (avio_tell(output->pb) > kMaxOutputBytes) {
+                writeError = QStringLiteral("输出文件 %1 超过了 RealMedia 文件 2GB 的上限，请选择较低的压缩率或分段压缩").arg(m_output);
+                return false;
             }
             av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
             packet->stream_index = stream->index;

@@ -18,6 +18,10 @@
 #include <csignal>
 #include <cstdio>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 // Exit statuses, for scripts.
@@ -112,6 +116,10 @@ int encode(const corva::JobSettings &job, const QString &audiences)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+#ifdef _WIN32
+    // Messages are written in UTF-8; tell the console so.
+    SetConsoleOutputCP(CP_UTF8);
+#endif
     QStringList arguments = app.arguments();
     arguments.removeFirst();
     const corva::ProducerOptions options = corva::ProducerOptions::Parse(arguments);
