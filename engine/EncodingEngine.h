@@ -11,14 +11,12 @@ namespace corva {
 class EncodingEngine : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QString AudiencesDirectory WRITE SetAudiencesDirectory)
-    Q_PROPERTY(QString OutputDirectory WRITE SetOutputDirectory)
-    Q_PROPERTY(QString JobFile WRITE SetJobFile)
 
 public:
     using QObject::QObject;
     ~EncodingEngine() override = default;
 
+    // AudiencesDirectory, OutputDirectory and JobFile are set-only: the window never reads them back.
     virtual void SetAudiencesDirectory(const QString &folder) = 0;
     // The folder, with its trailing separator, that a relative output path is taken in.
     virtual void SetOutputDirectory(const QString &folder) = 0;

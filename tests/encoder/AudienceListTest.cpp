@@ -34,7 +34,7 @@ INSTANTIATE_TEST_SUITE_P(Terminators, AudienceListLines, ::testing::Values(
     LinesCase{"blanksKept", QByteArray(" a \r\n\tb\r\n"), {" a ", "\tb"}},
     LinesCase{"emptyFile", QByteArray(), {}},
     LinesCase{"utf8Bom", QByteArray("\xEF\xBB\xBF\xE5\xA2\xA8\r\n"), {QStringLiteral("墨")}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(AudienceList, DecodesGbk)
 {

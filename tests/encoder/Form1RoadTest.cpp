@@ -356,7 +356,7 @@ INSTANTIATE_TEST_SUITE_P(Checks, JobCheck, ::testing::Values(
     CheckCase{"junkWidth", "C:\\a.avi", "C:\\a.rm", "abc", "输入的影片长宽有误，请参考帮助文档！"},
     CheckCase{"emptyWidth", "C:\\a.avi", "C:\\a.rm", "", "输入的影片长宽有误，请参考帮助文档！"},
     CheckCase{"hugeWidth", "C:\\a.avi", "C:\\a.rm", "40000", "输入的影片长宽有误，请参考帮助文档！"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(Road, UnknownFormatAsksAndCancelStops)
 {

@@ -46,10 +46,12 @@ TEST_P(ProducerCommandLinePieces, SwitchesFollowTheirWidgets)
     EncoderOptions o = example();
     GetParam().change(o);
     const QString line = build(o);
-    if (GetParam().present)
+    if (GetParam().present) {
         EXPECT_TRUE(line.contains(QString::fromUtf8(GetParam().present))) << line.toStdString();
-    if (GetParam().absent)
+    }
+    if (GetParam().absent) {
         EXPECT_FALSE(line.contains(QString::fromUtf8(GetParam().absent))) << line.toStdString();
+    }
     EXPECT_TRUE(line.endsWith(QStringLiteral("\\1.rpjf")));
 }
 
@@ -72,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(Grammar, ProducerCommandLinePieces, ::testing::Values(
                   o.noiseIndex = 2; o.noise = QStringLiteral("high"); }, "-dt -dv -arq high -nf high -bl -vco", nullptr},
     PieceCase{"rv10", [](EncoderOptions &o) { o.codec = QStringLiteral("rv10"); }, "-vco rv10 -cj", nullptr},
     PieceCase{"blanksKept", [](EncoderOptions &o) { o.audience = QStringLiteral(" A1 "); }, "-ad \" A1 \" ", nullptr}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 // Quotes and trailing backslashes in a value would let it leak into other switches.
 TEST(ProducerCommandLine, HostileValuesSplitBackExactly)

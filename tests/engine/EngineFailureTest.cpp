@@ -221,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(EngineDamaged, SpoiltMiddleEndsCleanly)
 {
     Scene s;
-    for (const QString name : {QStringLiteral("clip.avi"), QStringLiteral("clip.mkv")}) {
+    for (const QString &name : {QStringLiteral("clip.avi"), QStringLiteral("clip.mkv")}) {
         const QString clean = s.path(name);
         ASSERT_TRUE(MediaTools::MakeClip(clean, 3, "320x240", 25, 44100, 2, &s.error)) << s.error.toStdString();
         QByteArray bytes = s.read(clean);
@@ -302,8 +302,9 @@ TEST(EngineEndOrder, PollSeesZeroBeforeEndIsHandled)
         job.output = s.path("order.rm");
         job.audience = kCbr;
         job.singlePass = true;
-        if (!failsAtOnce)
+        if (!failsAtOnce) {
             ASSERT_TRUE(MediaTools::MakeClip(job.input, 1, "176x144", 25, 44100, 2, &s.error));
+        }
         FfmpegEncodingEngine engine;
         engine.SetAudiencesDirectory(s.audiences);
         bool finished = false;

@@ -119,6 +119,9 @@ int main(int argc, char **argv)
 #ifdef _WIN32
     // Messages are written in UTF-8; tell the console so.
     SetConsoleOutputCP(CP_UTF8);
+#else
+    // A window that started us and then quit leaves our stderr closed; finish the job anyway.
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
     QStringList arguments = app.arguments();
     arguments.removeFirst();
