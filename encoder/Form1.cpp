@@ -7,11 +7,12 @@
 #include "encoder/AudienceList.h"
 #include "encoder/ElapsedText.h"
 #include "encoder/JobChecks.h"
-#include "encoder/LinkLabel.h"
 #include "encoder/OutputNaming.h"
 #include "encoder/ProducerCommandLine.h"
 #include "encoder/ProgressText.h"
 #include "encoder/ShutdownCountdown.h"
+#include "widgets/HoverLinks.h"
+#include "widgets/LinkLabel.h"
 #include "widgets/PropertyBag.h"
 #include "engine/EncodingEngine.h"
 #include "platform/DriveLetterOpticalDrives.h"
@@ -355,14 +356,15 @@ void Form1::connectHandlers()
             List1->setCurrentRow(row);
     });
 
-    connect(Label8, &LinkLabel::Click, this, [this] {
+    connect(Label8, &LinkLabel::Clicked, this, [this] {
         if (m_services.showAbout)
             m_services.showAbout();
     });
-    connect(Label8, &LinkLabel::MouseMove, this, [this] { Label8->SetHoverLook(true); });
-    setMouseTracking(true);
-    Frame1->setMouseTracking(true);
-    Frame1->installEventFilter(this);
+    // Only the window's own background and the options frame put the link back to normal.
+    auto *hover = new HoverLinks(QColor(0, 0, 255), QColor(255, 0, 0), this);
+    hover->AddLink(Label8);
+    hover->AddResetArea(this);
+    hover->AddResetArea(Frame1);
 
     if (EncodingEngine *pro = m_services.engine) {
         connect(pro, &EncodingEngine::EncodingStarted, this, &Form1::pro_EncodingStarted);
@@ -379,18 +381,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         // Typing then replaces the whole path.
         auto *box = static_cast<QLineEdit *>(watched);
         QTimer::singleShot(0, box, [box] { box->selectAll(); });
-    } else if (event->type() == QEvent::MouseMove && watched == Frame1) {
-        Label8->SetHoverLook(false);
     }
     return QWidget::eventFilter(watched, event);
-}
-
-void Form1::mouseMoveEvent(QMouseEvent *event)
-{
-    // Only the window's own background (and the options frame) put the link back to normal.
-    if (childAt(event->position().toPoint()) == nullptr)
-        Label8->SetHoverLook(false);
-    QWidget::mouseMoveEvent(event);
 }
 
 QString Form1::now() const

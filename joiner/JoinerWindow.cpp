@@ -5,10 +5,10 @@
 #include "about/frmAbout.h"
 #include "common/AppPaths.h"
 #include "common/RunAndWait.h"
-#include "joiner/HoverLinks.h"
+#include "widgets/HoverLinks.h"
 #include "joiner/JoinCommand.h"
 #include "joiner/JoinNaming.h"
-#include "joiner/LinkLabel.h"
+#include "widgets/LinkLabel.h"
 #include "joiner/QtJoinFileChooser.h"
 
 #include <QCloseEvent>

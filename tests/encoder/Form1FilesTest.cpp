@@ -1,6 +1,6 @@
 #include "encoder/FileChooser.h"
 #include "encoder/Form1.h"
-#include "encoder/LinkLabel.h"
+#include "widgets/LinkLabel.h"
 #include "encoder/QtFileChooser.h"
 #include "platform/DriveLetterOpticalDrives.h"
 #include "support/ModalAnswerer.h"
@@ -21,6 +21,11 @@ using namespace corva;
 using corva::test::ModalAnswerer;
 
 namespace {
+
+bool hovered(const QLabel *link)
+{
+    return link->palette().color(QPalette::WindowText) == QColor(255, 0, 0) && link->font().underline();
+}
 
 // Answers dialogs from a script: a path, or nothing for a cancel. Records what it was shown.
 class ScriptedChooser final : public FileChooser
@@ -202,24 +207,25 @@ TEST_F(Files, MinimiseAboutAndLinkHover)
     QTest::mouseMove(form->Label8, QPoint(5, 5));
     QMouseEvent overLabel(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(form->Label8, &overLabel);
-    EXPECT_TRUE(form->Label8->HoverLook());
+    EXPECT_TRUE(hovered(form->Label8));
     EXPECT_EQ(form->Label8->palette().color(QPalette::WindowText), QColor(255, 0, 0));
     EXPECT_TRUE(form->Label8->font().underline());
     // The banner is not the background: the look stays.
     QMouseEvent overBanner(QEvent::MouseMove, QPointF(100, 10), QPointF(100, 10), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(form->Image1, &overBanner);
-    EXPECT_TRUE(form->Label8->HoverLook());
+    EXPECT_TRUE(hovered(form->Label8));
     // The options frame puts it back.
     QMouseEvent overFrame(QEvent::MouseMove, QPointF(2, 2), QPointF(2, 2), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(form->Frame1, &overFrame);
-    EXPECT_FALSE(form->Label8->HoverLook());
+    EXPECT_FALSE(hovered(form->Label8));
     // And so does the window's own background (a point with no widget under it).
-    form->Label8->SetHoverLook(true);
+    QApplication::sendEvent(form->Label8, &overLabel);
+    EXPECT_TRUE(hovered(form->Label8));
     const QPoint bare(form->width() - 2, 125);
     ASSERT_EQ(form->childAt(bare), nullptr);
     QMouseEvent overWindow(QEvent::MouseMove, QPointF(bare), QPointF(bare), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(form.get(), &overWindow);
-    EXPECT_FALSE(form->Label8->HoverLook());
+    EXPECT_FALSE(hovered(form->Label8));
     EXPECT_EQ(form->Label8->palette().color(QPalette::WindowText), QColor(0, 0, 255));
 }
 

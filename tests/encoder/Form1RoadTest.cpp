@@ -1,7 +1,7 @@
 #include "FakeEngine.h"
 
 #include "encoder/Form1.h"
-#include "encoder/LinkLabel.h"
+#include "widgets/LinkLabel.h"
 #include "encoder/ShutdownCountdown.h"
 #include "platform/DriveLetterOpticalDrives.h"
 #include "platform/PowerControl.h"

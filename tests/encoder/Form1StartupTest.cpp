@@ -1,6 +1,6 @@
 #include "encoder/CommonDialog.h"
 #include "encoder/Form1.h"
-#include "encoder/LinkLabel.h"
+#include "widgets/LinkLabel.h"
 #include "platform/DriveLetterOpticalDrives.h"
 
 #include <gtest/gtest.h>

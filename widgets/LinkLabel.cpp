@@ -1,4 +1,4 @@
-#include "joiner/LinkLabel.h"
+#include "widgets/LinkLabel.h"
 
 #include <QMouseEvent>
 

@@ -1,4 +1,4 @@
-#include "joiner/HoverLinks.h"
+#include "widgets/HoverLinks.h"
 
 #include <QLabel>
 #include <QMouseEvent>
