@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMouseEvent>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -372,7 +371,6 @@ void Form1::connectHandlers()
                 [this](int pass, int percent, double, const QString &) { pro_EncodingProgress(pass, percent); });
         connect(pro, &EncodingEngine::EncodingFinished, this, &Form1::pro_EncodingFinished);
     }
-    connect(m_countdown, &ShutdownCountdown::Cancelled, this, [] {});
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -1,7 +1,6 @@
 #include "encoder/ShutdownCountdown.h"
 
 #include <QMessageBox>
-#include <QPushButton>
 
 #include <utility>
 
@@ -31,14 +30,9 @@ void ShutdownCountdown::Start(QWidget *window, const QString &title, int seconds
     m_box = new QMessageBox(QMessageBox::NoIcon, title, Text(m_left), QMessageBox::NoButton, window);
     m_box->setAttribute(Qt::WA_DeleteOnClose);
     m_box->setWindowModality(Qt::NonModal);
-    QPushButton *cancel = m_box->addButton(QStringLiteral("取消关机"), QMessageBox::RejectRole);
-    connect(cancel, &QPushButton::clicked, this, [this] {
-        if (m_timer.isActive()) {
-            m_timer.stop();
-            Q_EMIT Cancelled();
-        }
-    });
-    connect(m_box, &QMessageBox::rejected, this, [this] {
+    // The button, Esc and the close box all end the countdown.
+    m_box->addButton(QStringLiteral("取消关机"), QMessageBox::RejectRole);
+    connect(m_box, &QMessageBox::finished, this, [this] {
         if (m_timer.isActive()) {
             m_timer.stop();
             Q_EMIT Cancelled();
