@@ -91,6 +91,20 @@ PushButton *button(QWidget *parent, const char *name, const QString &caption, in
     return b;
 }
 
+// 0 unchecked, 1 checked, 2 grey: the values the option model counts in.
+int checkValue(const QCheckBox *box)
+{
+    switch (box->checkState()) {
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    case Qt::Unchecked:
+        break;
+    }
+    return 0;
+}
+
 void fill(QComboBox *combo, const QStringList &items, int selected)
 {
     combo->addItems(items);
@@ -303,13 +317,13 @@ EncoderOptions Form1::Snapshot() const
     o.videoMode = Combo2->currentText();
     o.audioModeIndex = Combo3->currentIndex();
     o.audioMode = Combo3->currentText();
-    o.singlePass = Check1->checkState() == Qt::Checked ? 1 : Check1->checkState() == Qt::PartiallyChecked ? 2 : 0;
-    o.audioOnly = Check2->checkState() == Qt::Checked ? 1 : Check2->checkState() == Qt::PartiallyChecked ? 2 : 0;
+    o.singlePass = checkValue(Check1);
+    o.audioOnly = checkValue(Check2);
     o.resampleIndex = Combo4->currentIndex();
     o.resample = Combo4->currentText();
     o.noiseIndex = Combo5->currentIndex();
     o.noise = Combo5->currentText();
-    o.brightness = Check4->checkState() == Qt::Checked ? 1 : Check4->checkState() == Qt::PartiallyChecked ? 2 : 0;
+    o.brightness = checkValue(Check4);
     o.gainIndex = Combo6->currentIndex();
     o.gain = Combo6->currentText();
     o.width = Text4->text();

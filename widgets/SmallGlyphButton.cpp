@@ -98,20 +98,20 @@ void SmallGlyphButton::resizeEvent(QResizeEvent *)
     }
 }
 
+SmallGlyphButton::MouseArgs SmallGlyphButton::ArgsOf(const QMouseEvent &event, Qt::MouseButtons buttons) const
+{
+    return {EventArgs::ButtonMask(buttons), EventArgs::ShiftMask(event.modifiers()), ToEventUnits(event.position().x()),
+            ToEventUnits(event.position().y())};
+}
+
 void SmallGlyphButton::mousePressEvent(QMouseEvent *event)
 {
     event->accept();
-    if (m_doubleClick.IsSecondPress(*event)) {
-        m_clickPending = false;
+    if (!m_clicks.Press(*event))
         return;
-    }
-    m_clickPending = event->button() == Qt::LeftButton;
     ShowCell(kPressed);
-    short button = EventArgs::ButtonMask(event->button());
-    short shift = EventArgs::ShiftMask(event->modifiers());
-    float x = ToEventUnits(event->position().x());
-    float y = ToEventUnits(event->position().y());
-    m_events.mouseDown(button, shift, x, y);
+    MouseArgs a = ArgsOf(*event, event->button());
+    m_events.mouseDown(a.button, a.shift, a.x, a.y);
 }
 
 void SmallGlyphButton::mouseReleaseEvent(QMouseEvent *event)
@@ -119,15 +119,9 @@ void SmallGlyphButton::mouseReleaseEvent(QMouseEvent *event)
     event->accept();
     if (NormalOnRelease())
         ShowCell(kNormal);
-    short button = EventArgs::ButtonMask(event->button());
-    short shift = EventArgs::ShiftMask(event->modifiers());
-    float x = ToEventUnits(event->position().x());
-    float y = ToEventUnits(event->position().y());
-    m_events.mouseUp(button, shift, x, y);
-    const bool click = m_clickPending && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
-    if (event->button() == Qt::LeftButton)
-        m_clickPending = false;
-    if (click) {
+    MouseArgs a = ArgsOf(*event, event->button());
+    m_events.mouseUp(a.button, a.shift, a.x, a.y);
+    if (m_clicks.Release(event->button(), rect().contains(event->position().toPoint()))) {
         if (NormalOnClick())
             ShowCell(kNormal);
         m_events.click();
@@ -145,15 +139,13 @@ void SmallGlyphButton::mouseMoveEvent(QMouseEvent *event)
     event->accept();
     if (!m_hoverTimer.isActive())
         m_hoverTimer.start();
-    short button = EventArgs::ButtonMask(event->buttons());
-    short shift = EventArgs::ShiftMask(event->modifiers());
-    float x = ToEventUnits(event->position().x());
-    float y = ToEventUnits(event->position().y());
+    MouseArgs a = ArgsOf(*event, event->buttons());
     const QSizeF area = EventArea();
-    if (!EventArgs::Inside(x, y, area.width(), area.height()))
+    if (!EventArgs::Inside(a.x, a.y, area.width(), area.height()))
         return;
-    m_events.mouseMove(button, shift, x, y);
-    ShowCell(button == 1 ? kPressed : kHover);
+    m_events.mouseMove(a.button, a.shift, a.x, a.y);
+    // The handler may have changed Button.
+    ShowCell(a.button == 1 ? kPressed : kHover);
 }
 
 } // namespace vantel_xp

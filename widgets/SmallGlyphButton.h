@@ -1,6 +1,6 @@
 #pragma once
 
-#include "widgets/DoubleClickFilter.h"
+#include "widgets/ClickTracker.h"
 #include "widgets/PointerSource.h"
 
 #include <QSizeF>
@@ -43,7 +43,8 @@ protected:
     static constexpr int kHover = 1;
     static constexpr int kPressed = 2;
 
-    // The events each button declares as its own signals, by the same names.
+    // The events, which each button declares as its own signals (so that their member
+    // pointers name the button's class) under the names below.
     struct Events
     {
         std::function<void()> click;
@@ -52,7 +53,7 @@ protected:
         std::function<void(short &, short &, float &, float &)> mouseMove;
         std::function<void(short &, short &, float &, float &)> mouseUp;
     };
-    // For the constructor of a button; it only keeps the pointer, for later.
+    // Called with `this` in a button's constructor: the pointer is only kept, for later.
     template <typename Button>
     static Events SignalsOf(Button *button);
 
@@ -83,14 +84,22 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
+    // A mouse event's arguments: `buttons`, the event's modifiers and position.
+    struct MouseArgs
+    {
+        short button;
+        short shift;
+        float x;
+        float y;
+    };
+    MouseArgs ArgsOf(const QMouseEvent &event, Qt::MouseButtons buttons) const;
     void PollPointer();
 
     Events m_events;
     QTimer m_hoverTimer;
     std::shared_ptr<const PointerSource> m_pointer;
-    DoubleClickFilter m_doubleClick;
+    ClickTracker m_clicks;
     int m_cell = kNormal;
-    bool m_clickPending = false;
 };
 
 template <typename Button>

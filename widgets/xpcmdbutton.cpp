@@ -258,24 +258,9 @@ void xpcmdbutton::PollPointer()
     }
 }
 
-bool xpcmdbutton::AcceptPress(const QMouseEvent &press)
-{
-    if (m_doubleClick.IsSecondPress(press)) {
-        // The second press of a double click: no MouseDown, no pressed face, no Click.
-        m_clickPending = false;
-        return false;
-    }
-    m_clickPending = press.button() == Qt::LeftButton;
-    return true;
-}
-
 void xpcmdbutton::EndPress(const QMouseEvent &release, const QRectF &clickArea)
 {
-    const bool click = m_clickPending && release.button() == Qt::LeftButton
-        && clickArea.contains(release.position());
-    if (release.button() == Qt::LeftButton)
-        m_clickPending = false;
-    if (click)
+    if (m_clicks.Release(release.button(), clickArea.contains(release.position())))
         Q_EMIT Click();
 }
 
@@ -314,7 +299,8 @@ void xpcmdbutton::changeEvent(QEvent *event)
 void xpcmdbutton::mousePressEvent(QMouseEvent *event)
 {
     event->accept();
-    if (!AcceptPress(*event))
+    // The second press of a double click: no MouseDown, no pressed face, no Click.
+    if (!m_clicks.Press(*event))
         return;
     const QPointF p = event->position();
     ButtonDown(EventArgs::ButtonMask(event->button()), EventArgs::ShiftMask(event->modifiers()),
@@ -396,7 +382,7 @@ bool xpcmdbutton::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::MouseButtonPress: {
         const auto *me = static_cast<QMouseEvent *>(event);
-        if (AcceptPress(*me)) {
+        if (m_clicks.Press(*me)) {
             const QPointF p = me->position();
             ButtonDown(EventArgs::ButtonMask(me->button()), EventArgs::ShiftMask(me->modifiers()),
                        static_cast<float>(p.x()), static_cast<float>(p.y()));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "widgets/DoubleClickFilter.h"
+#include "widgets/ClickTracker.h"
 #include "widgets/PointerSource.h"
 #include "widgets/SkinStrip.h"
 
@@ -104,21 +104,19 @@ private:
     void ButtonDown(short button, short shift, float x, float y);
     void ButtonUp(short button, short shift, float x, float y);
     void PollPointer();
-    // Shared by presses on the button and on its caption.
-    bool AcceptPress(const QMouseEvent &press);
+    // Shared by releases on the button and on its caption.
     void EndPress(const QMouseEvent &release, const QRectF &clickArea);
 
     SkinStrip m_strip;
     QLabel *m_caption = nullptr;
     QTimer m_hoverTimer;
     std::shared_ptr<const PointerSource> m_pointer;
-    DoubleClickFilter m_doubleClick;
+    ClickTracker m_clicks;
     QImage m_face;
     QFont m_font;
     QPointF m_captionPos;
     int m_state = 0;
     short m_restCell = 0;
-    bool m_clickPending = false;
     bool m_lastEnabled = true;
 };
 

@@ -32,13 +32,13 @@ Q_SIGNALS:
     void MouseUp(short &Button, short &Shift, float &X, float &Y);
 
 protected:
-    // No disabled cell, so no enabled look: SetEnabled keeps whatever was shown last.
     const SkinStrip &Strip() const override { return m_strip; }
     float ToEventUnits(double pixels) const override;
     QSizeF EventArea() const override;
     // The pressed cell stays through MouseUp; only a click puts the normal one back.
     bool NormalOnRelease() const override { return false; }
     bool NormalOnClick() const override { return true; }
+    // No ApplyEnabledLook: without a disabled cell, SetEnabled keeps whatever was shown last.
 
 private:
     SkinStrip m_strip;
