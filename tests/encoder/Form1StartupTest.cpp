@@ -166,6 +166,14 @@ TEST_F(Form1Startup, CommandLineComesFromTheWidgets)
     form->BuildCommandLine();
     EXPECT_TRUE(form->CommandLine().startsWith(QStringLiteral(CORVA_APP_DIR "/pp -i \"/v/a.avi\" -o \"/v/a.rm\" -t \"\" -a \"\" -c \"墨川压缩2005\" -ad \"")));
     EXPECT_TRUE(form->CommandLine().endsWith(QStringLiteral("\" -dt -vco rv9 -cj " CORVA_APP_DIR "/1.rpjf")));
+    // A grey check box is not a checked one.
+    form->Check1->setTristate(true);
+    form->Check1->setCheckState(Qt::PartiallyChecked);
+    form->Check4->setCheckState(Qt::Checked);
+    EXPECT_EQ(form->Snapshot().singlePass, 2);
+    form->BuildCommandLine();
+    EXPECT_FALSE(form->CommandLine().contains(QStringLiteral("-dt")));
+    EXPECT_TRUE(form->CommandLine().contains(QStringLiteral(" -bl -vco rv9 ")));
 }
 
 TEST(Form1StartupFailure, NoAudienceFileMeansNoWindow)
