@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace corva {
+
+// Chooses each picture's quantiser (0..31, RealVideo 9/10's scale) so that a film spends the
+// audience's rate: a constant-rate audience evenly, with a player's buffer never run dry for
+// long; a variable-rate one where the pictures need it, within its quantiser bounds and peak.
+// Plain arithmetic on the encoder's own cost estimates and the bytes each picture took.
+class RateController final
+{
+public:
+    struct Settings
+    {
+        double bitRate = 0;   // video bits per second
+        double frameRate = 25;
+        bool variableRate = false;
+        double peakRate = 0;  // variable rate: the most a few seconds may average
+        int qmin = 0;
+        int qmax = 31;
+        int width = 0;
+        int height = 0;
+    };
+
+    // What one picture of a first pass measured.
+    struct PassRecord
+    {
+        bool intra = false;
+        double cost = 0;
+        int quantiser = 0;
+        double bits = 0;
+    };
+
+    explicit RateController(const Settings &settings);
+
+    // Second pass: allocate the film's budget by what the first pass measured, picture by
+    // picture in coding order. Without it the controller works on what it has seen so far.
+    void SetFirstPass(std::vector<PassRecord> records);
+
+    // `cost`: the encoder's estimate of how hard the picture is to code as the type chosen.
+    int ChooseQuantiser(bool intra, double cost);
+    // After the picture is coded: what it took.
+    void Update(bool intra, double cost, int quantiser, double bits);
+
+    // A constant quantiser for a first pass that only measures.
+    int FirstPassQuantiser() const;
+
+    // The player's buffer as a share of its size: below 0 it ran dry.
+    double BufferLevel() const { return m_buffer / m_bufferSize; }
+    int Underflows() const { return m_underflows; }
+
+    static double Step(int quantiser);
+
+private:
+    double PredictBits(bool intra, double cost, int quantiser) const;
+    double TargetBits(bool intra, double cost);
+    int QuantiserFor(bool intra, double cost, double target) const;
+
+    Settings m_settings;
+    double m_perPicture = 0;
+    double m_bufferSize = 0;
+    double m_buffer = 0; // bits the player holds, filled at the rate, emptied by each picture
+    int m_underflows = 0;
+
+    // bits ~ coefficient * cost / step, learnt per picture type with a fading memory.
+    double m_coefficient[2] = {0, 0};
+    double m_weight[2] = {0, 0};
+
+    std::int64_t m_pictures = 0;
+    double m_spent = 0;
+    double m_allotted = 0;
+    double m_costSum = 0;
+    int m_lastInterQ = -1;
+    int m_lastQ = -1;
+
+    std::vector<PassRecord> m_firstPass;
+    std::vector<double> m_plannedBits; // second pass: per picture
+};
+
+} // namespace corva

@@ -1,0 +1,156 @@
+#include "engine/RateController.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace corva {
+namespace {
+
+// A stand-in encoder whose pictures take bits the way real ones do: more for busy pictures
+// and intra pictures, fewer at coarser steps, not quite in proportion, plus a fixed header
+// share, and an estimate of the difficulty that is only roughly right.
+struct FakeFilm
+{
+    int width = 352;
+    int height = 288;
+    double fps = 25;
+    int seconds = 60;
+    int keyframeEvery = 250;
+
+    // Difficulty of picture n: calm and busy scenes, with cuts between them.
+    double Difficulty(int n) const
+    {
+        const int scene = n / 150;
+        const double base = (scene % 3 == 0) ? 1.0 : (scene % 3 == 1) ? 6.0 : 2.5;
+        return base * (1.0 + 0.2 * std::sin(n * 0.37)) * width * height;
+    }
+    bool IsIntra(int n) const { return n % keyframeEvery == 0 || n % 150 == 0; }
+    double TrueBits(int n, int q) const
+    {
+        const double d = Difficulty(n) * (IsIntra(n) ? 4.0 : 1.0);
+        return 400 + 3.0 * d / std::pow(RateController::Step(q), 1.15) * 10.0;
+    }
+    double Estimate(int n) const { return Difficulty(n) * (IsIntra(n) ? 4.0 : 1.0) * (1.0 + 0.15 * std::cos(n * 1.3)); }
+    int Pictures() const { return static_cast<int>(fps * seconds); }
+};
+
+struct Outcome
+{
+    double bits = 0;
+    double calmBits = 0;
+    double busyBits = 0;
+    int qmin = 99;
+    int qmax = -1;
+    int underflows = 0;
+    std::vector<RateController::PassRecord> records;
+};
+
+Outcome Encode(const FakeFilm &film, RateController &rc, bool fixedQ = false)
+{
+    Outcome o;
+    const int q0 = rc.FirstPassQuantiser();
+    for (int n = 0; n < film.Pictures(); ++n) {
+        const bool intra = film.IsIntra(n);
+        const double cost = film.Estimate(n);
+        const int q = fixedQ ? q0 : rc.ChooseQuantiser(intra, cost);
+        const double bits = film.TrueBits(n, q);
+        rc.Update(intra, cost, q, bits);
+        o.bits += bits;
+        ((n / 150) % 3 == 1 ? o.busyBits : o.calmBits) += (n / 150) % 3 == 2 ? 0 : bits;
+        o.qmin = std::min(o.qmin, q);
+        o.qmax = std::max(o.qmax, q);
+        o.records.push_back({intra, cost, q, bits});
+    }
+    o.underflows = rc.Underflows();
+    return o;
+}
+
+RateController::Settings Cbr(const FakeFilm &film, double kbps)
+{
+    RateController::Settings s;
+    s.bitRate = kbps * 1000;
+    s.frameRate = film.fps;
+    s.width = film.width;
+    s.height = film.height;
+    return s;
+}
+
+struct RateCase
+{
+    double kbps;
+    int width;
+    int height;
+};
+
+class ConstantRate : public ::testing::TestWithParam<RateCase>
+{
+};
+
+// A constant-rate audience must come out at its rate over a film, in one pass and in two,
+// without running the player's buffer dry more than at a cut or two.
+TEST_P(ConstantRate, SpendsTheRateInOneAndTwoPasses)
+{
+    FakeFilm film;
+    film.width = GetParam().width;
+    film.height = GetParam().height;
+    const double kbps = GetParam().kbps;
+    const double budget = kbps * 1000 * film.seconds;
+
+    RateController one(Cbr(film, kbps));
+    const Outcome single = Encode(film, one);
+    EXPECT_NEAR(single.bits / budget, 1.0, 0.03) << "one pass";
+    EXPECT_LE(single.underflows, 3);
+
+    RateController measure(Cbr(film, kbps));
+    const Outcome first = Encode(film, measure, /*fixedQ=*/true);
+    RateController second(Cbr(film, kbps));
+    second.SetFirstPass(first.records);
+    const Outcome two = Encode(film, second);
+    EXPECT_NEAR(two.bits / budget, 1.0, 0.03) << "two passes";
+    EXPECT_LE(two.underflows, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Audiences, ConstantRate, ::testing::Values(RateCase{118, 176, 144}, RateCase{386, 352, 288}, RateCase{1308, 720, 576}));
+
+// A variable-rate audience gives busy scenes more than calm ones, keeps to its quantiser
+// bounds, and still spends about its rate.
+TEST(RateControllerTest, VariableRateFollowsTheFilmWithinBounds)
+{
+    FakeFilm film;
+    RateController::Settings s = Cbr(film, 554);
+    s.variableRate = true;
+    s.peakRate = 1300000;
+    s.qmin = 2;
+    s.qmax = 20;
+
+    RateController constant(Cbr(film, 554));
+    const Outcome c = Encode(film, constant);
+    RateController variable(s);
+    const Outcome v = Encode(film, variable);
+
+    EXPECT_GT(v.busyBits / v.calmBits, 1.2 * c.busyBits / c.calmBits);
+    EXPECT_GE(v.qmin, 2);
+    EXPECT_LE(v.qmax, 20);
+    EXPECT_NEAR(v.bits / (554000.0 * film.seconds), 1.0, 0.10);
+}
+
+// Where the rate cannot be met even at the coarsest quantiser allowed, the bound wins.
+TEST(RateControllerTest, QuantiserBoundsHoldWhenTheRateCannot)
+{
+    FakeFilm film;
+    film.seconds = 10;
+    RateController::Settings s = Cbr(film, 20);
+    s.variableRate = true;
+    s.peakRate = 40000;
+    s.qmin = 2;
+    s.qmax = 16;
+    RateController rc(s);
+    const Outcome o = Encode(film, rc);
+    EXPECT_LE(o.qmax, 16);
+    EXPECT_EQ(o.qmax, 16);
+}
+
+} // namespace
+} // namespace corva
