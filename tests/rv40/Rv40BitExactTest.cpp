@@ -177,19 +177,19 @@ TEST(Rv40BitExactCheck, CatchesAWrongChromaRounding)
     EXPECT_GT(r.mismatches, 0);
 }
 
-// Motion compensation must pay: on a slow pan inter pictures are much smaller than intra ones at
-// the same quantiser, and the quality holds.
+// Motion compensation must pay: on a whole-pixel pan the search finds the exact vector, so inter
+// pictures are far smaller than the intra one at the same quantiser, and the quality holds.
 TEST(Rv40Quality, PanCompressesAndKeepsQuality)
 {
     for (Effort e : {Effort::Quickest, Effort::Quick, Effort::Thorough}) {
-        Scenario s{"Pan", 176, 144, 10, Content::Pan, e, [](int) { return 8; }, 0};
+        Scenario s{"Pan", 176, 144, 10, Content::StepPan, e, [](int) { return 8; }, 0};
         const RunResult r = EncodeAndDecode(s);
         EXPECT_EQ(r.mismatches, 0);
         std::size_t inter = 0;
         for (std::size_t n = 1; n < r.pictures.size(); ++n)
             inter += r.pictures[n].Bytes();
         inter /= r.pictures.size() - 1;
-        EXPECT_LT(inter * 3, r.pictures[0].Bytes()) << "effort " << static_cast<int>(e);
+        EXPECT_LT(inter * 5, r.pictures[0].Bytes()) << "effort " << static_cast<int>(e);
         for (double p : r.psnr)
             EXPECT_GT(p, 40.0) << "effort " << static_cast<int>(e);
     }

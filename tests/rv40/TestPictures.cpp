@@ -61,6 +61,9 @@ YuvFrame MakeFrame(Content content, int width, int height, int n, int frames)
                 case Content::Pan:
                     v = Texture(sx + n * 1.25, sy + n * 0.75, c);
                     break;
+                case Content::StepPan:
+                    v = Texture(sx + n * 2.0, sy + n * 2.0, c);
+                    break;
                 case Content::Flat:
                     v = c ? 100 + 20 * c : 140;
                     break;

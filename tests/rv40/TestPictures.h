@@ -5,10 +5,10 @@
 
 namespace corva::rv40::test {
 
-enum class Content { Gradient, Noise, Pan, Cut, Flat, Black, Mixed };
+enum class Content { Gradient, Noise, Pan, Cut, Flat, Black, Mixed, StepPan };
 
 // Frame n of a small synthetic film: smooth moving gradients, noise, a panning textured pattern,
-// a scene cut half way, flat grey or black.
+// a scene cut half way, flat grey or black; StepPan moves by whole pixels (2 right, 2 down).
 YuvFrame MakeFrame(Content content, int width, int height, int n, int frames);
 PictureView ViewOf(const YuvFrame &f);
 YuvFrame CopyOf(const PictureView &v);
