@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace corva::rv40 {
+
+// Most-significant-bit-first writer with the interleaved Exp-Golomb codes of the format.
+class BitWriter final {
+public:
+    void Put(std::uint32_t value, int bits);
+    void PutBit(bool bit) { Put(bit ? 1u : 0u, 1); }
+    void Ue(std::uint32_t v);
+    void Se(int v);
+    std::size_t BitCount() const { return m_bytes.size() * 8 + static_cast<std::size_t>(m_held); }
+    // Pads with zero bits to a byte boundary and hands the bytes over; the writer is then empty.
+    std::vector<std::uint8_t> Take();
+    void Clear();
+
+    struct Mark {
+        std::size_t bytes = 0;
+        std::uint64_t acc = 0;
+        int held = 0;
+    };
+    Mark Position() const { return {m_bytes.size(), m_acc, m_held}; }
+    // Drops everything written after the mark (a macroblock that did not fit its slice).
+    void Rewind(const Mark &m);
+
+    static int UeBits(std::uint32_t v);
+    static int SeBits(int v);
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+    std::uint64_t m_acc = 0; // low m_held bits are pending
+    int m_held = 0;
+};
+
+} // namespace corva::rv40

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The reconstruction arithmetic a decoder applies (it must be copied exactly, since later
+// pictures predict from it) plus the encoder's own analysis helpers.
+namespace corva::rv40::dsp {
+
+inline std::uint8_t Clip8(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+// Unscaled forward transform B*X*B^T of a 4x4 residual (raster), result raster [row freq][col freq].
+void ForwardTransform(const int residual[16], int out[16]);
+// Adds the inverse transform of 16 dequantised coefficients to a 4x4 block of pixels.
+void InverseTransformAdd(const int coeffs[16], std::uint8_t *dst, std::ptrdiff_t stride);
+// Inverse of the 16x16 DC block: element (j, i) is the first coefficient of luma block 4j+i.
+void InverseDcBlock(const int coeffs[16], int out[16]);
+
+enum Intra4Mode { kDc = 0, kVert, kHor, kDiagDownRight, kDiagDownLeft, kVertRight, kVertLeft, kHorUp, kHorDown };
+enum Intra16Mode { k16Dc = 0, k16Vert, k16Hor, k16Plane };
+
+struct Avail4 {
+    bool up = false, left = false, downLeft = false, upRight = false;
+};
+// 4x4 prediction into pred (stride 4) from the reconstructed plane around block at src.
+void Predict4x4(std::uint8_t pred[16], const std::uint8_t *at, std::ptrdiff_t stride, int mode, Avail4 a);
+// 16x16 luma (size 16) or 8x8 chroma (size 8, plane must already be DC) prediction, stride = size.
+void PredictBlock(std::uint8_t *pred, int size, const std::uint8_t *at, std::ptrdiff_t stride, int mode,
+                  bool up, bool left);
+
+// Quarter-pel luma prediction of a w x h block; ref points at the block's own position in a plane
+// whose border covers every pixel the filters read.
+void LumaMc(std::uint8_t *dst, std::ptrdiff_t dstStride, const std::uint8_t *ref, std::ptrdiff_t stride,
+            int mvx, int mvy, int w, int h);
+// Chroma prediction with the chroma vector derived from the luma vector.
+void ChromaMc(std::uint8_t *dst, std::ptrdiff_t dstStride, const std::uint8_t *ref, std::ptrdiff_t stride,
+              int mvx, int mvy, int w, int h);
+// Chroma offset and eighth-pel fraction from a luma vector component (both components needed for
+// the rule that turns the 6/6 phase into 4/4).
+void ChromaVector(int mvx, int mvy, int &ix, int &fx, int &iy, int &fy);
+
+int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs);
+int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
+int Satd4x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs);
+int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
+std::uint64_t Sse(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
+
+} // namespace corva::rv40::dsp

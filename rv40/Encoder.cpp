@@ -1,0 +1,1347 @@
+#include "rv40/Encoder.h"
+
+#include "rv40/BitWriter.h"
+#include "rv40/CodeTables.h"
+#include "rv40/Dsp.h"
+#include "rv40/LoopFilter.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace corva::rv40 {
+
+namespace {
+
+constexpr int kMaxWidth = 2048, kMaxHeight = 1152;
+constexpr int kLumaBorder = 64, kChromaBorder = 32;
+// Motion never reaches further outside the picture than this, so MC reads stay in the border.
+constexpr int kMaxOutside = 40;
+
+enum MbType : std::uint8_t { kI4 = 0, kI16 = 1, kP16 = 2, kSkip = 6 };
+
+// Bit counting stand-in for BitWriter, used for rate estimates.
+struct BitCounter {
+    std::size_t bits = 0;
+    void Put(std::uint32_t, int n) { bits += static_cast<std::size_t>(n); }
+    void PutBit(bool) { ++bits; }
+};
+
+template <class W>
+inline void PutVlc(W &w, const Vlc &v)
+{
+    w.Put(v.code, v.len);
+}
+
+struct Plane {
+    std::vector<std::uint8_t> buf;
+    int w = 0, h = 0, border = 0;
+    std::ptrdiff_t stride = 0;
+    std::uint8_t *o = nullptr;
+
+    void Init(int width, int height, int b)
+    {
+        w = width;
+        h = height;
+        border = b;
+        stride = width + 2 * b;
+        buf.assign(static_cast<std::size_t>(stride * (height + 2 * b)), 0);
+        o = buf.data() + b * stride + b;
+    }
+    std::uint8_t *At(int x, int y) { return o + y * stride + x; }
+    const std::uint8_t *At(int x, int y) const { return o + y * stride + x; }
+
+    // Replicates the edge pixels into the border, as a decoder's clamped reads would see them.
+    void Extend()
+    {
+        for (int y = 0; y < h; ++y) {
+            std::uint8_t *r = At(0, y);
+            std::memset(r - border, r[0], static_cast<std::size_t>(border));
+            std::memset(r + w, r[w - 1], static_cast<std::size_t>(border));
+        }
+        for (int y = 1; y <= border; ++y) {
+            std::memcpy(At(-border, -y), At(-border, 0), static_cast<std::size_t>(stride));
+            std::memcpy(At(-border, h - 1 + y), At(-border, h - 1), static_cast<std::size_t>(stride));
+        }
+    }
+};
+
+struct Picture {
+    Plane p[3];
+    void Init(int w16, int h16)
+    {
+        p[0].Init(w16, h16, kLumaBorder);
+        p[1].Init(w16 / 2, h16 / 2, kChromaBorder);
+        p[2].Init(w16 / 2, h16 / 2, kChromaBorder);
+    }
+};
+
+struct Avail {
+    bool left = false, top = false, topRight = false, topLeft = false;
+};
+
+struct MotionVector {
+    int x = 0, y = 0;
+    bool operator==(const MotionVector &) const = default;
+};
+
+int Median(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+
+// Levels of one macroblock and everything needed to write it.
+struct MbCode {
+    int type = kI16;
+    int i16Mode = 0;
+    std::int8_t modes[16] = {};
+    std::int16_t levels[25][16] = {}; // 0..15 luma, 16..19 U, 20..23 V, 24 the 16x16 DC block
+    std::uint32_t cbp = 0;            // 24 bits
+    MotionVector mv;
+};
+
+// The quantiser's steps and code tables for one slice.
+struct QuantSet {
+    int q = 0;
+    int lumaStep = 0, chromaDcStep = 0, chromaAcStep = 0, lumaDcStep = 0;
+    int intraSet = 0, interSet = 0;
+    double lambda = 0, lambdaSse = 0;
+};
+
+std::uint32_t Rand(std::uint32_t &s)
+{
+    s ^= s << 13;
+    s ^= s >> 17;
+    s ^= s << 5;
+    return s;
+}
+
+} // namespace
+
+struct Encoder::Impl {
+    EncoderSettings settings;
+    const CodeTables &T = CodeTables::Get();
+    int mbw = 0, mbh = 0, nmb = 0, w16 = 0, h16 = 0;
+    int mbStartBits = 0;
+    bool small = false;
+    Picture src, cur, ref;
+    bool haveRef = false, haveRecon = false;
+    EncoderTestHooks hooks;
+    std::uint32_t rng = 0;
+
+    // per-picture MB state
+    std::vector<std::uint8_t> mbType;
+    std::vector<FilterMb> filter;
+    std::vector<std::int8_t> modes4;   // intra mode context per 4x4 block
+    std::vector<MotionVector> mv8;     // vectors on the 8x8 grid
+    std::vector<MotionVector> refMv8;  // the reference picture's, as search candidates
+    int sliceStart = 0;
+    bool intraPicture = true;
+    QuantSet qs;
+    int intraMbs = 0;
+
+    explicit Impl(const EncoderSettings &s) : settings(s)
+    {
+        if (s.width < 16 || s.height < 16 || s.width > kMaxWidth || s.height > kMaxHeight || s.width % 4 ||
+            s.height % 4)
+            throw std::invalid_argument("rv40: picture size " + std::to_string(s.width) + "x" +
+                                        std::to_string(s.height) +
+                                        " cannot be coded (multiples of 4 from 16x16 to 2048x1152)");
+        mbw = (s.width + 15) / 16;
+        mbh = (s.height + 15) / 16;
+        nmb = mbw * mbh;
+        w16 = mbw * 16;
+        h16 = mbh * 16;
+        int i = 0;
+        while (i < 5 && T.mbStartMax[i] < nmb - 1)
+            ++i;
+        mbStartBits = T.mbStartBits[i];
+        small = s.width * s.height <= 176 * 144;
+        src.Init(w16, h16);
+        cur.Init(w16, h16);
+        ref.Init(w16, h16);
+        mbType.assign(static_cast<std::size_t>(nmb), kI16);
+        filter.assign(static_cast<std::size_t>(nmb), {});
+        modes4.assign(static_cast<std::size_t>(nmb * 16), 0);
+        mv8.assign(static_cast<std::size_t>(nmb * 4), {});
+        refMv8.assign(static_cast<std::size_t>(nmb * 4), {});
+    }
+
+    // ------------------------------------------------------------------ setup
+    void LoadSource(const PictureView &v)
+    {
+        if (v.width != settings.width || v.height != settings.height)
+            throw std::invalid_argument("rv40: picture size differs from the encoder's");
+        for (int c = 0; c < 3; ++c) {
+            const int sw = c ? v.width / 2 : v.width, sh = c ? v.height / 2 : v.height;
+            Plane &d = src.p[c];
+            for (int y = 0; y < d.h; ++y) {
+                const std::uint8_t *s = v.plane[c] + std::min(y, sh - 1) * v.stride[c];
+                std::uint8_t *r = d.At(0, y);
+                std::memcpy(r, s, static_cast<std::size_t>(sw));
+                std::memset(r + sw, s[sw - 1], static_cast<std::size_t>(d.w - sw));
+            }
+        }
+    }
+
+    void SetQuant(int q)
+    {
+        qs.q = q;
+        qs.lumaStep = T.qscale[q];
+        qs.chromaAcStep = T.qscale[T.chromaQuantAc[q]];
+        qs.chromaDcStep = T.qscale[T.chromaQuantDc[q]];
+        qs.lumaDcStep = T.qscale[T.lumaDcQuantIntra[q]];
+        // the slice's code-table modifier is always 0 here
+        qs.intraSet = T.vlcSetIntra[q];
+        qs.interSet = T.vlcSetInter[q];
+        // a step of qscale/16 in the coefficient domain is about qscale/24 in pixel units
+        const double step = qs.lumaStep / 24.0;
+        qs.lambda = 0.6 * step;
+        qs.lambdaSse = 0.2 * step * step;
+    }
+
+    Avail AvailAt(int mbx, int mby) const
+    {
+        const int d = mby * mbw + mbx - sliceStart;
+        return {mbx > 0 && d >= 1, d >= mbw, mbx < mbw - 1 && d >= mbw - 1, mbx > 0 && d > mbw};
+    }
+
+    // ------------------------------------------------------------------ headers
+    void SliceHeader(BitWriter &bw, std::uint32_t ts, int startMb)
+    {
+        bw.Put(0, 1);
+        bw.Put(intraPicture ? 0 : 2, 2);
+        bw.Put(static_cast<std::uint32_t>(qs.q), 5);
+        bw.Put(0, 2);
+        bw.Put(0, 2); // code-table modifier
+        bw.Put(0, 1);
+        bw.Put(ts & 0x1FFF, 13);
+        if (!intraPicture)
+            bw.Put(1, 1); // same size as before
+        else
+            WriteSize(bw);
+        bw.Put(static_cast<std::uint32_t>(startMb), mbStartBits);
+    }
+
+    static void Explicit(BitWriter &bw, int v)
+    {
+        v /= 4;
+        while (v >= 255) {
+            bw.Put(255, 8);
+            v -= 255;
+        }
+        bw.Put(static_cast<std::uint32_t>(v), 8);
+    }
+
+    void WriteSize(BitWriter &bw) const
+    {
+        const int w = settings.width, h = settings.height;
+        int wc = 7;
+        for (int i = 0; i < 7; ++i)
+            if (T.standardWidths[i] == w)
+                wc = i;
+        bw.Put(static_cast<std::uint32_t>(wc), 3);
+        if (wc == 7)
+            Explicit(bw, w);
+        for (int i = 0; i < 6; ++i)
+            if (T.standardHeights[i] == h) {
+                bw.Put(static_cast<std::uint32_t>(i), 3);
+                return;
+            }
+        if (h == T.standardHeights[8] || h == T.standardHeights[9]) {
+            bw.Put(6, 3);
+            bw.Put(h == T.standardHeights[9] ? 1 : 0, 1);
+        } else if (h == T.standardHeights[10]) {
+            bw.Put(7, 3);
+            bw.Put(0, 1);
+        } else {
+            bw.Put(7, 3);
+            bw.Put(1, 1);
+            Explicit(bw, h);
+        }
+    }
+
+    // ------------------------------------------------------------------ coefficients
+    // Quantises an unscaled transform; first: positions 0 is skipped (16x16 AC blocks).
+    static bool Quantise(const int C[16], const int steps[16], double round, std::int16_t lv[16], bool skipFirst)
+    {
+        constexpr double kNorm = 16384.0 / 456976.0; // 1024/676^2 to the coefficient, then 16/step
+        bool any = false;
+        for (int i = 0; i < 16; ++i) {
+            if (skipFirst && i == 0) {
+                lv[i] = 0;
+                continue;
+            }
+            const double a = std::abs(C[i]) * kNorm / steps[i];
+            int m = static_cast<int>(a + round);
+            const int lim = (i == 0 || i == 2 || i == 8 || i == 10) ? 536 : 535;
+            if (m > lim)
+                m = lim;
+            lv[i] = static_cast<std::int16_t>(C[i] < 0 ? -m : m);
+            any |= m != 0;
+        }
+        return any;
+    }
+
+    static int Dequant(int level, int step) { return level ? (level * step + 8) >> 4 : 0; }
+
+    // Keeps every column inside what a 16-bit first transform pass computes exactly.
+    static void FitColumns(std::int16_t lv[16], const int steps[16], int dc)
+    {
+        for (int c = 0; c < 4; ++c) {
+            for (;;) {
+                int sum = 0, big = -1;
+                for (int r = 0; r < 4; ++r) {
+                    const int i = 4 * r + c;
+                    sum += (i == 0 && dc) ? std::abs(dc) : std::abs(Dequant(lv[i], steps[i]));
+                    if (lv[i] && !(i == 0 && dc) && (big < 0 || std::abs(lv[i]) > std::abs(lv[big])))
+                        big = i;
+                }
+                if (17 * sum <= 32767 || big < 0)
+                    break;
+                lv[big] = static_cast<std::int16_t>(lv[big] > 0 ? lv[big] - 1 : lv[big] + 1);
+            }
+        }
+    }
+
+    static bool NonZero(const std::int16_t lv[16])
+    {
+        for (int i = 0; i < 16; ++i)
+            if (lv[i])
+                return true;
+        return false;
+    }
+
+    static void Residual(const std::uint8_t *s, std::ptrdiff_t ss, const std::uint8_t *p, std::ptrdiff_t ps, int r[16])
+    {
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                r[4 * y + x] = s[y * ss + x] - p[y * ps + x];
+    }
+
+    // Adds the dequantised levels to the prediction already in dst.
+    static void Reconstruct(const std::int16_t lv[16], const int steps[16], int dc, bool useDc, std::uint8_t *dst,
+                            std::ptrdiff_t stride)
+    {
+        int c[16];
+        bool any = useDc && dc;
+        for (int i = 0; i < 16; ++i) {
+            c[i] = Dequant(lv[i], steps[i]);
+            any |= c[i] != 0;
+        }
+        if (useDc)
+            c[0] = dc;
+        if (any)
+            dsp::InverseTransformAdd(c, dst, stride);
+    }
+
+    template <class W>
+    void WriteEscape(W &w, const Vlc *coeff, int e) const
+    {
+        if (e <= 23) {
+            PutVlc(w, coeff[e]);
+            return;
+        }
+        int n = 0;
+        while ((e - 22) >> (n + 1))
+            ++n;
+        PutVlc(w, coeff[23 + n]);
+        w.Put(static_cast<std::uint32_t>(e - 22 - (1 << n)), n);
+    }
+
+    template <class W>
+    void WriteBlock(W &w, const std::int16_t lv[16], const Vlc *first, const Vlc *second, const Vlc *third,
+                    const Vlc *coeff) const
+    {
+        int codes[4];
+        for (int g = 0; g < 4; ++g) {
+            int c = 0;
+            for (int k = 0; k < 4; ++k) {
+                const int m = std::abs(lv[T.codedPosition[4 * g + k]]);
+                const int esc = k ? 2 : 3;
+                c = 3 * c + std::min(m, esc);
+            }
+            codes[g] = c;
+        }
+        const int pat = (codes[1] ? 4 : 0) | (codes[2] ? 2 : 0) | (codes[3] ? 1 : 0);
+        PutVlc(w, first[codes[0] * 8 + pat]);
+        for (int g = 0; g < 4; ++g) {
+            if (g && !codes[g])
+                continue;
+            if (g == 1 || g == 2)
+                PutVlc(w, second[codes[g]]);
+            else if (g == 3)
+                PutVlc(w, third[codes[g]]);
+            for (int k = 0; k < 4; ++k) {
+                const int v = lv[T.codedPosition[4 * g + k]];
+                if (!v)
+                    continue;
+                const int esc = k ? 2 : 3;
+                const int m = std::abs(v);
+                if (m >= esc)
+                    WriteEscape(w, coeff, m - esc);
+                w.Put(v < 0 ? 1 : 0, 1);
+            }
+        }
+    }
+
+    // cbp: bits 0..15 luma, 16..19 U, 20..23 V. intraTable: 0 (4x4 MB) or 1 (16x16); -1 inter.
+    template <class W>
+    void WriteCbp(W &w, std::uint32_t cbp, int intraTable) const
+    {
+        static constexpr int kQuadShift[4] = {0, 2, 8, 10};
+        int pattern = 0;
+        for (int k = 0; k < 4; ++k)
+            if (cbp & (0x33u << kQuadShift[k]))
+                pattern |= 8 >> k;
+        int ccode = 0, extra[4], nextra = 0;
+        for (int i = 0; i < 4; ++i) {
+            const bool u = (cbp >> (16 + i)) & 1, v = (cbp >> (20 + i)) & 1;
+            const int t = (u && v) ? 2 : ((u || v) ? 1 : 0);
+            if (t == 1)
+                extra[nextra++] = u ? 1 : 0;
+            ccode = 3 * ccode + t;
+        }
+        const int sym = ccode * 16 + pattern;
+        const int ones = std::popcount(static_cast<unsigned>(pattern)) - 1;
+        if (intraTable >= 0)
+            PutVlc(w, T.intraCbppat[qs.intraSet][intraTable][sym]);
+        else
+            PutVlc(w, T.interCbppat[qs.interSet][sym]);
+        for (int k = 0; k < 4; ++k) {
+            if (!(pattern & (8 >> k)))
+                continue;
+            const int sub = static_cast<int>((cbp >> kQuadShift[k]) & 0x33u);
+            const int s = T.cbpSymbol[sub];
+            if (intraTable >= 0)
+                PutVlc(w, T.intraCbp[qs.intraSet][2 * ones + intraTable][s]);
+            else
+                PutVlc(w, T.interCbp[qs.interSet][ones][s]);
+        }
+        for (int i = 0; i < nextra; ++i)
+            w.Put(static_cast<std::uint32_t>(extra[i]), 1);
+    }
+
+    template <class W>
+    void WriteResidual(W &w, const MbCode &mb) const
+    {
+        const bool intra = mb.type == kI4 || mb.type == kI16;
+        if (intra) {
+            const int s = qs.intraSet;
+            WriteCbp(w, mb.cbp, mb.type == kI16 ? 1 : 0);
+            if (mb.type == kI16)
+                WriteBlock(w, mb.levels[24], T.intraFirst[s][3], T.intraSecond[s][0], T.intraThird[s][0],
+                           T.intraCoeff[s]);
+            const int lumaTable = mb.type == kI16 ? 2 : 1;
+            for (int b = 0; b < 16; ++b)
+                if (mb.cbp & (1u << b))
+                    WriteBlock(w, mb.levels[b], T.intraFirst[s][lumaTable], T.intraSecond[s][0], T.intraThird[s][0],
+                               T.intraCoeff[s]);
+            for (int b = 16; b < 24; ++b)
+                if (mb.cbp & (1u << b))
+                    WriteBlock(w, mb.levels[b], T.intraFirst[s][0], T.intraSecond[s][1], T.intraThird[s][1],
+                               T.intraCoeff[s]);
+        } else {
+            const int s = qs.interSet;
+            WriteCbp(w, mb.cbp, -1);
+            for (int b = 0; b < 16; ++b)
+                if (mb.cbp & (1u << b))
+                    WriteBlock(w, mb.levels[b], T.interFirst[s][0], T.interSecond[s][0], T.interThird[s][0],
+                               T.interCoeff[s]);
+            for (int b = 16; b < 24; ++b)
+                if (mb.cbp & (1u << b))
+                    WriteBlock(w, mb.levels[b], T.interFirst[s][1], T.interSecond[s][1], T.interThird[s][1],
+                               T.interCoeff[s]);
+        }
+    }
+
+    // ------------------------------------------------------------------ intra modes
+    std::int8_t &Mode4(int bx, int by) { return modes4[static_cast<std::size_t>(by * 4 * mbw + bx)]; }
+
+    // Mode of a neighbouring 4x4 block for the mode contexts; -1 when outside the slice.
+    int ModeCtx(int mbx, int mby, const Avail &av, const std::int8_t *modes, int i, int j) const
+    {
+        if (i >= 0 && i < 4 && j >= 0 && j < 4)
+            return modes[4 * j + i];
+        if (j < 0) {
+            if (!av.top || 4 * mbx + i >= 4 * mbw)
+                return -1;
+            return modes4[static_cast<std::size_t>((4 * mby - 1) * 4 * mbw + 4 * mbx + i)];
+        }
+        if (i < 0)
+            return av.left ? modes4[static_cast<std::size_t>((4 * mby + j) * 4 * mbw + 4 * mbx - 1)] : -1;
+        return -1;
+    }
+
+    template <class W>
+    void WriteModes(W &w, int mbx, int mby, const Avail &av, const std::int8_t *m) const
+    {
+        for (int j = 0; j < 4; ++j) {
+            if (j == 0 && !av.top) {
+                int pat = 0;
+                for (int i = 0; i < 4; ++i)
+                    if (m[i] == dsp::kHor)
+                        pat |= 8 >> i;
+                PutVlc(w, T.aicTop[pat]);
+                continue;
+            }
+            for (int i = 0; i < 4;) {
+                const int A = ModeCtx(mbx, mby, av, m, i + 1, j - 1);
+                const int B = ModeCtx(mbx, mby, av, m, i, j - 1);
+                const int C = ModeCtx(mbx, mby, av, m, i - 1, j);
+                if (i < 3 && A >= 0 && B >= 0 && C >= 0) {
+                    const int k = T.aicPairContext[C][B][A];
+                    if (k >= 0) {
+                        PutVlc(w, T.aicPair[k][9 * m[4 * j + i] + m[4 * j + i + 1]]);
+                        i += 2;
+                        continue;
+                    }
+                }
+                if (B >= 0 && C >= 0)
+                    PutVlc(w, T.aicSingle[B + 10 * C][m[4 * j + i]]);
+                else if (B < 2)
+                    w.Put(m[4 * j + i] == dsp::kDc ? 1 : 0, 1);
+                ++i;
+            }
+        }
+    }
+
+    static dsp::Avail4 LumaAvail4(const Avail &av, int i, int j)
+    {
+        dsp::Avail4 a;
+        a.up = j ? true : av.top;
+        a.left = i ? true : av.left;
+        a.downLeft = i == 0 && av.left && j < 3;
+        a.upRight = j == 0 ? (i < 3 ? av.top : av.topRight) : (i < 3);
+        return a;
+    }
+
+    // ------------------------------------------------------------------ intra MBs
+    int I16Cost(int mbx, int mby, const Avail &av, int &bestMode, bool satd)
+    {
+        const Plane &Y = cur.p[0];
+        const std::uint8_t *at = Y.At(mbx * 16, mby * 16);
+        const std::uint8_t *s = src.p[0].At(mbx * 16, mby * 16);
+        std::uint8_t pred[256];
+        int best = -1;
+        for (int mode = 0; mode < 4; ++mode) {
+            if ((mode == dsp::k16Vert && !av.top) || (mode == dsp::k16Hor && !av.left) ||
+                (mode == dsp::k16Plane && !(av.top && av.left)))
+                continue;
+            dsp::PredictBlock(pred, 16, at, Y.stride, mode, av.top, av.left);
+            const int c = satd ? dsp::Satd(s, src.p[0].stride, pred, 16, 16, 16) : dsp::Sad16(s, src.p[0].stride, pred, 16);
+            if (best < 0 || c < best) {
+                best = c;
+                bestMode = mode;
+            }
+        }
+        if (hooks.randomSeed && hooks.force == EncoderTestHooks::Kind::Any) {
+            int valid[4], n = 0;
+            for (int mode = 0; mode < 4; ++mode)
+                if (!((mode == dsp::k16Vert && !av.top) || (mode == dsp::k16Hor && !av.left) ||
+                      (mode == dsp::k16Plane && !(av.top && av.left))))
+                    valid[n++] = mode;
+            bestMode = valid[Rand(rng) % static_cast<std::uint32_t>(n)];
+        }
+        return best;
+    }
+
+    void CodeI16(int mbx, int mby, const Avail &av, int mode, MbCode &mb)
+    {
+        mb.type = kI16;
+        mb.i16Mode = mode;
+        mb.cbp = 0;
+        Plane &Y = cur.p[0];
+        std::uint8_t *at = Y.At(mbx * 16, mby * 16);
+        const std::uint8_t *s = src.p[0].At(mbx * 16, mby * 16);
+        const std::ptrdiff_t ss = src.p[0].stride;
+        std::uint8_t pred[256];
+        dsp::PredictBlock(pred, 16, at, Y.stride, mode, av.top, av.left);
+        int C[16][16];
+        int dcs[16];
+        constexpr double kNorm = 1024.0 / 456976.0;
+        for (int b = 0; b < 16; ++b) {
+            const int i = b & 3, j = b >> 2;
+            int r[16];
+            Residual(s + 4 * j * ss + 4 * i, ss, pred + 64 * j + 4 * i, 16, r);
+            dsp::ForwardTransform(r, C[b]);
+            dcs[b] = static_cast<int>(std::lround(C[b][0] * kNorm));
+        }
+        int Cdc[16];
+        dsp::ForwardTransform(dcs, Cdc);
+        // scale so that the DC inverse (x*3 >> 11) lands where the 4x4 inverse expects
+        int dcSteps[16];
+        for (int k = 0; k < 16; ++k)
+            dcSteps[k] = (k == 0 || k == 1 || k == 4) ? qs.lumaDcStep : qs.lumaStep;
+        int CdcScaled[16];
+        for (int k = 0; k < 16; ++k)
+            CdcScaled[k] = static_cast<int>(std::lround(Cdc[k] * (2048.0 / 3.0 / 1024.0)));
+        // CdcScaled * 1024/676^2 is the DC-domain coefficient Quantise expects
+        std::int16_t *dl = mb.levels[24];
+        Quantise(CdcScaled, dcSteps, 0.4, dl, false);
+        int deq[16], dcRec[16];
+        for (;;) {
+            for (int k = 0; k < 16; ++k)
+                deq[k] = Dequant(dl[k], dcSteps[k]);
+            dsp::InverseDcBlock(deq, dcRec);
+            int worst = 0;
+            for (int k = 0; k < 16; ++k)
+                worst = std::max(worst, std::abs(dcRec[k]));
+            if (17 * worst <= 32767)
+                break;
+            int big = 0;
+            for (int k = 1; k < 16; ++k)
+                if (std::abs(dl[k]) > std::abs(dl[big]))
+                    big = k;
+            dl[big] = static_cast<std::int16_t>(dl[big] > 0 ? dl[big] - 1 : dl[big] + 1);
+        }
+        int acSteps[16];
+        std::fill(acSteps, acSteps + 16, qs.lumaStep);
+        for (int b = 0; b < 16; ++b) {
+            const int i = b & 3, j = b >> 2;
+            std::int16_t *lv = mb.levels[b];
+            Quantise(C[b], acSteps, 1.0 / 3, lv, true);
+            FitColumns(lv, acSteps, dcRec[b] ? dcRec[b] : 0);
+            if (NonZero(lv))
+                mb.cbp |= 1u << b;
+            std::uint8_t *d = at + 4 * j * Y.stride + 4 * i;
+            for (int y = 0; y < 4; ++y)
+                std::memcpy(d + y * Y.stride, pred + (4 * j + y) * 16 + 4 * i, 4);
+            Reconstruct(lv, acSteps, dcRec[b], true, d, Y.stride);
+        }
+        CodeIntraChroma(mbx, mby, av, mode == dsp::k16Plane ? dsp::k16Dc : mode, nullptr, mb);
+    }
+
+    void ChromaSteps(int steps[16]) const
+    {
+        steps[0] = qs.chromaDcStep;
+        for (int i = 1; i < 16; ++i)
+            steps[i] = qs.chromaAcStep;
+    }
+
+    // Codes one chroma 4x4 block whose prediction is already in dst.
+    void CodeChromaBlock(int c, int x, int y, std::uint8_t *dst, std::ptrdiff_t ds, double round, MbCode &mb, int idx)
+    {
+        int steps[16];
+        ChromaSteps(steps);
+        int r[16], C[16];
+        Residual(src.p[c].At(x, y), src.p[c].stride, dst, ds, r);
+        dsp::ForwardTransform(r, C);
+        std::int16_t *lv = mb.levels[idx];
+        Quantise(C, steps, round, lv, false);
+        FitColumns(lv, steps, 0);
+        if (NonZero(lv)) {
+            mb.cbp |= 1u << idx;
+            Reconstruct(lv, steps, 0, false, dst, ds);
+        }
+    }
+
+    void CodeIntraChroma(int mbx, int mby, const Avail &av, int mode16, const std::int8_t *m4, MbCode &mb)
+    {
+        for (int c = 1; c <= 2; ++c) {
+            Plane &P = cur.p[c];
+            std::uint8_t *at = P.At(mbx * 8, mby * 8);
+            std::uint8_t pred8[64];
+            if (!m4) {
+                dsp::PredictBlock(pred8, 8, at, P.stride, mode16, av.top, av.left);
+                for (int y = 0; y < 8; ++y)
+                    std::memcpy(at + y * P.stride, pred8 + 8 * y, 8);
+            }
+            for (int b = 0; b < 4; ++b) {
+                const int bi = b & 1, bj = b >> 1;
+                std::uint8_t *d = at + 4 * bj * P.stride + 4 * bi;
+                if (m4) {
+                    dsp::Avail4 a;
+                    a.up = bj ? true : av.top;
+                    a.left = bi ? true : av.left;
+                    a.downLeft = bi == 0 && bj == 0;
+                    a.upRight = bj == 0 ? (bi == 0 ? av.top : av.topRight) : (bi == 0);
+                    std::uint8_t p4[16];
+                    dsp::Predict4x4(p4, d, P.stride, m4[8 * bj + 2 * bi], a);
+                    for (int y = 0; y < 4; ++y)
+                        std::memcpy(d + y * P.stride, p4 + 4 * y, 4);
+                }
+                CodeChromaBlock(c, mbx * 8 + 4 * bi, mby * 8 + 4 * bj, d, P.stride, 1.0 / 3, mb,
+                                (c == 1 ? 16 : 20) + b);
+            }
+        }
+    }
+
+    // Picks and codes the 16 4x4 modes greedily block by block; returns the estimated cost.
+    int CodeI4(int mbx, int mby, const Avail &av, MbCode &mb, bool satd)
+    {
+        mb.type = kI4;
+        mb.cbp = 0;
+        Plane &Y = cur.p[0];
+        const std::ptrdiff_t ss = src.p[0].stride;
+        int steps[16];
+        std::fill(steps, steps + 16, qs.lumaStep);
+        int total = 0;
+        const bool random = hooks.randomSeed != 0;
+        for (int j = 0; j < 4; ++j) {
+            for (int i = 0; i < 4; ++i) {
+                const int b = 4 * j + i;
+                std::uint8_t *d = Y.At(mbx * 16 + 4 * i, mby * 16 + 4 * j);
+                const std::uint8_t *s = src.p[0].At(mbx * 16 + 4 * i, mby * 16 + 4 * j);
+                const dsp::Avail4 a = LumaAvail4(av, i, j);
+                int allowed[9], n = 0;
+                if (j == 0 && !av.top) {
+                    allowed[n++] = dsp::kDc;
+                    allowed[n++] = dsp::kHor;
+                } else if (i == 0 && !av.left) {
+                    const int top = ModeCtx(mbx, mby, av, mb.modes, i, j - 1);
+                    allowed[n++] = dsp::kDc;
+                    if (top < 2)
+                        allowed[n++] = dsp::kVert;
+                } else {
+                    for (int k = 0; k < 9; ++k)
+                        allowed[n++] = k;
+                }
+                const int top = ModeCtx(mbx, mby, av, mb.modes, i, j - 1);
+                const int left = ModeCtx(mbx, mby, av, mb.modes, i - 1, j);
+                std::uint8_t pred[16], bestPred[16];
+                int best = -1, bestMode = 0;
+
+                if (random) {
+                    bestMode = allowed[Rand(rng) % static_cast<std::uint32_t>(n)];
+                    dsp::Predict4x4(bestPred, d, Y.stride, bestMode, a);
+                    best = dsp::Satd4x4(s, ss, bestPred, 4);
+                } else {
+                    for (int k = 0; k < n; ++k) {
+                        const int m = allowed[k];
+                        dsp::Predict4x4(pred, d, Y.stride, m, a);
+                        const int dist = satd ? dsp::Satd4x4(s, ss, pred, 4) : dsp::Sad(s, ss, pred, 4, 4, 4);
+                        const int bits = (m == top || m == left) ? 1 : (m == dsp::kDc ? 2 : 4);
+                        const int c = dist + static_cast<int>(qs.lambda * bits);
+                        if (best < 0 || c < best) {
+                            best = c;
+                            bestMode = m;
+                            std::memcpy(bestPred, pred, 16);
+                        }
+                    }
+                }
+                total += best;
+                mb.modes[b] = static_cast<std::int8_t>(bestMode);
+                for (int y = 0; y < 4; ++y)
+                    std::memcpy(d + y * Y.stride, bestPred + 4 * y, 4);
+                int r[16], C[16];
+                Residual(s, ss, bestPred, 4, r);
+                dsp::ForwardTransform(r, C);
+                std::int16_t *lv = mb.levels[b];
+                Quantise(C, steps, 1.0 / 3, lv, false);
+                FitColumns(lv, steps, 0);
+                if (NonZero(lv)) {
+                    mb.cbp |= 1u << b;
+                    Reconstruct(lv, steps, 0, false, d, Y.stride);
+                }
+            }
+        }
+        return total;
+    }
+
+    // Decides and codes an intra MB into mb and the reconstruction.
+    void CodeIntra(int mbx, int mby, const Avail &av, MbCode &mb)
+    {
+        const bool satd = settings.effort != Effort::Quickest;
+        int mode16 = 0;
+        const int cost16 = I16Cost(mbx, mby, av, mode16, satd) + static_cast<int>(qs.lambda * 4);
+        bool use4 = false;
+        const bool try4 = settings.effort != Effort::Quickest || hooks.force == EncoderTestHooks::Kind::Intra4x4;
+        if (hooks.force == EncoderTestHooks::Kind::Intra4x4) {
+            use4 = true;
+        } else if (hooks.force == EncoderTestHooks::Kind::Intra16x16 || !try4) {
+            use4 = false;
+        } else if (hooks.randomSeed) {
+            use4 = Rand(rng) & 1;
+        } else {
+            MbCode trial;
+            const int cost4 = CodeI4(mbx, mby, av, trial, satd) + static_cast<int>(qs.lambda * 16);
+            if (cost4 < cost16) {
+                mb = trial;
+                CodeIntraChroma(mbx, mby, av, 0, mb.modes, mb);
+                return;
+            }
+        }
+        if (use4) {
+            CodeI4(mbx, mby, av, mb, satd);
+            CodeIntraChroma(mbx, mby, av, 0, mb.modes, mb);
+        } else {
+            CodeI16(mbx, mby, av, mode16, mb);
+        }
+    }
+
+    // ------------------------------------------------------------------ inter
+    int PtypeTable(int mbx, int mby, const Avail &av) const
+    {
+        const int mb = mby * mbw + mbx;
+        auto typeOf = [&](int n) { return mbType[static_cast<std::size_t>(n)] == kSkip ? int{kP16} : int{mbType[static_cast<std::size_t>(n)]}; };
+        int t = 0;
+        if (av.top) {
+            int cnt[12] = {};
+            if (av.left)
+                ++cnt[typeOf(mb - 1)];
+            ++cnt[typeOf(mb - mbw)];
+            if (av.topRight)
+                ++cnt[typeOf(mb - mbw + 1)];
+            if (av.topLeft)
+                ++cnt[typeOf(mb - mbw - 1)];
+            for (int k = 1; k < 12; ++k)
+                if (cnt[k] > cnt[t])
+                    t = k;
+        } else if (av.left) {
+            t = typeOf(mb - 1);
+        }
+        return T.ptypeContext[t];
+    }
+
+    MotionVector &Mv8(int bx, int by) { return mv8[static_cast<std::size_t>(by * 2 * mbw + bx)]; }
+    const MotionVector &Mv8(int bx, int by) const { return mv8[static_cast<std::size_t>(by * 2 * mbw + bx)]; }
+
+    MotionVector PredictMv(int mbx, int mby, const Avail &av) const
+    {
+        const MotionVector A = av.left ? Mv8(2 * mbx - 1, 2 * mby) : MotionVector{};
+        const MotionVector B = av.top ? Mv8(2 * mbx, 2 * mby - 1) : A;
+        MotionVector C;
+        if (av.topRight)
+            C = Mv8(2 * mbx + 2, 2 * mby - 1);
+        else if (av.top && av.left)
+            C = Mv8(2 * mbx - 1, 2 * mby - 1);
+        else
+            C = A;
+        return {Median(A.x, B.x, C.x), Median(A.y, B.y, C.y)};
+    }
+
+    int MvBits(const MotionVector &v, const MotionVector &p) const
+    {
+        return BitWriter::SeBits(v.x - p.x) + BitWriter::SeBits(v.y - p.y);
+    }
+
+    void ClampInteger(int mbx, int mby, int &x, int &y) const
+    {
+        const int x0 = mbx * 16, y0 = mby * 16;
+        x = std::clamp(x, -kMaxOutside - x0, w16 + kMaxOutside - 16 - x0);
+        y = std::clamp(y, -kMaxOutside - y0, h16 + kMaxOutside - 16 - y0);
+    }
+
+    bool VectorInRange(int mbx, int mby, const MotionVector &v) const
+    {
+        int x = v.x >> 2, y = v.y >> 2;
+        const int ox = x, oy = y;
+        ClampInteger(mbx, mby, x, y);
+        // a fractional vector reads one more pixel; keep it strictly inside the clamp range
+        return x == ox && y == oy && (v.x & 3 ? x < w16 + kMaxOutside - 16 - mbx * 16 : true) &&
+               (v.y & 3 ? y < h16 + kMaxOutside - 16 - mby * 16 : true);
+    }
+
+    int SubpelCost(int mbx, int mby, const MotionVector &v, const MotionVector &pred, bool satd) const
+    {
+        std::uint8_t p[256];
+        const Plane &R = ref.p[0];
+        dsp::LumaMc(p, 16, R.At(mbx * 16, mby * 16), R.stride, v.x, v.y, 16, 16);
+        const std::uint8_t *s = src.p[0].At(mbx * 16, mby * 16);
+        const int d = satd ? dsp::Satd(s, src.p[0].stride, p, 16, 16, 16) : dsp::Sad16(s, src.p[0].stride, p, 16);
+        return d + static_cast<int>(qs.lambda * MvBits(v, pred));
+    }
+
+    MotionVector Search(int mbx, int mby, const Avail &av, const MotionVector &pred, int &costOut) const
+    {
+        const Plane &R = ref.p[0];
+        const std::uint8_t *s = src.p[0].At(mbx * 16, mby * 16);
+        const std::ptrdiff_t ss = src.p[0].stride;
+        const std::uint8_t *r0 = R.At(mbx * 16, mby * 16);
+        auto intCost = [&](int x, int y) {
+            const MotionVector v{4 * x, 4 * y};
+            return dsp::Sad16(s, ss, r0 + y * R.stride + x, R.stride) + static_cast<int>(qs.lambda * MvBits(v, pred));
+        };
+        // starting points: zero, the prediction, the neighbours and the co-located vector
+        MotionVector cands[6];
+        int nc = 0;
+        cands[nc++] = {};
+        cands[nc++] = pred;
+        const int mb = mby * mbw + mbx;
+        if (av.left)
+            cands[nc++] = Mv8(2 * mbx - 1, 2 * mby);
+        if (av.top)
+            cands[nc++] = Mv8(2 * mbx, 2 * mby - 1);
+        if (av.topRight)
+            cands[nc++] = Mv8(2 * mbx + 2, 2 * mby - 1);
+        cands[nc++] = refMv8[static_cast<std::size_t>((2 * (mb / mbw)) * 2 * mbw + 2 * (mb % mbw))];
+        int bx = 0, by = 0, best = intCost(0, 0);
+        for (int k = 1; k < nc; ++k) {
+            int x = (cands[k].x + 2) >> 2, y = (cands[k].y + 2) >> 2;
+            ClampInteger(mbx, mby, x, y);
+            const int c = intCost(x, y);
+            if (c < best) {
+                best = c;
+                bx = x;
+                by = y;
+            }
+        }
+        const int range = settings.effort == Effort::Quickest ? 8 : (settings.effort == Effort::Quick ? 16 : 32);
+        const int cx = bx, cy = by;
+        // large diamond steps until the centre wins, then a small diamond
+        static constexpr int kLarge[8][2] = {{0, -2}, {1, -1}, {2, 0}, {1, 1}, {0, 2}, {-1, 1}, {-2, 0}, {-1, -1}};
+        static constexpr int kSmall[4][2] = {{0, -1}, {1, 0}, {0, 1}, {-1, 0}};
+        for (int it = 0; it < range; ++it) {
+            int nbx = bx, nby = by;
+            for (const auto &d : kLarge) {
+                int x = bx + d[0], y = by + d[1];
+                if (std::abs(x - cx) > range || std::abs(y - cy) > range)
+                    continue;
+                ClampInteger(mbx, mby, x, y);
+                const int c = intCost(x, y);
+                if (c < best) {
+                    best = c;
+                    nbx = x;
+                    nby = y;
+                }
+            }
+            if (nbx == bx && nby == by)
+                break;
+            bx = nbx;
+            by = nby;
+        }
+        for (const auto &d : kSmall) {
+            int x = bx + d[0], y = by + d[1];
+            ClampInteger(mbx, mby, x, y);
+            const int c = intCost(x, y);
+            if (c < best) {
+                best = c;
+                bx = x;
+                by = y;
+            }
+        }
+        if (settings.effort == Effort::Thorough) {
+            // an exhaustive look close to the winner catches what the diamond stepped over
+            const int ox = bx, oy = by;
+            for (int y = oy - 3; y <= oy + 3; ++y)
+                for (int x = ox - 3; x <= ox + 3; ++x) {
+                    int xx = x, yy = y;
+                    ClampInteger(mbx, mby, xx, yy);
+                    const int c = intCost(xx, yy);
+                    if (c < best) {
+                        best = c;
+                        bx = xx;
+                        by = yy;
+                    }
+                }
+        }
+        // half then quarter pel with the real interpolation
+        const bool satd = settings.effort == Effort::Thorough;
+        MotionVector v{4 * bx, 4 * by};
+        int vc = SubpelCost(mbx, mby, v, pred, satd);
+        for (int step = 2; step >= 1; step >>= 1) {
+            const MotionVector c0 = v;
+            for (int dy = -step; dy <= step; dy += step)
+                for (int dx = -step; dx <= step; dx += step) {
+                    if (!dx && !dy)
+                        continue;
+                    const MotionVector t{c0.x + dx, c0.y + dy};
+                    if (!VectorInRange(mbx, mby, t))
+                        continue;
+                    const int c = SubpelCost(mbx, mby, t, pred, satd);
+                    if (c < vc) {
+                        vc = c;
+                        v = t;
+                    }
+                }
+        }
+        costOut = vc;
+        return v;
+    }
+
+    // Inter prediction of a 16x16 MB straight into the reconstruction.
+    void PredictInter(int mbx, int mby, const MotionVector &v)
+    {
+        const Plane &RY = ref.p[0];
+        Plane &Y = cur.p[0];
+        dsp::LumaMc(Y.At(mbx * 16, mby * 16), Y.stride, RY.At(mbx * 16, mby * 16), RY.stride, v.x, v.y, 16, 16);
+        for (int c = 1; c <= 2; ++c) {
+            const Plane &R = ref.p[c];
+            Plane &P = cur.p[c];
+            int vx = v.x, vy = v.y;
+            if (hooks.mutateChromaRounding) { // a wrong rounding, for the negative test only
+                vx = (v.x >> 1) * 2;
+                vy = (v.y >> 1) * 2;
+            }
+            dsp::ChromaMc(P.At(mbx * 8, mby * 8), P.stride, R.At(mbx * 8, mby * 8), R.stride, vx, vy, 8, 8);
+        }
+    }
+
+    // Residual of an inter MB whose prediction is in the reconstruction; reconstructs in place.
+    void CodeInterResidual(int mbx, int mby, MbCode &mb)
+    {
+        mb.cbp = 0;
+        Plane &Y = cur.p[0];
+        int steps[16];
+        std::fill(steps, steps + 16, qs.lumaStep);
+        for (int b = 0; b < 16; ++b) {
+            const int i = b & 3, j = b >> 2;
+            std::uint8_t *d = Y.At(mbx * 16 + 4 * i, mby * 16 + 4 * j);
+            int r[16], C[16];
+            Residual(src.p[0].At(mbx * 16 + 4 * i, mby * 16 + 4 * j), src.p[0].stride, d, Y.stride, r);
+            dsp::ForwardTransform(r, C);
+            std::int16_t *lv = mb.levels[b];
+            Quantise(C, steps, 1.0 / 6, lv, false);
+            FitColumns(lv, steps, 0);
+            if (NonZero(lv)) {
+                mb.cbp |= 1u << b;
+                Reconstruct(lv, steps, 0, false, d, Y.stride);
+            }
+        }
+        for (int c = 1; c <= 2; ++c) {
+            Plane &P = cur.p[c];
+            for (int b = 0; b < 4; ++b) {
+                const int bi = b & 1, bj = b >> 1;
+                CodeChromaBlock(c, mbx * 8 + 4 * bi, mby * 8 + 4 * bj, P.At(mbx * 8 + 4 * bi, mby * 8 + 4 * bj),
+                                P.stride, 1.0 / 6, mb, (c == 1 ? 16 : 20) + b);
+            }
+        }
+    }
+
+    // Whether the zero-vector copy leaves nothing the quantiser would code.
+    bool SkipIsClean(int mbx, int mby)
+    {
+        int steps[16];
+        std::fill(steps, steps + 16, qs.lumaStep);
+        const Plane &RY = ref.p[0];
+        for (int b = 0; b < 16; ++b) {
+            const int i = b & 3, j = b >> 2;
+            int r[16], C[16];
+            std::int16_t lv[16];
+            Residual(src.p[0].At(mbx * 16 + 4 * i, mby * 16 + 4 * j), src.p[0].stride,
+                     RY.At(mbx * 16 + 4 * i, mby * 16 + 4 * j), RY.stride, r);
+            dsp::ForwardTransform(r, C);
+            if (Quantise(C, steps, 1.0 / 6, lv, false))
+                return false;
+        }
+        int cs[16];
+        ChromaSteps(cs);
+        for (int c = 1; c <= 2; ++c)
+            for (int b = 0; b < 4; ++b) {
+                const int x = mbx * 8 + 4 * (b & 1), y = mby * 8 + 4 * (b >> 1);
+                int r[16], C[16];
+                std::int16_t lv[16];
+                Residual(src.p[c].At(x, y), src.p[c].stride, ref.p[c].At(x, y), ref.p[c].stride, r);
+                dsp::ForwardTransform(r, C);
+                if (Quantise(C, cs, 1.0 / 6, lv, false))
+                    return false;
+            }
+        return true;
+    }
+
+    // ------------------------------------------------------------------ MB bookkeeping
+    void Commit(int mbx, int mby, const MbCode &mb)
+    {
+        const int n = mby * mbw + mbx;
+        const bool intra = mb.type == kI4 || mb.type == kI16;
+        mbType[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(mb.type);
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i)
+                Mode4(4 * mbx + i, 4 * mby + j) =
+                    mb.type == kI4 ? mb.modes[4 * j + i] : (mb.type == kI16 ? static_cast<std::int8_t>(mb.i16Mode) : 0);
+        const MotionVector v = intra ? MotionVector{} : mb.mv;
+        for (int j = 0; j < 2; ++j)
+            for (int i = 0; i < 2; ++i)
+                Mv8(2 * mbx + i, 2 * mby + j) = v;
+        FilterMb &f = filter[static_cast<std::size_t>(n)];
+        f.cbpLuma = static_cast<std::uint16_t>(mb.cbp & 0xFFFF);
+        f.cbpChroma = static_cast<std::uint8_t>(mb.cbp >> 16);
+        f.strong = intra;
+        f.q = static_cast<std::uint8_t>(qs.q);
+        f.mvMask = 0;
+    }
+
+    // Vector edges for the loop filter, once all vectors are known; as the decoder derives them.
+    std::uint16_t MvMask(int mbx, int mby, int sliceOfMb) const
+    {
+        auto diff = [](const MotionVector &a, const MotionVector &b) {
+            return std::abs(a.x - b.x) > 3 || std::abs(a.y - b.y) > 3;
+        };
+        std::uint16_t h = 0, v = 0;
+        for (int j = 0; j < 2; ++j)
+            for (int i = 0; i < 2; ++i) {
+                const int bx = 2 * mbx + i, by = 2 * mby + j;
+                if (bx > 0 && diff(Mv8(bx, by), Mv8(bx - 1, by)))
+                    v = static_cast<std::uint16_t>(v | (0x11 << (8 * j + 2 * i)));
+                if ((j || mby) && diff(Mv8(bx, by), Mv8(bx, by - 1)))
+                    h = static_cast<std::uint16_t>(h | (0x03 << (8 * j + 2 * i)));
+            }
+        const int n = mby * mbw + mbx;
+        if (n - sliceOfMb < mbw)
+            h &= ~0x000F;
+        if (!mbx)
+            v &= ~0x1111;
+        return static_cast<std::uint16_t>(h | v);
+    }
+
+    // Codes one MB of the current slice: decision, reconstruction and bits.
+    void EncodeMb(int mbx, int mby, BitWriter &bw, int &skipRun)
+    {
+        const Avail av = AvailAt(mbx, mby);
+        MbCode mb;
+        if (intraPicture) {
+            CodeIntra(mbx, mby, av, mb);
+            bw.Put(mb.type == kI16 ? 1 : 0, 1);
+            if (mb.type == kI16) {
+                bw.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
+            } else {
+                bw.Put(1, 1); // no quantiser change in this MB
+                WriteModes(bw, mbx, mby, av, mb.modes);
+            }
+            WriteResidual(bw, mb);
+            Commit(mbx, mby, mb);
+            return;
+        }
+        using K = EncoderTestHooks::Kind;
+        const MotionVector pred = PredictMv(mbx, mby, av);
+        bool intra = hooks.force == K::Intra4x4 || hooks.force == K::Intra16x16;
+        bool skip = false;
+        MotionVector v;
+        if (!intra) {
+            int interCost = 0;
+            v = Search(mbx, mby, av, pred, interCost);
+            if (hooks.randomSeed) {
+                MotionVector t{v.x + static_cast<int>(Rand(rng) % 17) - 8, v.y + static_cast<int>(Rand(rng) % 17) - 8};
+                if (VectorInRange(mbx, mby, t))
+                    v = t;
+            }
+            if (hooks.force == K::Skip) {
+                skip = true;
+            } else if (hooks.force != K::Inter16x16 && SkipIsClean(mbx, mby)) {
+                // the copy is good enough when coding the vector would not pay for itself
+                const int zeroCost = dsp::Sad16(src.p[0].At(mbx * 16, mby * 16), src.p[0].stride,
+                                                ref.p[0].At(mbx * 16, mby * 16), ref.p[0].stride);
+                skip = v == MotionVector{} || zeroCost <= interCost + static_cast<int>(qs.lambda * 4);
+            }
+            if (!skip && hooks.force == K::Any && !hooks.randomSeed) {
+                // measured in the unit the search used
+                int mode16 = 0;
+                const int ic = I16Cost(mbx, mby, av, mode16, settings.effort == Effort::Thorough);
+                intra = ic + static_cast<int>(qs.lambda * 6) < interCost;
+            } else if (!skip && hooks.randomSeed && hooks.force == K::Any) {
+                intra = Rand(rng) % 8 == 0;
+            }
+        }
+        if (skip) {
+            PredictInter(mbx, mby, {});
+            mb.type = kSkip;
+            mb.cbp = 0;
+            mb.mv = {};
+            Commit(mbx, mby, mb);
+            ++skipRun;
+            return;
+        }
+        bw.Ue(static_cast<std::uint32_t>(skipRun));
+        skipRun = 0;
+        const int table = PtypeTable(mbx, mby, av);
+        if (intra) {
+            CodeIntra(mbx, mby, av, mb);
+            PutVlc(bw, T.ptype[table][mb.type]);
+            if (mb.type == kI16)
+                bw.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
+            else
+                WriteModes(bw, mbx, mby, av, mb.modes);
+            WriteResidual(bw, mb);
+            Commit(mbx, mby, mb);
+            return;
+        }
+        mb.type = kP16;
+        mb.mv = v;
+        PredictInter(mbx, mby, v);
+        CodeInterResidual(mbx, mby, mb);
+        PutVlc(bw, T.ptype[table][kP16]);
+        bw.Se(v.x - pred.x);
+        bw.Se(v.y - pred.y);
+        WriteResidual(bw, mb);
+        Commit(mbx, mby, mb);
+    }
+
+    // ------------------------------------------------------------------ picture
+    struct SavedMb {
+        std::uint8_t y[256], u[64], v[64];
+    };
+
+    void SaveMb(int mbx, int mby, SavedMb &s) const
+    {
+        for (int y = 0; y < 16; ++y)
+            std::memcpy(s.y + 16 * y, cur.p[0].At(mbx * 16, mby * 16 + y), 16);
+        for (int y = 0; y < 8; ++y) {
+            std::memcpy(s.u + 8 * y, cur.p[1].At(mbx * 8, mby * 8 + y), 8);
+            std::memcpy(s.v + 8 * y, cur.p[2].At(mbx * 8, mby * 8 + y), 8);
+        }
+    }
+
+    void RestoreMb(int mbx, int mby, const SavedMb &s)
+    {
+        for (int y = 0; y < 16; ++y)
+            std::memcpy(cur.p[0].At(mbx * 16, mby * 16 + y), s.y + 16 * y, 16);
+        for (int y = 0; y < 8; ++y) {
+            std::memcpy(cur.p[1].At(mbx * 8, mby * 8 + y), s.u + 8 * y, 8);
+            std::memcpy(cur.p[2].At(mbx * 8, mby * 8 + y), s.v + 8 * y, 8);
+        }
+    }
+
+    EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts)
+    {
+        LoadSource(view);
+        intraPicture = decision.type == PictureType::Intra || !haveRef;
+        SetQuant(std::clamp(decision.quantiser, 0, 31));
+        rng = hooks.randomSeed ? hooks.randomSeed : 1;
+        EncodedPicture out;
+        out.type = intraPicture ? PictureType::Intra : PictureType::Inter;
+        out.quantiser = qs.q;
+        std::vector<int> sliceOf(static_cast<std::size_t>(nmb), 0);
+        BitWriter bw;
+        int skipRun = 0;
+        sliceStart = 0;
+        SliceHeader(bw, ts, 0);
+        const std::size_t limitBits = settings.maxSliceBytes * 8;
+        SavedMb saved;
+        for (int n = 0; n < nmb; ++n) {
+            const int mbx = n % mbw, mby = n / mbw;
+            const BitWriter::Mark mark = bw.Position();
+            const int runBefore = skipRun;
+            SaveMb(mbx, mby, saved);
+            EncodeMb(mbx, mby, bw, skipRun);
+            const std::size_t bits = bw.BitCount() + (skipRun ? static_cast<std::size_t>(BitWriter::UeBits(static_cast<std::uint32_t>(skipRun))) : 0);
+            if (bits > limitBits && n > sliceStart) {
+                // this MB does not fit: close the slice before it and code it again as the first
+                // MB of a new one, where its neighbours and so its prediction differ
+                bw.Rewind(mark);
+                if (runBefore)
+                    bw.Ue(static_cast<std::uint32_t>(runBefore));
+                out.slices.push_back(bw.Take());
+                RestoreMb(mbx, mby, saved);
+                skipRun = 0;
+                sliceStart = n;
+                SliceHeader(bw, ts, n);
+                EncodeMb(mbx, mby, bw, skipRun);
+            }
+            sliceOf[static_cast<std::size_t>(n)] = sliceStart;
+        }
+        if (skipRun)
+            bw.Ue(static_cast<std::uint32_t>(skipRun));
+        out.slices.push_back(bw.Take());
+
+        intraMbs = 0;
+        for (int n = 0; n < nmb; ++n) {
+            if (mbType[static_cast<std::size_t>(n)] == kI4 || mbType[static_cast<std::size_t>(n)] == kI16)
+                ++intraMbs;
+            if (!intraPicture)
+                filter[static_cast<std::size_t>(n)].mvMask = MvMask(n % mbw, n / mbw, sliceOf[static_cast<std::size_t>(n)]);
+        }
+        out.intraShare = static_cast<double>(intraMbs) / nmb;
+        std::uint8_t *planes[3] = {cur.p[0].o, cur.p[1].o, cur.p[2].o};
+        const std::ptrdiff_t strides[3] = {cur.p[0].stride, cur.p[1].stride, cur.p[2].stride};
+        LoopFilter(planes, strides, mbw, mbh, filter.data(), intraPicture, small);
+        for (int c = 0; c < 3; ++c) {
+            const int w = c ? settings.width / 2 : settings.width, h = c ? settings.height / 2 : settings.height;
+            out.sse[c] = dsp::Sse(cur.p[c].o, cur.p[c].stride, src.p[c].o, src.p[c].stride, w, h);
+            cur.p[c].Extend();
+        }
+        std::swap(cur, ref);
+        refMv8 = mv8;
+        haveRef = haveRecon = true;
+        return out;
+    }
+
+    PictureCost Analyse(const PictureView &view) const
+    {
+        // Work on the caller's picture directly; only whole MBs inside it are measured.
+        PictureCost cost;
+        const int fullW = view.width / 16, fullH = view.height / 16;
+        const std::uint8_t *Y = view.plane[0];
+        const std::ptrdiff_t ys = view.stride[0];
+        std::uint8_t pred[256];
+        for (int mby = 0; mby < std::max(fullH, 1); ++mby)
+            for (int mbx = 0; mbx < std::max(fullW, 1); ++mbx) {
+                if (mbx * 16 + 16 > view.width || mby * 16 + 16 > view.height)
+                    continue;
+                const std::uint8_t *s = Y + mby * 16 * ys + mbx * 16;
+                // intra: DC prediction from the source's own neighbours
+                int sum = 0, n = 0;
+                if (mby) {
+                    for (int i = 0; i < 16; ++i)
+                        sum += s[i - ys];
+                    n += 16;
+                }
+                if (mbx) {
+                    for (int i = 0; i < 16; ++i)
+                        sum += s[i * ys - 1];
+                    n += 16;
+                }
+                std::memset(pred, n ? (sum + n / 2) / n : 128, sizeof pred);
+                cost.intra += dsp::Satd(s, ys, pred, 16, 16, 16);
+                if (!haveRef) {
+                    cost.inter += dsp::Satd(s, ys, pred, 16, 16, 16);
+                    continue;
+                }
+                const Plane &R = ref.p[0];
+                const std::uint8_t *r0 = R.At(mbx * 16, mby * 16);
+                int bx = 0, by = 0, best = dsp::Sad16(s, ys, r0, R.stride);
+                for (int it = 0; it < 8; ++it) {
+                    static constexpr int kD[4][2] = {{0, -1}, {1, 0}, {0, 1}, {-1, 0}};
+                    int nbx = bx, nby = by;
+                    for (const auto &d : kD) {
+                        int x = bx + 2 * d[0], y = by + 2 * d[1];
+                        ClampInteger(mbx, mby, x, y);
+                        const int c = dsp::Sad16(s, ys, r0 + y * R.stride + x, R.stride);
+                        if (c < best) {
+                            best = c;
+                            nbx = x;
+                            nby = y;
+                        }
+                    }
+                    if (nbx == bx && nby == by)
+                        break;
+                    bx = nbx;
+                    by = nby;
+                }
+                cost.inter += dsp::Satd(s, ys, r0 + by * R.stride + bx, R.stride, 16, 16);
+            }
+        return cost;
+    }
+};
+
+Encoder::Encoder(const EncoderSettings &settings) : m_impl(std::make_unique<Impl>(settings)) {}
+
+Encoder::~Encoder() = default;
+
+EncodedPicture Encoder::Encode(const PictureView &source, const PictureDecision &decision, std::uint32_t timestampMs)
+{
+    return m_impl->Encode(source, decision, timestampMs);
+}
+
+PictureCost Encoder::Analyse(const PictureView &source) const
+{
+    return m_impl->Analyse(source);
+}
+
+PictureView Encoder::Reconstruction() const
+{
+    PictureView v;
+    if (!m_impl->haveRecon)
+        return v;
+    v.width = m_impl->settings.width;
+    v.height = m_impl->settings.height;
+    for (int c = 0; c < 3; ++c) {
+        v.plane[c] = m_impl->ref.p[c].o;
+        v.stride[c] = m_impl->ref.p[c].stride;
+    }
+    return v;
+}
+
+void Encoder::SetTestHooks(const EncoderTestHooks &hooks)
+{
+    m_impl->hooks = hooks;
+}
+
+std::vector<std::uint8_t> CodecSetupBytes()
+{
+    // SPO flags 0, then the bitstream version word 0x40008000 (RV40, minor 0, release 8).
+    return {0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x80, 0x00};
+}
+
+} // namespace corva::rv40

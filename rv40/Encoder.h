@@ -1,0 +1,49 @@
+#pragma once
+
+#include "rv40/PictureView.h"
+#include "rv40/Rv40Types.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace corva::rv40 {
+
+// Switches for tests only: force one macroblock kind, randomise choices to reach rare codes,
+// or turn on one deliberately wrong reconstruction to show that a check can fail.
+struct EncoderTestHooks {
+    enum class Kind { Any, Intra4x4, Intra16x16, Inter16x16, Skip };
+    Kind force = Kind::Any;
+    std::uint32_t randomSeed = 0;   // non-zero: random intra modes and vector offsets
+    bool mutateChromaRounding = false;
+};
+
+class Encoder final {
+public:
+    // Throws std::invalid_argument on a size it cannot code.
+    explicit Encoder(const EncoderSettings &settings);
+    ~Encoder();
+    Encoder(const Encoder &) = delete;
+    Encoder &operator=(const Encoder &) = delete;
+
+    // timestampMs: presentation time in ms; its low 13 bits go into every slice header of the
+    // picture. An Inter decision before any Intra picture is coded as Intra.
+    EncodedPicture Encode(const PictureView &source, const PictureDecision &decision, std::uint32_t timestampMs);
+    // Cheap estimate before Encode, against the current reference.
+    PictureCost Analyse(const PictureView &source) const;
+    // What a decoder shows for the last picture (display size).
+    PictureView Reconstruction() const;
+
+    void SetTestHooks(const EncoderTestHooks &hooks);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The bytes the RealMedia VIDO block carries from its offset 26 on (SPO flags, version word).
+std::vector<std::uint8_t> CodecSetupBytes();
+inline constexpr char kFourcc[5] = "RV40";
+
+} // namespace corva::rv40

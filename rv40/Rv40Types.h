@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace corva::rv40 {
+
+enum class PictureType { Intra, Inter };
+// Quickest: small search, 16x16 blocks only. Quick: adds 8x8 motion and 4x4 intra.
+// Thorough: wider search, SATD and rate-distortion checks on the final candidates.
+enum class Effort { Quickest, Quick, Thorough };
+
+struct EncoderSettings {
+    int width = 0, height = 0;
+    Effort effort = Effort::Quick;
+    std::size_t maxSliceBytes = 30000;
+};
+
+struct PictureDecision {
+    PictureType type = PictureType::Intra;
+    int quantiser = 16; // 0..31
+};
+
+// Cost estimates in one unit (SATD of the best cheap prediction) for picture-type decisions.
+struct PictureCost {
+    double intra = 0, inter = 0;
+};
+
+struct EncodedPicture {
+    PictureType type = PictureType::Intra;
+    int quantiser = 0;
+    // Each a whole slice: header, macroblock data, zero padding to a byte.
+    std::vector<std::vector<std::uint8_t>> slices;
+    double intraShare = 0;          // share of macroblocks coded intra; 1 for intra pictures
+    std::uint64_t sse[3] = {};      // reconstruction against the source, display area
+    std::size_t Bytes() const;
+};
+
+} // namespace corva::rv40
