@@ -3,12 +3,9 @@
 #include "rmff/RmChunks.h"
 #include "rmff/RmError.h"
 
-namespace corva::rmff {
+#include <algorithm>
 
-namespace {
-// Every offset in the file is 32 bits wide.
-constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFull;
-} // namespace
+namespace corva::rmff {
 
 RmWriter::RmWriter(ByteSink &sink, FileHeader file, Properties props,
                    std::vector<MediaProperties> streams, Content content, WriterOptions options)
@@ -33,7 +30,8 @@ std::vector<std::uint8_t> RmWriter::Headers(const Properties &props,
 
 void RmWriter::CheckRoom(std::uint64_t more) const
 {
-    if (more > kMaxFileSize - m_sink.Size())
+    const std::uint64_t limit = std::min<std::uint64_t>(m_options.maxFileBytes, 0xFFFFFFFFull);
+    if (m_sink.Size() > limit || more > limit - m_sink.Size())
         throw RmError(ErrorKind::Output,
                       "合并后的文件将超过 4 GB，RealMedia 文件的偏移量只有 32 位，无法写入");
 }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace corva::rmff {
+
+// The most slices one picture may have: the decoders size their slice table from the 6-bit
+// count in the first byte of each fragment (2 × count + 1 entries).
+inline constexpr std::size_t kMaxSlicesPerPicture = 127;
+
+// The payloads that carry one RealVideo picture. One slice goes in a whole-frame sub-packet;
+// several go one slice per fragment (every decoder turns each fragment into one slice table
+// entry), the last fragment marked as such. `pictureNumber` is kept mod 256.
+// Throws RmError (Output) for no slices, an empty slice, too many slices, or a picture whose
+// length cannot be written.
+std::vector<std::vector<std::uint8_t>> FragmentPicture(
+    std::span<const std::vector<std::uint8_t>> slices, std::uint32_t pictureNumber);
+
+// The variable-length number of the fragment headers: 2 bytes below 0x4000, else 4 bytes
+// (values below 2^30).
+void PutFragmentNumber(std::vector<std::uint8_t> &out, std::uint32_t value);
+
+} // namespace corva::rmff
