@@ -61,6 +61,12 @@ int ac3SampleRate(int rate)
 
 } // namespace
 
+bool EncodePlan::PlausiblePicture(int width, int height)
+{
+    return width > 0 && height > 0 && width <= kMaxSourceSide && height <= kMaxSourceSide
+        && int64_t{width} * int64_t{height} <= kMaxSourceArea;
+}
+
 EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source)
 {
     EncodePlan plan;

@@ -113,18 +113,9 @@ int64_t seekDescriptor(void *opaque, int64_t offset, int whence)
     return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
 }
 
-// Pictures larger than this on a side, or in all, are no film: a hostile or broken header.
-constexpr int64_t kMaxSourceSide = 16384;
-constexpr int64_t kMaxSourceArea = int64_t{16384} * 8192;
-
 int64_t pictureArea(const AVCodecParameters *par)
 {
     return int64_t{par->width} * int64_t{par->height};
-}
-
-bool absurdPicture(const AVCodecParameters *par)
-{
-    return par->width > kMaxSourceSide || par->height > kMaxSourceSide || pictureArea(par) > kMaxSourceArea;
 }
 
 // How long a decoded frame lasts, in its stream's time base (0 when it does not say).
@@ -307,7 +298,7 @@ QString Job::OpenSource(Source *source)
             continue;
         if (!avcodec_find_decoder(par->codec_id) || par->width <= 0 || par->height <= 0)
             continue;
-        if (absurdPicture(par))
+        if (!EncodePlan::PlausiblePicture(par->width, par->height))
             return QStringLiteral("输入文件 %1 的画面尺寸 %2x%3 不合理，文件可能已损坏").arg(m_input).arg(par->width).arg(par->height);
         if (pictureArea(par) > bestArea) {
             bestArea = pictureArea(par);
