@@ -61,6 +61,12 @@ int ac3SampleRate(int rate)
 
 } // namespace
 
+bool EncodePlan::PlausiblePicture(int width, int height)
+{
+    return width > 0 && height > 0 && width <= kMaxSourceSide && height <= kMaxSourceSide
+        && int64_t{width} * int64_t{height} <= kMaxSourceArea;
+}
+
 EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source)
 {
     EncodePlan plan;
@@ -89,9 +95,12 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         const bool userSize = job.resizeWidth > 0 || job.resizeHeight > 0;
         const double maxWidth = userSize ? kMaxWidth : kAutoMaxWidth;
         const double maxHeight = userSize ? kMaxHeight : kAutoMaxHeight;
-        const double shrink = std::min({1.0, maxWidth / w, maxHeight / h});
-        v.width = roundToStep(w * shrink, kSizeStep, kMinSize, kMaxWidth);
-        v.height = roundToStep(h * shrink, kSizeStep, kMinSize, kMaxHeight);
+        double scale = std::min({1.0, maxWidth / w, maxHeight / h});
+        // A picture smaller than the encoder takes grows as a whole, so it keeps its shape.
+        if (scale >= 1.0)
+            scale = std::min(std::max({1.0, kMinSize / w, kMinSize / h}), std::min(maxWidth / w, maxHeight / h));
+        v.width = roundToStep(w * scale, kSizeStep, kMinSize, kMaxWidth);
+        v.height = roundToStep(h * scale, kSizeStep, kMinSize, kMaxHeight);
 
         v.frameRate = pickFrameRate(job.videoMode, source.frameRate, audience.maxFps);
         v.gopSize = std::max(1, static_cast<int>(std::lround(av_q2d(v.frameRate) * audience.keyframeSeconds)));

@@ -72,6 +72,12 @@ struct EncodePlan
     // job is encoded in one pass instead.
     static bool SecondPassFeasible(const std::string &statistics, int64_t bitRate, AVRational frameRate, int qmax);
 
+    // A source picture a header may declare: larger on a side, or in all, is a broken or
+    // hostile header, not a film. Computed without overflow for any two ints.
+    static bool PlausiblePicture(int width, int height);
+    static constexpr int64_t kMaxSourceSide = 16384;
+    static constexpr int64_t kMaxSourceArea = int64_t{16384} * 8192;
+
     // The RealVideo 2 encoder takes sizes in multiples of 4, within the H.263 picture limits.
     static constexpr int kSizeStep = 4;
     static constexpr int kMinSize = 16;

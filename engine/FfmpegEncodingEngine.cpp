@@ -38,7 +38,7 @@ FfmpegEncodingEngine::FfmpegEncodingEngine(QObject *parent) : EncodingEngine(par
 
 FfmpegEncodingEngine::~FfmpegEncodingEngine()
 {
-    m_abort = true;
+    m_worker.request_stop();
     JoinWorker();
 }
 
@@ -65,17 +65,35 @@ void FfmpegEncodingEngine::StartJob(const JobSettings &job)
 void FfmpegEncodingEngine::Begin(const JobSettings *job, const QString &loadError)
 {
     JoinWorker(); // the last job's thread has ended its work; collect it
-    m_abort = false;
     m_doneTenths = 0;
     m_totalTenths = 0;
     m_encoding = 1;
-    m_worker = std::thread(&FfmpegEncodingEngine::Work, this, ++m_jobId, job ? *job : JobSettings{},
-                           job ? QString() : loadError, m_audiencesDirectory, m_outputDirectory);
+    const quint64 id = ++m_jobId;
+    m_worker = std::jthread([this, id, job = job ? *job : JobSettings{}, loadError = job ? QString() : loadError,
+                             audiences = m_audiencesDirectory, output = m_outputDirectory](std::stop_token stop) {
+        // Nothing may leave a thread's body: it would end the program.
+        try {
+            Work(stop, id, job, loadError, audiences, output);
+        } catch (const std::bad_alloc &) {
+            End(id, false, QStringLiteral("内存不足，压缩失败"));
+        } catch (const std::exception &e) {
+            End(id, false, QStringLiteral("压缩时出现内部错误：%1").arg(QString::fromLocal8Bit(e.what())));
+        } catch (...) {
+            End(id, false, QStringLiteral("压缩时出现内部错误"));
+        }
+    });
 }
 
-void FfmpegEncodingEngine::Work(quint64 id, JobSettings job, QString loadError, QString audiences, QString outputFolder)
+void FfmpegEncodingEngine::Work(std::stop_token stop, quint64 id, JobSettings job, QString loadError, QString audiences,
+                                QString outputFolder)
 {
-    QMetaObject::invokeMethod(this, [this] { Q_EMIT EncodingStarted(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, id] {
+            if (id == m_jobId)
+                Q_EMIT EncodingStarted();
+        },
+        Qt::QueuedConnection);
     if (!loadError.isEmpty()) {
         End(id, false, loadError);
         return;
@@ -114,12 +132,16 @@ void FfmpegEncodingEngine::Work(quint64 id, JobSettings job, QString loadError, 
             : QStringLiteral("%1 秒").arg(seconds);
         const int pass = status.pass;
         QMetaObject::invokeMethod(
-            this, [this, pass, percent, seconds, text] { Q_EMIT EncodingProgress(pass, percent, seconds, text); },
+            this,
+            [this, id, pass, percent, seconds, text] {
+                if (id == m_jobId)
+                    Q_EMIT EncodingProgress(pass, percent, seconds, text);
+            },
             Qt::QueuedConnection);
     };
 
     Transcoder transcoder(job, *audience, input, output);
-    error = transcoder.Run(m_abort, progress);
+    error = transcoder.Run(stop, progress);
     End(id, error.isEmpty(), error);
 }
 
@@ -131,15 +153,23 @@ void FfmpegEncodingEngine::End(quint64 id, bool succeeded, const QString &reason
     QMetaObject::invokeMethod(
         this,
         [this, id, succeeded, reason] {
+            // A stopped job whose end arrives after the next job began has nothing more to say:
+            // the outcome and the notification belong to the job now running.
+            if (id != m_jobId)
+                return;
             {
                 QMutexLocker lock(&m_outcomeMutex);
                 m_lastSucceeded = succeeded;
                 m_lastError = reason;
             }
-            if (id == m_jobId)
-                m_encoding = 0;
+            m_encoding = 0;
             QMetaObject::invokeMethod(
-                this, [this, succeeded, reason] { Q_EMIT EncodingFinished(succeeded, reason); }, Qt::QueuedConnection);
+                this,
+                [this, id, succeeded, reason] {
+                    if (id == m_jobId)
+                        Q_EMIT EncodingFinished(succeeded, reason);
+                },
+                Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
 }
@@ -148,7 +178,7 @@ void FfmpegEncodingEngine::StopEncoding()
 {
     if (!m_worker.joinable())
         return;
-    m_abort = true;
+    m_worker.request_stop();
     JoinWorker();
     // The end notification still follows through the queue.
     m_encoding = 0;

@@ -6,6 +6,7 @@
 #include <QMutex>
 
 #include <atomic>
+#include <stop_token>
 #include <thread>
 
 namespace corva {
@@ -40,7 +41,8 @@ public:
 
 private:
     void Begin(const JobSettings *job, const QString &loadError);
-    void Work(quint64 id, JobSettings job, QString loadError, QString audiences, QString outputFolder);
+    void Work(std::stop_token stop, quint64 id, JobSettings job, QString loadError, QString audiences,
+              QString outputFolder);
     void End(quint64 id, bool succeeded, const QString &reason);
     void JoinWorker();
 
@@ -50,8 +52,7 @@ private:
 
     // Owner's thread only: tells a finished job's late end event from the current job.
     quint64 m_jobId = 0;
-    std::thread m_worker;
-    std::atomic<bool> m_abort{false};
+    std::jthread m_worker;
     std::atomic<int> m_encoding{0};
     std::atomic<int> m_doneTenths{0};
     std::atomic<int> m_totalTenths{0};

@@ -24,8 +24,13 @@ struct OutputFormatDeleter
 {
     void operator()(AVFormatContext *context) const
     {
-        if (context->pb && !(context->oformat->flags & AVFMT_NOFILE))
+        if (context->pb && (context->flags & AVFMT_FLAG_CUSTOM_IO)) {
+            // Our own I/O on a descriptor we do not own: free the context, close nothing.
+            av_freep(&context->pb->buffer);
+            avio_context_free(&context->pb);
+        } else if (context->pb && !(context->oformat->flags & AVFMT_NOFILE)) {
             avio_closep(&context->pb);
+        }
         avformat_free_context(context);
     }
 };

@@ -2,18 +2,17 @@
 
 #include "engine/FfmpegOwners.h"
 
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 
 namespace corva {
 
 // Filtered pictures and sound on their way from the decoding thread to the encoding thread.
-// Bounded, so a fast decoder cannot run ahead by more than a few frames of memory; every wait
-// wakes often enough to notice an abort.
+// Bounded, so a fast decoder cannot run ahead by more than a few frames of memory. A waiting
+// side sleeps until the other side acts, the queue closes or the job's stop is requested.
 class FrameQueue final
 {
 public:
@@ -26,32 +25,24 @@ public:
 
     explicit FrameQueue(size_t capacity) : m_capacity(capacity) {}
 
-    // False when the queue was closed or the job aborted; the item is then dropped.
-    bool Push(Item item, const std::atomic<bool> &abort)
+    // False when the queue was closed or the stop requested; the item is then dropped.
+    bool Push(Item item, std::stop_token stop)
     {
         std::unique_lock lock(m_mutex);
-        while (m_items.size() >= m_capacity && !m_closed) {
-            if (abort.load())
-                return false;
-            m_changed.wait_for(lock, kPoll);
-        }
-        if (m_closed)
+        m_changed.wait(lock, stop, [&] { return m_items.size() < m_capacity || m_closed; });
+        if (m_closed || stop.stop_requested())
             return false;
         m_items.push_back(std::move(item));
         m_changed.notify_all();
         return true;
     }
 
-    // Nothing when the queue was closed or the job aborted.
-    std::optional<Item> Pop(const std::atomic<bool> &abort)
+    // Nothing when the queue was closed and is empty, or the stop requested.
+    std::optional<Item> Pop(std::stop_token stop)
     {
         std::unique_lock lock(m_mutex);
-        while (m_items.empty() && !m_closed) {
-            if (abort.load())
-                return std::nullopt;
-            m_changed.wait_for(lock, kPoll);
-        }
-        if (m_items.empty())
+        m_changed.wait(lock, stop, [&] { return !m_items.empty() || m_closed; });
+        if (m_items.empty() || stop.stop_requested())
             return std::nullopt;
         Item item = std::move(m_items.front());
         m_items.pop_front();
@@ -67,10 +58,9 @@ public:
     }
 
 private:
-    static constexpr std::chrono::milliseconds kPoll{20};
     const size_t m_capacity;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable_any m_changed;
     std::deque<Item> m_items;
     bool m_closed = false;
 };

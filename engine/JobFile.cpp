@@ -1,10 +1,20 @@
 #include "engine/JobFile.h"
 
 #include "engine/SettingWords.h"
+#include "platform/TemporaryOutput.h"
 
 #include <QFile>
 #include <QHash>
-#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace corva {
 
@@ -173,7 +183,9 @@ std::optional<JobSettings> JobFile::ParseText(const QByteArray &text, const QStr
         return bad("brighten");
     if (!readWord("gain_db", SettingWords::ParseGain, &job.gainDb))
         return bad("gain_db");
-    if (has("resize") && !SettingWords::ParseSize(get("resize"), &job.resizeWidth, &job.resizeHeight))
+    if (has("resize")
+        && (!SettingWords::ParseSize(get("resize"), &job.resizeWidth, &job.resizeHeight)
+            || !SettingWords::SizeProblem(job.resizeWidth, job.resizeHeight).isEmpty()))
         return bad("resize");
     if (!readWord("resize_quality", SettingWords::ParseQuality, &job.highScaleQuality))
         return bad("resize_quality");
@@ -184,19 +196,28 @@ std::optional<JobSettings> JobFile::ParseText(const QByteArray &text, const QStr
 
 bool JobFile::Write(const QString &path, const JobSettings &job, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    const auto fail = [&](int code) {
         if (error)
-            *error = QStringLiteral("无法写入任务文件 %1：%2").arg(path, file.errorString());
+            *error = QStringLiteral("无法写入任务文件 %1：%2").arg(path, QString::fromLocal8Bit(std::strerror(code)));
         return false;
-    }
+    };
+    // Complete before it has the name, and never written through a link or into a file of
+    // somebody else's.
+    TemporaryOutput file(std::filesystem::path(QFile::encodeName(path).toStdString()));
+    if (!file.IsOpen())
+        return fail(file.Error());
     const QByteArray text = Format(job);
-    if (file.write(text) != text.size() || !file.commit()) {
-        if (error)
-            *error = QStringLiteral("无法写入任务文件 %1：%2").arg(path, file.errorString());
-        file.cancelWriting();
-        return false;
+    qsizetype done = 0;
+    while (done < text.size()) {
+        const auto n = ::write(file.Descriptor(), text.constData() + done, static_cast<size_t>(text.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail(n < 0 ? errno : ENOSPC);
+        done += n;
     }
+    if (!file.Commit())
+        return fail(file.Error());
     return true;
 }
 
@@ -220,6 +241,10 @@ std::optional<JobSettings> JobFile::Read(const QString &path, QString *error)
 
 bool JobFile::LooksLikeJobFile(const QString &path)
 {
+    // A pipe or device would block the open, and is no job file of ours anyway.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::path(QFile::encodeName(path).toStdString()), error))
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;

@@ -1,6 +1,7 @@
 #include "engine/ProducerOptions.h"
 
 #include "common/CommandLine.h"
+#include "common/Gbk.h"
 #include "engine/SettingWords.h"
 
 #include <QSet>
@@ -93,6 +94,8 @@ ProducerOptions ProducerOptions::Parse(const QStringList &arguments)
         } else if (name == u"-rs") {
             if (!SettingWords::ParseSize(value, &job.resizeWidth, &job.resizeHeight))
                 return badValue(QStringLiteral("宽x高，例如 640x0"));
+            if (const QString problem = SettingWords::SizeProblem(job.resizeWidth, job.resizeHeight); !problem.isEmpty())
+                return fail(QStringLiteral("开关 -rs：%1").arg(problem));
         } else if (name == u"-vco") {
             const auto v = SettingWords::ParseCodec(value);
             if (!v)
@@ -109,7 +112,22 @@ ProducerOptions ProducerOptions::Parse(const QStringList &arguments)
         return fail(QStringLiteral("缺少输出文件（-o）"));
     if (!seen.contains(QStringLiteral("-ad")) || job.audience.isEmpty())
         return fail(QStringLiteral("缺少压缩率（-ad）"));
+    if (const QString problem = TextsProblem(job); !problem.isEmpty())
+        return fail(problem);
     return options;
+}
+
+QString ProducerOptions::TextsProblem(const JobSettings &job)
+{
+    const std::pair<const QString *, QString> texts[] = {
+        {&job.title, QStringLiteral("标题（-t）")},
+        {&job.author, QStringLiteral("作者（-a）")},
+        {&job.copyright, QStringLiteral("版权（-c）")}};
+    for (const auto &[text, what] : texts) {
+        if (const QString problem = Gbk::TextProblem(*text, what); !problem.isEmpty())
+            return problem;
+    }
+    return {};
 }
 
 ProducerOptions ProducerOptions::ParseCommandLine(const QString &commandLine)

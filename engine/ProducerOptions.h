@@ -29,6 +29,10 @@ public:
     QString JobPath() const { return m_jobPath; }
     bool WritesJob() const { return !m_jobPath.isEmpty(); }
 
+    // Why a job's title, author or copyright cannot go into the file's content header (empty
+    // when they can); the engine asks the same of job files.
+    static QString TextsProblem(const JobSettings &job);
+
 private:
     JobSettings m_settings;
     QString m_jobPath;

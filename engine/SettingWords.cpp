@@ -1,5 +1,7 @@
 #include "engine/SettingWords.h"
 
+#include "engine/EncodePlan.h"
+
 #include <QRegularExpression>
 
 namespace corva {
@@ -60,6 +62,19 @@ bool SettingWords::ParseSize(const QString &text, int *width, int *height)
     *width = m.captured(1).toInt();
     *height = m.captured(2).toInt();
     return true;
+}
+
+QString SettingWords::SizeProblem(int width, int height)
+{
+    const auto fits = [](int side, int most) { return side == 0 || (side >= EncodePlan::kMinSize && side <= most); };
+    if (fits(width, EncodePlan::kMaxWidth) && fits(height, EncodePlan::kMaxHeight))
+        return {};
+    return QStringLiteral("画面尺寸 %1x%2 超出范围：宽应为 0 或 %3–%4，高应为 0 或 %3–%5")
+        .arg(width)
+        .arg(height)
+        .arg(EncodePlan::kMinSize)
+        .arg(EncodePlan::kMaxWidth)
+        .arg(EncodePlan::kMaxHeight);
 }
 
 std::optional<int> SettingWords::ParseGain(const QString &text)

@@ -27,6 +27,9 @@ public:
     static std::optional<bool> ParseQuality(const QString &word);
     // "WxH" with two non-negative whole numbers.
     static bool ParseSize(const QString &text, int *width, int *height);
+    // Empty when the encoder can make a picture of this size (0 on a side keeps the source's
+    // proportion), else the reason with the allowed range.
+    static QString SizeProblem(int width, int height);
     // The gains the window offers lie in -12..12 dB; scripts may use any whole number there.
     static std::optional<int> ParseGain(const QString &text);
 };

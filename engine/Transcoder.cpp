@@ -4,6 +4,9 @@
 #include "engine/EncodePlan.h"
 #include "engine/FfmpegOwners.h"
 #include "engine/FrameQueue.h"
+#include "engine/ProducerOptions.h"
+#include "engine/SourceCompleteness.h"
+#include "platform/TemporaryOutput.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -17,10 +20,19 @@ extern "C" {
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace corva {
 
@@ -62,12 +74,58 @@ QString reasonText(int error)
 
 int interruptRequested(void *opaque)
 {
-    return static_cast<const std::atomic<bool> *>(opaque)->load() ? 1 : 0;
+    return static_cast<const std::stop_token *>(opaque)->stop_requested() ? 1 : 0;
 }
 
-AVIOInterruptCB interruptFor(const std::atomic<bool> &abort)
+AVIOInterruptCB interruptFor(const std::stop_token &stop)
 {
-    return AVIOInterruptCB{interruptRequested, const_cast<std::atomic<bool> *>(&abort)};
+    return AVIOInterruptCB{interruptRequested, const_cast<std::stop_token *>(&stop)};
+}
+
+// The output goes through our own I/O on the temporary output's descriptor.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+int writeToDescriptor(void *opaque, const uint8_t *bytes, int size)
+#else
+int writeToDescriptor(void *opaque, uint8_t *bytes, int size)
+#endif
+{
+    const int fd = *static_cast<const int *>(opaque);
+    int done = 0;
+    while (done < size) {
+        const auto n = ::write(fd, bytes + done, static_cast<size_t>(size - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? AVERROR(errno) : AVERROR(ENOSPC);
+        done += static_cast<int>(n);
+    }
+    return size;
+}
+
+int64_t seekDescriptor(void *opaque, int64_t offset, int whence)
+{
+    const int fd = *static_cast<const int *>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st {};
+        return fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+}
+
+int64_t pictureArea(const AVCodecParameters *par)
+{
+    return int64_t{par->width} * int64_t{par->height};
+}
+
+// How long a decoded frame lasts, in its stream's time base (0 when it does not say).
+int64_t frameDuration(const AVFrame *frame)
+{
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 30, 100)
+    return frame->duration;
+#else
+    return frame->pkt_duration;
+#endif
 }
 
 constexpr const char *kAbortedReason = "压缩已取消";
@@ -114,8 +172,8 @@ class Job
 {
 public:
     Job(const JobSettings &job, const AudienceDefinition &audience, const QString &input, const QString &output,
-        const std::atomic<bool> &abort, const Transcoder::ProgressFn &progress)
-        : m_job(job), m_audience(audience), m_input(input), m_output(output), m_abort(abort), m_progress(progress)
+        std::stop_token stop, const Transcoder::ProgressFn &progress)
+        : m_job(job), m_audience(audience), m_input(input), m_output(output), m_stop(std::move(stop)), m_progress(progress)
     {
     }
 
@@ -154,8 +212,11 @@ private:
     const AudienceDefinition &m_audience;
     const QString m_input;
     const QString m_output;
-    const QString m_temp = Transcoder::TempPathFor(m_output);
-    const std::atomic<bool> &m_abort;
+    const std::stop_token m_stop;
+    bool stopped() const { return m_stop.stop_requested(); }
+    // Where the output is written until it is complete; made when the last pass opens it.
+    std::unique_ptr<TemporaryOutput> m_temp;
+    int m_tempFd = -1; // what our output I/O writes to
     const Transcoder::ProgressFn &m_progress;
 
     Source m_probe;
@@ -179,8 +240,14 @@ QString Job::Check()
         return QStringLiteral("找不到输入文件 %1").arg(m_input);
     if (in.isDir())
         return QStringLiteral("输入 %1 是一个文件夹，不是影音文件").arg(m_input);
+    // A pipe or a device never ends, or ends somewhere unknown: no source for a job.
+    std::error_code typeError;
+    if (std::filesystem::status(fsPath(m_input), typeError).type() != std::filesystem::file_type::regular && !typeError)
+        return QStringLiteral("输入 %1 不是普通文件（是管道或设备），无法压缩").arg(m_input);
     if (in.size() == 0)
         return QStringLiteral("输入文件 %1 是空文件").arg(m_input);
+    if (const QString problem = ProducerOptions::TextsProblem(m_job); !problem.isEmpty())
+        return problem;
 
     const QFileInfo out(m_output);
     const QFileInfo folder(out.absolutePath());
@@ -204,11 +271,11 @@ QString Job::OpenSource(Source *source)
     AVFormatContext *context = avformat_alloc_context();
     if (!context)
         return QStringLiteral("内存不足，无法打开输入文件 %1").arg(m_input);
-    context->interrupt_callback = interruptFor(m_abort);
+    context->interrupt_callback = interruptFor(m_stop);
     // On failure avformat_open_input frees the context itself.
     int r = avformat_open_input(&context, m_input.toUtf8().constData(), nullptr, nullptr);
     if (r < 0) {
-        if (m_abort)
+        if (stopped())
             return QString::fromUtf8(kAbortedReason);
         if (r == AVERROR_INVALIDDATA)
             return QStringLiteral("无法识别输入文件 %1：它不是影音文件，或者已经损坏").arg(m_input);
@@ -217,13 +284,13 @@ QString Job::OpenSource(Source *source)
     source->format.reset(context);
     r = avformat_find_stream_info(context, nullptr);
     if (r < 0) {
-        if (m_abort)
+        if (stopped())
             return QString::fromUtf8(kAbortedReason);
         return QStringLiteral("无法识别输入文件 %1 中的内容：%2").arg(m_input, reasonText(r));
     }
 
     // The largest real picture stream; cover art is not a film.
-    int bestArea = 0;
+    int64_t bestArea = 0;
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         const AVStream *st = context->streams[i];
         const AVCodecParameters *par = st->codecpar;
@@ -231,8 +298,10 @@ QString Job::OpenSource(Source *source)
             continue;
         if (!avcodec_find_decoder(par->codec_id) || par->width <= 0 || par->height <= 0)
             continue;
-        if (par->width * par->height > bestArea) {
-            bestArea = par->width * par->height;
+        if (!EncodePlan::PlausiblePicture(par->width, par->height))
+            return QStringLiteral("输入文件 %1 的画面尺寸 %2x%3 不合理，文件可能已损坏").arg(m_input).arg(par->width).arg(par->height);
+        if (pictureArea(par) > bestArea) {
+            bestArea = pictureArea(par);
             source->videoIndex = static_cast<int>(i);
         }
     }
@@ -268,6 +337,9 @@ QString Job::Probe()
 {
     if (QString error = OpenSource(&m_probe); !error.isEmpty())
         return error;
+    // Some demuxers read a cut-off file to its end without a word; its header knows better.
+    if (const auto shortfall = SourceCompleteness::Check(m_input))
+        return SourceCompleteness::Reason(m_input, *shortfall);
     if (m_probe.videoIndex < 0 && m_probe.audioIndex < 0) {
         QStringList found;
         for (unsigned i = 0; i < m_probe.format->nb_streams; ++i) {
@@ -302,7 +374,7 @@ QString Job::OpenDecoder(Lane &lane, bool video)
         // Standard-definition pictures decode on the reading thread faster than the encoder
         // takes them; more decoder threads would only add hand-overs. Larger ones get them all.
         if (video)
-            lane.decoder->thread_count = par->width * par->height > 720 * 576 ? 0 : 1;
+            lane.decoder->thread_count = pictureArea(par) > 720 * 576 ? 0 : 1;
         r = avcodec_open2(lane.decoder.get(), codec, nullptr);
     }
     if (r < 0)
@@ -418,15 +490,25 @@ QString Job::OpenOutput(OutputFormatPtr *output, AVCodecContext *video, AVCodecC
             return outputFailure(r);
     }
 
-    const AVIOInterruptCB interrupt = interruptFor(m_abort);
-    r = avio_open2(&raw->pb, m_temp.toUtf8().constData(), AVIO_FLAG_WRITE, &interrupt, nullptr);
-    if (r < 0) {
+    m_temp = std::make_unique<TemporaryOutput>(fsPath(m_output));
+    if (!m_temp->IsOpen()) {
         // The folder was there a moment ago, so a missing entry means a place that takes no
         // new files (a system folder), not a missing file.
+        r = AVERROR(m_temp->Error());
         const QString why = r == AVERROR(ENOENT) ? QStringLiteral("这里不能创建文件") : reasonText(r);
         return QStringLiteral("无法在文件夹 %1 中写入输出文件 %2：%3")
             .arg(QDir::toNativeSeparators(QFileInfo(m_output).absolutePath()), QFileInfo(m_output).fileName(), why);
     }
+    m_tempFd = m_temp->Descriptor();
+    constexpr int kIoBuffer = 1 << 16;
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBuffer));
+    if (buffer)
+        raw->pb = avio_alloc_context(buffer, kIoBuffer, 1, &m_tempFd, nullptr, writeToDescriptor, seekDescriptor);
+    if (!raw->pb) {
+        av_free(buffer);
+        return outputFailure(AVERROR(ENOMEM));
+    }
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
     r = avformat_write_header(raw, nullptr);
     if (r < 0)
         return outputFailure(r);
@@ -599,7 +681,7 @@ bool Job::Feed(Lane &lane, AVFrame *frame, int64_t endPts, FrameQueue &queue)
         if (lane.kind == FrameQueue::Kind::Audio && out->nb_samples < lane.frameSize && !PadToFrameSize(lane, out))
             return false;
         lane.nextOutPts = out->pts + (lane.kind == FrameQueue::Kind::Video ? 1 : out->nb_samples);
-        if (!queue.Push(FrameQueue::Item{lane.kind, std::move(out)}, m_abort))
+        if (!queue.Push(FrameQueue::Item{lane.kind, std::move(out)}, m_stop))
             return false;
     }
 }
@@ -638,7 +720,7 @@ bool Job::DecodeAndFilter(Lane &lane, AVPacket *packet, FrameQueue &queue)
             pts = lane.nextPts != AV_NOPTS_VALUE ? lane.nextPts : lane.startOffset;
         // Whole job on one clock starting at 0, audio and picture alike.
         frame->pts = pts - lane.startOffset;
-        int64_t length = frame->pkt_duration;
+        int64_t length = frameDuration(frame.get());
         if (lane.kind == FrameQueue::Kind::Audio && frame->sample_rate > 0)
             length = av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate}, tb);
         else if (length <= 0 && m_probe.info.frameRate.num > 0)
@@ -662,7 +744,7 @@ void Job::ReadAll(AVFormatContext *format, Lane &video, Lane &audio, FrameQueue 
         return;
     }
     bool ok = true;
-    while (ok && !m_abort) {
+    while (ok && !stopped()) {
         int r = av_read_frame(format, packet.get());
         if (r == AVERROR(EAGAIN)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -671,7 +753,7 @@ void Job::ReadAll(AVFormatContext *format, Lane &video, Lane &audio, FrameQueue 
         if (r == AVERROR_EOF)
             break;
         if (r < 0) {
-            if (!m_abort)
+            if (!stopped())
                 ReadFailed(QStringLiteral("读取输入文件 %1 时出错，文件可能已损坏或不完整：%2").arg(m_input, reasonText(r)));
             ok = false;
             break;
@@ -690,11 +772,11 @@ void Job::ReadAll(AVFormatContext *format, Lane &video, Lane &audio, FrameQueue 
     }
     // Drain what the decoders and filters still hold, then tell the encoder.
     for (Lane *lane : {&video, &audio}) {
-        if (ok && !m_abort && lane->active())
+        if (ok && !stopped() && lane->active())
             ok = DecodeAndFilter(*lane, nullptr, queue) && Filter(*lane, nullptr, queue);
     }
-    if (ok && !m_abort)
-        queue.Push(FrameQueue::Item{FrameQueue::Kind::End, nullptr}, m_abort);
+    if (ok && !stopped())
+        queue.Push(FrameQueue::Item{FrameQueue::Kind::End, nullptr}, m_stop);
     else
         queue.Close();
 }
@@ -789,7 +871,32 @@ QString Job::RunPass(int pass)
 
     // About a second of pictures in flight is enough to keep both threads busy.
     FrameQueue queue(32);
-    std::thread reader([&] { ReadAll(format, video, audio, queue); });
+    // Whatever leaves the reading thread's body becomes the pass's failure; it must never
+    // reach std::terminate.
+    std::thread reader([&] {
+        try {
+            ReadAll(format, video, audio, queue);
+        } catch (const std::exception &e) {
+            ReadFailed(QStringLiteral("读取输入文件 %1 时出现内部错误：%2").arg(m_input, QString::fromLocal8Bit(e.what())));
+            queue.Close();
+        } catch (...) {
+            ReadFailed(QStringLiteral("读取输入文件 %1 时出现内部错误").arg(m_input));
+            queue.Close();
+        }
+    });
+    // Joined on every way out of this function, exceptions included.
+    struct JoinReader
+    {
+        FrameQueue &queue;
+        std::thread &thread;
+        ~JoinReader()
+        {
+            if (thread.joinable()) {
+                queue.Close();
+                thread.join();
+            }
+        }
+    } joinReader{queue, reader};
 
     QString writeError;
     const FrameQueue::Kind leading = useVideo ? FrameQueue::Kind::Video : FrameQueue::Kind::Audio;
@@ -824,7 +931,7 @@ QString Job::RunPass(int pass)
             packet->stream_index = stream->index;
             r = av_interleaved_write_frame(output.get(), packet.get());
             if (r < 0) {
-                if (m_abort)
+                if (stopped())
                     writeError = QString::fromUtf8(kAbortedReason);
                 else if (r == AVERROR_PATCHWELCOME)
                     writeError = QStringLiteral("输出文件 %1 的画面数据太大（RealMedia 每帧不能超过 64KB），请缩小画面尺寸").arg(m_output);
@@ -836,7 +943,7 @@ QString Job::RunPass(int pass)
     };
 
     bool ended = false;
-    while (auto item = queue.Pop(m_abort)) {
+    while (auto item = queue.Pop(m_stop)) {
         if (item->kind == FrameQueue::Kind::End) {
             ended = true;
             break;
@@ -863,7 +970,7 @@ QString Job::RunPass(int pass)
         queue.Close();
     reader.join();
 
-    if (m_abort)
+    if (stopped())
         return QString::fromUtf8(kAbortedReason);
     {
         std::lock_guard lock(m_readMutex);
@@ -894,9 +1001,9 @@ QString Job::RunPass(int pass)
         int r = av_write_trailer(output.get());
         if (r < 0)
             return outputFailure(r);
-        r = avio_closep(&output->pb);
-        if (r < 0)
-            return outputFailure(r);
+        avio_flush(output->pb);
+        if (output->pb->error < 0)
+            return outputFailure(output->pb->error);
     }
     const double duration = m_probe.duration > 0 ? m_probe.duration : reached;
     m_progress(Transcoder::Status{pass, m_plan.passes, duration, duration, 1.0});
@@ -912,17 +1019,15 @@ QString Job::Run()
     for (int pass = 1; pass <= m_plan.passes; ++pass) {
         QString error = RunPass(pass);
         if (!error.isEmpty()) {
-            std::error_code ignored;
-            std::filesystem::remove(fsPath(m_temp), ignored);
+            if (m_temp)
+                m_temp->Discard();
             return error;
         }
     }
-    std::error_code error;
-    std::filesystem::rename(fsPath(m_temp), fsPath(m_output), error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(fsPath(m_temp), ignored);
-        return QStringLiteral("无法把压缩好的文件保存为 %1：%2").arg(m_output, QString::fromStdString(error.message()));
+    if (!m_temp || !m_temp->Commit()) {
+        const int code = m_temp ? m_temp->Error() : EIO;
+        m_temp.reset();
+        return QStringLiteral("无法把压缩好的文件保存为 %1：%2").arg(m_output, reasonText(AVERROR(code)));
     }
     return {};
 }
@@ -934,15 +1039,19 @@ Transcoder::Transcoder(const JobSettings &job, const AudienceDefinition &audienc
 {
 }
 
-QString Transcoder::Run(const std::atomic<bool> &abort, const ProgressFn &progress)
+QString Transcoder::Run(std::stop_token stop, const ProgressFn &progress)
 {
-    Job job(m_job, m_audience, m_input, m_output, abort, progress);
-    return job.Run();
-}
-
-QString Transcoder::TempPathFor(const QString &output)
-{
-    return output + QStringLiteral(".part");
+    // The temporary output goes with the job, whatever ends it.
+    try {
+        Job job(m_job, m_audience, m_input, m_output, std::move(stop), progress);
+        return job.Run();
+    } catch (const std::bad_alloc &) {
+        return QStringLiteral("内存不足，无法压缩 %1").arg(m_input);
+    } catch (const std::exception &e) {
+        return QStringLiteral("压缩 %1 时出现内部错误：%2").arg(m_input, QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        return QStringLiteral("压缩 %1 时出现内部错误").arg(m_input);
+    }
 }
 
 } // namespace corva

@@ -5,14 +5,15 @@
 
 #include <QString>
 
-#include <atomic>
 #include <functional>
+#include <stop_token>
 
 namespace corva {
 
 // One job's whole encode on the FFmpeg libraries: probe, one or two passes of
 // demux -> decode -> filter (on a reading thread) and encode -> mux (on the calling thread),
-// written to a temporary file beside the output and renamed over it only on success.
+// written to a temporary output (unnamed where the system allows) that replaces the output
+// only on success.
 class Transcoder final
 {
 public:
@@ -33,11 +34,8 @@ public:
     Transcoder(const JobSettings &job, const AudienceDefinition &audience, const QString &input, const QString &output);
 
     // Returns an empty text on success, else the reason in words for the user.
-    // Returns early (with a reason) once `abort` is set.
-    QString Run(const std::atomic<bool> &abort, const ProgressFn &progress);
-
-    // Where the output is written until it is complete.
-    static QString TempPathFor(const QString &output);
+    // Returns early (with a reason) once a stop is requested. Throws nothing.
+    QString Run(std::stop_token stop, const ProgressFn &progress);
 
 private:
     JobSettings m_job;

@@ -5,6 +5,12 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace corva::rmff {
 
 namespace {
@@ -15,6 +21,26 @@ FileSink::FileSink(const std::filesystem::path &path)
     : m_name(PathText(path))
 {
     m_file = OpenFile(path, "wbx");
+    if (!m_file)
+        Fail("无法创建");
+    m_buffer.resize(kBufferSize);
+    std::setvbuf(m_file.get(), m_buffer.data(), _IOFBF, m_buffer.size());
+}
+
+FileSink::FileSink(int descriptor, const std::filesystem::path &name)
+    : m_name(PathText(name))
+{
+#ifdef _WIN32
+    const int copy = descriptor >= 0 ? _dup(descriptor) : -1;
+    m_file.reset(copy >= 0 ? _fdopen(copy, "wb") : nullptr);
+    if (!m_file && copy >= 0)
+        _close(copy);
+#else
+    const int copy = descriptor >= 0 ? dup(descriptor) : -1;
+    m_file.reset(copy >= 0 ? fdopen(copy, "wb") : nullptr);
+    if (!m_file && copy >= 0)
+        close(copy);
+#endif
     if (!m_file)
         Fail("无法创建");
     m_buffer.resize(kBufferSize);

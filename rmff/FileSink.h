@@ -15,6 +15,8 @@ class FileSink final : public ByteSink
 public:
     // Throws RmError (Output) when the file exists already or cannot be created.
     explicit FileSink(const std::filesystem::path &path);
+    // Writes through a copy of an open descriptor (a temporary output's); `name` is for messages.
+    FileSink(int descriptor, const std::filesystem::path &name);
 
     void Write(std::span<const std::uint8_t> bytes) override;
     void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;

@@ -4,10 +4,12 @@
 #include "rmff/FileSink.h"
 #include "rmff/FileSource.h"
 #include "rmff/StreamFormat.h"
+#include "platform/TemporaryOutput.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <random>
@@ -382,6 +384,9 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
             o.end = std::max<std::uint64_t>(
                 o.end, offset + static_cast<std::uint64_t>(std::ceil(streamEnd)));
         }
+        // A damaged index after the packets costs nothing: ours is rebuilt from the packets.
+        for (const std::string &w : reader.Warnings())
+            summary.warnings.push_back(w);
         const auto whole = static_cast<std::uint64_t>(std::ceil(length));
         if (in.props.duration != 0 && (whole > std::uint64_t{in.props.duration} + 1000 ||
                                        whole + 1000 < in.props.duration))
@@ -435,15 +440,6 @@ OpenedInput OpenFileInput(const std::filesystem::path &path)
     return in;
 }
 
-std::filesystem::path TemporaryBeside(const std::filesystem::path &output, unsigned attempt)
-{
-    static std::mt19937 random{std::random_device{}()};
-    const std::string tag = std::to_string(random() % 1000000u) + std::to_string(attempt);
-    std::filesystem::path name = output.filename();
-    name += ".jj-" + tag + ".tmp";
-    return output.parent_path() / name;
-}
-
 } // namespace
 
 JoinOutcome JoinFiles(const std::vector<std::filesystem::path> &inputs,
@@ -479,23 +475,17 @@ JoinOutcome JoinFiles(const std::vector<std::filesystem::path> &inputs,
     if (!problems.empty())
         return outcome;
 
-    std::filesystem::path temp;
+    TemporaryOutput temp(output);
     try {
-        std::unique_ptr<FileSink> sink;
-        for (unsigned attempt = 0; !sink; ++attempt) {
-            const std::filesystem::path candidate = TemporaryBeside(output, attempt);
-            std::error_code existsError;
-            if (std::filesystem::exists(candidate, existsError) && attempt < 100)
-                continue;
-            sink = std::make_unique<FileSink>(candidate);
-            temp = candidate; // ours from here on, to remove on failure
+        if (!temp.IsOpen()) {
+            throw RmError(ErrorKind::Output, std::string("无法在输出文件夹中创建文件：") + std::strerror(temp.Error()),
+                          std::nullopt, PathText(output));
         }
-        outcome.summary = joiner.Write(*sink, [&inputs](std::size_t i) { return OpenFileInput(inputs[i]); });
-        sink->Close();
-        std::error_code renameError;
-        std::filesystem::rename(temp, output, renameError);
-        if (renameError)
-            throw RmError(ErrorKind::Output, "无法把临时文件改名为输出文件：" + renameError.message(),
+        FileSink sink(temp.Descriptor(), output);
+        outcome.summary = joiner.Write(sink, [&inputs](std::size_t i) { return OpenFileInput(inputs[i]); });
+        sink.Close();
+        if (!temp.Commit())
+            throw RmError(ErrorKind::Output, std::string("无法把合并结果保存为输出文件：") + std::strerror(temp.Error()),
                           std::nullopt, PathText(output));
         return outcome;
     } catch (const RmError &e) {
@@ -506,10 +496,7 @@ JoinOutcome JoinFiles(const std::vector<std::filesystem::path> &inputs,
         problems.emplace_back(ErrorKind::Output, std::string("写入输出文件失败：") + e.what(),
                               std::nullopt, PathText(output));
     }
-    if (!temp.empty()) {
-        std::error_code removeError;
-        std::filesystem::remove(temp, removeError);
-    }
+    temp.Discard();
     outcome.summary = {};
     return outcome;
 }

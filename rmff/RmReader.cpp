@@ -250,10 +250,18 @@ void RmReader::WalkFrom(std::uint64_t pos)
                 BeginData(pos, pre);
                 return;
             }
-            if (pre.id == kTagIndx && pre.size >= kPreambleSize) {
-                AddIndex(pos, pre);
-                pos = m_furthest;
-                continue;
+            if (pre.id == kTagIndx) {
+                // The packets are all read by now: a broken index only ends the walk.
+                try {
+                    if (pre.size < kPreambleSize)
+                        Fail(ErrorKind::Corrupt, "INDX 块的长度 " + std::to_string(pre.size) + " 小于 10", pos);
+                    AddIndex(pos, pre);
+                    pos = m_furthest;
+                    continue;
+                } catch (const RmError &e) {
+                    m_warnings.push_back(std::string(e.WithFile(m_name).what()) + "；索引已忽略");
+                    return;
+                }
             }
         }
         // Anything else ends the walk, but a forward link may still lead to more packets.

@@ -46,6 +46,8 @@ public:
     // Chunks met so far; complete once NextPacket() has returned false.
     const std::vector<DataHeader> &DataChunks() const { return m_data; }
     const std::vector<IndexHeader> &IndexChunks() const { return m_index; }
+    // Damage that did not stop the reading (a broken index after the packets), for the user.
+    const std::vector<std::string> &Warnings() const { return m_warnings; }
     // Streams the records of one index chunk.
     void ReadIndex(const IndexHeader &chunk, const std::function<void(const IndexRecord &)> &each);
 
@@ -72,6 +74,7 @@ private:
     std::optional<Content> m_content;
     std::vector<DataHeader> m_data;
     std::vector<IndexHeader> m_index;
+    std::vector<std::string> m_warnings;
     std::set<std::uint64_t> m_seenChunks;
 
     State m_state = State::Done;

@@ -68,7 +68,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"HeightOnlyWide", source(1920, 1080), 0, 240, 428, 240},
                       SizeCase{"BothGiven", source(320, 240), 200, 200, 200, 200},
                       SizeCase{"OddRequestRounded", source(320, 240), 333, 0, 332, 248},
-                      SizeCase{"TinyClampedUp", source(320, 240), 4, 0, 16, 16},
+                      SizeCase{"TinyRequestGrowsInShape", source(320, 240), 4, 0, 20, 16},
+                      SizeCase{"TinySourceKeepsShape", source(17, 9), 0, 0, 32, 16},
+                      SizeCase{"TinyTallSourceKeepsShape", source(9, 17), 0, 0, 16, 32},
+                      SizeCase{"TinySquareSource", source(8, 8), 0, 0, 16, 16},
                       SizeCase{"HighDefinitionToStandard", source(1920, 1080), 0, 0, 720, 404},
                       SizeCase{"AnamorphicPalFits", source(720, 576, {16, 15}), 0, 0, 720, 540},
                       SizeCase{"AskedHugeShrunkToCodecLimits", source(4096, 2160), 4096, 0, 2048, 1080}),
@@ -207,6 +210,20 @@ TEST(EncodePlanSecondPass, FeasibleOnlyWhenBudgetCoversFixedBits)
     EXPECT_TRUE(EncodePlan::SecondPassFeasible(heavy, 3500000, {25, 1}, 31));
     EXPECT_FALSE(EncodePlan::SecondPassFeasible(std::string(), 386000, {25, 1}, 31));
     EXPECT_FALSE(EncodePlan::SecondPassFeasible("garbage;", 386000, {25, 1}, 31));
+}
+
+// Header sizes whose area overflows an int must be refused, not wrapped into a small number.
+TEST(EncodePlanSource, PlausiblePictureSizes)
+{
+    const struct
+    {
+        int width, height;
+        bool plausible;
+    } rows[] = {{320, 240, true},      {8192, 8192, true},   {16384, 8192, true}, {17, 9, true},
+                {16385, 2, false},     {2, 16385, false},    {16384, 16384, false}, {70000, 70000, false},
+                {65536, 65536, false}, {INT32_MAX, INT32_MAX, false}, {0, 240, false}, {-320, 240, false}};
+    for (const auto &r : rows)
+        EXPECT_EQ(EncodePlan::PlausiblePicture(r.width, r.height), r.plausible) << r.width << "x" << r.height;
 }
 
 } // namespace

@@ -84,6 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
         WordCase{{"-rs", "0x480", "-rq", "high"},
                  [](const JobSettings &j) { return j.resizeWidth == 0 && j.resizeHeight == 480 && j.highScaleQuality; }},
         WordCase{{"-vco", "rv8"}, [](const JobSettings &j) { return j.codec == CodecEffort::Rv8; }},
+        WordCase{{"-t", QString(32767, QChar(0x58A8)) + "a"}, [](const JobSettings &j) { return j.title.size() == 32768; }},
+        WordCase{{"-rs", "2048x1152"}, [](const JobSettings &j) { return j.resizeWidth == 2048 && j.resizeHeight == 1152; }},
+        WordCase{{"-rs", "16x0"}, [](const JobSettings &j) { return j.resizeWidth == 16 && j.resizeHeight == 0; }},
         WordCase{{}, [](const JobSettings &j) { return j.codec == CodecEffort::Rv9 && !j.singlePass && j.gainDb == 0; }}));
 
 struct BadCase
@@ -119,6 +122,13 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCase{"GainNotNumber", kBase + QStringList{"-ag", "6dB"}, "6dB"},
                       BadCase{"SizeWithoutX", kBase + QStringList{"-rs", "640"}, "640"},
                       BadCase{"SizeFraction", kBase + QStringList{"-rs", "640.5x480"}, "640.5x480"},
+                      BadCase{"SizeTooWide", kBase + QStringList{"-rs", "99999x2"}, "宽应为 0 或 16–2048"},
+                      BadCase{"SizeJustTooWide", kBase + QStringList{"-rs", "2049x1152"}, "2049x1152 超出范围"},
+                      BadCase{"SizeTooTall", kBase + QStringList{"-rs", "0x1153"}, "高应为 0 或 16–1152"},
+                      BadCase{"SizeTooSmall", kBase + QStringList{"-rs", "8x0"}, "8x0 超出范围"},
+                      BadCase{"TitleOutsideGbk", kBase + QStringList{"-t", "片名\U0001F600"}, "标题（-t）中的字符“\U0001F600”（U+1F600）"},
+                      BadCase{"AuthorOutsideGbk", kBase + QStringList{"-a", "作者\uD55C"}, "作者（-a）中的字符“\uD55C”（U+D55C）"},
+                      BadCase{"CopyrightTooLong", kBase + QStringList{"-c", QString(32768, QChar(0x58A8))}, "版权（-c）太长：GBK 编码后有 65536 字节"},
                       BadCase{"BadCodec", kBase + QStringList{"-vco", "rv40"}, "rv40"},
                       BadCase{"Duplicate", kBase + QStringList{"-i", "c"}, "重复"},
                       BadCase{"NoInput", QStringList{"-o", "b", "-ad", "A1"}, "-i"},

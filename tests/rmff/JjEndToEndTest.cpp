@@ -22,6 +22,9 @@
 #include <QProcess>
 #include <QStringDecoder>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
 
 using namespace corva::rmff;
 
@@ -468,7 +471,106 @@ INSTANTIATE_TEST_SUITE_P(
                    "命令行有误：无法识别的选项“-x”"},
         RefusalRow{"title_outside_gbk",
                    [](const QString &) { return Inputs({AV1(), AV1()}) << QStringLiteral("-t") << QStringLiteral("片名 \U0001F600"); },
-                   1, "标题中有 GBK 编码无法表示的字符"}),
+                   1, "标题中的字符“\U0001F600”（U+1F600）无法用 GBK 编码表示"}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+// An input whose only damage is its index after the packets joins with a note: the joined
+// file gets an index of its own anyway.
+struct IndexDamageRow
+{
+    const char *name;
+    std::function<void(QByteArray &bytes, qsizetype indx)> spoil;
+};
+
+class JjIndexDamage : public JjTest, public ::testing::WithParamInterface<IndexDamageRow> {};
+
+TEST_P(JjIndexDamage, WarnsAndJoins)
+{
+    QFile in(AV1());
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    QByteArray bytes = in.readAll();
+    const qsizetype indx = bytes.lastIndexOf("INDX");
+    ASSERT_GT(indx, 0);
+    GetParam().spoil(bytes, indx);
+    const QString damaged = Out(QStringLiteral("damaged.rm"));
+    QFile out(damaged);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+    out.close();
+
+    const QString joined = Out(QStringLiteral("joined.rm"));
+    const Ran r = RunProgram(Jj(), {QStringLiteral("-i"), damaged, QStringLiteral("-i"), AV1(), QStringLiteral("-o"), joined});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("注意：")) && r.err.contains(QStringLiteral("INDX"))) << r.err.toStdString();
+    CheckJoin({damaged, AV1()}, joined, QStringLiteral("v"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JjIndexDamage,
+    ::testing::Values(
+        IndexDamageRow{"count_too_large", [](QByteArray &b, qsizetype at) { b[at + 10] = '\x7F'; }},
+        IndexDamageRow{"length_below_header",
+                       [](QByteArray &b, qsizetype at) { b.replace(at + 4, 4, QByteArray("\0\0\0\4", 4)); }},
+        IndexDamageRow{"cut_short", [](QByteArray &b, qsizetype) { b.chop(7); }}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+// A join stopped by the user, a kill or a closed terminal leaves no half file; with an unnamed
+// temporary even KILL leaves nothing.
+struct StopRow
+{
+    const char *name;
+    int signal;
+    bool named; // the temporary has a name, as on systems without unnamed files
+};
+
+class JjStopped : public JjTest, public ::testing::WithParamInterface<StopRow> {};
+
+bool TemporaryOpen(qint64 pid, const QString &dir, bool named)
+{
+    if (named)
+        return !QDir(dir).entryList({QStringLiteral("*.part")}, QDir::Files).isEmpty();
+    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System | QDir::Files)) {
+        const QString target = fd.symLinkTarget();
+        if (target.startsWith(dir) && target.contains(QStringLiteral("(deleted)")))
+            return true;
+    }
+    return false;
+}
+
+TEST_P(JjStopped, LeavesNothingBehind)
+{
+    // Many inputs make the join last long enough to be caught midway.
+    const QString clip = Media(QStringLiteral("long"), Lavfi(kVideo, kSine, QStringLiteral("20")));
+    QStringList args;
+    for (int i = 0; i < 120; ++i)
+        args << QStringLiteral("-i") << clip;
+    args << QStringLiteral("-o") << Out(QStringLiteral("out.rm"));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (GetParam().named)
+        env.insert(QStringLiteral("CORVA_NAMED_TEMPORARY"), QStringLiteral("1"));
+    else
+        env.remove(QStringLiteral("CORVA_NAMED_TEMPORARY"));
+    p.setProcessEnvironment(env);
+    p.start(Jj(), args);
+    ASSERT_TRUE(p.waitForStarted(5000));
+    bool caught = false;
+    for (int i = 0; i < 2000 && !caught && p.state() == QProcess::Running; ++i) {
+        caught = TemporaryOpen(p.processId(), m_dir.path(), GetParam().named);
+        if (!caught)
+            QThread::msleep(2);
+    }
+    ASSERT_TRUE(caught) << "the join ended before it could be stopped";
+    ::kill(static_cast<pid_t>(p.processId()), GetParam().signal);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(Leftovers(), QStringList());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JjStopped,
+    ::testing::Values(StopRow{"interrupt", SIGINT, true}, StopRow{"terminate", SIGTERM, true},
+                      StopRow{"hang_up", SIGHUP, true}, StopRow{"kill_unnamed", SIGKILL, false}),
     [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace

@@ -132,6 +132,8 @@ struct RobustCase
     std::size_t packets;                   // expected when no error
     std::optional<ErrorKind> error;
     std::size_t indexChunks = 0;
+    // Damage after the packets that the reading survives (a broken trailing index).
+    std::size_t warnings = 0;
 };
 
 std::vector<std::uint8_t> Clip12(const std::function<void(SynthOptions &)> &set)
@@ -161,6 +163,9 @@ TEST_P(RobustReading, ReadsWhatCanBeReadAndNamesWhatCannot)
         ASSERT_FALSE(c.error) << "no error for " << c.name;
         EXPECT_EQ(packets.size(), c.packets);
         EXPECT_EQ(r.IndexChunks().size(), c.indexChunks);
+        EXPECT_EQ(r.Warnings().size(), c.warnings);
+        for (const std::string &w : r.Warnings())
+            EXPECT_NE(w.find("INDX"), std::string::npos) << w;
         for (const IndexHeader &h : r.IndexChunks()) {
             r.ReadIndex(h, [&](const IndexRecord &rec) {
                 // Every record must name the header of a keyframe packet of its stream.
@@ -253,10 +258,17 @@ INSTANTIATE_TEST_SUITE_P(
                    ErrorKind::Unsupported},
         RobustCase{"another format", [] { return Bytes().tag("RIFF").u32(4).tag("AVI ").v; }, 0,
                    ErrorKind::Unsupported},
-        RobustCase{"index count beyond its chunk", [] { return IndexCount(false); }, 0,
-                   ErrorKind::Corrupt},
-        RobustCase{"index count beyond the file", [] { return IndexCount(true); }, 0,
-                   ErrorKind::Truncated}),
+        // The packets are all there: a broken index after them is noted, not fatal.
+        RobustCase{"index count beyond its chunk", [] { return IndexCount(false); }, kClipPackets, {}, 0, 1},
+        RobustCase{"index count beyond the file", [] { return IndexCount(true); }, kClipPackets, {}, 0, 1},
+        RobustCase{"index length below its header",
+                   [] {
+                       auto b = Clip12([](SynthOptions &o) { o.index = true; });
+                       return WithPatch(b, FindTag(b, "INDX") + 4, {0, 0, 0, 4});
+                   },
+                   kClipPackets, {}, 0, 1},
+        RobustCase{"last index cut short", [] { return Clip12([](SynthOptions &o) { o.index = true; o.truncateBy = 5; }); },
+                   kClipPackets, {}, 1, 1}),
     [](const auto &row) {
         std::string n = row.param.name;
         for (char &ch : n)

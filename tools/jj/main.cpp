@@ -1,4 +1,5 @@
 #include "common/Gbk.h"
+#include "platform/TemporaryOutput.h"
 #include "rmff/RmJoiner.h"
 #include "tools/jj/JjCommandLine.h"
 
@@ -49,12 +50,18 @@ std::optional<std::string> EncodeText(const std::optional<QString> &text, const 
 {
     if (!text)
         return std::nullopt;
-    const QByteArray bytes = Gbk::Encode(*text);
-    if (Gbk::Decode(bytes) != *text)
-        errors->append(QStringLiteral("%1中有 GBK 编码无法表示的字符").arg(what));
-    else if (bytes.size() > 0xFFFF)
-        errors->append(QStringLiteral("%1太长（超过 65535 字节）").arg(what));
-    return bytes.toStdString();
+    if (const QString problem = Gbk::TextProblem(*text, what); !problem.isEmpty())
+        errors->append(problem);
+    return Gbk::Encode(*text).toStdString();
+}
+
+// A join stopped by the user or a closed terminal removes its unfinished file, then ends the
+// way the signal would have ended it.
+void OnStopSignal(int signal)
+{
+    TemporaryOutput::RemoveOpenFromSignal();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 } // namespace
@@ -64,6 +71,8 @@ int main(int argc, char *argv[])
     // The window that started us may be gone; a closed stderr must not kill the join
     // before it has cleaned up its temporary file.
     std::signal(SIGPIPE, SIG_IGN);
+    for (int stop : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(stop, OnStopSignal);
     QCoreApplication app(argc, argv);
     QStringList errors;
     const auto request = JjCommandLine::Parse(app.arguments().mid(1), &errors);

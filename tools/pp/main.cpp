@@ -17,6 +17,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -40,6 +41,15 @@ std::atomic<bool> g_interrupted{false};
 void onInterrupt(int)
 {
     g_interrupted = true;
+}
+
+std::filesystem::path ToPath(const QString &text)
+{
+#ifdef _WIN32
+    return std::filesystem::path(text.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(text).toStdString());
+#endif
 }
 
 void printError(const QString &text)
@@ -96,9 +106,13 @@ int encode(const corva::JobSettings &job, const QString &audiences)
         app->quit();
     });
 
-    // Ctrl+C stops the engine cleanly so no partial file is left behind.
+    // Ctrl+C, a kill or a closed terminal stop the engine cleanly so no partial file is left
+    // behind.
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+#ifdef SIGHUP
+    std::signal(SIGHUP, onInterrupt);
+#endif
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, app, [&] {
         if (g_interrupted && engine.IsEncoding())
@@ -145,15 +159,28 @@ int main(int argc, char **argv)
         return fail(kBadAudience, error);
 
     const QFileInfo input(job.input);
-    QFile probe(job.input);
     if (!input.exists())
         return fail(kBadInput, QStringLiteral("找不到输入文件 %1").arg(job.input));
+    // Checked before any open: opening a pipe for reading waits for a writer forever.
+    std::error_code typeError;
+    const auto type = std::filesystem::status(ToPath(job.input), typeError).type();
+    if (!typeError && type != std::filesystem::file_type::regular && type != std::filesystem::file_type::directory)
+        return fail(kBadInput, QStringLiteral("输入 %1 不是普通文件（是管道或设备），无法压缩").arg(job.input));
+    QFile probe(job.input);
     if (input.isDir() || !probe.open(QIODevice::ReadOnly))
         return fail(kBadInput, QStringLiteral("无法读取输入文件 %1").arg(job.input));
     probe.close();
     job.input = QDir::toNativeSeparators(input.absoluteFilePath());
 
     if (options.WritesJob()) {
+        // By identity, so that another spelling or a link of the source is caught too.
+        std::error_code sameError;
+        if (std::filesystem::equivalent(ToPath(options.JobPath()), ToPath(job.input), sameError))
+        {
+            // Not through fail(): that clears the job path, and this one is the source.
+            printError(QStringLiteral("任务文件 %1 就是输入文件本身，请换一个任务文件名").arg(options.JobPath()));
+            return kJobNotWritten;
+        }
         if (!corva::JobFile::Write(options.JobPath(), job, &error))
             return fail(kJobNotWritten, error);
         return kOk;
