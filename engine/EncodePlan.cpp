@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 
 namespace corva {
 
@@ -91,7 +89,7 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         }
         // Shrink an oversized picture as a whole so its proportion survives the limits. Without
         // a size of the user's, a high-definition source is brought down to standard definition:
-        // at these rates RealVideo 2 cannot carry more, and each picture must fit one packet.
+        // at these rates no more than that is worth carrying, and players of these files expect it.
         const bool userSize = job.resizeWidth > 0 || job.resizeHeight > 0;
         const double maxWidth = userSize ? kMaxWidth : kAutoMaxWidth;
         const double maxHeight = userSize ? kMaxHeight : kAutoMaxHeight;
@@ -106,33 +104,15 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         v.gopSize = std::max(1, static_cast<int>(std::lround(av_q2d(v.frameRate) * audience.keyframeSeconds)));
 
         const int64_t videoKbps = audience.videoKbps > 0 ? audience.videoKbps : std::max(audience.totalKbps - audience.audioKbps, 20);
-        // At very low frame rates a picture could need more than the container carries.
-        const auto perFrameCap = static_cast<int64_t>(av_q2d(v.frameRate) * kMaxFrameBits / 2);
-        v.bitRate = std::min(videoKbps * 1000, perFrameCap);
+        v.bitRate = videoKbps * 1000;
         v.variableRate = audience.vbr;
         if (audience.vbr) {
             // Spend bits where the picture needs them, within the audience's quantizer and peak.
             v.maxRate = std::max(v.bitRate, audience.vbrPeakKbps > 0 ? int64_t{audience.vbrPeakKbps} * 1000 : v.bitRate * 2);
             v.qmin = audience.vbrQmin;
             v.qmax = audience.vbrQmax;
-            v.qcompress = 0.7f;
         } else {
             v.maxRate = v.bitRate;
-            v.qcompress = 0.2f;
-        }
-        v.bufferSize = static_cast<int>(std::min<int64_t>(v.maxRate, kMaxFrameBits));
-
-        switch (job.codec) {
-        case CodecEffort::Rv8:
-            v.macroblockDecision = "simple";
-            break;
-        case CodecEffort::Rv9:
-            v.macroblockDecision = "bits";
-            break;
-        case CodecEffort::Rv10:
-            v.macroblockDecision = "rd";
-            v.trellis = true;
-            break;
         }
 
         // Drop pictures first so the costlier filters see only the ones that are kept.
@@ -182,42 +162,6 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
 
     plan.passes = v.enabled && !job.singlePass ? 2 : 1;
     return plan;
-}
-
-bool EncodePlan::SecondPassFeasible(const std::string &statistics, int64_t bitRate, AVRational frameRate, int qmax)
-{
-    // The rate control's quantizer unit, and its default I-picture quantizer factor.
-    constexpr double kLambdaPerQp = 118.0;
-    constexpr double kIntraFactor = 0.8;
-    double fixedBits = 0;
-    double coarsestBits = 0;
-    int frames = 0;
-    const char *line = statistics.c_str();
-    while (line && *line) {
-        int type = 0;
-        int q = 0;
-        int intraBits = 0;
-        int interBits = 0;
-        int motionBits = 0;
-        int miscBits = 0;
-        if (std::sscanf(line, " in:%*d out:%*d type:%d q:%d itex:%d ptex:%d mv:%d misc:%d", &type, &q, &intraBits,
-                        &interBits, &motionBits, &miscBits)
-            != 6)
-            return false;
-        ++frames;
-        fixedBits += double(motionBits) + miscBits;
-        const double coarsest = qmax * kLambdaPerQp * (type == 1 ? kIntraFactor : 1.0);
-        coarsestBits += q * (double(intraBits) + interBits + 1) / coarsest;
-        line = std::strchr(line, ';');
-        if (line)
-            ++line;
-        while (line && (*line == '\n' || *line == '\r' || *line == ' '))
-            ++line;
-    }
-    if (frames == 0 || frameRate.num <= 0)
-        return false;
-    const double available = double(bitRate) * frames / av_q2d(frameRate);
-    return fixedBits + coarsestBits < 0.8 * available;
 }
 
 } // namespace corva

@@ -41,13 +41,9 @@ struct EncodePlan
         bool variableRate = false;
         int64_t bitRate = 0;
         int64_t maxRate = 0;
-        int bufferSize = 0;
-        int qmin = 2;
+        // Bounds of the RealVideo 9/10 quantiser (0..31).
+        int qmin = 0;
         int qmax = 31;
-        float qcompress = 0.5f;
-        // mpegvideo "mbd" and "trellis": the effort the codec switch buys.
-        const char *macroblockDecision = "bits";
-        bool trellis = false;
         // libavfilter chain from the decoded picture to the encoder's input.
         QString filters;
     };
@@ -66,11 +62,6 @@ struct EncodePlan
 
     static EncodePlan Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source);
 
-    // Whether the first pass's statistics leave the second pass a bit budget it can meet:
-    // headers and motion alone, plus the pictures at the coarsest quantizer, must fit. FFmpeg's
-    // second pass refuses to start otherwise (and this build then corrupts its heap), so such a
-    // job is encoded in one pass instead.
-    static bool SecondPassFeasible(const std::string &statistics, int64_t bitRate, AVRational frameRate, int qmax);
 
     // A source picture a header may declare: larger on a side, or in all, is a broken or
     // hostile header, not a film. Computed without overflow for any two ints.
@@ -78,7 +69,7 @@ struct EncodePlan
     static constexpr int64_t kMaxSourceSide = 16384;
     static constexpr int64_t kMaxSourceArea = int64_t{16384} * 8192;
 
-    // The RealVideo 2 encoder takes sizes in multiples of 4, within the H.263 picture limits.
+    // RealVideo 9/10 codes sizes in multiples of 4; beyond 2048x1152 no player of these files decodes.
     static constexpr int kSizeStep = 4;
     static constexpr int kMinSize = 16;
     static constexpr int kMaxWidth = 2048;
@@ -86,8 +77,6 @@ struct EncodePlan
     // The largest picture kept when no size is asked for.
     static constexpr int kAutoMaxWidth = 720;
     static constexpr int kAutoMaxHeight = 576;
-    // The RealMedia muxer refuses a packet over 64 KiB, so no picture may need more bits.
-    static constexpr int kMaxFrameBits = 60000 * 8;
 };
 
 } // namespace corva
