@@ -9,6 +9,7 @@
 #include "rmff/FileSource.h"
 #include "rmff/RmMuxer.h"
 #include "rmff/RmReader.h"
+#include "rmff/StreamSetup.h"
 
 #include <gtest/gtest.h>
 
@@ -243,5 +244,44 @@ TEST(RmMuxerMediaAudio, AudioOnlyFilesDecodeAndSeek)
     const ToolResult gst = RunGstreamer({"filesrc", "location=" + out, "!", "rmdemux", "!", "avdec_ac3", "!", "fakesink"});
     EXPECT_EQ(gst.exitCode, 0) << gst.err.toStdString();
 }
+
+// The audio header must be the one the readers know from FFmpeg's own files, byte for byte.
+struct Ac3Case
+{
+    std::uint32_t rate;
+    std::uint16_t channels;
+    std::uint32_t bitRate;
+};
+
+class Ac3Header : public ::testing::TestWithParam<Ac3Case>
+{
+};
+
+TEST_P(Ac3Header, EqualsTheOneFfmpegWrites)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const Ac3Case c = GetParam();
+    const QString file = dir.filePath(QStringLiteral("a.rm"));
+    const ToolResult made = RunTool(QStringLiteral("ffmpeg"),
+        {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "sine=sample_rate=" + QString::number(c.rate), "-t", "0.2",
+         "-ac", QString::number(c.channels), "-c:a", "ac3", "-b:a", QString::number(c.bitRate), file});
+    ASSERT_EQ(made.exitCode, 0) << S(made.err);
+    FileSource src(file.toStdString());
+    RmReader r(src, "a.rm");
+    ASSERT_EQ(r.Streams().size(), 1u);
+    EXPECT_EQ(r.Streams()[0].mime, kRealAudioMime);
+    EXPECT_EQ(BuildAc3Setup(c.rate, c.channels, c.bitRate), r.Streams()[0].typeSpecific);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, Ac3Header,
+                         ::testing::Values(Ac3Case{44100, 2, 96000}, Ac3Case{48000, 1, 64000},
+                                           Ac3Case{32000, 2, 192000},
+                                           // the one rate whose frame size FFmpeg rounds down once more
+                                           Ac3Case{44100, 2, 128000}, Ac3Case{48000, 2, 448000}),
+                         [](const auto &p) {
+                             return std::to_string(p.param.rate) + "Hz" + std::to_string(p.param.channels) + "ch" +
+                                    std::to_string(p.param.bitRate / 1000) + "k";
+                         });
 
 } // namespace
