@@ -284,4 +284,47 @@ INSTANTIATE_TEST_SUITE_P(Rates, Ac3Header,
                                     std::to_string(p.param.bitRate / 1000) + "k";
                          });
 
+// Pictures of made-up slices, large enough for the 4-byte length form: FFmpeg's demuxer must
+// put each picture back together whole (its packet = 1 + 8 bytes a slice + the slices). Key
+// flags are checked on real pictures only: FFmpeg's parser reads them from the slice bytes.
+TEST(RmMuxerMediaFragments, FfmpegRebuildsEveryPictureWhole)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::vector<std::vector<std::size_t>> sizes{{30000}, {16000, 16000, 9000}, {5, 7}, {20000, 100, 3, 40000}, {65000}};
+    std::vector<Picture> pictures;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        Picture p;
+        p.ts = static_cast<std::uint32_t>(i * 40);
+        p.key = i % 2 == 0;
+        for (std::size_t n : sizes[i]) {
+            std::vector<std::uint8_t> slice(n);
+            for (std::size_t k = 0; k < n; ++k)
+                slice[k] = static_cast<std::uint8_t>((k * 131 + i * 17 + n) >> 3);
+            p.slices.push_back(std::move(slice));
+        }
+        pictures.push_back(std::move(p));
+    }
+    const QString out = dir.filePath(QStringLiteral("made.rm"));
+    Mux(out, pictures, {});
+
+    const ToolResult probe = RunTool(QStringLiteral("ffprobe"),
+        {"-v", "quiet", "-show_entries", "packet=size", "-of", "csv=p=0", out});
+    ASSERT_EQ(probe.exitCode, 0);
+    QStringList expected;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        std::size_t total = 1 + 8 * sizes[i].size();
+        for (std::size_t n : sizes[i])
+            total += n;
+        expected << QString::number(total);
+    }
+    EXPECT_EQ(S(QString::fromUtf8(probe.out).split(u'\n', Qt::SkipEmptyParts).join(u' ')), S(expected.join(u' ')));
+
+    // Our reader takes the same pictures apart again.
+    const std::vector<Picture> back = ReadPictures(out.toStdString());
+    ASSERT_EQ(back.size(), pictures.size());
+    for (std::size_t i = 0; i < back.size(); ++i)
+        EXPECT_TRUE(back[i].slices == pictures[i].slices) << "picture " << i;
+}
+
 } // namespace
