@@ -181,7 +181,7 @@ TEST_P(RmMuxerMedia, RealPicturesDecodeAsInTheOriginalWithSound)
     const QString gstOut = m_dir.filePath(QStringLiteral("gst.yuv"));
     const ToolResult gst = RunGstreamer({"filesrc", "location=" + out, "!", "rmdemux", "name=d",
                                          "d.", "!", "queue", "!", "avdec_rv40", "!", "filesink", "location=" + gstOut,
-                                         "d.", "!", "queue", "!", "fakesink"});
+                                         "d.", "!", "queue", "!", "avdec_ac3", "!", "fakesink"});
     EXPECT_EQ(gst.exitCode, 0) << gst.err.toStdString();
     QFile g(gstOut);
     ASSERT_TRUE(g.open(QIODevice::ReadOnly));
