@@ -56,8 +56,9 @@ struct MuxSummary
 // Writes one RealMedia file with at most one RealVideo and one AC-3 stream. Pictures and audio
 // frames may come at different paces: packets wait in a bounded buffer and go out in time order
 // across the streams; each stream keeps the order it was given in (video times may step back
-// after B-pictures). Every failure is an RmError (Output) with a sentence for the user; after one
-// the file is not usable and only the caller's clean-up remains.
+// after B-pictures). Every failure is an RmError (Output) with a sentence for the user. A refused
+// picture or frame leaves nothing of itself behind and the muxer goes on; after a failing sink
+// or a failing Finish() the file is not usable and only the caller's clean-up remains.
 class RmMuxer final
 {
 public:

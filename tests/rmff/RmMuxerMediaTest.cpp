@@ -9,6 +9,7 @@
 #include "rmff/FileSource.h"
 #include "rmff/RmMuxer.h"
 #include "rmff/RmReader.h"
+#include "rmff/StreamSetup.h"
 
 #include <gtest/gtest.h>
 
@@ -180,7 +181,7 @@ TEST_P(RmMuxerMedia, RealPicturesDecodeAsInTheOriginalWithSound)
     const QString gstOut = m_dir.filePath(QStringLiteral("gst.yuv"));
     const ToolResult gst = RunGstreamer({"filesrc", "location=" + out, "!", "rmdemux", "name=d",
                                          "d.", "!", "queue", "!", "avdec_rv40", "!", "filesink", "location=" + gstOut,
-                                         "d.", "!", "queue", "!", "fakesink"});
+                                         "d.", "!", "queue", "!", "avdec_ac3", "!", "fakesink"});
     EXPECT_EQ(gst.exitCode, 0) << gst.err.toStdString();
     QFile g(gstOut);
     ASSERT_TRUE(g.open(QIODevice::ReadOnly));
@@ -242,6 +243,88 @@ TEST(RmMuxerMediaAudio, AudioOnlyFilesDecodeAndSeek)
 
     const ToolResult gst = RunGstreamer({"filesrc", "location=" + out, "!", "rmdemux", "!", "avdec_ac3", "!", "fakesink"});
     EXPECT_EQ(gst.exitCode, 0) << gst.err.toStdString();
+}
+
+// The audio header must be the one the readers know from FFmpeg's own files, byte for byte.
+struct Ac3Case
+{
+    std::uint32_t rate;
+    std::uint16_t channels;
+    std::uint32_t bitRate;
+};
+
+class Ac3Header : public ::testing::TestWithParam<Ac3Case>
+{
+};
+
+TEST_P(Ac3Header, EqualsTheOneFfmpegWrites)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const Ac3Case c = GetParam();
+    const QString file = dir.filePath(QStringLiteral("a.rm"));
+    const ToolResult made = RunTool(QStringLiteral("ffmpeg"),
+        {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "sine=sample_rate=" + QString::number(c.rate), "-t", "0.2",
+         "-ac", QString::number(c.channels), "-c:a", "ac3", "-b:a", QString::number(c.bitRate), file});
+    ASSERT_EQ(made.exitCode, 0) << S(made.err);
+    FileSource src(file.toStdString());
+    RmReader r(src, "a.rm");
+    ASSERT_EQ(r.Streams().size(), 1u);
+    EXPECT_EQ(r.Streams()[0].mime, kRealAudioMime);
+    EXPECT_EQ(BuildAc3Setup(c.rate, c.channels, c.bitRate), r.Streams()[0].typeSpecific);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, Ac3Header,
+                         ::testing::Values(Ac3Case{44100, 2, 96000}, Ac3Case{48000, 1, 64000},
+                                           Ac3Case{32000, 2, 192000},
+                                           // the one rate whose frame size FFmpeg rounds down once more
+                                           Ac3Case{44100, 2, 128000}, Ac3Case{48000, 2, 448000}),
+                         [](const auto &p) {
+                             return std::to_string(p.param.rate) + "Hz" + std::to_string(p.param.channels) + "ch" +
+                                    std::to_string(p.param.bitRate / 1000) + "k";
+                         });
+
+// Pictures of made-up slices, large enough for the 4-byte length form: FFmpeg's demuxer must
+// put each picture back together whole (its packet = 1 + 8 bytes a slice + the slices). Key
+// flags are checked on real pictures only: FFmpeg's parser reads them from the slice bytes.
+TEST(RmMuxerMediaFragments, FfmpegRebuildsEveryPictureWhole)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::vector<std::vector<std::size_t>> sizes{{30000}, {16000, 16000, 9000}, {5, 7}, {20000, 100, 3, 40000}, {65000}};
+    std::vector<Picture> pictures;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        Picture p;
+        p.ts = static_cast<std::uint32_t>(i * 40);
+        p.key = i % 2 == 0;
+        for (std::size_t n : sizes[i]) {
+            std::vector<std::uint8_t> slice(n);
+            for (std::size_t k = 0; k < n; ++k)
+                slice[k] = static_cast<std::uint8_t>((k * 131 + i * 17 + n) >> 3);
+            p.slices.push_back(std::move(slice));
+        }
+        pictures.push_back(std::move(p));
+    }
+    const QString out = dir.filePath(QStringLiteral("made.rm"));
+    Mux(out, pictures, {});
+
+    const ToolResult probe = RunTool(QStringLiteral("ffprobe"),
+        {"-v", "quiet", "-show_entries", "packet=size", "-of", "csv=p=0", out});
+    ASSERT_EQ(probe.exitCode, 0);
+    QStringList expected;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        std::size_t total = 1 + 8 * sizes[i].size();
+        for (std::size_t n : sizes[i])
+            total += n;
+        expected << QString::number(total);
+    }
+    EXPECT_EQ(S(QString::fromUtf8(probe.out).split(u'\n', Qt::SkipEmptyParts).join(u' ')), S(expected.join(u' ')));
+
+    // Our reader takes the same pictures apart again.
+    const std::vector<Picture> back = ReadPictures(out.toStdString());
+    ASSERT_EQ(back.size(), pictures.size());
+    for (std::size_t i = 0; i < back.size(); ++i)
+        EXPECT_TRUE(back[i].slices == pictures[i].slices) << "picture " << i;
 }
 
 } // namespace

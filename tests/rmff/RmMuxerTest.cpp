@@ -377,6 +377,16 @@ TEST(RmMuxer, WritesAheadOfAStreamThatFallsSilent)
     EXPECT_LT(sink.Size(), afterHeaders + 90 * 1012);
     mux.Finish();
     EXPECT_EQ(ReadBack(sink.Bytes()).packets.size(), 101u);
+
+    // However long the window, the waiting bytes stay bounded.
+    MemorySink bounded;
+    MuxOptions small;
+    small.interleaveWindowMs = 3600000;
+    small.maxBufferedBytes = 20000;
+    RmMuxer mux2(bounded, Video25(), Audio44(), Content{}, small);
+    for (int i = 0; i < 100; ++i)
+        mux2.WriteVideo(MakeSlices({1000}), static_cast<std::uint32_t>(i * 40), i == 0);
+    EXPECT_GT(bounded.Size(), 100 * 1012 - 21000);
 }
 
 // ---- refusals -----------------------------------------------------------------------------
@@ -444,6 +454,30 @@ TEST(RmMuxer, StopsBeforeTheSizeLimitIndexIncluded)
     EXPECT_GT(sink.Size(), o.maxFileBytes - 3000);
     EXPECT_NO_THROW(ReadBack(sink.Bytes()));
     EXPECT_EQ(kMaxFileBytes, 0x7FFFFFFFu);
+}
+
+// A sink that starts just short of the limit, to reach it without writing 2 GB.
+class NearlyFullSink final : public ByteSink
+{
+public:
+    explicit NearlyFullSink(std::uint64_t start) : m_size(start) {}
+    void Write(std::span<const std::uint8_t> bytes) override { m_size += bytes.size(); }
+    void WriteAt(std::uint64_t, std::span<const std::uint8_t>) override {}
+    std::uint64_t Size() const override { return m_size; }
+
+private:
+    std::uint64_t m_size;
+};
+
+TEST(RmMuxer, KeepsFilesBelowTwoGigabytesByDefault)
+{
+    NearlyFullSink sink(kMaxFileBytes - 10000);
+    RmMuxer mux(sink, Video25(), std::nullopt, Content{});
+    mux.WriteVideo(MakeSlices({4000}), 0, true);
+    mux.WriteVideo(MakeSlices({4000}), 40, false);
+    EXPECT_THROW(mux.WriteVideo(MakeSlices({4000}), 80, false), RmError);
+    mux.Finish();
+    EXPECT_LE(sink.Size(), kMaxFileBytes);
 }
 
 } // namespace
