@@ -198,6 +198,11 @@ void RateController::Update(bool intra, double cost, int quantiser, double bits)
     ++m_pictures;
     m_spent += bits;
     m_allotted += i < m_plannedBits.size() ? m_plannedBits[i] : m_perPicture;
+    // Bits a still scene could not use are not owed to the next busy one: a player's buffer
+    // holds only so much, and a burst past it would stall playback.
+    const double bank = m_settings.variableRate ? m_bufferSize : m_perPicture * m_settings.frameRate * 0.5;
+    if (m_allotted - m_spent > bank)
+        m_spent = m_allotted - bank;
     if (!intra)
         m_lastInterQ = quantiser;
     else if (m_lastInterQ < 0)

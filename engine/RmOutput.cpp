@@ -39,6 +39,9 @@ QString RmOutput::Failure(const std::exception &e) const
 {
     if (dynamic_cast<const std::bad_alloc *>(&e))
         return QStringLiteral("内存不足，无法写入输出文件 %1").arg(m_output);
+    // A medium that failed is named in the user's words (a full disk above all).
+    if (m_sink && m_sink->LastError() != 0)
+        return QStringLiteral("写入输出文件 %1 失败：%2").arg(m_output, AvText::Reason(AVERROR(m_sink->LastError())));
     return QStringLiteral("写入输出文件 %1 失败：%2").arg(m_output, QString::fromUtf8(e.what()));
 }
 

@@ -49,6 +49,7 @@ FileSink::FileSink(int descriptor, const std::filesystem::path &name)
 
 void FileSink::Fail(const char *what) const
 {
+    m_error = errno;
     throw RmError(ErrorKind::Output, std::string(what) + "：" + std::strerror(errno), std::nullopt,
                   m_name);
 }

@@ -23,6 +23,8 @@ public:
     std::uint64_t Size() const override { return m_size; }
     // Flushes and closes; a full disk often shows only here.
     void Close();
+    // errno of the failure last thrown, so a caller can name the cause in its own words.
+    int LastError() const { return m_error; }
 
 private:
     [[noreturn]] void Fail(const char *what) const;
@@ -31,6 +33,7 @@ private:
     std::vector<char> m_buffer; // before m_file: it must outlive the stream that uses it
     FilePtr m_file;
     std::uint64_t m_size = 0;
+    mutable int m_error = 0;
 };
 
 } // namespace corva::rmff

@@ -144,13 +144,13 @@ TEST_P(EngineEncodes, FileReadsBackAsRequested)
     QJsonObject v;
     if (e.video) {
         ASSERT_TRUE(streamOf(streams, "video", &v));
-        EXPECT_EQ(v.value("codec_name").toString(), QStringLiteral("rv20"));
+        EXPECT_EQ(v.value("codec_name").toString(), QStringLiteral("rv40"));
         EXPECT_EQ(v.value("width").toInt(), e.width);
         EXPECT_EQ(v.value("height").toInt(), e.height);
         const double duration = v.value("duration").toString().toDouble();
         EXPECT_LE(std::abs(duration - kSeconds), 1.0 / e.fps + 1e-3) << duration;
         const QJsonObject mi = trackOf(info, "Video");
-        EXPECT_EQ(mi.value("Format").toString(), QStringLiteral("RealVideo 2"));
+        EXPECT_EQ(mi.value("Format").toString(), QStringLiteral("RealVideo 4"));
         EXPECT_EQ(mi.value("Width").toString().toInt(), e.width);
         EXPECT_EQ(mi.value("Height").toString().toInt(), e.height);
         EXPECT_NEAR(mi.value("FrameRate").toString().toDouble(), e.fps, 0.01);
