@@ -132,7 +132,7 @@ TEST_P(EngineEncodes, FileReadsBackAsRequested)
     ASSERT_TRUE(o.ended) << "no EncodingFinished";
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
     ASSERT_TRUE(QFile::exists(output));
-    EXPECT_FALSE(QFile::exists(output + ".part"));
+    EXPECT_FALSE(MediaTools::PartialOutputLeft(output));
 
     const Expect &e = GetParam().expect;
     const QJsonObject probe = MediaTools::Probe(output);
@@ -417,7 +417,7 @@ TEST(EngineStop, AbortsPromptlyAndRemovesPartialFile)
         QObject::connect(&engine, &EncodingEngine::EncodingProgress, &engine, [&](int, int percent, double, const QString &) {
             if (stopMs >= 0 || percent < 20)
                 return;
-            partialSeen = QFile::exists(output + ".part");
+            partialSeen = MediaTools::PartialOutputLeft(output);
             QElapsedTimer t;
             t.start();
             engine.StopEncoding();
@@ -438,7 +438,7 @@ TEST(EngineStop, AbortsPromptlyAndRemovesPartialFile)
     EXPECT_FALSE(o.succeeded);
     EXPECT_TRUE(o.reason.contains(QStringLiteral("取消"))) << o.reason.toStdString();
     EXPECT_FALSE(QFile::exists(output));
-    EXPECT_FALSE(QFile::exists(output + ".part"));
+    EXPECT_FALSE(MediaTools::PartialOutputLeft(output));
 }
 
 } // namespace

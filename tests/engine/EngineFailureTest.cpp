@@ -98,7 +98,7 @@ TEST_P(EngineFails, WithReasonAndNoOutput)
     EXPECT_EQ(o.lastErrorInHandler, o.reason);
     EXPECT_TRUE(o.reason.contains(named)) << o.reason.toStdString() << " / " << named.toStdString();
     EXPECT_TRUE(o.reason.contains(QString::fromUtf8(GetParam().reasonPart))) << o.reason.toStdString();
-    EXPECT_FALSE(QFile::exists(s.output + ".part"));
+    EXPECT_FALSE(MediaTools::PartialOutputLeft(s.output));
     if (GetParam().outputIsInput)
         EXPECT_EQ(s.read(s.output), s.read(s.goodClip));
     else if (hadOutput)
@@ -243,7 +243,7 @@ TEST(EngineDamaged, SpoiltMiddleEndsCleanly)
             engine.SetAudiencesDirectory(s.audiences);
             const Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(job); }, 30000);
             ASSERT_TRUE(o.ended) << input.toStdString();
-            EXPECT_FALSE(QFile::exists(job.output + ".part"));
+            EXPECT_FALSE(MediaTools::PartialOutputLeft(job.output));
             if (o.succeeded) {
                 EXPECT_EQ(MediaTools::DecodeErrors(job.output), QString()) << input.toStdString();
             } else {
@@ -360,7 +360,7 @@ TEST(EngineDiskFull, WriteFailureIsReportedAndCleanedUp)
     EXPECT_TRUE(o.reason.contains(QStringLiteral("磁盘空间不足"))) << o.reason.toStdString();
     EXPECT_TRUE(o.reason.contains(s.output)) << o.reason.toStdString();
     EXPECT_FALSE(QFile::exists(s.output));
-    EXPECT_FALSE(QFile::exists(s.output + ".part"));
+    EXPECT_FALSE(MediaTools::PartialOutputLeft(s.output));
 }
 
 } // namespace

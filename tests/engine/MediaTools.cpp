@@ -1,5 +1,7 @@
 #include "MediaTools.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -135,6 +137,12 @@ int MediaTools::PacketCount(const QString &path, const QString &type)
     const QByteArray out = run(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", type + ":0", "-count_packets",
                                                            "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path});
     return out.trimmed().toInt();
+}
+
+bool MediaTools::PartialOutputLeft(const QString &output)
+{
+    const QFileInfo out(output);
+    return !QDir(out.absolutePath()).entryList({out.fileName() + QStringLiteral(".*.part")}, QDir::Files | QDir::System).isEmpty();
 }
 
 } // namespace corva::test

@@ -31,6 +31,8 @@ public:
     static double MeanLuma(const QString &path);
     // Video bytes in packets before and from `split` seconds.
     static std::pair<qint64, qint64> VideoBytesAround(const QString &path, double split);
+    // Whether a named temporary of `output` (OUT.<tag>.part) is in its folder.
+    static bool PartialOutputLeft(const QString &output);
     // Number of packets in the first stream of `type` ("v" or "a").
     static int PacketCount(const QString &path, const QString &type);
 };

@@ -6,11 +6,16 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace corva;
 using corva::test::MediaTools;
@@ -137,7 +142,10 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"NoAudience", {}, 2, "-ad"},
         ErrorCase{"UnknownAudience", {"-ad", "没有这个"}, 3, "没有这个"},
         ErrorCase{"MissingInput", {"-i", "%D/missing.avi", "-ad", kCbr}, 4, "missing.avi", true},
-        ErrorCase{"InputIsFolder", {"-i", "%D", "-ad", kCbr}, 4, "无法读取", true}),
+        ErrorCase{"InputIsFolder", {"-i", "%D", "-ad", kCbr}, 4, "无法读取", true},
+        ErrorCase{"SizeOutOfRange", {"-ad", kCbr, "-rs", "99999x2"}, 2, "宽应为 0 或 16–2048"},
+        ErrorCase{"TitleOutsideGbk", {"-ad", kCbr, "-t", "片名\U0001F600"}, 2, "U+1F600"},
+        ErrorCase{"CopyrightOverHeaderLimit", {"-ad", kCbr, "-c", QString(40000, QChar(0x58A8))}, 2, "版权（-c）太长"}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(PpTool, UnwritableJobPathFails)
@@ -175,25 +183,200 @@ TEST_F(PpTool, DirectEncodeFailureReportsReason)
     EXPECT_FALSE(QFile::exists(path("bad.rm.part")));
 }
 
-// Ctrl+C in a script must not leave a broken file behind.
-TEST_F(PpTool, InterruptRemovesPartialOutput)
+// Ctrl+C, a kill or a closed terminal in a script must not leave a broken file behind; with
+// the temporary unnamed (or named, as on systems without unnamed files) alike.
+struct StopCase
+{
+    const char *name;
+    int signal;
+    bool named;
+};
+
+class PpToolStopped : public PpTool, public ::testing::WithParamInterface<StopCase>
+{
+};
+
+TEST_P(PpToolStopped, LeavesOnlyTheSource)
 {
     const QString input = path("long.mkv");
     QString error;
     ASSERT_TRUE(MediaTools::MakeClip(input, 20, "640x480", 25, 44100, 2, &error)) << error.toStdString();
     const QString out = path("long.rm");
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (GetParam().named)
+        env.insert("CORVA_NAMED_TEMPORARY", "1");
+    else
+        env.remove("CORVA_NAMED_TEMPORARY");
+    p.setProcessEnvironment(env);
     p.start(kPp, {"-i", input, "-o", out, "-ad", kCbr, "-dt"});
     ASSERT_TRUE(p.waitForStarted(5000));
-    // Wait until the encode is under way, shown by its partial file.
-    for (int i = 0; i < 100 && !QFile::exists(out + ".part"); ++i)
-        p.waitForFinished(50);
-    ASSERT_TRUE(QFile::exists(out + ".part"));
-    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    // Wait until the encode is under way, shown by its progress line.
+    QByteArray progress;
+    for (int i = 0; i < 200 && !progress.contains("%"); ++i) {
+        p.waitForReadyRead(50);
+        progress += p.readAllStandardError();
+    }
+    ASSERT_TRUE(progress.contains("%")) << progress.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), GetParam().signal);
     ASSERT_TRUE(p.waitForFinished(5000));
-    EXPECT_EQ(p.exitCode(), 130) << p.readAllStandardError().toStdString();
-    EXPECT_FALSE(QFile::exists(out));
-    EXPECT_FALSE(QFile::exists(out + ".part"));
+    if (GetParam().signal == SIGKILL)
+        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+    else
+        EXPECT_EQ(p.exitCode(), 130) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), (QStringList{"long.mkv", "短片 one.mkv"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PpToolStopped,
+                         ::testing::Values(StopCase{"Interrupt", SIGINT, false}, StopCase{"Terminate", SIGTERM, true},
+                                           StopCase{"HangUp", SIGHUP, false}, StopCase{"HangUpNamed", SIGHUP, true},
+                                           StopCase{"KillUnnamed", SIGKILL, false}),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+// What every finished file must satisfy: FFmpeg's reader and decoder, our joiner and
+// GStreamer's demuxer read it whole.
+void expectReadWhole(const QString &file, double seconds)
+{
+    EXPECT_EQ(MediaTools::DecodeErrors(file), QString()) << file.toStdString();
+    EXPECT_NEAR(MediaTools::Probe(file)["format"].toObject()["duration"].toString().toDouble(), seconds, 0.3);
+    const QString joined = file + ".joined.rm";
+    QProcess jj;
+    jj.start(QStringLiteral(CORVA_APP_DIR "/jj"), {"-i", file, "-i", file, "-o", joined});
+    ASSERT_TRUE(jj.waitForFinished(30000));
+    EXPECT_EQ(jj.exitCode(), 0) << jj.readAllStandardError().toStdString();
+    QFile::remove(joined);
+    QProcess gst;
+    const QString pipeline = QStringLiteral("filesrc location=%1 ! rmdemux name=d d.video_0 ! queue ! avdec_rv20 ! fakesink "
+                                            "d.audio_0 ! queue ! avdec_ac3 ! fakesink").arg(file);
+    gst.start("gst-launch-1.0", QStringList{"-q"} + QProcess::splitCommand(pipeline));
+    ASSERT_TRUE(gst.waitForStarted(5000)) << "gst-launch-1.0 is installed by scripts/install-deps";
+    EXPECT_TRUE(gst.waitForFinished(30000)) << "GStreamer did not finish " << file.toStdString();
+    EXPECT_EQ(gst.exitCode(), 0) << gst.readAllStandardError().toStdString();
+}
+
+// Names that a fixed temporary name would have hit, and a source under such a name: none is
+// written, followed or removed, whether the encode succeeds or fails.
+TEST_F(PpTool, NeverTouchesFilesTheJobDidNotMake)
+{
+    const QString source = path("film.rm.part");
+    ASSERT_TRUE(QFile::copy(m_clip, source));
+    QFile victim(path("victim.txt"));
+    ASSERT_TRUE(victim.open(QIODevice::WriteOnly));
+    victim.write("must stay");
+    victim.close();
+    ASSERT_TRUE(QFile::link(path("victim.txt"), path("o.rm.part")));
+    QFile user(path("out.rm.part"));
+    ASSERT_TRUE(user.open(QIODevice::WriteOnly));
+    user.write("a user's file");
+    user.close();
+    QFile before(m_clip);
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+    const QByteArray clipBytes = before.readAll();
+
+    for (const bool named : {false, true}) {
+        qputenv("CORVA_NAMED_TEMPORARY", named ? "1" : "0");
+        PpRun r = runPp({"-i", source, "-o", path("film.rm"), "-ad", kCbr, "-dt"});
+        EXPECT_EQ(r.exitCode, 0) << r.errors.toStdString();
+        r = runPp({"-i", m_clip, "-o", path("o.rm"), "-ad", kCbr, "-dt"});
+        EXPECT_EQ(r.exitCode, 0) << r.errors.toStdString();
+        // A failing encode to the same names.
+        r = runPp({"-i", path("victim.txt"), "-o", path("out.rm"), "-ad", kCbr, "-dt"});
+        EXPECT_EQ(r.exitCode, 1) << r.errors.toStdString();
+    }
+    qunsetenv("CORVA_NAMED_TEMPORARY");
+    QFile after(source);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), clipBytes);
+    QFile v(path("victim.txt"));
+    ASSERT_TRUE(v.open(QIODevice::ReadOnly));
+    EXPECT_EQ(v.readAll(), QByteArray("must stay"));
+    QFile u(path("out.rm.part"));
+    ASSERT_TRUE(u.open(QIODevice::ReadOnly));
+    EXPECT_EQ(u.readAll(), QByteArray("a user's file"));
+    EXPECT_TRUE(QFileInfo(path("o.rm.part")).isSymLink());
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::System),
+              (QStringList{"film.rm", "film.rm.part", "o.rm", "o.rm.part", "out.rm.part", "victim.txt", "短片 one.mkv"}));
+    expectReadWhole(path("film.rm"), 2.0);
+}
+
+// Two encodes to one output at once: each ends with a whole file of its own or a clear
+// failure, never a mixture.
+TEST_F(PpTool, TwoRunsToOneOutputEachEndWhole)
+{
+    const QString out = path("same.rm");
+    QProcess a;
+    QProcess b;
+    a.start(kPp, {"-i", m_clip, "-o", out, "-ad", kCbr});
+    b.start(kPp, {"-i", m_clip, "-o", out, "-ad", kCbr, "-vco", "rv10"});
+    ASSERT_TRUE(a.waitForFinished(60000) && b.waitForFinished(60000));
+    EXPECT_EQ(a.exitCode(), 0) << a.readAllStandardError().toStdString();
+    EXPECT_EQ(b.exitCode(), 0) << b.readAllStandardError().toStdString();
+    expectReadWhole(out, 2.0);
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), (QStringList{"same.rm", "短片 one.mkv"}));
+}
+
+// The job file is the one file -cj writes: never onto the source, whatever the name.
+struct JobOntoSource
+{
+    const char *name;
+    std::function<QString(const QString &dir, const QString &clip)> jobPath;
+};
+
+class PpToolJobOntoSource : public PpTool, public ::testing::WithParamInterface<JobOntoSource>
+{
+};
+
+TEST_P(PpToolJobOntoSource, IsRefusedAndTheSourceKept)
+{
+    QFile f(m_clip);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    f.close();
+    const QString job = GetParam().jobPath(m_dir.path(), m_clip);
+    const PpRun r = runPp({"-i", m_clip, "-o", path("x.rm"), "-ad", kCbr, "-cj", job});
+    EXPECT_EQ(r.exitCode, 5) << r.errors.toStdString();
+    EXPECT_TRUE(r.errors.contains("就是输入文件本身")) << r.errors.toStdString();
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PpToolJobOntoSource,
+    ::testing::Values(JobOntoSource{"SameName", [](const QString &, const QString &clip) { return clip; }},
+                      JobOntoSource{"OtherSpelling",
+                                    [](const QString &dir, const QString &clip) {
+                                        QDir(dir).mkdir("sub");
+                                        return dir + "/sub/../" + QFileInfo(clip).fileName();
+                                    }},
+                      JobOntoSource{"Symlink",
+                                    [](const QString &dir, const QString &clip) {
+                                        QFile::link(clip, dir + "/job.lnk");
+                                        return dir + "/job.lnk";
+                                    }},
+                      JobOntoSource{"HardLink",
+                                    [](const QString &dir, const QString &clip) {
+                                        ::link(clip.toUtf8().constData(), (dir + "/job.hard").toUtf8().constData());
+                                        return dir + "/job.hard";
+                                    }}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+// A pipe or a device as source is refused at once, with -cj and without, instead of waiting
+// for a writer that never comes.
+TEST_F(PpTool, PipeOrDeviceSourceIsRefusedAtOnce)
+{
+    const QString fifo = path("pipe");
+    ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
+    for (const QString &source : {fifo, QStringLiteral("/dev/zero")}) {
+        for (const bool job : {true, false}) {
+            QStringList args{"-i", source, "-o", path("p.rm"), "-ad", kCbr};
+            if (job)
+                args << "-cj" << path("p.rpjf");
+            const PpRun r = runPp(args, 10000);
+            EXPECT_EQ(r.exitCode, 4) << source.toStdString() << ": " << r.errors.toStdString();
+            EXPECT_TRUE(r.errors.contains("不是普通文件")) << r.errors.toStdString();
+        }
+    }
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::System), (QStringList{"pipe", "短片 one.mkv"}));
 }
 
 } // namespace
