@@ -18,8 +18,12 @@ double compressionFor(bool variableRate)
     return variableRate ? 0.7 : 0.35;
 }
 
-// The player's buffer, in seconds of the rate; players of these files preroll a few seconds.
-constexpr double kBufferSeconds = 3.0;
+// The player's buffer, in seconds of the rate: a constant-rate stream allows a burst of about a
+// second; a variable-rate one is measured against its peak over a few seconds.
+double bufferSeconds(bool variableRate)
+{
+    return variableRate ? 3.0 : 1.0;
+}
 // Over how many seconds a shortfall or an excess is paid back.
 double horizonSeconds(bool variableRate)
 {
@@ -43,7 +47,7 @@ RateController::RateController(const Settings &settings) : m_settings(settings)
         m_settings.frameRate = 25;
     m_perPicture = std::max(1.0, m_settings.bitRate / m_settings.frameRate);
     const double fillRate = m_settings.variableRate ? std::max(m_settings.peakRate, m_settings.bitRate) : m_settings.bitRate;
-    m_bufferSize = std::max(m_perPicture * 4, fillRate * kBufferSeconds);
+    m_bufferSize = std::max(m_perPicture * 4, fillRate * bufferSeconds(m_settings.variableRate));
     m_buffer = m_bufferSize; // the player starts once its buffer is full
 }
 
@@ -199,14 +203,13 @@ void RateController::Update(bool intra, double cost, int quantiser, double bits)
     m_spent += bits;
     m_allotted += i < m_plannedBits.size() ? m_plannedBits[i] : m_perPicture;
     // Bits a still scene could not use are not owed to the next busy one: a player's buffer
-    // holds only so much, and a burst past it would stall playback.
+    // holds only so much, and a burst past it would stall playback. A second pass planned
+    // them where they fit.
     const double bank = m_settings.variableRate ? m_bufferSize : m_perPicture * m_settings.frameRate * 0.5;
-    if (m_allotted - m_spent > bank)
+    if (i >= m_plannedBits.size() && m_allotted - m_spent > bank)
         m_spent = m_allotted - bank;
-    if (!intra)
-        m_lastInterQ = quantiser;
-    else if (m_lastInterQ < 0)
-        m_lastInterQ = quantiser + 2;
+    // An intra picture starts a scene (or a stretch of one): the pictures after it follow its quantiser.
+    m_lastInterQ = intra ? quantiser + 2 : quantiser;
 
     const double fillRate = m_settings.variableRate ? std::max(m_settings.peakRate, m_settings.bitRate) : m_settings.bitRate;
     m_buffer = std::min(m_bufferSize, m_buffer + fillRate / m_settings.frameRate) - bits;
