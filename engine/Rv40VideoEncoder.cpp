@@ -43,14 +43,17 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Encode(const AVFrame &frame)
 
     const std::size_t n = m_records.size();
     const rv40::PictureCost cost = m_encoder.Analyse(view);
+    const double ratio = cost.intra > 0 ? cost.inter / cost.intra : 0.0;
     bool intra = false;
     if (n < m_firstPass.size()) {
         // The second pass keeps the first pass's pictures types, so its budget fits them.
         intra = m_firstPass[n].intra;
     } else {
-        intra = n == 0 || m_sinceKeyframe + 1 >= m_settings.keyframeInterval
-            || cost.inter >= kSceneCutRatio * cost.intra;
+        const bool cut = n > 1 && m_lastRatio >= 0 && ratio >= kSceneCutRatio && ratio > kSceneCutJump * m_lastRatio;
+        intra = n == 0 || m_sinceKeyframe + 1 >= m_settings.keyframeInterval || cut;
     }
+    if (n > 0)
+        m_lastRatio = intra ? -1 : (m_lastRatio < 0 ? ratio : 0.7 * m_lastRatio + 0.3 * ratio);
     const double estimate = intra ? cost.intra : cost.inter;
 
     rv40::PictureDecision decision;

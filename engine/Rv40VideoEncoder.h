@@ -49,8 +49,11 @@ public:
 
     const std::vector<RateController::PassRecord> &Records() const { return m_records; }
 
-    // A picture whose inter prediction saves less than this share of its intra cost starts a scene.
+    // A picture starts a new scene when predicting it from the last one saves almost nothing
+    // (its inter cost is at least this share of its intra cost) and much less than it did for
+    // the pictures before: a detailed pan keeps a high share all along, a cut jumps to it.
     static constexpr double kSceneCutRatio = 0.85;
+    static constexpr double kSceneCutJump = 1.6;
 
 private:
     Settings m_settings;
@@ -60,6 +63,7 @@ private:
     std::vector<RateController::PassRecord> m_records;
     int m_sinceKeyframe = 0;
     int m_fixedQuantiser = 0;
+    double m_lastRatio = -1; // inter/intra of the recent pictures, faded
 };
 
 } // namespace corva

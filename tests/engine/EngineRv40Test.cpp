@@ -108,6 +108,14 @@ TEST_P(EngineRv40, EveryReaderDecodesTheWholeFilm)
         realVideo4 = realVideo4 || t.value("Format").toString() == QStringLiteral("RealVideo 4");
     EXPECT_TRUE(realVideo4);
 
+    // The cut at 2 s starts with a keyframe (the audience's interval alone would put none there).
+    const ToolResult types = RunTool(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                                "frame=pict_type", "-of", "csv=p=0", job.output});
+    const QList<QByteArray> kinds = types.out.split('\n');
+    ASSERT_GE(kinds.size(), 60);
+    EXPECT_EQ(kinds.mid(1, 45).count("I"), 0) << "a keyframe inside the first scene";
+    EXPECT_GE(kinds.mid(48, 5).count("I"), 1) << "no keyframe at the cut";
+
     // Seeking into the second scene decodes cleanly from the keyframe at the cut.
     const ToolResult seek = RunTool(QStringLiteral("ffmpeg"), {"-v", "error", "-ss", "2.5", "-i", job.output, "-frames:v",
                                                               "5", "-f", "null", "-"});
