@@ -4,6 +4,7 @@
 #include "engine/EncodePlan.h"
 #include "engine/FfmpegOwners.h"
 #include "engine/FrameQueue.h"
+#include "rmff/RmLimits.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -72,7 +73,7 @@ AVIOInterruptCB interruptFor(const std::atomic<bool> &abort)
 
 constexpr const char *kAbortedReason = "压缩已取消";
 // Room left under 2 GiB for the index and trailer.
-constexpr int64_t kMaxOutputBytes = (int64_t{1} << 31) - (int64_t{16} << 20);
+constexpr int64_t kMaxOutputBytes = static_cast<int64_t>(corva::rmff::kMaxFileBytes) + 1 - (int64_t{16} << 20);
 
 // One stream's way from the decoder through its filter chain.
 struct Lane

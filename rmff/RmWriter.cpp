@@ -2,13 +2,9 @@
 
 #include "rmff/RmChunks.h"
 #include "rmff/RmError.h"
+#include "rmff/RmLimits.h"
 
 namespace corva::rmff {
-
-namespace {
-// Every offset in the file is 32 bits wide.
-constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFull;
-} // namespace
 
 RmWriter::RmWriter(ByteSink &sink, FileHeader file, Properties props,
                    std::vector<MediaProperties> streams, Content content, WriterOptions options)
@@ -33,9 +29,9 @@ std::vector<std::uint8_t> RmWriter::Headers(const Properties &props,
 
 void RmWriter::CheckRoom(std::uint64_t more) const
 {
-    if (more > kMaxFileSize - m_sink.Size())
-        throw RmError(ErrorKind::Output,
-                      "合并后的文件将超过 4 GB，RealMedia 文件的偏移量只有 32 位，无法写入");
+    if (m_sink.Size() > kMaxFileBytes || more > kMaxFileBytes - m_sink.Size())
+        throw RmError(ErrorKind::Output, "合并后的文件将超过 " + MaxFileBytesText() +
+                                             "，播放器把 RealMedia 文件中的偏移量当作有符号 32 位数读取，无法写入");
 }
 
 void RmWriter::Begin()
