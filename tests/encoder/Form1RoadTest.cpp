@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace corva;
 using corva::test::Ui;
 using corva::test::FakeEngine;
@@ -479,6 +481,87 @@ TEST_F(Road, JobFileMovesToTheUserFolderWhereAppDirIsNotWritable)
     Ui(other).InputFile->setText(QStringLiteral("/v/a.avi"));
     other.BuildCommandLine();
     EXPECT_TRUE(other.CommandLine().endsWith(QStringLiteral("-cj ") + dir.filePath(QStringLiteral("user/1.rpjf"))));
+}
+
+} // namespace
+
+namespace {
+
+// A failed task keeps its reason on its row, and the end of the batch lists every failure.
+TEST_F(Road, BatchFailuresKeepTheirReasonsOnTheRowsAndAtTheEnd)
+{
+    ModalAnswerer answerer;
+    for (const char *name : {"/v/corrupt.avi", "/v/one.avi", "/v/fail.avi"}) {
+        setJob(QString::fromUtf8(name), QString::fromUtf8(name).replace(QStringLiteral(".avi"), QStringLiteral(".rm")));
+        Ui(form).command8->Click();
+    }
+    Ui(form).command3->Click();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(answerer.Texts().isEmpty()) << answerer.Texts().join(u'|').toStdString();
+    ASSERT_EQ(states(), (QStringList{"失败", "失败"}));
+    const auto ui = Ui(form);
+    EXPECT_TRUE(ui.List3->item(0)->toolTip().contains(QStringLiteral("无法读取源文件：/v/corrupt.avi")))
+        << ui.List3->item(0)->toolTip().toStdString();
+    EXPECT_EQ(ui.List3->item(1)->toolTip(), QStringLiteral("输入文件已损坏"));
+    EXPECT_EQ(ui.List1->item(1)->toolTip(), QStringLiteral("输入文件已损坏"));
+    EXPECT_TRUE(ui.Label7->text().endsWith(QStringLiteral("，失败2个"))) << ui.Label7->text().toStdString();
+    const QStringList tip = ui.Label7->toolTip().split(u'\n');
+    ASSERT_EQ(tip.size(), 2) << ui.Label7->toolTip().toStdString();
+    EXPECT_TRUE(tip[0].startsWith(QStringLiteral("第1个任务 /v/corrupt.rm：无法读取源文件"))) << tip[0].toStdString();
+    EXPECT_EQ(tip[1], QStringLiteral("第3个任务 /v/fail.rm：输入文件已损坏"));
+
+    // A batch with no failure leaves no list behind.
+    setJob(QStringLiteral("/v/a.avi"), QStringLiteral("/v/a.rm"));
+    ui.command9->Click();
+    ui.command8->Click();
+    ui.command3->Click();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(ui.Label7->toolTip(), QString());
+}
+
+// A failure too long for the window is cut at its edge, and the whole reason is in the tooltip.
+TEST_F(Road, LongFailureTextIsElidedWithTheWholeReasonInItsTooltip)
+{
+    ModalAnswerer answerer;
+    engine.autoRun = false;
+    setJob(QStringLiteral("/v/a.avi"), QStringLiteral("/v/a.rm"));
+    Ui(form).command3->Click();
+    ASSERT_EQ(engine.starts, 1);
+    const QString reason = QStringLiteral("无法解码视频流：") + QString(60, u'错') + QStringLiteral("（末尾）");
+    engine.Finish(false, reason);
+    const QLabel *label7 = Ui(form).Label7;
+    const QString whole = QStringLiteral("压缩失败：") + reason;
+    EXPECT_NE(label7->text(), whole);
+    EXPECT_TRUE(label7->text().startsWith(QStringLiteral("压缩失败：无法解码视频流：")));
+    EXPECT_LE(label7->fontMetrics().horizontalAdvance(label7->text()), label7->width());
+    EXPECT_FALSE(label7->text().contains(QStringLiteral("（末尾）")));
+    EXPECT_EQ(label7->toolTip(), whole);
+
+    // A short one is shown whole, with no tooltip left from before.
+    Ui(form).command3->Click();
+    engine.Finish(false, QStringLiteral("短"));
+    EXPECT_EQ(label7->text(), QStringLiteral("压缩失败：短"));
+    EXPECT_EQ(label7->toolTip(), QString());
+}
+
+// A pipe as source would hold the tool waiting for ever, and the window with it.
+TEST_F(Road, APipeAsSourceIsRefusedAtOnce)
+{
+    ModalAnswerer answerer;
+    const QString fifo = dir.filePath(QStringLiteral("live.avi"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    setJob(fifo, QStringLiteral("/v/live.rm"));
+    Ui(form).command8->Click();
+    EXPECT_EQ(Ui(form).List1->count(), 0);
+    Ui(form).command3->Click();
+    EXPECT_EQ(form->Mode(), Form1::RunMode::Idle);
+    EXPECT_EQ(engine.starts, 0);
+    EXPECT_TRUE(Ui(form).command3->Enabled());
+    EXPECT_FALSE(inhibitor.Held());
+    ASSERT_EQ(answerer.Texts().size(), 2);
+    for (const QString &text : answerer.Texts())
+        EXPECT_TRUE(text.contains(fifo) && text.contains(QStringLiteral("管道"))) << text.toStdString();
+    EXPECT_EQ(form->focusWidget(), Ui(form).InputFile);
 }
 
 } // namespace

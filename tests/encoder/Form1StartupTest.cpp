@@ -128,6 +128,20 @@ TEST_F(Form1Startup, GeometryIsTheDesignInPixels)
     EXPECT_EQ(Ui(form).Label7->font().family(), QStringLiteral("Arial"));
 }
 
+// Caption text stands at the top of its box, as in the joiner and the About box.
+TEST_F(Form1Startup, CaptionLabelsAlignTheirTextToTheTop)
+{
+    const auto ui = Ui(form);
+    for (const QLabel *caption : {ui.Label1, ui.Label2, ui.Label3, ui.Label4, ui.Label5, ui.Label6, ui.Label9,
+                                  ui.Label10, ui.Label11, ui.Label12, ui.Label14, ui.Label15, ui.Label16,
+                                  ui.Label17}) {
+        EXPECT_EQ(caption->alignment(), Qt::AlignLeft | Qt::AlignTop) << caption->objectName().toStdString();
+        // The text's first line begins within a few pixels of the box's top.
+        EXPECT_LE(caption->contentsRect().top() + caption->fontMetrics().ascent(), caption->fontMetrics().height())
+            << caption->objectName().toStdString();
+    }
+}
+
 TEST_F(Form1Startup, TabOrderFollowsTheDesignFromInputFile)
 {
     const QList<QWidget *> order = {Ui(form).InputFile, Ui(form).OutputFile, Ui(form).Combo1, Ui(form).Check1, Ui(form).Check2,
