@@ -237,8 +237,9 @@ TEST_F(Files, FocusSelectsTheWholePath)
     QApplication::setActiveWindow(form.get());
     Ui(form).OutputFile->setFocus();
     Ui(form).InputFile->setFocus();
-    QTest::qWait(20);
-    EXPECT_EQ(Ui(form).InputFile->selectedText(), QStringLiteral("C:\\v\\a.avi"));
+    // The selection follows from the event loop.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Ui(form).InputFile->selectedText() == QStringLiteral("C:\\v\\a.avi"); }, 2000))
+        << Ui(form).InputFile->selectedText().toStdString();
 }
 
 // The real dialog, as users get it: eleven entries in order, patterns regardless of case,
@@ -266,18 +267,20 @@ TEST(RealFileDialog, OffersTheElevenFiltersAndMatchesAnyCase)
     // The dialog's own list shows what its model lets through.
     auto *model = dialog.findChild<QFileSystemModel *>();
     ASSERT_NE(model, nullptr);
-    const auto rowsUnder = [&](const QString &filter) {
+    const auto rows = [&] { return model->rowCount(model->index(dir.path())); };
+    // The model filters from the event loop: wait for the expected count, and say what it was.
+    const auto rowsUnder = [&](const QString &filter, int expected) {
         dialog.selectNameFilter(filter);
         const QString patterns = filter.mid(filter.lastIndexOf(u'(') + 1).chopped(1);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return model->nameFilters().join(u' ') == patterns; }, 1000));
-        QTest::qWait(50);
-        return model->rowCount(model->index(dir.path()));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model->nameFilters().join(u' ') == patterns; }, 3000));
+        QTest::qWaitFor([&] { return rows() == expected; }, 3000);
+        return rows();
     };
     dialog.selectNameFilter(filters.at(10));
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(model->index(dir.path())) == 4; }, 3000))
         << model->rowCount(model->index(dir.path()));
-    EXPECT_EQ(rowsUnder(filters.at(1)), 2);  // a.avi and B.AVI
-    EXPECT_EQ(rowsUnder(filters.at(10)), 4); // noext included
+    EXPECT_EQ(rowsUnder(filters.at(1), 2), 2);  // a.avi and B.AVI
+    EXPECT_EQ(rowsUnder(filters.at(10), 4), 4); // noext included
     dialog.reject();
 }
 
