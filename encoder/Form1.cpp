@@ -3,6 +3,7 @@
 #include "about/Artwork.h"
 #include "common/AppInfo.h"
 #include "common/AppPaths.h"
+#include "common/Twips.h"
 #include "encoder/AppMessageBox.h"
 #include "encoder/AudienceList.h"
 #include "encoder/ElapsedText.h"
@@ -45,13 +46,13 @@ namespace {
 
 int px(int twips)
 {
-    return static_cast<int>(std::lround(twips / 15.0));
+    return Twips::ToPixels(twips);
 }
 
 template <typename W>
 W *place(W *widget, int left, int top, int width, int height)
 {
-    widget->setGeometry(px(left), px(top), px(width), px(height));
+    widget->setGeometry(Twips::Rect(left, top, width, height));
     return widget;
 }
 

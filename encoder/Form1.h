@@ -7,6 +7,7 @@
 #include "widgets/xphelp.h"
 #include "widgets/xptopbuttons.h"
 #include "common/RunAndWait.h"
+#include "common/Twips.h"
 
 #include <QTime>
 
@@ -108,7 +109,7 @@ public:
     void SelectAudience(int index);
 
     static constexpr int kFrameTwips = 495;
-    static constexpr int kTwipsPerPixel = 15;
+    static constexpr int kTwipsPerPixel = Twips::kPerPixel;
 
 
 protected:
