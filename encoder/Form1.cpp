@@ -534,7 +534,7 @@ void Form1::command8_Click()
     task.source = InputFile->text();
     task.output = OutputFile->text();
     task.commandLine = m_commandLine;
-    const int row = m_run.Tasks().Add(task);
+    m_run.Tasks().Add(task);
     List1->addItem(task.output);
     List2->addItem(task.commandLine);
     List3->addItem(Task::StateText(task.state));
