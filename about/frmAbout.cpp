@@ -1,7 +1,7 @@
 #include "about/frmAbout.h"
 
 #include "about/Artwork.h"
-#include "about/Twips.h"
+#include "common/Twips.h"
 
 #include <QFont>
 #include <QFrame>

@@ -3,6 +3,7 @@
 #include "about/Artwork.h"
 #include "common/AppInfo.h"
 #include "common/AppPaths.h"
+#include "common/Twips.h"
 #include "encoder/AppMessageBox.h"
 #include "encoder/AudienceList.h"
 #include "encoder/ElapsedText.h"
@@ -45,19 +46,22 @@ namespace {
 
 int px(int twips)
 {
-    return static_cast<int>(std::lround(twips / 15.0));
+    return Twips::ToPixels(twips);
 }
 
 template <typename W>
 W *place(W *widget, int left, int top, int width, int height)
 {
-    widget->setGeometry(px(left), px(top), px(width), px(height));
+    widget->setGeometry(Twips::Rect(left, top, width, height));
     return widget;
 }
 
+// Caption text stands at the top of its box, level with the field beside it.
 QLabel *label(QWidget *parent, const QString &text, int l, int t, int w, int h)
 {
-    return place(new QLabel(text, parent), l, t, w, h);
+    QLabel *caption = place(new QLabel(text, parent), l, t, w, h);
+    caption->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return caption;
 }
 
 QLineEdit *textBox(QWidget *parent, const QString &text, int l, int t, int w, int h)
@@ -231,6 +235,21 @@ void Form1::createWidgets()
     List2->hide();
     command7 = button(Frame2, "command7", QStringLiteral("删除"), 8520, 360, 1335, 255);
     command9 = button(Frame2, "command9", QStringLiteral("清空"), 8520, 840, 1335, 255);
+
+    const std::pair<QWidget *, const char *> names[] = {
+        {Image1, "Image1"}, {Label8, "Label8"}, {xptopbuttons1, "xptopbuttons1"}, {xphelp1, "xphelp1"},
+        {Label1, "Label1"}, {InputFile, "InputFile"}, {Label2, "Label2"}, {OutputFile, "OutputFile"},
+        {Label3, "Label3"}, {Combo1, "Combo1"}, {PBar2, "PBar2"}, {Label7, "Label7"}, {Frame1, "Frame1"},
+        {Frame2, "Frame2"}, {Check1, "Check1"}, {Check2, "Check2"}, {Check4, "Check4"}, {Check3, "Check3"},
+        {Label4, "Label4"}, {Text1, "Text1"}, {Label5, "Label5"}, {Text2, "Text2"}, {Label6, "Label6"},
+        {Text3, "Text3"}, {Label9, "Label9"}, {Combo2, "Combo2"}, {Label10, "Label10"}, {Combo3, "Combo3"},
+        {Label11, "Label11"}, {Combo4, "Combo4"}, {Label12, "Label12"}, {Combo5, "Combo5"},
+        {Label14, "Label14"}, {Combo8, "Combo8"}, {Label16, "Label16"}, {Combo6, "Combo6"},
+        {Label17, "Label17"}, {Text4, "Text4"}, {Label15, "Label15"}, {Text5, "Text5"}, {Combo7, "Combo7"},
+        {List1, "List1"}, {List3, "List3"}, {List2, "List2"},
+    };
+    for (const auto &[widget, name] : names)
+        widget->setObjectName(QLatin1String(name));
 }
 
 void Form1::setTabOrderChain()
@@ -255,7 +274,7 @@ bool Form1::Load(QString *error)
     // 2.-6.
     Check1->setCheckState(Qt::Checked);
     SetOuterHeight(3200);
-    Label7->setText(QString());
+    setStatus(QString());
     command3->SetEnabled(false);
     command4->SetEnabled(false);
     PBar2->hide();
@@ -486,6 +505,12 @@ bool Form1::ValidateJob()
             OutputFile->setFocus();
         return false;
     }
+    // A pipe or a device would hold the tool (and this window) waiting for data forever.
+    if (const QString problem = JobChecks::SourceKindProblem(o.inputFile); !problem.isEmpty()) {
+        AppMessageBox::Show(this, problem);
+        InputFile->setFocus();
+        return false;
+    }
     if (!JobChecks::IsKnownFormat(o.inputFile, m_inputFilter)) {
         const auto answer = AppMessageBox::Show(this, JobChecks::Message(JobChecks::Verdict::UnknownFormat),
                                                 QMessageBox::Ok | QMessageBox::Cancel);
@@ -504,29 +529,28 @@ void Form1::command8_Click()
 {
     if (!ValidateJob())
         return;
-    List1->addItem(OutputFile->text());
     BuildCommandLine();
-    List2->addItem(m_commandLine);
-    List3->addItem(QStringLiteral("待命"));
+    Task task;
+    task.source = InputFile->text();
+    task.output = OutputFile->text();
+    task.commandLine = m_commandLine;
+    m_run.Tasks().Add(task);
+    List1->addItem(task.output);
+    List2->addItem(task.commandLine);
+    List3->addItem(Task::StateText(task.state));
     SetOuterHeight(7185);
 }
 
 void Form1::command7_Click()
 {
-    // Rows of a running batch stay where they are: the batch addresses them by index.
-    if (m_mode == RunMode::Batch || List1->count() < 1)
-        return;
     const int row = List1->currentRow();
-    if (row < 0 || row >= List1->count())
-        return;
-    delete List2->takeItem(row);
-    delete List3->takeItem(row);
-    delete List1->takeItem(row);
+    if (m_run.RemoveTask(row))
+        takeTaskRows(row);
 }
 
 void Form1::command9_Click()
 {
-    if (m_mode == RunMode::Batch)
+    if (!m_run.ClearTasks())
         return;
     List1->clear();
     List2->clear();
@@ -568,16 +592,16 @@ bool Form1::LaunchJob(const QString &commandLine)
 void Form1::command3_Click()
 {
     // One run at a time, whatever the button shows.
-    if (m_mode != RunMode::Idle)
+    if (!m_run.IsIdle())
         return;
     m_countdown->Cancel();
     if (!ValidateJob())
         return;
     if (m_services.sleepInhibitor)
         m_services.sleepInhibitor->Acquire();
-    if (List1->count() == 0) {
+    if (m_run.Tasks().IsEmpty()) {
         BuildCommandLine();
-        m_mode = RunMode::Single;
+        m_run.StartSingle();
         if (!LaunchJob(m_commandLine)) {
             endRun();
             command3->SetEnabled(true);
@@ -587,27 +611,23 @@ void Form1::command3_Click()
     }
     command9->SetEnabled(false);
     command7->SetEnabled(false);
-    m_mode = RunMode::Batch;
-    m_batchCount = List1->count();
-    m_failedCount = 0;
-    m_startTime = now();
-    m_taskIndex = 0;
+    m_run.StartBatch(now());
     launchNextTask();
 }
 
 void Form1::launchNextTask()
 {
-    while (m_mode == RunMode::Batch && m_taskIndex < m_batchCount) {
-        if (LaunchJob(List2->item(m_taskIndex)->text())) {
-            List3->item(m_taskIndex)->setText(QStringLiteral("正在压缩"));
+    while (const std::optional<int> row = m_run.NextTask()) {
+        if (LaunchJob(m_run.Tasks().At(*row).commandLine)) {
+            m_run.Launched();
+            showTaskState(*row);
             return;
         }
         // A task whose tool failed never reaches the engine: mark it and go on.
-        List3->item(m_taskIndex)->setText(QStringLiteral("失败"));
-        ++m_failedCount;
-        ++m_taskIndex;
+        m_run.LaunchFailed(m_lastLaunchError);
+        showTaskState(*row);
     }
-    if (m_mode == RunMode::Batch)
+    if (m_run.CurrentMode() == RunMode::Batch)
         completeBatch();
 }
 
@@ -621,8 +641,8 @@ void Form1::setBarWidth(float width)
 
 void Form1::pro_EncodingStarted()
 {
-    if (m_mode == RunMode::Single || (m_mode == RunMode::Batch && m_taskIndex == 0))
-        m_startTime = now();
+    if (Mode() == RunMode::Single || (Mode() == RunMode::Batch && m_run.TaskIndex() == 0))
+        m_run.SetStartTime(now());
     PBar2->show();
     setBarWidth(0);
     command4->SetEnabled(true);
@@ -633,22 +653,22 @@ void Form1::pro_EncodingProgress(int pass, int percent)
     Q_UNUSED(pass);
     const double done = m_services.engine ? m_services.engine->SecondsDone() : 0;
     const double total = m_services.engine ? m_services.engine->SecondsTotal() : 0;
-    if (m_mode == RunMode::Batch)
-        Label7->setText(ProgressText::Batch(m_taskIndex, percent, done, total));
+    if (Mode() == RunMode::Batch)
+        setStatus(ProgressText::Batch(TaskIndex(), percent, done, total));
     else
-        Label7->setText(ProgressText::Single(m_startTime, percent, done, total));
+        setStatus(ProgressText::Single(m_run.StartTime(), percent, done, total));
     setBarWidth(ProgressText::BarWidth(percent));
 }
 
 void Form1::pro_EncodingFinished(bool succeeded, const QString &reason)
 {
-    if (m_mode == RunMode::Single) {
+    if (Mode() == RunMode::Single) {
         const QString t = now();
         if (succeeded) {
-            Label7->setText(t + QStringLiteral("完毕!") + QStringLiteral("用时") + ElapsedText::Between(m_startTime, t));
+            setStatus(t + QStringLiteral("完毕!") + QStringLiteral("用时") + ElapsedText::Between(m_run.StartTime(), t));
             setBarWidth(ProgressText::kFullBarWidth);
         } else {
-            Label7->setText(QStringLiteral("压缩失败：") + reason);
+            setStatus(QStringLiteral("压缩失败：") + reason);
         }
         command3->SetEnabled(true);
         command4->SetEnabled(false);
@@ -657,15 +677,11 @@ void Form1::pro_EncodingFinished(bool succeeded, const QString &reason)
             m_countdown->Start(this, AppInfo::Encoder().Title());
         return;
     }
-    if (m_mode != RunMode::Batch)
+    const std::optional<int> row = m_run.Finished(succeeded, reason);
+    if (!row)
         return; // a notification of no run of ours
-    ++m_taskIndex;
-    const int row = m_taskIndex - 1;
-    if (QListWidgetItem *state = List3->item(row))
-        state->setText(succeeded ? QStringLiteral("完成") : QStringLiteral("失败"));
-    if (!succeeded)
-        ++m_failedCount;
-    if (m_taskIndex < m_batchCount) {
+    showTaskState(*row);
+    if (m_run.HasMoreTasks()) {
         // Launch from the event loop, not from inside the engine's notification.
         QTimer::singleShot(0, this, &Form1::launchNextTask);
         return;
@@ -676,33 +692,58 @@ void Form1::pro_EncodingFinished(bool succeeded, const QString &reason)
 void Form1::completeBatch()
 {
     const QString t = now();
-    QString text = QStringLiteral("任务全部完毕!用时") + ElapsedText::Between(m_startTime, t);
-    if (m_failedCount > 0)
-        text += QStringLiteral("，失败%1个").arg(m_failedCount);
-    Label7->setText(text);
+    QString text = QStringLiteral("任务全部完毕!用时") + ElapsedText::Between(m_run.StartTime(), t);
+    const RunController::BatchEnd end = m_run.CompleteBatch();
+    if (end.failed > 0)
+        text += QStringLiteral("，失败%1个").arg(end.failed);
+    setStatus(text, end.failures);
     command3->SetEnabled(true);
     PBar2->show();
     setBarWidth(ProgressText::kFullBarWidth);
     command4->SetEnabled(false);
     command9->SetEnabled(true);
     command7->SetEnabled(true);
-    // Finished rows go; failed ones stay as the record of what went wrong, and tasks added
-    // during the run stay to be run next time.
-    for (int row = m_batchCount - 1; row >= 0; --row) {
-        if (List3->item(row) && List3->item(row)->text() == QStringLiteral("完成")) {
-            delete List2->takeItem(row);
-            delete List3->takeItem(row);
-            delete List1->takeItem(row);
-        }
-    }
+    for (const int row : end.removedRows)
+        takeTaskRows(row);
     endRun();
     if (Check3->checkState() == Qt::Checked)
         m_countdown->Start(this, AppInfo::Encoder().Title());
 }
 
+void Form1::showTaskState(int row)
+{
+    const Task &task = m_run.Tasks().At(row);
+    QListWidgetItem *state = List3->item(row);
+    if (!state)
+        return;
+    state->setText(Task::StateText(task.state));
+    // A failed row keeps its reason where the pointer finds it.
+    state->setToolTip(task.failure);
+    if (QListWidgetItem *output = List1->item(row))
+        output->setToolTip(task.failure);
+}
+
+void Form1::takeTaskRows(int row)
+{
+    delete List2->takeItem(row);
+    delete List3->takeItem(row);
+    delete List1->takeItem(row);
+}
+
+void Form1::setStatus(const QString &text, const QStringList &details)
+{
+    const QString shown = Label7->fontMetrics().elidedText(text, Qt::ElideRight, Label7->width());
+    QStringList tip;
+    if (shown != text)
+        tip << text;
+    tip << details;
+    Label7->setText(shown);
+    Label7->setToolTip(tip.join(u'\n'));
+}
+
 void Form1::endRun()
 {
-    m_mode = RunMode::Idle;
+    m_run.EndRun();
     if (m_services.sleepInhibitor)
         m_services.sleepInhibitor->Release();
 }
@@ -730,7 +771,7 @@ void Form1::command4_Click()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    if (m_mode == RunMode::Idle) {
+    if (m_run.IsIdle()) {
         event->accept();
         return;
     }

@@ -2,10 +2,12 @@
 
 #include "encoder/CommonDialog.h"
 #include "encoder/EncoderOptions.h"
+#include "encoder/RunController.h"
 #include "widgets/xpcmdbutton.h"
 #include "widgets/xphelp.h"
 #include "widgets/xptopbuttons.h"
 #include "common/RunAndWait.h"
+#include "common/Twips.h"
 
 #include <QTime>
 
@@ -79,14 +81,18 @@ public:
     const QString &CommandLine() const { return m_commandLine; }
     const QString &InputFilter() const { return m_inputFilter; }
     QString CdromDrives() const;
-    qint16 TaskIndex() const { return m_taskIndex; }
-    const QString &StartTime() const { return m_startTime; }
+    qint16 TaskIndex() const { return static_cast<qint16>(m_run.TaskIndex()); }
+    const QString &StartTime() const { return m_run.StartTime(); }
     const QString &AppDir() const { return m_services.appDir; }
     // AppDir + "/1.rpjf", or the per-user data folder where AppDir cannot be written.
     QString JobFilePath() const;
 
-    enum class RunMode { Idle, Single, Batch };
-    RunMode Mode() const { return m_mode; }
+    using RunMode = RunController::Mode;
+    RunMode Mode() const { return m_run.CurrentMode(); }
+    // The run and its task list, which List1 (outputs) and List3 (states) show.
+    const RunController &Run() const { return m_run; }
+    // The file dialog behind the two browse buttons.
+    const CommonDialog &FileDialog() const { return CD1; }
     // The bar's width as the progress rule computes it, before rounding to pixels.
     float BarWidth() const { return m_barWidth; }
     ShutdownCountdown *Countdown() const { return m_countdown; }
@@ -103,9 +109,15 @@ public:
     void SelectAudience(int index);
 
     static constexpr int kFrameTwips = 495;
-    static constexpr int kTwipsPerPixel = 15;
+    static constexpr int kTwipsPerPixel = Twips::kPerPixel;
 
-    // The design's widgets, by their design names.
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // The design's widgets, by their design names (also their object names).
     QLabel *Image1 = nullptr;
     LinkLabel *Label8 = nullptr;
     TopButton *xptopbuttons1 = nullptr;
@@ -161,11 +173,6 @@ public:
     PushButton *command9 = nullptr;
     CommonDialog CD1;
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
-private:
     void createWidgets();
     void setTabOrderChain();
     void connectHandlers();
@@ -190,21 +197,22 @@ private:
     void launchNextTask();
     void completeBatch();
     void endRun();
+    void showTaskState(int row);
+    void takeTaskRows(int row);
+    // Label7's text, cut with an ellipsis where it would pass the window's edge; the whole
+    // text (and, after a batch, every failure) goes to its tooltip.
+    void setStatus(const QString &text, const QStringList &details = {});
     void askToCancel();
     void setBarWidth(float width);
     QString now() const;
 
     Form1Services m_services;
     ShutdownCountdown *m_countdown = nullptr;
-    RunMode m_mode = RunMode::Idle;
-    int m_batchCount = 0;
-    int m_failedCount = 0;
+    RunController m_run;
     float m_barWidth = 0;
     QString m_lastLaunchError;
     int m_outerHeight = 0;
     QString m_commandLine;
-    qint16 m_taskIndex = 0;
-    QString m_startTime;
     QString m_inputFilter;
 };
 

@@ -2,9 +2,11 @@
 
 #include "platform/OpticalDrives.h"
 
+#include <QFile>
 #include <QLocale>
 
 #include <cmath>
+#include <filesystem>
 
 namespace corva {
 
@@ -17,6 +19,36 @@ JobChecks::Verdict JobChecks::CheckPaths(const EncoderOptions &o, const platform
     if (drives.IsOnOpticalDrive(o.outputFile.toStdString()))
         return Verdict::OpticalOutput;
     return Verdict::Pass;
+}
+
+QString JobChecks::SourceKindProblem(const QString &inputFile)
+{
+#ifdef _WIN32
+    const std::filesystem::path path(inputFile.toStdWString());
+#else
+    const std::filesystem::path path(QFile::encodeName(inputFile).toStdString());
+#endif
+    std::error_code error;
+    // Links are followed: what counts is what the tool would read.
+    const std::filesystem::file_status st = std::filesystem::status(path, error);
+    if (error)
+        return {};
+    QString kind;
+    switch (st.type()) {
+    case std::filesystem::file_type::fifo:
+        kind = QStringLiteral("管道（FIFO）");
+        break;
+    case std::filesystem::file_type::character:
+    case std::filesystem::file_type::block:
+        kind = QStringLiteral("设备");
+        break;
+    case std::filesystem::file_type::socket:
+        kind = QStringLiteral("套接字");
+        break;
+    default:
+        return {};
+    }
+    return QStringLiteral("源文件“%1”是%2，不是普通文件，无法压缩。请选择一个视频或音频文件。").arg(inputFile, kind);
 }
 
 bool JobChecks::IsKnownFormat(const QString &inputFile, const QString &inputFilter)

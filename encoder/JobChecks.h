@@ -19,6 +19,9 @@ public:
 
     // Checks 1 to 3: identical paths, empty paths, output on an optical drive.
     static Verdict CheckPaths(const EncoderOptions &o, const platform::OpticalDrives &drives);
+    // The source, where it exists, must be a plain file: a pipe, device or socket is refused
+    // with the message to show; empty when the source may go on to the other checks.
+    static QString SourceKindProblem(const QString &inputFile);
     // Check 4: the last three characters of the source occur in the input filter as they stand.
     static bool IsKnownFormat(const QString &inputFile, const QString &inputFilter);
     // Check 5: width and height as 16-bit numbers, neither negative.

@@ -1,7 +1,7 @@
 #include "joiner/JoinerWindow.h"
 
 #include "about/Artwork.h"
-#include "about/Twips.h"
+#include "common/Twips.h"
 #include "about/frmAbout.h"
 #include "common/AppPaths.h"
 #include "common/RunAndWait.h"

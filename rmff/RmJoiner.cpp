@@ -3,6 +3,7 @@
 #include "rmff/FileHandle.h"
 #include "rmff/FileSink.h"
 #include "rmff/FileSource.h"
+#include "rmff/RmLimits.h"
 #include "rmff/StreamFormat.h"
 #include "platform/TemporaryOutput.h"
 
@@ -472,6 +473,19 @@ JoinOutcome JoinFiles(const std::vector<std::filesystem::path> &inputs,
         for (RmError &e : joiner.Check())
             problems.push_back(std::move(e));
     }
+    // The join holds every input's packets; past the limit it would only fail late, with
+    // most of it written.
+    std::uint64_t inputBytes = 0;
+    for (const std::filesystem::path &input : inputs) {
+        std::error_code sizeError;
+        const std::uintmax_t size = std::filesystem::file_size(input, sizeError);
+        if (!sizeError)
+            inputBytes += size;
+    }
+    if (inputBytes > kMaxFileBytes)
+        problems.emplace_back(ErrorKind::Output, "输入文件合计 " + std::to_string(inputBytes) +
+                                                     " 字节，合并后会超过 RealMedia 文件的上限 " +
+                                                     MaxFileBytesText() + "，无法合并");
     if (!problems.empty())
         return outcome;
 

@@ -2,6 +2,7 @@
 
 #include "rmff/RmChunks.h"
 #include "rmff/RmError.h"
+#include "rmff/RmLimits.h"
 
 #include <algorithm>
 
@@ -30,10 +31,11 @@ std::vector<std::uint8_t> RmWriter::Headers(const Properties &props,
 
 void RmWriter::CheckRoom(std::uint64_t more) const
 {
-    const std::uint64_t limit = std::min<std::uint64_t>(m_options.maxFileBytes, 0xFFFFFFFFull);
+    // The tests of the writer may set a smaller limit; nothing ever passes the shared one.
+    const std::uint64_t limit = std::min(m_options.maxFileBytes, kMaxFileBytes);
     if (m_sink.Size() > limit || more > limit - m_sink.Size())
-        throw RmError(ErrorKind::Output,
-                      "合并后的文件将超过 4 GB，RealMedia 文件的偏移量只有 32 位，无法写入");
+        throw RmError(ErrorKind::Output, "合并后的文件将超过 " + MaxFileBytesText() +
+                                             "，播放器把 RealMedia 文件中的偏移量当作有符号 32 位数读取，无法写入");
 }
 
 void RmWriter::Begin()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rmff/ByteSink.h"
+#include "rmff/RmLimits.h"
 #include "rmff/RmObjects.h"
 
 #include <cstdint>
@@ -20,8 +21,8 @@ struct WriterOptions
     // Past this many records a stream's index keeps every other one, so that memory stays
     // bounded however long the file; real files stay far below it.
     std::size_t maxIndexRecordsPerStream = std::size_t{1} << 19;
-    // Nothing is written past this size; every offset in the file is 32 bits wide.
-    std::uint64_t maxFileBytes = 0xFFFFFFFFull;
+    // Nothing is written past this size (never past the shared RealMedia limit).
+    std::uint64_t maxFileBytes = kMaxFileBytes;
 };
 
 // Writes .RMF, PROP, MDPR…, CONT, DATA and INDX. The headers go out first with the values

@@ -42,57 +42,85 @@ bool StartsWith(const std::string &s, const char *prefix)
 
 std::optional<VideoFormat> ParseVideoFormat(std::span<const std::uint8_t> block)
 {
-    if (block.size() < 26 || GetU32(block.data() + 4) != kVido)
+    constexpr std::size_t kFixedPart = 26;
+    if (block.size() < kFixedPart)
         return std::nullopt;
-    const std::uint8_t *p = block.data();
+    ByteReader r(block, 0, false, "视频设置块");
+    r.U32("block size");
+    if (r.U32("tag") != kVido)
+        return std::nullopt;
     VideoFormat v;
-    v.codec = GetU32(p + 8);
-    v.width = GetU16(p + 12);
-    v.height = GetU16(p + 14);
-    v.padWidth = GetU16(p + 18);
-    v.padHeight = GetU16(p + 20);
-    v.framesPerSecond = GetU32(p + 22);
-    v.codecData.assign(block.begin() + 26, block.end());
+    v.codec = r.U32("codec");
+    v.width = r.U16("width");
+    v.height = r.U16("height");
+    r.U16("bits per pixel");
+    v.padWidth = r.U16("pad width");
+    v.padHeight = r.U16("pad height");
+    v.framesPerSecond = r.U32("frames per second");
+    const auto rest = r.Bytes(r.Remaining(), "codec data");
+    v.codecData.assign(rest.begin(), rest.end());
     return v;
 }
 
+namespace {
+
+// A four-byte code stored with its length byte before it; false when the length is not 4.
+bool ReadPrefixedCode(ByteReader &r, const char *field, std::uint32_t &code)
+{
+    if (r.U8(field) != 4)
+        return false;
+    code = r.U32(field);
+    return true;
+}
+
+} // namespace
+
 std::optional<AudioFormat> ParseAudioFormat(std::span<const std::uint8_t> block)
 {
-    if (block.size() < 6 || GetU32(block.data()) != kRaMagic)
+    if (block.size() < 6)
         return std::nullopt;
-    const std::uint8_t *p = block.data();
+    ByteReader r(block, 0, false, "音频设置块");
+    if (r.U32("magic") != kRaMagic)
+        return std::nullopt;
     AudioFormat a;
-    a.version = GetU16(p + 4);
-    std::size_t tail = 0;
-    if (a.version == 4) {
-        // Length-prefixed codes; anything but four bytes is a layout we do not know.
-        if (block.size() < 66 || p[56] != 4 || p[61] != 4)
-            return std::nullopt;
-        a.sampleRate = GetU16(p + 48);
-        a.sampleSize = GetU16(p + 52);
-        a.channels = GetU16(p + 54);
-        a.interleaver = GetU32(p + 57);
-        a.codec = GetU32(p + 62);
-        tail = 66;
-    } else if (a.version == 5) {
-        if (block.size() < 70)
-            return std::nullopt;
-        a.sampleRate = GetU16(p + 54);
-        a.sampleSize = GetU16(p + 58);
-        a.channels = GetU16(p + 60);
-        a.interleaver = GetU32(p + 62);
-        a.codec = GetU32(p + 66);
-        tail = 70;
-    } else {
+    a.version = r.U16("version");
+    // Whole fixed parts only: version 4 up to its codec code, version 5 likewise.
+    if ((a.version == 4 && block.size() < 66) || (a.version == 5 && block.size() < 70) ||
+        (a.version != 4 && a.version != 5))
         return std::nullopt;
+    r.U16("revision");
+    r.U32("header tag");
+    r.U32("data size");
+    r.U16("header version");
+    r.U32("header size");
+    a.flavor = r.U16("flavor");
+    a.codedFrameSize = r.U32("coded frame size");
+    r.U32("reserved");
+    a.bytesPerMinute = r.U32("bytes per minute");
+    r.U32("bytes per minute (second copy)");
+    a.subPacketH = r.U16("sub_packet_h");
+    a.frameSize = r.U16("frame size");
+    a.subPacketSize = r.U16("sub_packet_size");
+    r.U16("reserved");
+    if (a.version == 4) {
+        a.sampleRate = r.U16("sample rate");
+        r.U16("reserved");
+        a.sampleSize = r.U16("sample size");
+        a.channels = r.U16("channels");
+        // Length-prefixed codes; anything but four bytes is a layout we do not know.
+        if (!ReadPrefixedCode(r, "interleaver", a.interleaver) || !ReadPrefixedCode(r, "codec", a.codec))
+            return std::nullopt;
+    } else {
+        r.Skip(6, "reserved");
+        a.sampleRate = r.U16("sample rate");
+        r.U16("reserved");
+        a.sampleSize = r.U16("sample size");
+        a.channels = r.U16("channels");
+        a.interleaver = r.U32("interleaver");
+        a.codec = r.U32("codec");
     }
-    a.flavor = GetU16(p + 22);
-    a.codedFrameSize = GetU32(p + 24);
-    a.bytesPerMinute = GetU32(p + 32);
-    a.subPacketH = GetU16(p + 40);
-    a.frameSize = GetU16(p + 42);
-    a.subPacketSize = GetU16(p + 44);
-    a.codecData.assign(block.begin() + static_cast<std::ptrdiff_t>(tail), block.end());
+    const auto rest = r.Bytes(r.Remaining(), "codec data");
+    a.codecData.assign(rest.begin(), rest.end());
     return a;
 }
 

@@ -1,6 +1,5 @@
 #include "widgets/SmallGlyphButton.h"
 
-#include "widgets/CursorPointerSource.h"
 #include "widgets/EventArgs.h"
 #include "widgets/PropertyBag.h"
 #include "widgets/SkinStrip.h"
@@ -13,15 +12,17 @@ namespace vantel_xp {
 SmallGlyphButton::SmallGlyphButton(QWidget *parent, Events events)
     : QWidget(parent)
     , m_events(std::move(events))
-    , m_pointer(CursorPointerSource::Shared())
+    , m_hover(*this, 10, [this] {
+        m_events.mouseOut();
+        if (Enabled())
+            ShowCell(kNormal);
+    })
 {
     setMouseTracking(true);
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
-    m_hoverTimer.setInterval(10);
-    connect(&m_hoverTimer, &QTimer::timeout, this, &SmallGlyphButton::PollPointer);
-    m_hoverTimer.start();
+    m_hover.Timer().start();
 
     ShowCell(kNormal);
     setFixedSize(kSide, kSide);
@@ -41,7 +42,7 @@ void SmallGlyphButton::SetEnabled(bool enabled)
 
 void SmallGlyphButton::SetPointerSource(std::shared_ptr<const PointerSource> source)
 {
-    m_pointer = source ? std::move(source) : CursorPointerSource::Shared();
+    m_hover.SetPointerSource(std::move(source));
 }
 
 void SmallGlyphButton::ShowCell(int cell)
@@ -58,18 +59,6 @@ void SmallGlyphButton::ReadEnabled(const PropertyBag &bag)
 void SmallGlyphButton::WriteEnabled(PropertyBag &bag) const
 {
     bag.WriteProperty(QStringLiteral("Enabled"), Enabled(), true);
-}
-
-void SmallGlyphButton::PollPointer()
-{
-    // Polled in pixels, whatever unit the events use.
-    const QPoint p = m_pointer->ClientPosition(*this);
-    if (p.x() < 0 || p.y() < 0 || p.x() > width() || p.y() > height()) {
-        m_hoverTimer.stop();
-        m_events.mouseOut();
-        if (Enabled())
-            ShowCell(kNormal);
-    }
 }
 
 void SmallGlyphButton::paintEvent(QPaintEvent *)
@@ -137,8 +126,7 @@ void SmallGlyphButton::mouseDoubleClickEvent(QMouseEvent *event)
 void SmallGlyphButton::mouseMoveEvent(QMouseEvent *event)
 {
     event->accept();
-    if (!m_hoverTimer.isActive())
-        m_hoverTimer.start();
+    m_hover.StartIfStopped();
     MouseArgs a = ArgsOf(*event, event->buttons());
     const QSizeF area = EventArea();
     if (!EventArgs::Inside(a.x, a.y, area.width(), area.height()))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "widgets/ClickTracker.h"
+#include "widgets/HoverPoll.h"
 #include "widgets/PointerSource.h"
 
 #include <QSizeF>
@@ -33,7 +34,7 @@ public:
     // Null restores the real cursor.
     void SetPointerSource(std::shared_ptr<const PointerSource> source);
     // The 10 ms poll; it runs from creation until the pointer is seen outside.
-    QTimer &HoverTimer() { return m_hoverTimer; }
+    QTimer &HoverTimer() { return m_hover.Timer(); }
 
     QSize sizeHint() const override { return {kSide, kSide}; }
 
@@ -93,11 +94,9 @@ private:
         float y;
     };
     MouseArgs ArgsOf(const QMouseEvent &event, Qt::MouseButtons buttons) const;
-    void PollPointer();
 
     Events m_events;
-    QTimer m_hoverTimer;
-    std::shared_ptr<const PointerSource> m_pointer;
+    HoverPoll m_hover;
     ClickTracker m_clicks;
     int m_cell = kNormal;
 };

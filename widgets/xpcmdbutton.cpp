@@ -1,6 +1,5 @@
 #include "widgets/xpcmdbutton.h"
 
-#include "widgets/CursorPointerSource.h"
 #include "widgets/EventArgs.h"
 #include "widgets/PropertyBag.h"
 
@@ -36,7 +35,10 @@ QFont AmbientFontOf(const QWidget &widget)
 xpcmdbutton::xpcmdbutton(QWidget *parent)
     : QWidget(parent)
     , m_strip(SkinStrip::PushButtonResource(), 5)
-    , m_pointer(CursorPointerSource::Shared())
+    , m_hover(*this, 1, [this] {
+        Q_EMIT MouseOut();
+        RefreshFace();
+    })
     , m_font(font())
 {
     setMouseTracking(true);
@@ -53,9 +55,6 @@ xpcmdbutton::xpcmdbutton(QWidget *parent)
     m_caption->installEventFilter(this);
     m_caption->adjustSize();
     ApplyCaptionColour();
-
-    m_hoverTimer.setInterval(1);
-    connect(&m_hoverTimer, &QTimer::timeout, this, &xpcmdbutton::PollPointer);
 
     RefreshFace();
 }
@@ -147,7 +146,7 @@ void xpcmdbutton::WriteProperties(PropertyBag &bag) const
 
 void xpcmdbutton::SetPointerSource(std::shared_ptr<const PointerSource> source)
 {
-    m_pointer = source ? std::move(source) : CursorPointerSource::Shared();
+    m_hover.SetPointerSource(std::move(source));
 }
 
 QSize xpcmdbutton::sizeHint() const
@@ -225,10 +224,8 @@ void xpcmdbutton::LayOut()
 
 void xpcmdbutton::HoverTrack(short button, short shift, float x, float y)
 {
-    // Started by any move, inside or not (a held button brings moves from outside too). A
-    // running poll is left alone, so that a stream of moves cannot keep postponing its tick.
-    if (!m_hoverTimer.isActive())
-        m_hoverTimer.start();
+    // Started by any move, inside or not (a held button brings moves from outside too).
+    m_hover.StartIfStopped();
     if (!EventArgs::Inside(x, y, width(), height()))
         return;
     Q_EMIT MouseMove(button, shift, x, y);
@@ -246,16 +243,6 @@ void xpcmdbutton::ButtonUp(short button, short shift, float x, float y)
     Q_EMIT MouseUp(button, shift, x, y);
     // The resting face even with the pointer still over us; the next move brings hover back.
     RefreshFace();
-}
-
-void xpcmdbutton::PollPointer()
-{
-    const QPoint p = m_pointer->ClientPosition(*this);
-    if (p.x() < 0 || p.y() < 0 || p.x() > width() || p.y() > height()) {
-        m_hoverTimer.stop();
-        Q_EMIT MouseOut();
-        RefreshFace();
-    }
 }
 
 void xpcmdbutton::EndPress(const QMouseEvent &release, const QRectF &clickArea)

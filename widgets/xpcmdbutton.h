@@ -1,6 +1,7 @@
 #pragma once
 
 #include "widgets/ClickTracker.h"
+#include "widgets/HoverPoll.h"
 #include "widgets/PointerSource.h"
 #include "widgets/SkinStrip.h"
 
@@ -62,7 +63,7 @@ public:
     // Null restores the real cursor.
     void SetPointerSource(std::shared_ptr<const PointerSource> source);
     // The 1 ms poll that notices the pointer has gone; runs only while the pointer is over us.
-    QTimer &HoverTimer() { return m_hoverTimer; }
+    QTimer &HoverTimer() { return m_hover.Timer(); }
     // The caption's position as placed, in pixels; may hold halves.
     QPointF CaptionPosition() const { return m_captionPos; }
 
@@ -103,14 +104,12 @@ private:
     void HoverTrack(short button, short shift, float x, float y);
     void ButtonDown(short button, short shift, float x, float y);
     void ButtonUp(short button, short shift, float x, float y);
-    void PollPointer();
     // Shared by releases on the button and on its caption.
     void EndPress(const QMouseEvent &release, const QRectF &clickArea);
 
     SkinStrip m_strip;
     QLabel *m_caption = nullptr;
-    QTimer m_hoverTimer;
-    std::shared_ptr<const PointerSource> m_pointer;
+    HoverPoll m_hover;
     ClickTracker m_clicks;
     QImage m_face;
     QFont m_font;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "about/Registry.h"
+#include "platform/Registry.h"
 
 #include <cstring>
 #include <map>

@@ -73,10 +73,12 @@ TEST(RunAndWait, CrashIsAFailure)
 }
 
 // The window keeps handling its events while the tool runs, and the wait costs no processor time.
+// A second of waiting against a fifth of a second of processor time: a loop that polls gets far
+// more than that even when other builds share the two cores, a sleeping wait far less.
 TEST(RunAndWait, EventsAreHandledDuringTheWaitWithoutSpinning)
 {
     QTemporaryDir dir;
-    const QString tool = script(dir, QStringLiteral("slow"), "sleep 0.5\n");
+    const QString tool = script(dir, QStringLiteral("slow"), "sleep 1\n");
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
@@ -87,9 +89,9 @@ TEST(RunAndWait, EventsAreHandledDuringTheWaitWithoutSpinning)
     const RunResult r = RunAndWait(tool, 0);
     const double cpuSeconds = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
     EXPECT_TRUE(r.Succeeded());
-    EXPECT_GE(wall.elapsed(), 450);
+    EXPECT_GE(wall.elapsed(), 950);
     EXPECT_GE(ticks, 5);
-    EXPECT_LT(cpuSeconds, 0.25) << "the wait should sleep, not poll";
+    EXPECT_LT(cpuSeconds, 0.2) << "the wait should sleep, not poll";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The whole road in the real window: the real pp from a copy of the application folder,
 // the real engine, generated clips, results checked with ffprobe.
+#include "Form1Parts.h"
 #include "encoder/Form1.h"
 #include "engine/FfmpegEncodingEngine.h"
 #include "platform/DriveLetterOpticalDrives.h"
@@ -17,6 +18,7 @@
 #include <QTest>
 
 using namespace corva;
+using corva::test::Ui;
 using corva::test::ModalAnswerer;
 
 namespace {
@@ -107,15 +109,15 @@ TEST_F(EndToEnd, SingleJobEncodesAValidFile)
     ModalAnswerer answerer;
     const QString in = media + QStringLiteral("/clip.avi");
     ASSERT_TRUE(makeClip(in));
-    form->InputFile->setText(in);
-    form->OutputFile->setText(media + QStringLiteral("/clip.rm"));
-    form->command3->Click();
+    Ui(form).InputFile->setText(in);
+    Ui(form).OutputFile->setText(media + QStringLiteral("/clip.rm"));
+    Ui(form).command3->Click();
     ASSERT_TRUE(waitIdle());
     EXPECT_TRUE(answerer.Texts().isEmpty()) << answerer.Texts().join(u'|').toStdString();
-    EXPECT_TRUE(form->Label7->text().contains(QStringLiteral("完毕!用时"))) << form->Label7->text().toStdString();
+    EXPECT_TRUE(Ui(form).Label7->text().contains(QStringLiteral("完毕!用时"))) << Ui(form).Label7->text().toStdString();
     EXPECT_EQ(probe(media + QStringLiteral("/clip.rm")), QStringLiteral("video,audio"));
-    EXPECT_TRUE(form->command3->Enabled());
-    EXPECT_FALSE(form->command4->Enabled());
+    EXPECT_TRUE(Ui(form).command3->Enabled());
+    EXPECT_FALSE(Ui(form).command4->Enabled());
 }
 
 TEST_F(EndToEnd, BatchWithACorruptSourceMarksItFailedAndGoesOn)
@@ -128,15 +130,15 @@ TEST_F(EndToEnd, BatchWithACorruptSourceMarksItFailedAndGoesOn)
     corrupt.write(QByteArray(4096, '\x5a'));
     corrupt.close();
     for (const char *name : {"one", "two", "three"}) {
-        form->InputFile->setText(media + u'/' + QString::fromUtf8(name) + QStringLiteral(".avi"));
-        form->OutputFile->setText(media + u'/' + QString::fromUtf8(name) + QStringLiteral(".rm"));
-        form->command8->Click();
+        Ui(form).InputFile->setText(media + u'/' + QString::fromUtf8(name) + QStringLiteral(".avi"));
+        Ui(form).OutputFile->setText(media + u'/' + QString::fromUtf8(name) + QStringLiteral(".rm"));
+        Ui(form).command8->Click();
     }
     QStringList seen;
-    QObject::connect(form->List3, &QListWidget::itemChanged, form.get(), [&](QListWidgetItem *item) {
-        seen << QString::number(form->List3->row(item)) + item->text();
+    QObject::connect(Ui(form).List3, &QListWidget::itemChanged, form.get(), [&](QListWidgetItem *item) {
+        seen << QString::number(Ui(form).List3->row(item)) + item->text();
     });
-    form->command3->Click();
+    Ui(form).command3->Click();
     ASSERT_TRUE(waitIdle());
     EXPECT_TRUE(answerer.Texts().isEmpty()) << answerer.Texts().join(u'|').toStdString();
     EXPECT_TRUE(seen.contains(QStringLiteral("0完成")));
@@ -144,15 +146,15 @@ TEST_F(EndToEnd, BatchWithACorruptSourceMarksItFailedAndGoesOn)
     EXPECT_TRUE(seen.contains(QStringLiteral("2完成")));
     EXPECT_LT(seen.indexOf(QStringLiteral("0完成")), seen.indexOf(QStringLiteral("1失败")));
     EXPECT_LT(seen.indexOf(QStringLiteral("1失败")), seen.indexOf(QStringLiteral("2完成")));
-    EXPECT_TRUE(form->Label7->text().startsWith(QStringLiteral("任务全部完毕!用时")));
-    EXPECT_TRUE(form->Label7->text().endsWith(QStringLiteral("，失败1个"))) << form->Label7->text().toStdString();
-    ASSERT_EQ(form->List1->count(), 1);
-    EXPECT_EQ(form->List1->item(0)->text(), media + QStringLiteral("/two.rm"));
-    EXPECT_EQ(form->List3->item(0)->text(), QStringLiteral("失败"));
-    EXPECT_TRUE(form->command3->Enabled());
-    EXPECT_FALSE(form->command4->Enabled());
-    EXPECT_TRUE(form->command7->Enabled());
-    EXPECT_TRUE(form->command9->Enabled());
+    EXPECT_TRUE(Ui(form).Label7->text().startsWith(QStringLiteral("任务全部完毕!用时")));
+    EXPECT_TRUE(Ui(form).Label7->text().endsWith(QStringLiteral("，失败1个"))) << Ui(form).Label7->text().toStdString();
+    ASSERT_EQ(Ui(form).List1->count(), 1);
+    EXPECT_EQ(Ui(form).List1->item(0)->text(), media + QStringLiteral("/two.rm"));
+    EXPECT_EQ(Ui(form).List3->item(0)->text(), QStringLiteral("失败"));
+    EXPECT_TRUE(Ui(form).command3->Enabled());
+    EXPECT_FALSE(Ui(form).command4->Enabled());
+    EXPECT_TRUE(Ui(form).command7->Enabled());
+    EXPECT_TRUE(Ui(form).command9->Enabled());
     EXPECT_EQ(probe(media + QStringLiteral("/one.rm")), QStringLiteral("video,audio"));
     EXPECT_EQ(probe(media + QStringLiteral("/three.rm")), QStringLiteral("video,audio"));
     EXPECT_FALSE(QFile::exists(media + QStringLiteral("/two.rm")));

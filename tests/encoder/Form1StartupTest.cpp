@@ -1,4 +1,5 @@
 #include "encoder/CommonDialog.h"
+#include "Form1Parts.h"
 #include "encoder/Form1.h"
 #include "widgets/LinkLabel.h"
 #include "platform/DriveLetterOpticalDrives.h"
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 
 using namespace corva;
+using corva::test::Ui;
 
 namespace {
 
@@ -54,46 +56,46 @@ TEST_F(Form1Startup, CaptionHasTwoBlanksBeforeTheVersion)
 
 TEST_F(Form1Startup, ListsHoldTheirItemsAndDefaults)
 {
-    EXPECT_GE(form->Combo1->count(), 6);
-    EXPECT_EQ(form->Combo1->currentIndex(), 0);
-    EXPECT_EQ(items(form->Combo2), (QStringList{"normal", "sharp", "smooth", "slideshow"}));
-    EXPECT_EQ(form->Combo2->currentIndex(), 0);
-    EXPECT_EQ(items(form->Combo3), (QStringList{"music", "voice"}));
-    EXPECT_EQ(items(form->Combo4), (QStringList{"fast", "high"}));
-    EXPECT_EQ(form->Combo4->currentIndex(), 0);
-    EXPECT_EQ(items(form->Combo5), (QStringList{"None", "low", "high"}));
-    EXPECT_EQ(items(form->Combo6), (QStringList{"-12", "-6", "0", "6", "12"}));
-    EXPECT_EQ(form->Combo6->currentText(), QStringLiteral("0"));
-    EXPECT_EQ(items(form->Combo7), (QStringList{"fast", "high"}));
-    EXPECT_EQ(form->Combo7->currentText(), QStringLiteral("high"));
-    EXPECT_EQ(items(form->Combo8), (QStringList{"rv8", "rv9", "rv10"}));
-    EXPECT_EQ(form->Combo8->currentText(), QStringLiteral("rv9"));
-    for (QComboBox *c : {form->Combo1, form->Combo2, form->Combo8})
+    EXPECT_GE(Ui(form).Combo1->count(), 6);
+    EXPECT_EQ(Ui(form).Combo1->currentIndex(), 0);
+    EXPECT_EQ(items(Ui(form).Combo2), (QStringList{"normal", "sharp", "smooth", "slideshow"}));
+    EXPECT_EQ(Ui(form).Combo2->currentIndex(), 0);
+    EXPECT_EQ(items(Ui(form).Combo3), (QStringList{"music", "voice"}));
+    EXPECT_EQ(items(Ui(form).Combo4), (QStringList{"fast", "high"}));
+    EXPECT_EQ(Ui(form).Combo4->currentIndex(), 0);
+    EXPECT_EQ(items(Ui(form).Combo5), (QStringList{"None", "low", "high"}));
+    EXPECT_EQ(items(Ui(form).Combo6), (QStringList{"-12", "-6", "0", "6", "12"}));
+    EXPECT_EQ(Ui(form).Combo6->currentText(), QStringLiteral("0"));
+    EXPECT_EQ(items(Ui(form).Combo7), (QStringList{"fast", "high"}));
+    EXPECT_EQ(Ui(form).Combo7->currentText(), QStringLiteral("high"));
+    EXPECT_EQ(items(Ui(form).Combo8), (QStringList{"rv8", "rv9", "rv10"}));
+    EXPECT_EQ(Ui(form).Combo8->currentText(), QStringLiteral("rv9"));
+    for (QComboBox *c : {Ui(form).Combo1, Ui(form).Combo2, Ui(form).Combo8})
         EXPECT_FALSE(c->isEditable());
 }
 
 TEST_F(Form1Startup, ChecksTextsAndEnabledStates)
 {
-    EXPECT_EQ(form->Check1->checkState(), Qt::Checked);
-    EXPECT_EQ(form->Check2->checkState(), Qt::Unchecked);
-    EXPECT_EQ(form->Check3->checkState(), Qt::Unchecked);
-    EXPECT_EQ(form->Check4->checkState(), Qt::Unchecked);
-    EXPECT_EQ(form->Text3->text(), QStringLiteral("墨川压缩2005"));
-    EXPECT_EQ(form->Text4->text(), QStringLiteral("0"));
-    EXPECT_EQ(form->Text5->text(), QStringLiteral("0"));
-    EXPECT_TRUE(form->Text1->text().isEmpty());
-    EXPECT_TRUE(form->Label7->text().isEmpty());
-    EXPECT_FALSE(form->command3->Enabled());
-    EXPECT_FALSE(form->command4->Enabled());
-    EXPECT_TRUE(form->command7->Enabled());
-    EXPECT_TRUE(form->command8->Enabled());
-    EXPECT_TRUE(form->command9->Enabled());
-    EXPECT_FALSE(form->PBar2->isVisible());
-    EXPECT_FALSE(form->List2->isVisible());
-    EXPECT_TRUE(form->List1->isVisible());
-    EXPECT_EQ(form->command4->Caption(), QStringLiteral("结  束"));
-    EXPECT_EQ(form->xpcmdbutton3->Caption(), QStringLiteral("高级选项 ↓"));
-    EXPECT_EQ(form->xptopbuttons1->Value(), 2);
+    EXPECT_EQ(Ui(form).Check1->checkState(), Qt::Checked);
+    EXPECT_EQ(Ui(form).Check2->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Ui(form).Check3->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Ui(form).Check4->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Ui(form).Text3->text(), QStringLiteral("墨川压缩2005"));
+    EXPECT_EQ(Ui(form).Text4->text(), QStringLiteral("0"));
+    EXPECT_EQ(Ui(form).Text5->text(), QStringLiteral("0"));
+    EXPECT_TRUE(Ui(form).Text1->text().isEmpty());
+    EXPECT_TRUE(Ui(form).Label7->text().isEmpty());
+    EXPECT_FALSE(Ui(form).command3->Enabled());
+    EXPECT_FALSE(Ui(form).command4->Enabled());
+    EXPECT_TRUE(Ui(form).command7->Enabled());
+    EXPECT_TRUE(Ui(form).command8->Enabled());
+    EXPECT_TRUE(Ui(form).command9->Enabled());
+    EXPECT_FALSE(Ui(form).PBar2->isVisible());
+    EXPECT_FALSE(Ui(form).List2->isVisible());
+    EXPECT_TRUE(Ui(form).List1->isVisible());
+    EXPECT_EQ(Ui(form).command4->Caption(), QStringLiteral("结  束"));
+    EXPECT_EQ(Ui(form).xpcmdbutton3->Caption(), QStringLiteral("高级选项 ↓"));
+    EXPECT_EQ(Ui(form).xptopbuttons1->Value(), 2);
 }
 
 // The heights are the outer window's; what is shown is that less the 495-twip frame.
@@ -114,26 +116,40 @@ TEST_F(Form1Startup, OpensCollapsedAtTheBasicHeight)
 
 TEST_F(Form1Startup, GeometryIsTheDesignInPixels)
 {
-    EXPECT_EQ(form->InputFile->geometry(), QRect(56, 88, 249, 18));
-    EXPECT_EQ(form->command3->geometry(), QRect(376, 104, 97, 33));
-    EXPECT_EQ(form->PBar2->geometry(), QRect(8, 160, 688, 25));
-    EXPECT_EQ(form->Frame1->geometry(), QRect(8, 192, 689, 145));
-    EXPECT_EQ(form->Text4->parentWidget(), form->Frame1);
-    EXPECT_EQ(form->List3->parentWidget(), form->Frame2);
-    EXPECT_EQ(form->xptopbuttons1->size(), QSize(21, 21));
-    EXPECT_EQ(form->Label8->toolTip(), QStringLiteral("About..."));
-    EXPECT_EQ(form->Label8->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-    EXPECT_EQ(form->Label7->font().family(), QStringLiteral("Arial"));
+    EXPECT_EQ(Ui(form).InputFile->geometry(), QRect(56, 88, 249, 18));
+    EXPECT_EQ(Ui(form).command3->geometry(), QRect(376, 104, 97, 33));
+    EXPECT_EQ(Ui(form).PBar2->geometry(), QRect(8, 160, 688, 25));
+    EXPECT_EQ(Ui(form).Frame1->geometry(), QRect(8, 192, 689, 145));
+    EXPECT_EQ(Ui(form).Text4->parentWidget(), Ui(form).Frame1);
+    EXPECT_EQ(Ui(form).List3->parentWidget(), Ui(form).Frame2);
+    EXPECT_EQ(Ui(form).xptopbuttons1->size(), QSize(21, 21));
+    EXPECT_EQ(Ui(form).Label8->toolTip(), QStringLiteral("About..."));
+    EXPECT_EQ(Ui(form).Label8->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(Ui(form).Label7->font().family(), QStringLiteral("Arial"));
+}
+
+// Caption text stands at the top of its box, as in the joiner and the About box.
+TEST_F(Form1Startup, CaptionLabelsAlignTheirTextToTheTop)
+{
+    const auto ui = Ui(form);
+    for (const QLabel *caption : {ui.Label1, ui.Label2, ui.Label3, ui.Label4, ui.Label5, ui.Label6, ui.Label9,
+                                  ui.Label10, ui.Label11, ui.Label12, ui.Label14, ui.Label15, ui.Label16,
+                                  ui.Label17}) {
+        EXPECT_EQ(caption->alignment(), Qt::AlignLeft | Qt::AlignTop) << caption->objectName().toStdString();
+        // The text's first line begins within a few pixels of the box's top.
+        EXPECT_LE(caption->contentsRect().top() + caption->fontMetrics().ascent(), caption->fontMetrics().height())
+            << caption->objectName().toStdString();
+    }
 }
 
 TEST_F(Form1Startup, TabOrderFollowsTheDesignFromInputFile)
 {
-    const QList<QWidget *> order = {form->InputFile, form->OutputFile, form->Combo1, form->Check1, form->Check2,
-                                    form->Check3, form->Text1, form->Text2, form->Text3, form->Check4, form->Combo2,
-                                    form->Combo3, form->Combo4, form->Combo5, form->List1, form->List3, form->Combo6,
-                                    form->Text4, form->Text5, form->Combo7, form->Combo8, form->xpcmdbutton1,
-                                    form->xpcmdbutton2, form->xpcmdbutton3, form->command3, form->command8,
-                                    form->command4, form->command6, form->command7, form->command9};
+    const QList<QWidget *> order = {Ui(form).InputFile, Ui(form).OutputFile, Ui(form).Combo1, Ui(form).Check1, Ui(form).Check2,
+                                    Ui(form).Check3, Ui(form).Text1, Ui(form).Text2, Ui(form).Text3, Ui(form).Check4, Ui(form).Combo2,
+                                    Ui(form).Combo3, Ui(form).Combo4, Ui(form).Combo5, Ui(form).List1, Ui(form).List3, Ui(form).Combo6,
+                                    Ui(form).Text4, Ui(form).Text5, Ui(form).Combo7, Ui(form).Combo8, Ui(form).xpcmdbutton1,
+                                    Ui(form).xpcmdbutton2, Ui(form).xpcmdbutton3, Ui(form).command3, Ui(form).command8,
+                                    Ui(form).command4, Ui(form).command6, Ui(form).command7, Ui(form).command9};
     // The chain also holds widgets Tab skips (labels, list viewports): step as Tab does.
     const auto nextTabStop = [](QWidget *w) {
         do
@@ -144,7 +160,7 @@ TEST_F(Form1Startup, TabOrderFollowsTheDesignFromInputFile)
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         EXPECT_EQ(nextTabStop(order.at(i)), order.at(i + 1)) << i;
     QApplication::setActiveWindow(form.get());
-    EXPECT_EQ(form->focusWidget(), form->InputFile);
+    EXPECT_EQ(form->focusWidget(), Ui(form).InputFile);
 }
 
 TEST_F(Form1Startup, FilterGivesElevenEntriesInOrder)
@@ -155,21 +171,21 @@ TEST_F(Form1Startup, FilterGivesElevenEntriesInOrder)
     EXPECT_EQ(filters.at(6), QStringLiteral("Quicktime的MOV文件 (*.mov)"));
     EXPECT_EQ(filters.at(9), QStringLiteral("WAV音频 (*.wav)"));
     EXPECT_EQ(filters.at(10), QStringLiteral("所有文件 (*.* *)"));
-    EXPECT_EQ(form->CD1.Filter(), form->InputFilter());
-    EXPECT_EQ(form->CD1.Flags(), 4);
+    EXPECT_EQ(form->FileDialog().Filter(), form->InputFilter());
+    EXPECT_EQ(form->FileDialog().Flags(), 4);
 }
 
 TEST_F(Form1Startup, CommandLineComesFromTheWidgets)
 {
-    form->InputFile->setText(QStringLiteral("/v/a.avi"));
-    form->OutputFile->setText(QStringLiteral("/v/a.rm"));
+    Ui(form).InputFile->setText(QStringLiteral("/v/a.avi"));
+    Ui(form).OutputFile->setText(QStringLiteral("/v/a.rm"));
     form->BuildCommandLine();
     EXPECT_TRUE(form->CommandLine().startsWith(QStringLiteral(CORVA_APP_DIR "/pp -i \"/v/a.avi\" -o \"/v/a.rm\" -t \"\" -a \"\" -c \"墨川压缩2005\" -ad \"")));
     EXPECT_TRUE(form->CommandLine().endsWith(QStringLiteral("\" -dt -vco rv9 -cj " CORVA_APP_DIR "/1.rpjf")));
     // A grey check box is not a checked one.
-    form->Check1->setTristate(true);
-    form->Check1->setCheckState(Qt::PartiallyChecked);
-    form->Check4->setCheckState(Qt::Checked);
+    Ui(form).Check1->setTristate(true);
+    Ui(form).Check1->setCheckState(Qt::PartiallyChecked);
+    Ui(form).Check4->setCheckState(Qt::Checked);
     EXPECT_EQ(form->Snapshot().singlePass, 2);
     form->BuildCommandLine();
     EXPECT_FALSE(form->CommandLine().contains(QStringLiteral("-dt")));
@@ -195,7 +211,7 @@ TEST(Form1StartupFailure, EmptyLastLineGivesAnEmptyLastAudience)
     auto form = makeForm(dir.path());
     QString error;
     ASSERT_TRUE(form->Load(&error));
-    EXPECT_EQ(items(form->Combo1), (QStringList{"A1", " B2 ", ""}));
+    EXPECT_EQ(items(Ui(form).Combo1), (QStringList{"A1", " B2 ", ""}));
 }
 
 } // namespace

@@ -55,6 +55,20 @@ inline QString WriteTool(const QString &path, const QByteArray &body)
     return path;
 }
 
+// A tool body that waits until the test opens `gate` (at most 30 s), so that the test decides
+// when the tool ends instead of racing a sleep.
+inline QByteArray WaitForGate(const QString &gate)
+{
+    return "i=0\nwhile [ ! -e '" + QFile::encodeName(gate) + "' ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done";
+}
+
+inline void OpenGate(const QString &gate)
+{
+    QFile file(gate);
+    if (file.open(QIODevice::WriteOnly))
+        file.close();
+}
+
 struct JoinerFixtureWindow
 {
     std::shared_ptr<FakeChooser> chooser = std::make_shared<FakeChooser>();

@@ -12,6 +12,8 @@
 #include <cstdlib>
 
 using corva::test::JoinerFixtureWindow;
+using corva::test::OpenGate;
+using corva::test::WaitForGate;
 using corva::test::ModalAnswerer;
 using corva::test::WaitFor;
 using corva::test::WriteTool;
@@ -317,16 +319,19 @@ TEST(JoinerWindow, ASecondStartWhileJoiningIsRefused)
 {
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("runs"));
+    const QString gate = dir.filePath(QStringLiteral("gate"));
     JoinerFixtureWindow f(WriteTool(dir.filePath(QStringLiteral("jj")),
-                                    "echo run >> '" + log.toUtf8() + "'\nsleep 0.6"));
+                                    "echo run >> '" + log.toUtf8() + "'\n" + WaitForGate(gate)));
     f.Add(QStringLiteral("/m/a.rm"));
     f.Add(QStringLiteral("/m/b.rm"));
     ModalAnswerer answer;
     bool joiningSeen = false;
-    QTimer::singleShot(150, f.window.get(), [&] {
+    // Runs from the wait's event loop; the tool ends only when it has been through.
+    QTimer::singleShot(0, f.window.get(), [&] {
         joiningSeen = f.window->IsJoining();
         f.Add(QStringLiteral("/m/c.rm")); // the window still handles the user meanwhile
         f.Button("Command10")->click();
+        OpenGate(gate);
     });
     f.Button("Command10")->click();
     EXPECT_TRUE(joiningSeen);
@@ -366,12 +371,16 @@ TEST(JoinerWindow, ClosingWhileIdleDoesNotEndTheProcess)
 TEST(JoinerWindow, ClosingWhileJoiningLeavesLikeQuit)
 {
     QTemporaryDir dir;
-    JoinerFixtureWindow f(WriteTool(dir.filePath(QStringLiteral("jj")), "sleep 0.4"));
+    const QString gate = dir.filePath(QStringLiteral("gate"));
+    JoinerFixtureWindow f(WriteTool(dir.filePath(QStringLiteral("jj")), WaitForGate(gate)));
     f.Add(QStringLiteral("/m/a.rm"));
     f.Add(QStringLiteral("/m/b.rm"));
     f.window->show();
     ModalAnswerer answer;
-    QTimer::singleShot(100, f.window.get(), [&] { f.window->close(); });
+    QTimer::singleShot(0, f.window.get(), [&] {
+        f.window->close();
+        OpenGate(gate);
+    });
     f.Button("Command10")->click();
     EXPECT_EQ(f.ended, 1);
 }
@@ -389,7 +398,8 @@ TEST(JoinerWindow, ClosingWhileJoiningLeavesLikeQuit)
     add->click();
     add->click();
     ModalAnswerer answer(QMessageBox::Yes);
-    QTimer::singleShot(200, &window, [&] {
+    // From inside the wait: the tool sleeps far longer than the event loop takes to get here.
+    QTimer::singleShot(0, &window, [&] {
         window.findChild<QPushButton *>(QStringLiteral("Command4"))->click();
     });
     window.findChild<QPushButton *>(QStringLiteral("Command10"))->click();

@@ -434,6 +434,20 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalRow{"streams_differ",
                    [](const QString &) { return Inputs({AV1(), Media(QStringLiteral("v1"), Lavfi(kVideo, {}, QStringLiteral("1.2")))}); },
                    3, "有 1 个媒体流，而输入 1 有 2 个"},
+        RefusalRow{"past_two_gigabytes",
+                   [](const QString &dir) {
+                       // Sparse tails: the sizes of two 1 GiB files without writing them.
+                       QStringList files;
+                       for (const QString name : {QStringLiteral("/big1.rm"), QStringLiteral("/big2.rm")}) {
+                           QFile::copy(AV1(), dir + name);
+                           QFile f(dir + name);
+                           if (!f.resize(qint64{1} << 30))
+                               return QStringList();
+                           files << dir + name;
+                       }
+                       return Inputs({files[0], files[1]});
+                   },
+                   4, "2 GB（2147483647 字节）"},
         RefusalRow{"header_only_sample",
                    [](const QString &) { return Inputs({QStringLiteral(CORVA_SAMPLES_DIR "/header-only-cook.rm"), AV1()}); },
                    3, "没有媒体数据（缺少 DATA 块）"},

@@ -383,6 +383,30 @@ TEST_F(JoinFilesTest, RefusesAnOutputThatIsAnInputUnderAnotherName)
     EXPECT_EQ(std::filesystem::file_size(b), ClipFile(5).size());
 }
 
+TEST_F(JoinFilesTest, RefusesInputsThatAddUpPastTwoGigabytesBeforeWritingAnything)
+{
+    // Sparse tails make the sizes without the bytes; the headers stay readable.
+    const File clip = ClipFile(5);
+    const auto a = Put("a.rm", clip);
+    const auto b = Put("b.rm", clip);
+    const std::uint64_t half = std::uint64_t{1} << 30;
+    std::filesystem::resize_file(a, half);
+    std::filesystem::resize_file(b, half); // together one byte past the limit
+    const JoinOutcome past = JoinFiles({a, b}, m_dir / "o.rm", {});
+    ASSERT_FALSE(past.Ok());
+    const RmError &last = past.problems.back();
+    EXPECT_EQ(last.Kind(), ErrorKind::Output);
+    EXPECT_NE(std::string(last.what()).find("2 GB（2147483647 字节）"), std::string::npos) << last.what();
+    EXPECT_NE(std::string(last.what()).find(std::to_string(2 * half)), std::string::npos) << last.what();
+    EXPECT_EQ(Names(), (std::vector<std::string>{"a.rm", "b.rm"}));
+
+    // Exactly at the limit passes this rule; the folder as output stops the join before it copies.
+    std::filesystem::resize_file(b, half - 1);
+    const JoinOutcome at = JoinFiles({a, b}, m_dir, {});
+    ASSERT_EQ(at.problems.size(), 1u);
+    EXPECT_EQ(std::string(at.problems[0].what()).find("2 GB"), std::string::npos) << at.problems[0].what();
+}
+
 TEST_F(JoinFilesTest, ReportsEveryUnreadableInputAndAMissingOutputFolder)
 {
     const auto a = Put("a.rm", ClipFile(5));
@@ -416,18 +440,20 @@ private:
 
 TEST(RmWriter, RefusesToGrowPastTheReachOfItsOffsets)
 {
-    FarSink sink(0xFFFFFFFFull - 100000);
+    // Players read the offsets signed: the file must end below 2 GiB, not 4.
+    FarSink sink(0x7FFFFFFFull - 100000);
     RmWriter w(sink, FileHeader{}, Properties{}, {}, Content{});
     w.Begin();
     const std::vector<std::uint8_t> payload(60000, 0);
     w.WritePacket(PacketHeader{}, payload);
     try {
         w.WritePacket(PacketHeader{}, payload);
-        FAIL() << "wrote past 4 GB";
+        FAIL() << "wrote past 2 GB";
     } catch (const RmError &e) {
         EXPECT_EQ(e.Kind(), ErrorKind::Output);
-        EXPECT_NE(std::string(e.what()).find("4 GB"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("2 GB（2147483647 字节）"), std::string::npos) << e.what();
     }
+    EXPECT_LE(sink.Size(), 0x7FFFFFFFull);
     EXPECT_THROW(w.WritePacket(PacketHeader{}, std::vector<std::uint8_t>(65524, 0)), RmError);
 }
 

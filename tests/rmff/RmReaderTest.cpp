@@ -322,3 +322,59 @@ TEST(RmReader, ReadsTheHeadersOfAThirdPartyFileWithoutMediaData)
 }
 
 } // namespace
+
+namespace {
+
+// The setup blocks field by field, and every cut before the end of their fixed part refused
+// rather than read past.
+TEST(SetupBlocks, NamedFieldsComeFromTheirPlacesAndShortBlocksAreRefused)
+{
+    const auto video = Vido("RV40", 352, 288, 30);
+    const auto v = ParseVideoFormat(video);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(FourCcText(v->codec), "RV40");
+    EXPECT_EQ(v->width, 352);
+    EXPECT_EQ(v->height, 288);
+    EXPECT_EQ(v->framesPerSecond, 30u << 16);
+    EXPECT_EQ(v->codecData, std::vector<std::uint8_t>(video.begin() + 26, video.end()));
+
+    Ra4 spec;
+    spec.interleaver = "genr";
+    spec.codec = "cook";
+    spec.flavor = 7;
+    spec.codedFrameSize = 600;
+    spec.bytesPerMinute = 123456;
+    spec.subPacketH = 16;
+    spec.frameSize = 1200;
+    spec.sampleRate = 22050;
+    spec.channels = 2;
+    const auto audio = RaBlock(spec);
+    const auto a = ParseAudioFormat(audio);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->version, 4);
+    EXPECT_EQ(a->flavor, 7);
+    EXPECT_EQ(a->codedFrameSize, 600u);
+    EXPECT_EQ(a->bytesPerMinute, 123456u);
+    EXPECT_EQ(a->subPacketH, 16);
+    EXPECT_EQ(a->frameSize, 1200);
+    EXPECT_EQ(a->sampleRate, 22050);
+    EXPECT_EQ(a->sampleSize, 16);
+    EXPECT_EQ(a->channels, 2);
+    EXPECT_EQ(FourCcText(a->interleaver), "genr");
+    EXPECT_EQ(FourCcText(a->codec), "cook");
+    EXPECT_EQ(a->codecData, std::vector<std::uint8_t>(audio.begin() + 66, audio.end()));
+
+    for (std::size_t n = 0; n < 26; ++n)
+        EXPECT_FALSE(ParseVideoFormat(std::span(video).first(n))) << n;
+    for (std::size_t n = 0; n < 66; ++n)
+        EXPECT_FALSE(ParseAudioFormat(std::span(audio).first(n))) << n;
+    // A code whose length byte is not 4 is a layout we do not know.
+    auto odd = audio;
+    odd[61] = 5;
+    EXPECT_FALSE(ParseAudioFormat(odd));
+    auto other = audio;
+    other[5] = 3; // version 3
+    EXPECT_FALSE(ParseAudioFormat(other));
+}
+
+} // namespace

@@ -1,4 +1,4 @@
-#include "about/Registry.h"
+#include "platform/Registry.h"
 
 namespace corva {
 
