@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Encode benchmark: pp against the ffmpeg command-line tool at equal settings.
+# Encode benchmark: pp against the ffmpeg command-line tool at equal rate settings.
 # Generates a 60 s 720x576 25 fps source with sound, encodes it with the default audience
 # through pp and then with ffmpeg, and prints both times, their ratio and pp's peak memory.
 #
@@ -36,8 +36,8 @@ vk=$(val video_kbps); ak=$(val audio_kbps); ch=$(val audio_channels); rate=$(val
 fps=$(val max_fps); key=$(val keyframe_seconds)
 vf="fps=fps=$fps/1,scale=720:576:flags=lanczos,setsar=1,format=yuv420p"
 af="aformat=channel_layouts=stereo,aresample=$rate:filter_size=8:phase_shift=6,aformat=sample_fmts=fltp"
-# The rate control pp sets for a constant-rate audience (engine/EncodePlan.cpp, Transcoder.cpp):
-# with these the tool writes the very same bytes.
+# The peer: FFmpeg's RealVideo 2 at the constant-rate settings of the audience. pp writes
+# RealVideo 9/10 with its own encoder, so the ratio compares two encoders doing the same job.
 rc=(-b:v "${vk}k" -maxrate "${vk}k" -bufsize "${vk}k" -bt "${vk}k" -rc_init_occupancy $((vk * 750))
     -qcomp 0.2 -g $((fps * key)) -bf 0)
 
