@@ -59,12 +59,12 @@ bool makeClip(const QString &path)
                                           QStringLiteral("pcm_s16le"), path});
 }
 
-// Streams and duration of an output, as ffprobe reads them.
+// Codec and kind of each stream of an output, as ffprobe reads them.
 QString probe(const QString &path)
 {
     QString out;
     run(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                                    QStringLiteral("stream=codec_type"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), path},
+                                    QStringLiteral("stream=codec_type,codec_name"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), path},
         &out);
     return out.split(u'\n', Qt::SkipEmptyParts).join(u',');
 }
@@ -115,7 +115,7 @@ TEST_F(EndToEnd, SingleJobEncodesAValidFile)
     ASSERT_TRUE(waitIdle());
     EXPECT_TRUE(answerer.Texts().isEmpty()) << answerer.Texts().join(u'|').toStdString();
     EXPECT_TRUE(Ui(form).Label7->text().contains(QStringLiteral("完毕!用时"))) << Ui(form).Label7->text().toStdString();
-    EXPECT_EQ(probe(media + QStringLiteral("/clip.rm")), QStringLiteral("video,audio"));
+    EXPECT_EQ(probe(media + QStringLiteral("/clip.rm")), QStringLiteral("rv40,video,ac3,audio"));
     EXPECT_TRUE(Ui(form).command3->Enabled());
     EXPECT_FALSE(Ui(form).command4->Enabled());
 }
@@ -155,8 +155,8 @@ TEST_F(EndToEnd, BatchWithACorruptSourceMarksItFailedAndGoesOn)
     EXPECT_FALSE(Ui(form).command4->Enabled());
     EXPECT_TRUE(Ui(form).command7->Enabled());
     EXPECT_TRUE(Ui(form).command9->Enabled());
-    EXPECT_EQ(probe(media + QStringLiteral("/one.rm")), QStringLiteral("video,audio"));
-    EXPECT_EQ(probe(media + QStringLiteral("/three.rm")), QStringLiteral("video,audio"));
+    EXPECT_EQ(probe(media + QStringLiteral("/one.rm")), QStringLiteral("rv40,video,ac3,audio"));
+    EXPECT_EQ(probe(media + QStringLiteral("/three.rm")), QStringLiteral("rv40,video,ac3,audio"));
     EXPECT_FALSE(QFile::exists(media + QStringLiteral("/two.rm")));
 }
 
