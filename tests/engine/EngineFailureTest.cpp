@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -311,13 +313,29 @@ TEST(EngineEndOrder, PollSeesZeroBeforeEndIsHandled)
         QObject::connect(&engine, &EncodingEngine::EncodingFinished, &engine, [&] { finished = true; });
         engine.StartJob(job);
         EXPECT_EQ(engine.IsEncoding(), 1);
-        // One event pass per poll, as the window's yield does.
-        while (engine.IsEncoding())
-            QCoreApplication::processEvents();
-        EXPECT_FALSE(finished) << "end handled before the poll saw zero";
-        EXPECT_EQ(engine.LastJobSucceeded(), !failsAtOnce);
-        for (int i = 0; i < 100 && !finished; ++i)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        // A zero-interval timer polls once per pass of the event loop, as the window's yield
+        // does; the loop sleeps between events instead of spinning.
+        QEventLoop loop;
+        QTimer poll;
+        poll.setInterval(0);
+        bool zeroSeen = false;
+        bool endBeforeZero = false;
+        bool succeededAtZero = false;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (!zeroSeen && !engine.IsEncoding()) {
+                zeroSeen = true;
+                endBeforeZero = finished;
+                succeededAtZero = engine.LastJobSucceeded();
+            }
+            if (zeroSeen && finished)
+                loop.quit();
+        });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        poll.start();
+        loop.exec();
+        ASSERT_TRUE(zeroSeen) << "IsEncoding never came back to zero";
+        EXPECT_FALSE(endBeforeZero) << "end handled before the poll saw zero";
+        EXPECT_EQ(succeededAtZero, !failsAtOnce);
         EXPECT_TRUE(finished);
     }
 }

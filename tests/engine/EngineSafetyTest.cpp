@@ -11,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -215,10 +217,12 @@ TEST(EngineJobs, StoppedJobsLateEndBelongsToNobody)
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     engine.StopEncoding();
     engine.StartJob(second); // before the event loop has seen the first job's end
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 3000 && (ends.isEmpty() || clock.elapsed() < 1000))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    // After the first end, a second more for a late one that must not come.
+    QEventLoop loop;
+    QObject::connect(&engine, &EncodingEngine::EncodingFinished, &loop,
+                     [&] { QTimer::singleShot(1000, &loop, &QEventLoop::quit); });
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
     ASSERT_EQ(ends.size(), 1) << ends.join(" | ").toStdString();
     EXPECT_TRUE(ends.front().contains("missing.avi")) << ends.front().toStdString();
     EXPECT_EQ(starts, 1);
