@@ -22,7 +22,7 @@ constexpr int kLumaBorder = 64, kChromaBorder = 32;
 // Motion never reaches further outside the picture than this, so MC reads stay in the border.
 constexpr int kMaxOutside = 40;
 
-enum MbType : std::uint8_t { kI4 = 0, kI16 = 1, kP16 = 2, kSkip = 6 };
+enum MbType : std::uint8_t { kI4 = 0, kI16 = 1, kP16 = 2, kP8 = 3, kSkip = 6 };
 
 // Bit counting stand-in for BitWriter, used for rate estimates.
 struct BitCounter {
@@ -99,6 +99,7 @@ struct MbCode {
     std::int16_t levels[25][16] = {}; // 0..15 luma, 16..19 U, 20..23 V, 24 the 16x16 DC block
     std::uint32_t cbp = 0;            // 24 bits
     MotionVector mv;
+    MotionVector mv8[4]; // P 8x8: top-left, top-right, bottom-left, bottom-right
 };
 
 // The quantiser's steps and code tables for one slice.
@@ -969,6 +970,109 @@ struct Encoder::Impl {
         }
     }
 
+    // Vector prediction of 8x8 block k (0 TL, 1 TR, 2 BL, 3 BR) given the MB's earlier blocks.
+    MotionVector PredictMv8(int mbx, int mby, const Avail &av, int k, const MotionVector own[4]) const
+    {
+        const int bi = k & 1, bj = k >> 1;
+        const int bx = 2 * mbx + bi, by = 2 * mby + bj;
+        auto vec = [&](int x, int y) {
+            // blocks of this MB come from own, the rest from the picture's grid
+            if (x >= 2 * mbx && x < 2 * mbx + 2 && y >= 2 * mby && y < 2 * mby + 2)
+                return own[(x - 2 * mbx) + 2 * (y - 2 * mby)];
+            return Mv8(x, y);
+        };
+        const bool aAvail = bi ? true : av.left;
+        const bool bAvail = bj ? true : av.top;
+        // above-right of the block; the last block looks above-left instead
+        bool cAvail;
+        int cx, cy;
+        if (k == 0) {
+            cAvail = av.top;
+            cx = bx + 1;
+            cy = by - 1;
+        } else if (k == 1) {
+            cAvail = av.topRight;
+            cx = bx + 1;
+            cy = by - 1;
+        } else if (k == 2) {
+            cAvail = true;
+            cx = bx + 1;
+            cy = by - 1;
+        } else {
+            cAvail = true;
+            cx = bx - 1;
+            cy = by - 1;
+        }
+        const MotionVector A = aAvail ? vec(bx - 1, by) : MotionVector{};
+        const MotionVector B = bAvail ? vec(bx, by - 1) : A;
+        MotionVector C;
+        if (cAvail)
+            C = vec(cx, cy);
+        else if (bAvail && aAvail)
+            C = vec(bx - 1, by - 1);
+        else
+            C = A;
+        return {Median(A.x, B.x, C.x), Median(A.y, B.y, C.y)};
+    }
+
+    // Refines one 8x8 block's vector around a start (integer then half and quarter pel).
+    MotionVector Search8(int mbx, int mby, int k, MotionVector start, const MotionVector &pred, int &costOut) const
+    {
+        const int ox = 8 * (k & 1), oy = 8 * (k >> 1);
+        const Plane &R = ref.p[0];
+        const std::uint8_t *s = src.p[0].At(mbx * 16 + ox, mby * 16 + oy);
+        const std::ptrdiff_t ss = src.p[0].stride;
+        const std::uint8_t *r0 = R.At(mbx * 16 + ox, mby * 16 + oy);
+        const bool satd = settings.effort == Effort::Thorough;
+        auto cost = [&](const MotionVector &v) {
+            std::uint8_t p[64];
+            dsp::LumaMc(p, 8, r0, R.stride, v.x, v.y, 8, 8);
+            const int d = satd ? dsp::Satd(s, ss, p, 8, 8, 8) : dsp::Sad(s, ss, p, 8, 8, 8);
+            return d + static_cast<int>(qs.lambda * MvBits(v, pred));
+        };
+        MotionVector v = start;
+        int best = cost(v);
+        // Thorough looks at the full square around each step, Quick at a diamond only
+        static constexpr int kSquare[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}};
+        static constexpr int kDiamond[4][2] = {{0, -1}, {-1, 0}, {1, 0}, {0, 1}};
+        const int steps[3] = {4, 2, 1};
+        for (int si = satd ? 0 : 1; si < 3; ++si) {
+            const int step = steps[si];
+            const MotionVector c0 = v;
+            const int n = satd ? 8 : 4;
+            for (int d = 0; d < n; ++d) {
+                const int dx = satd ? kSquare[d][0] : kDiamond[d][0], dy = satd ? kSquare[d][1] : kDiamond[d][1];
+                const MotionVector t{c0.x + step * dx, c0.y + step * dy};
+                if (!VectorInRange(mbx, mby, t))
+                    continue;
+                const int c = cost(t);
+                if (c < best) {
+                    best = c;
+                    v = t;
+                }
+            }
+        }
+        costOut = best;
+        return v;
+    }
+
+    void PredictInter8(int mbx, int mby, const MotionVector mv[4])
+    {
+        for (int k = 0; k < 4; ++k) {
+            const int ox = 8 * (k & 1), oy = 8 * (k >> 1);
+            const Plane &RY = ref.p[0];
+            Plane &Y = cur.p[0];
+            dsp::LumaMc(Y.At(mbx * 16 + ox, mby * 16 + oy), Y.stride, RY.At(mbx * 16 + ox, mby * 16 + oy), RY.stride,
+                        mv[k].x, mv[k].y, 8, 8);
+            for (int c = 1; c <= 2; ++c) {
+                const Plane &R = ref.p[c];
+                Plane &P = cur.p[c];
+                dsp::ChromaMc(P.At(mbx * 8 + ox / 2, mby * 8 + oy / 2), P.stride, R.At(mbx * 8 + ox / 2, mby * 8 + oy / 2),
+                              R.stride, mv[k].x, mv[k].y, 4, 4);
+            }
+        }
+    }
+
     // Residual of an inter MB whose prediction is in the reconstruction; reconstructs in place.
     void CodeInterResidual(int mbx, int mby, MbCode &mb)
     {
@@ -1041,10 +1145,9 @@ struct Encoder::Impl {
             for (int i = 0; i < 4; ++i)
                 Mode4(4 * mbx + i, 4 * mby + j) =
                     mb.type == kI4 ? mb.modes[4 * j + i] : (mb.type == kI16 ? static_cast<std::int8_t>(mb.i16Mode) : 0);
-        const MotionVector v = intra ? MotionVector{} : mb.mv;
         for (int j = 0; j < 2; ++j)
             for (int i = 0; i < 2; ++i)
-                Mv8(2 * mbx + i, 2 * mby + j) = v;
+                Mv8(2 * mbx + i, 2 * mby + j) = intra ? MotionVector{} : (mb.type == kP8 ? mb.mv8[i + 2 * j] : mb.mv);
         FilterMb &f = filter[static_cast<std::size_t>(n)];
         f.cbpLuma = static_cast<std::uint16_t>(mb.cbp & 0xFFFF);
         f.cbpChroma = static_cast<std::uint8_t>(mb.cbp >> 16);
@@ -1099,9 +1202,11 @@ struct Encoder::Impl {
         bool intra = hooks.force == K::Intra4x4 || hooks.force == K::Intra16x16;
         bool skip = false;
         MotionVector v;
+        int interCostForSplit = 0;
         if (!intra) {
             int interCost = 0;
             v = Search(mbx, mby, av, pred, interCost);
+            interCostForSplit = interCost;
             if (hooks.randomSeed) {
                 MotionVector t{v.x + static_cast<int>(Rand(rng) % 17) - 8, v.y + static_cast<int>(Rand(rng) % 17) - 8};
                 if (VectorInRange(mbx, mby, t))
@@ -1109,7 +1214,7 @@ struct Encoder::Impl {
             }
             if (hooks.force == K::Skip) {
                 skip = true;
-            } else if (hooks.force != K::Inter16x16 && SkipIsClean(mbx, mby)) {
+            } else if (hooks.force == K::Any && SkipIsClean(mbx, mby)) {
                 // the copy is good enough when coding the vector would not pay for itself
                 const int zeroCost = dsp::Sad16(src.p[0].At(mbx * 16, mby * 16), src.p[0].stride,
                                                 ref.p[0].At(mbx * 16, mby * 16), ref.p[0].stride);
@@ -1122,6 +1227,31 @@ struct Encoder::Impl {
                 intra = ic + static_cast<int>(qs.lambda * 6) < interCost;
             } else if (!skip && hooks.randomSeed && hooks.force == K::Any) {
                 intra = Rand(rng) % 8 == 0;
+            }
+        }
+        bool split = false;
+        if (!intra && !skip) {
+            // splitting only pays where one vector leaves a clearly visible error
+            const bool worthIt = interCostForSplit > 512 + static_cast<int>(qs.lambda * 16);
+            const bool try8 = (settings.effort != Effort::Quickest && hooks.force == K::Any && (worthIt || hooks.randomSeed)) ||
+                              hooks.force == K::Inter8x8;
+            if (try8) {
+                int cost8 = static_cast<int>(qs.lambda * 4);
+                for (int k = 0; k < 4; ++k) {
+                    const MotionVector p8 = PredictMv8(mbx, mby, av, k, mb.mv8);
+                    int c = 0;
+                    mb.mv8[k] = Search8(mbx, mby, k, v, p8, c);
+                    if (hooks.randomSeed) {
+                        const MotionVector t{mb.mv8[k].x + static_cast<int>(Rand(rng) % 9) - 4,
+                                             mb.mv8[k].y + static_cast<int>(Rand(rng) % 9) - 4};
+                        if (VectorInRange(mbx, mby, t))
+                            mb.mv8[k] = t;
+                    }
+                    cost8 += c;
+                }
+                // the 16x16 cost was measured with SAD unless the effort is thorough, as Search8's
+                split = hooks.force == K::Inter8x8 || cost8 < interCostForSplit ||
+                        (hooks.randomSeed && (Rand(rng) & 1));
             }
         }
         if (skip) {
@@ -1143,6 +1273,22 @@ struct Encoder::Impl {
                 bw.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
             else
                 WriteModes(bw, mbx, mby, av, mb.modes);
+            WriteResidual(bw, mb);
+            Commit(mbx, mby, mb);
+            return;
+        }
+        if (split) {
+            mb.type = kP8;
+            PredictInter8(mbx, mby, mb.mv8);
+            CodeInterResidual(mbx, mby, mb);
+            PutVlc(bw, T.ptype[table][kP8]);
+            MotionVector done[4] = {};
+            for (int k = 0; k < 4; ++k) {
+                const MotionVector p8 = PredictMv8(mbx, mby, av, k, done);
+                bw.Se(mb.mv8[k].x - p8.x);
+                bw.Se(mb.mv8[k].y - p8.y);
+                done[k] = mb.mv8[k];
+            }
             WriteResidual(bw, mb);
             Commit(mbx, mby, mb);
             return;

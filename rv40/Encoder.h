@@ -12,7 +12,7 @@ namespace corva::rv40 {
 // Switches for tests only: force one macroblock kind, randomise choices to reach rare codes,
 // or turn on one deliberately wrong reconstruction to show that a check can fail.
 struct EncoderTestHooks {
-    enum class Kind { Any, Intra4x4, Intra16x16, Inter16x16, Skip };
+    enum class Kind { Any, Intra4x4, Intra16x16, Inter16x16, Inter8x8, Skip };
     Kind force = Kind::Any;
     std::uint32_t randomSeed = 0;   // non-zero: random intra modes and vector offsets
     bool mutateChromaRounding = false;

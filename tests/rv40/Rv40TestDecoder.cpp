@@ -26,11 +26,12 @@ void LogCallback(void *, int level, const char *fmt, va_list args)
         return;
     char line[1024];
     std::vsnprintf(line, sizeof line, fmt, args);
+    const std::string text(line);
     // A one-picture stream makes frame threading print this; it says nothing about the data.
-    if (std::strstr(line, "Context scratch buffers could not be allocated"))
+    if (text.find("Context scratch buffers could not be allocated") != std::string::npos)
         return;
     std::lock_guard<std::mutex> lock(g_logMutex);
-    g_errors.emplace_back(line);
+    g_errors.push_back(text);
 }
 
 struct CodecContextDeleter {
