@@ -199,7 +199,7 @@ struct Encoder::Impl {
         // a step of qscale/16 in the coefficient domain is about qscale/24 in pixel units
         const double step = qs.lumaStep / 24.0;
         qs.lambda = 0.6 * step;
-        qs.lambdaSse = 0.2 * step * step;
+        qs.lambdaSse = 0.15 * step * step;
     }
 
     Avail AvailAt(int mbx, int mby) const
@@ -741,9 +741,82 @@ struct Encoder::Impl {
         return total;
     }
 
+    struct SavedMb {
+        std::uint8_t y[256], u[64], v[64];
+    };
+
+    void SaveMb(int mbx, int mby, SavedMb &s) const
+    {
+        for (int y = 0; y < 16; ++y)
+            std::memcpy(s.y + 16 * y, cur.p[0].At(mbx * 16, mby * 16 + y), 16);
+        for (int y = 0; y < 8; ++y) {
+            std::memcpy(s.u + 8 * y, cur.p[1].At(mbx * 8, mby * 8 + y), 8);
+            std::memcpy(s.v + 8 * y, cur.p[2].At(mbx * 8, mby * 8 + y), 8);
+        }
+    }
+
+    void RestoreMb(int mbx, int mby, const SavedMb &s)
+    {
+        for (int y = 0; y < 16; ++y)
+            std::memcpy(cur.p[0].At(mbx * 16, mby * 16 + y), s.y + 16 * y, 16);
+        for (int y = 0; y < 8; ++y) {
+            std::memcpy(cur.p[1].At(mbx * 8, mby * 8 + y), s.u + 8 * y, 8);
+            std::memcpy(cur.p[2].At(mbx * 8, mby * 8 + y), s.v + 8 * y, 8);
+        }
+    }
+
+    std::uint64_t MbSse(int mbx, int mby) const
+    {
+        return dsp::Sse(cur.p[0].At(mbx * 16, mby * 16), cur.p[0].stride, src.p[0].At(mbx * 16, mby * 16),
+                        src.p[0].stride, 16, 16) +
+               dsp::Sse(cur.p[1].At(mbx * 8, mby * 8), cur.p[1].stride, src.p[1].At(mbx * 8, mby * 8),
+                        src.p[1].stride, 8, 8) +
+               dsp::Sse(cur.p[2].At(mbx * 8, mby * 8), cur.p[2].stride, src.p[2].At(mbx * 8, mby * 8),
+                        src.p[2].stride, 8, 8);
+    }
+
+    // Bits of an intra MB as it would be written (skip run aside).
+    std::size_t IntraBits(int mbx, int mby, const Avail &av, const MbCode &mb) const
+    {
+        BitCounter c;
+        if (intraPicture)
+            c.bits += mb.type == kI16 ? 3 : 2;
+        else
+            c.bits += T.ptype[PtypeTable(mbx, mby, av)][mb.type].len + (mb.type == kI16 ? 2u : 0u);
+        if (mb.type == kI4)
+            WriteModes(c, mbx, mby, av, mb.modes);
+        WriteResidual(c, mb);
+        return c.bits;
+    }
+
+    double Rd(std::uint64_t sse, std::size_t bits) const
+    {
+        return static_cast<double>(sse) + qs.lambdaSse * static_cast<double>(bits);
+    }
+
     // Decides and codes an intra MB into mb and the reconstruction.
     void CodeIntra(int mbx, int mby, const Avail &av, MbCode &mb)
     {
+        if (settings.effort == Effort::Thorough && hooks.force == EncoderTestHooks::Kind::Any && !hooks.randomSeed) {
+            // both kinds coded for real; the cheaper in distortion plus rate wins
+            int mode16 = 0;
+            I16Cost(mbx, mby, av, mode16, true);
+            SavedMb before, with16;
+            SaveMb(mbx, mby, before);
+            MbCode a;
+            CodeI16(mbx, mby, av, mode16, a);
+            const double j16 = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, a));
+            SaveMb(mbx, mby, with16);
+            RestoreMb(mbx, mby, before);
+            CodeI4(mbx, mby, av, mb, true);
+            CodeIntraChroma(mbx, mby, av, 0, mb.modes, mb);
+            const double j4 = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, mb));
+            if (j16 <= j4) {
+                RestoreMb(mbx, mby, with16);
+                mb = a;
+            }
+            return;
+        }
         const bool satd = settings.effort != Effort::Quickest;
         int mode16 = 0;
         const int cost16 = I16Cost(mbx, mby, av, mode16, satd) + static_cast<int>(qs.lambda * 4);
@@ -1179,6 +1252,47 @@ struct Encoder::Impl {
         return static_cast<std::uint16_t>(h | v);
     }
 
+    // Type and modes of an intra MB in a P-picture.
+    template <class W>
+    void WriteIntraMbHeader(W &w, int table, int mbx, int mby, const Avail &av, const MbCode &mb) const
+    {
+        PutVlc(w, T.ptype[table][mb.type]);
+        if (mb.type == kI16)
+            w.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
+        else
+            WriteModes(w, mbx, mby, av, mb.modes);
+    }
+
+    template <class W>
+    void WriteInterMbHeader(W &w, int table, int mbx, int mby, const Avail &av, const MbCode &mb,
+                            const MotionVector &pred) const
+    {
+        PutVlc(w, T.ptype[table][mb.type]);
+        if (mb.type == kP16) {
+            PutSe(w, mb.mv.x - pred.x);
+            PutSe(w, mb.mv.y - pred.y);
+            return;
+        }
+        MotionVector done[4] = {};
+        for (int k = 0; k < 4; ++k) {
+            const MotionVector p8 = PredictMv8(mbx, mby, av, k, done);
+            PutSe(w, mb.mv8[k].x - p8.x);
+            PutSe(w, mb.mv8[k].y - p8.y);
+            done[k] = mb.mv8[k];
+        }
+    }
+
+    static void PutSe(BitWriter &w, int v) { w.Se(v); }
+    static void PutSe(BitCounter &w, int v) { w.bits += static_cast<std::size_t>(BitWriter::SeBits(v)); }
+
+    std::size_t InterBits(int mbx, int mby, const Avail &av, const MbCode &mb, const MotionVector &pred) const
+    {
+        BitCounter c;
+        WriteInterMbHeader(c, PtypeTable(mbx, mby, av), mbx, mby, av, mb, pred);
+        WriteResidual(c, mb);
+        return c.bits;
+    }
+
     // Codes one MB of the current slice: decision, reconstruction and bits.
     void EncodeMb(int mbx, int mby, BitWriter &bw, int &skipRun)
     {
@@ -1254,6 +1368,39 @@ struct Encoder::Impl {
                         (hooks.randomSeed && (Rand(rng) & 1));
             }
         }
+        if (!skip && settings.effort == Effort::Thorough && hooks.force == K::Any && !hooks.randomSeed) {
+            // final check of the inter choice against intra, both coded for real
+            SavedMb before, withInter;
+            SaveMb(mbx, mby, before);
+            MbCode inter = mb;
+            inter.type = split ? kP8 : kP16;
+            inter.mv = v;
+            if (split)
+                PredictInter8(mbx, mby, inter.mv8);
+            else
+                PredictInter(mbx, mby, v);
+            CodeInterResidual(mbx, mby, inter);
+            const double jInter = Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, inter, pred));
+            SaveMb(mbx, mby, withInter);
+            RestoreMb(mbx, mby, before);
+            MbCode in;
+            CodeIntra(mbx, mby, av, in);
+            const double jIntra = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, in));
+            bw.Ue(static_cast<std::uint32_t>(skipRun));
+            skipRun = 0;
+            const int tab = PtypeTable(mbx, mby, av);
+            if (jIntra < jInter) {
+                WriteIntraMbHeader(bw, tab, mbx, mby, av, in);
+                WriteResidual(bw, in);
+                Commit(mbx, mby, in);
+            } else {
+                RestoreMb(mbx, mby, withInter);
+                WriteInterMbHeader(bw, tab, mbx, mby, av, inter, pred);
+                WriteResidual(bw, inter);
+                Commit(mbx, mby, inter);
+            }
+            return;
+        }
         if (skip) {
             PredictInter(mbx, mby, {});
             mb.type = kSkip;
@@ -1268,67 +1415,22 @@ struct Encoder::Impl {
         const int table = PtypeTable(mbx, mby, av);
         if (intra) {
             CodeIntra(mbx, mby, av, mb);
-            PutVlc(bw, T.ptype[table][mb.type]);
-            if (mb.type == kI16)
-                bw.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
+            WriteIntraMbHeader(bw, table, mbx, mby, av, mb);
+        } else {
+            mb.type = split ? kP8 : kP16;
+            mb.mv = v;
+            if (split)
+                PredictInter8(mbx, mby, mb.mv8);
             else
-                WriteModes(bw, mbx, mby, av, mb.modes);
-            WriteResidual(bw, mb);
-            Commit(mbx, mby, mb);
-            return;
-        }
-        if (split) {
-            mb.type = kP8;
-            PredictInter8(mbx, mby, mb.mv8);
+                PredictInter(mbx, mby, v);
             CodeInterResidual(mbx, mby, mb);
-            PutVlc(bw, T.ptype[table][kP8]);
-            MotionVector done[4] = {};
-            for (int k = 0; k < 4; ++k) {
-                const MotionVector p8 = PredictMv8(mbx, mby, av, k, done);
-                bw.Se(mb.mv8[k].x - p8.x);
-                bw.Se(mb.mv8[k].y - p8.y);
-                done[k] = mb.mv8[k];
-            }
-            WriteResidual(bw, mb);
-            Commit(mbx, mby, mb);
-            return;
+            WriteInterMbHeader(bw, table, mbx, mby, av, mb, pred);
         }
-        mb.type = kP16;
-        mb.mv = v;
-        PredictInter(mbx, mby, v);
-        CodeInterResidual(mbx, mby, mb);
-        PutVlc(bw, T.ptype[table][kP16]);
-        bw.Se(v.x - pred.x);
-        bw.Se(v.y - pred.y);
         WriteResidual(bw, mb);
         Commit(mbx, mby, mb);
     }
 
     // ------------------------------------------------------------------ picture
-    struct SavedMb {
-        std::uint8_t y[256], u[64], v[64];
-    };
-
-    void SaveMb(int mbx, int mby, SavedMb &s) const
-    {
-        for (int y = 0; y < 16; ++y)
-            std::memcpy(s.y + 16 * y, cur.p[0].At(mbx * 16, mby * 16 + y), 16);
-        for (int y = 0; y < 8; ++y) {
-            std::memcpy(s.u + 8 * y, cur.p[1].At(mbx * 8, mby * 8 + y), 8);
-            std::memcpy(s.v + 8 * y, cur.p[2].At(mbx * 8, mby * 8 + y), 8);
-        }
-    }
-
-    void RestoreMb(int mbx, int mby, const SavedMb &s)
-    {
-        for (int y = 0; y < 16; ++y)
-            std::memcpy(cur.p[0].At(mbx * 16, mby * 16 + y), s.y + 16 * y, 16);
-        for (int y = 0; y < 8; ++y) {
-            std::memcpy(cur.p[1].At(mbx * 8, mby * 8 + y), s.u + 8 * y, 8);
-            std::memcpy(cur.p[2].At(mbx * 8, mby * 8 + y), s.v + 8 * y, 8);
-        }
-    }
-
     EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts)
     {
         LoadSource(view);
