@@ -174,6 +174,9 @@ struct Encoder::Impl {
     {
         if (v.width != settings.width || v.height != settings.height)
             throw std::invalid_argument("rv40: picture size differs from the encoder's");
+        for (int c = 0; c < 3; ++c)
+            if (!v.plane[c] || v.stride[c] < (c ? v.width / 2 : v.width))
+                throw std::invalid_argument("rv40: picture plane missing or narrower than the picture");
         for (int c = 0; c < 3; ++c) {
             const int sw = c ? v.width / 2 : v.width, sh = c ? v.height / 2 : v.height;
             Plane &d = src.p[c];
@@ -1433,9 +1436,11 @@ struct Encoder::Impl {
     // ------------------------------------------------------------------ picture
     EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts)
     {
+        if (decision.quantiser < 0 || decision.quantiser > 31)
+            throw std::invalid_argument("rv40: quantiser " + std::to_string(decision.quantiser) + " outside 0..31");
         LoadSource(view);
         intraPicture = decision.type == PictureType::Intra || !haveRef;
-        SetQuant(std::clamp(decision.quantiser, 0, 31));
+        SetQuant(decision.quantiser);
         rng = hooks.randomSeed ? hooks.randomSeed : 1;
         EncodedPicture out;
         out.type = intraPicture ? PictureType::Intra : PictureType::Inter;

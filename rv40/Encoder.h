@@ -27,7 +27,9 @@ public:
     Encoder &operator=(const Encoder &) = delete;
 
     // timestampMs: presentation time in ms; its low 13 bits go into every slice header of the
-    // picture. An Inter decision before any Intra picture is coded as Intra.
+    // picture. An Inter decision before any Intra picture is coded as Intra. Throws
+    // std::invalid_argument on a picture of another size, a missing plane or a quantiser
+    // outside 0..31.
     EncodedPicture Encode(const PictureView &source, const PictureDecision &decision, std::uint32_t timestampMs);
     // Cheap estimate before Encode, against the current reference.
     PictureCost Analyse(const PictureView &source) const;

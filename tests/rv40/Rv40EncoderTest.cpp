@@ -63,10 +63,18 @@ TEST(Encoder, CodesAnInterDecisionWithoutReferenceAsIntra)
     EXPECT_EQ(enc.Reconstruction().width, 64);
 }
 
-TEST(Encoder, RefusesAPictureOfAnotherSize)
+TEST(Encoder, RefusesWhatItCannotHonour)
 {
     Encoder enc(Settings(64, 48));
+    const YuvFrame good = MakeFrame(Content::Pan, 64, 48, 0, 1);
     EXPECT_THROW(EncodeOne(enc, MakeFrame(Content::Pan, 48, 48, 0, 1), PictureType::Intra, 10), std::invalid_argument);
+    EXPECT_THROW(EncodeOne(enc, good, PictureType::Intra, 32), std::invalid_argument);
+    EXPECT_THROW(EncodeOne(enc, good, PictureType::Intra, -1), std::invalid_argument);
+    PictureView v = ViewOf(good);
+    v.plane[2] = nullptr;
+    EXPECT_THROW(enc.Encode(v, PictureDecision{}, 0), std::invalid_argument);
+    EXPECT_EQ(EncodeOne(enc, good, PictureType::Intra, 31).quantiser, 31);
+    EXPECT_EQ(EncodeOne(enc, good, PictureType::Inter, 0).quantiser, 0);
 }
 
 // The reported distortion is what the caller would measure between source and reconstruction.
