@@ -1503,6 +1503,8 @@ struct Encoder::Impl {
     PictureCost Analyse(const PictureView &view) const
     {
         // Work on the caller's picture directly; only whole MBs inside it are measured.
+        if (view.width != settings.width || view.height != settings.height || !view.plane[0])
+            throw std::invalid_argument("rv40: picture size differs from the encoder's");
         PictureCost cost;
         const int fullW = view.width / 16, fullH = view.height / 16;
         const std::uint8_t *Y = view.plane[0];

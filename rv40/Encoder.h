@@ -33,7 +33,7 @@ public:
     EncodedPicture Encode(const PictureView &source, const PictureDecision &decision, std::uint32_t timestampMs);
     // Cheap estimate before Encode, against the current reference.
     PictureCost Analyse(const PictureView &source) const;
-    // What a decoder shows for the last picture (display size).
+    // What a decoder shows for the last picture (display size); valid until the next Encode.
     PictureView Reconstruction() const;
 
     void SetTestHooks(const EncoderTestHooks &hooks);
