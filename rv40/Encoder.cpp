@@ -106,7 +106,7 @@ struct MbCode {
 struct QuantSet {
     int q = 0;
     int lumaStep = 0, chromaDcStep = 0, chromaAcStep = 0, lumaDcStep = 0;
-    int intraSet = 0, interSet = 0;
+    int intraSet = 0, interSet = 0, modifier = 0;
     double lambda = 0, lambdaSse = 0;
 };
 
@@ -137,6 +137,7 @@ struct Encoder::Impl {
     std::vector<std::int8_t> modes4;   // intra mode context per 4x4 block
     std::vector<MotionVector> mv8;     // vectors on the 8x8 grid
     std::vector<MotionVector> refMv8;  // the reference picture's, as search candidates
+    std::vector<MbCode> records;       // every MB's levels and choices, to rewrite a slice
     int sliceStart = 0;
     bool intraPicture = true;
     QuantSet qs;
@@ -167,6 +168,7 @@ struct Encoder::Impl {
         modes4.assign(static_cast<std::size_t>(nmb * 16), 0);
         mv8.assign(static_cast<std::size_t>(nmb * 4), {});
         refMv8.assign(static_cast<std::size_t>(nmb * 4), {});
+        records.assign(static_cast<std::size_t>(nmb), {});
     }
 
     // ------------------------------------------------------------------ setup
@@ -196,9 +198,7 @@ struct Encoder::Impl {
         qs.chromaAcStep = T.qscale[T.chromaQuantAc[q]];
         qs.chromaDcStep = T.qscale[T.chromaQuantDc[q]];
         qs.lumaDcStep = T.qscale[T.lumaDcQuantIntra[q]];
-        // the slice's code-table modifier is always 0 here
-        qs.intraSet = T.vlcSetIntra[q];
-        qs.interSet = T.vlcSetInter[q];
+        SetCodeTables(0);
         // a step of qscale/16 in the coefficient domain is about qscale/24 in pixel units
         const double step = qs.lumaStep / 24.0;
         qs.lambda = 0.6 * step;
@@ -212,13 +212,26 @@ struct Encoder::Impl {
     }
 
     // ------------------------------------------------------------------ headers
+    // The slice's code-table modifier moves the quantiser used to pick the tables.
+    void SetCodeTables(int modifier)
+    {
+        int q = qs.q;
+        if (modifier == 2 && q < 19)
+            q += 10;
+        else if (modifier && q < 26)
+            q += 5;
+        qs.modifier = modifier;
+        qs.intraSet = T.vlcSetIntra[q];
+        qs.interSet = T.vlcSetInter[q];
+    }
+
     void SliceHeader(BitWriter &bw, std::uint32_t ts, int startMb)
     {
         bw.Put(0, 1);
         bw.Put(intraPicture ? 0 : 2, 2);
         bw.Put(static_cast<std::uint32_t>(qs.q), 5);
         bw.Put(0, 2);
-        bw.Put(0, 2); // code-table modifier
+        bw.Put(static_cast<std::uint32_t>(qs.modifier), 2);
         bw.Put(0, 1);
         bw.Put(ts & 0x1FFF, 13);
         if (!intraPicture)
@@ -1215,6 +1228,7 @@ struct Encoder::Impl {
     void Commit(int mbx, int mby, const MbCode &mb)
     {
         const int n = mby * mbw + mbx;
+        records[static_cast<std::size_t>(n)] = mb;
         const bool intra = mb.type == kI4 || mb.type == kI16;
         mbType[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(mb.type);
         for (int j = 0; j < 4; ++j)
@@ -1434,6 +1448,62 @@ struct Encoder::Impl {
     }
 
     // ------------------------------------------------------------------ picture
+    // Writes a coded MB again from its record; all its neighbours are final by then.
+    void RewriteMb(BitWriter &bw, int n, int &skipRun)
+    {
+        const int mbx = n % mbw, mby = n / mbw;
+        const Avail av = AvailAt(mbx, mby);
+        const MbCode &mb = records[static_cast<std::size_t>(n)];
+        if (intraPicture) {
+            bw.Put(mb.type == kI16 ? 1 : 0, 1);
+            if (mb.type == kI16) {
+                bw.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
+            } else {
+                bw.Put(1, 1);
+                WriteModes(bw, mbx, mby, av, mb.modes);
+            }
+        } else if (mb.type == kSkip) {
+            ++skipRun;
+            return;
+        } else {
+            bw.Ue(static_cast<std::uint32_t>(skipRun));
+            skipRun = 0;
+            const int table = PtypeTable(mbx, mby, av);
+            if (mb.type == kI4 || mb.type == kI16)
+                WriteIntraMbHeader(bw, table, mbx, mby, av, mb);
+            else
+                WriteInterMbHeader(bw, table, mbx, mby, av, mb, PredictMv(mbx, mby, av));
+        }
+        WriteResidual(bw, mb);
+    }
+
+    // The code-table modifier changes no decision, only codes: the slice is written again with
+    // each and the shortest kept.
+    std::vector<std::uint8_t> ShortestSlice(std::vector<std::uint8_t> first, std::uint32_t ts, int start, int end)
+    {
+        if (settings.effort == Effort::Quickest)
+            return first;
+        const int saved = sliceStart;
+        sliceStart = start;
+        BitWriter alt;
+        for (int m = 1; m < 3; ++m) { // 3 selects the same tables as 1
+            SetCodeTables(m);
+            SliceHeader(alt, ts, start);
+            int skipRun = 0;
+            for (int n = start; n < end; ++n)
+                RewriteMb(alt, n, skipRun);
+            if (skipRun)
+                alt.Ue(static_cast<std::uint32_t>(skipRun));
+            if ((alt.BitCount() + 7) / 8 < first.size())
+                first = alt.Take();
+            else
+                alt.Clear();
+        }
+        SetCodeTables(0);
+        sliceStart = saved;
+        return first;
+    }
+
     EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts)
     {
         if (decision.quantiser < 0 || decision.quantiser > 31)
@@ -1465,7 +1535,7 @@ struct Encoder::Impl {
                 bw.Rewind(mark);
                 if (runBefore)
                     bw.Ue(static_cast<std::uint32_t>(runBefore));
-                out.slices.push_back(bw.Take());
+                out.slices.push_back(ShortestSlice(bw.Take(), ts, sliceStart, n));
                 RestoreMb(mbx, mby, saved);
                 skipRun = 0;
                 sliceStart = n;
@@ -1476,7 +1546,7 @@ struct Encoder::Impl {
         }
         if (skipRun)
             bw.Ue(static_cast<std::uint32_t>(skipRun));
-        out.slices.push_back(bw.Take());
+        out.slices.push_back(ShortestSlice(bw.Take(), ts, sliceStart, nmb));
 
         intraMbs = 0;
         for (int n = 0; n < nmb; ++n) {

@@ -189,6 +189,21 @@ TEST(Rv40BitExactCheck, CatchesAWrongChromaRounding)
     EXPECT_GT(r.mismatches, 0);
 }
 
+// Each slice picks the code-table modifier that writes it shortest (3 selects what 1 does); over a
+// quantiser sweep 0, 1 and 2 must all occur, and the decoder must follow every one of them.
+TEST(Rv40BitExactCheck, EveryCodeTableModifierDecodes)
+{
+    Scenario s{"Modifiers", 96, 64, 64, Content::Mixed, Effort::Quick, Sweep, 8, 300};
+    const RunResult r = EncodeAndDecode(s);
+    EXPECT_EQ(r.mismatches, 0) << r.firstMismatch;
+    int seen[4] = {};
+    for (const auto &p : r.pictures)
+        for (const auto &slice : p.slices)
+            ++seen[(slice[1] >> 4) & 3]; // bits 10 and 11 of the header
+    for (int m = 0; m < 3; ++m)
+        EXPECT_GT(seen[m], 0) << "modifier " << m;
+}
+
 // Motion compensation must pay: on a whole-pixel pan the search finds the exact vector, so inter
 // pictures are far smaller than the intra one at the same quantiser, and the quality holds.
 TEST(Rv40Quality, PanCompressesAndKeepsQuality)
