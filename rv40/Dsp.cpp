@@ -2,7 +2,9 @@
 
 #include "rv40/CodeTables.h"
 
+#include <array>
 #include <cstdlib>
+#include <utility>
 
 namespace corva::rv40::dsp {
 
@@ -272,61 +274,70 @@ void PredictBlock(std::uint8_t *out, int size, const std::uint8_t *at, std::ptrd
 
 namespace {
 
-struct Taps {
-    int c1, c2, shift;
-};
-constexpr Taps kTaps[4] = {{0, 0, 0}, {52, 20, 6}, {20, 20, 5}, {20, 52, 6}};
-
-inline int Tap(const std::uint8_t *p, std::ptrdiff_t s, const Taps &t)
+// 6-tap filter of one phase: (p[-2] + p[3] - 5(p[-1] + p[2]) + c1 p[0] + c2 p[1] + round) >> shift,
+// clipped to 8 bits. Phase 2 is the half-pel filter, 1 and 3 the quarter-pel ones.
+template <int F>
+inline int Tap(const std::uint8_t *p, std::ptrdiff_t s)
 {
-    return Clip8((p[-2 * s] + p[3 * s] - 5 * (p[-s] + p[2 * s]) + t.c1 * p[0] + t.c2 * p[s] + (1 << (t.shift - 1))) >>
-                 t.shift);
+    constexpr int c1 = F == 1 ? 52 : 20, c2 = F == 3 ? 52 : 20, shift = F == 2 ? 5 : 6;
+    const int v = (p[-2 * s] + p[3 * s] - 5 * (p[-s] + p[2 * s]) + c1 * p[0] + c2 * p[s] + (1 << (shift - 1))) >> shift;
+    return v < 0 ? 0 : (v > 255 ? 255 : v);
 }
+
+template <int FX, int FY, int W>
+void McPhase(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int h)
+{
+    if constexpr (FX == 0 && FY == 0) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < W; ++x)
+                dst[y * ds + x] = src[y * stride + x];
+    } else if constexpr (FX == 3 && FY == 3) { // bilinear at this phase, not the 6-tap path
+        for (int y = 0; y < h; ++y) {
+            const std::uint8_t *p = src + y * stride;
+            for (int x = 0; x < W; ++x)
+                dst[y * ds + x] = static_cast<std::uint8_t>((p[x] + p[x + 1] + p[x + stride] + p[x + stride + 1] + 2) >> 2);
+        }
+    } else if constexpr (FY == 0) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < W; ++x)
+                dst[y * ds + x] = static_cast<std::uint8_t>(Tap<FX>(src + y * stride + x, 1));
+    } else if constexpr (FX == 0) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < W; ++x)
+                dst[y * ds + x] = static_cast<std::uint8_t>(Tap<FY>(src + y * stride + x, stride));
+    } else {
+        // horizontal pass on rows -2..h+2, clipped to 8 bits, then vertical
+        std::uint8_t tmp[21 * W];
+        for (int y = 0; y < h + 5; ++y)
+            for (int x = 0; x < W; ++x)
+                tmp[y * W + x] = static_cast<std::uint8_t>(Tap<FX>(src + (y - 2) * stride + x, 1));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < W; ++x)
+                dst[y * ds + x] = static_cast<std::uint8_t>(Tap<FY>(tmp + (y + 2) * W + x, W));
+    }
+}
+
+using McFn = void (*)(std::uint8_t *, std::ptrdiff_t, const std::uint8_t *, std::ptrdiff_t, int);
+
+template <int W, int... P>
+constexpr std::array<McFn, 16> MakeMcTable(std::integer_sequence<int, P...>)
+{
+    return {&McPhase<P % 4, P / 4, W>...};
+}
+
+constexpr std::array<McFn, 16> kMc16 = MakeMcTable<16>(std::make_integer_sequence<int, 16>{});
+constexpr std::array<McFn, 16> kMc8 = MakeMcTable<8>(std::make_integer_sequence<int, 16>{});
+constexpr std::array<McFn, 16> kMc4 = MakeMcTable<4>(std::make_integer_sequence<int, 16>{});
 
 } // namespace
 
 void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride, int mvx, int mvy,
             int w, int h)
 {
-    const int fx = mvx & 3, fy = mvy & 3;
+    const int phase = (mvx & 3) + 4 * (mvy & 3);
     const std::uint8_t *src = ref + (mvy >> 2) * stride + (mvx >> 2);
-    if (!fx && !fy) {
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                dst[y * ds + x] = src[y * stride + x];
-        return;
-    }
-    if (fx == 3 && fy == 3) { // bilinear at this phase, not the 6-tap path
-        for (int y = 0; y < h; ++y) {
-            const std::uint8_t *p = src + y * stride;
-            for (int x = 0; x < w; ++x)
-                dst[y * ds + x] = static_cast<std::uint8_t>((p[x] + p[x + 1] + p[x + stride] + p[x + stride + 1] + 2) >> 2);
-        }
-        return;
-    }
-    if (!fy) {
-        const Taps &t = kTaps[fx];
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                dst[y * ds + x] = static_cast<std::uint8_t>(Tap(src + y * stride + x, 1, t));
-        return;
-    }
-    if (!fx) {
-        const Taps &t = kTaps[fy];
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                dst[y * ds + x] = static_cast<std::uint8_t>(Tap(src + y * stride + x, stride, t));
-        return;
-    }
-    // horizontal pass on rows -2..h+2, clipped to 8 bits, then vertical
-    std::uint8_t tmp[21 * 16];
-    const Taps &th = kTaps[fx], &tv = kTaps[fy];
-    for (int y = 0; y < h + 5; ++y)
-        for (int x = 0; x < w; ++x)
-            tmp[y * 16 + x] = static_cast<std::uint8_t>(Tap(src + (y - 2) * stride + x, 1, th));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            dst[y * ds + x] = static_cast<std::uint8_t>(Tap(tmp + (y + 2) * 16 + x, 16, tv));
+    const auto &table = w == 16 ? kMc16 : (w == 8 ? kMc8 : kMc4);
+    table[static_cast<std::size_t>(phase)](dst, ds, src, stride, h);
 }
 
 void ChromaVector(int mvx, int mvy, int &ix, int &fx, int &iy, int &fy)

@@ -22,7 +22,7 @@ constexpr int kLumaBorder = 64, kChromaBorder = 32;
 // Motion never reaches further outside the picture than this, so MC reads stay in the border.
 constexpr int kMaxOutside = 40;
 
-enum MbType : std::uint8_t { kI4 = 0, kI16 = 1, kP16 = 2, kSkip = 6 };
+enum MbType : std::uint8_t { kI4 = 0, kI16 = 1, kP16 = 2, kP8 = 3, kSkip = 6 };
 
 // Bit counting stand-in for BitWriter, used for rate estimates.
 struct BitCounter {
@@ -99,13 +99,14 @@ struct MbCode {
     std::int16_t levels[25][16] = {}; // 0..15 luma, 16..19 U, 20..23 V, 24 the 16x16 DC block
     std::uint32_t cbp = 0;            // 24 bits
     MotionVector mv;
+    MotionVector mv8[4]; // P 8x8: top-left, top-right, bottom-left, bottom-right
 };
 
 // The quantiser's steps and code tables for one slice.
 struct QuantSet {
     int q = 0;
     int lumaStep = 0, chromaDcStep = 0, chromaAcStep = 0, lumaDcStep = 0;
-    int intraSet = 0, interSet = 0;
+    int intraSet = 0, interSet = 0, modifier = 0;
     double lambda = 0, lambdaSse = 0;
 };
 
@@ -136,6 +137,7 @@ struct Encoder::Impl {
     std::vector<std::int8_t> modes4;   // intra mode context per 4x4 block
     std::vector<MotionVector> mv8;     // vectors on the 8x8 grid
     std::vector<MotionVector> refMv8;  // the reference picture's, as search candidates
+    std::vector<MbCode> records;       // every MB's levels and choices, to rewrite a slice
     int sliceStart = 0;
     bool intraPicture = true;
     QuantSet qs;
@@ -166,6 +168,7 @@ struct Encoder::Impl {
         modes4.assign(static_cast<std::size_t>(nmb * 16), 0);
         mv8.assign(static_cast<std::size_t>(nmb * 4), {});
         refMv8.assign(static_cast<std::size_t>(nmb * 4), {});
+        records.assign(static_cast<std::size_t>(nmb), {});
     }
 
     // ------------------------------------------------------------------ setup
@@ -173,6 +176,9 @@ struct Encoder::Impl {
     {
         if (v.width != settings.width || v.height != settings.height)
             throw std::invalid_argument("rv40: picture size differs from the encoder's");
+        for (int c = 0; c < 3; ++c)
+            if (!v.plane[c] || v.stride[c] < (c ? v.width / 2 : v.width))
+                throw std::invalid_argument("rv40: picture plane missing or narrower than the picture");
         for (int c = 0; c < 3; ++c) {
             const int sw = c ? v.width / 2 : v.width, sh = c ? v.height / 2 : v.height;
             Plane &d = src.p[c];
@@ -192,13 +198,11 @@ struct Encoder::Impl {
         qs.chromaAcStep = T.qscale[T.chromaQuantAc[q]];
         qs.chromaDcStep = T.qscale[T.chromaQuantDc[q]];
         qs.lumaDcStep = T.qscale[T.lumaDcQuantIntra[q]];
-        // the slice's code-table modifier is always 0 here
-        qs.intraSet = T.vlcSetIntra[q];
-        qs.interSet = T.vlcSetInter[q];
+        SetCodeTables(0);
         // a step of qscale/16 in the coefficient domain is about qscale/24 in pixel units
         const double step = qs.lumaStep / 24.0;
         qs.lambda = 0.6 * step;
-        qs.lambdaSse = 0.2 * step * step;
+        qs.lambdaSse = 0.15 * step * step;
     }
 
     Avail AvailAt(int mbx, int mby) const
@@ -208,13 +212,26 @@ struct Encoder::Impl {
     }
 
     // ------------------------------------------------------------------ headers
+    // The slice's code-table modifier moves the quantiser used to pick the tables.
+    void SetCodeTables(int modifier)
+    {
+        int q = qs.q;
+        if (modifier == 2 && q < 19)
+            q += 10;
+        else if (modifier && q < 26)
+            q += 5;
+        qs.modifier = modifier;
+        qs.intraSet = T.vlcSetIntra[q];
+        qs.interSet = T.vlcSetInter[q];
+    }
+
     void SliceHeader(BitWriter &bw, std::uint32_t ts, int startMb)
     {
         bw.Put(0, 1);
         bw.Put(intraPicture ? 0 : 2, 2);
         bw.Put(static_cast<std::uint32_t>(qs.q), 5);
         bw.Put(0, 2);
-        bw.Put(0, 2); // code-table modifier
+        bw.Put(static_cast<std::uint32_t>(qs.modifier), 2);
         bw.Put(0, 1);
         bw.Put(ts & 0x1FFF, 13);
         if (!intraPicture)
@@ -740,9 +757,82 @@ struct Encoder::Impl {
         return total;
     }
 
+    struct SavedMb {
+        std::uint8_t y[256], u[64], v[64];
+    };
+
+    void SaveMb(int mbx, int mby, SavedMb &s) const
+    {
+        for (int y = 0; y < 16; ++y)
+            std::memcpy(s.y + 16 * y, cur.p[0].At(mbx * 16, mby * 16 + y), 16);
+        for (int y = 0; y < 8; ++y) {
+            std::memcpy(s.u + 8 * y, cur.p[1].At(mbx * 8, mby * 8 + y), 8);
+            std::memcpy(s.v + 8 * y, cur.p[2].At(mbx * 8, mby * 8 + y), 8);
+        }
+    }
+
+    void RestoreMb(int mbx, int mby, const SavedMb &s)
+    {
+        for (int y = 0; y < 16; ++y)
+            std::memcpy(cur.p[0].At(mbx * 16, mby * 16 + y), s.y + 16 * y, 16);
+        for (int y = 0; y < 8; ++y) {
+            std::memcpy(cur.p[1].At(mbx * 8, mby * 8 + y), s.u + 8 * y, 8);
+            std::memcpy(cur.p[2].At(mbx * 8, mby * 8 + y), s.v + 8 * y, 8);
+        }
+    }
+
+    std::uint64_t MbSse(int mbx, int mby) const
+    {
+        return dsp::Sse(cur.p[0].At(mbx * 16, mby * 16), cur.p[0].stride, src.p[0].At(mbx * 16, mby * 16),
+                        src.p[0].stride, 16, 16) +
+               dsp::Sse(cur.p[1].At(mbx * 8, mby * 8), cur.p[1].stride, src.p[1].At(mbx * 8, mby * 8),
+                        src.p[1].stride, 8, 8) +
+               dsp::Sse(cur.p[2].At(mbx * 8, mby * 8), cur.p[2].stride, src.p[2].At(mbx * 8, mby * 8),
+                        src.p[2].stride, 8, 8);
+    }
+
+    // Bits of an intra MB as it would be written (skip run aside).
+    std::size_t IntraBits(int mbx, int mby, const Avail &av, const MbCode &mb) const
+    {
+        BitCounter c;
+        if (intraPicture)
+            c.bits += mb.type == kI16 ? 3 : 2;
+        else
+            c.bits += T.ptype[PtypeTable(mbx, mby, av)][mb.type].len + (mb.type == kI16 ? 2u : 0u);
+        if (mb.type == kI4)
+            WriteModes(c, mbx, mby, av, mb.modes);
+        WriteResidual(c, mb);
+        return c.bits;
+    }
+
+    double Rd(std::uint64_t sse, std::size_t bits) const
+    {
+        return static_cast<double>(sse) + qs.lambdaSse * static_cast<double>(bits);
+    }
+
     // Decides and codes an intra MB into mb and the reconstruction.
     void CodeIntra(int mbx, int mby, const Avail &av, MbCode &mb)
     {
+        if (settings.effort == Effort::Thorough && hooks.force == EncoderTestHooks::Kind::Any && !hooks.randomSeed) {
+            // both kinds coded for real; the cheaper in distortion plus rate wins
+            int mode16 = 0;
+            I16Cost(mbx, mby, av, mode16, true);
+            SavedMb before, with16;
+            SaveMb(mbx, mby, before);
+            MbCode a;
+            CodeI16(mbx, mby, av, mode16, a);
+            const double j16 = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, a));
+            SaveMb(mbx, mby, with16);
+            RestoreMb(mbx, mby, before);
+            CodeI4(mbx, mby, av, mb, true);
+            CodeIntraChroma(mbx, mby, av, 0, mb.modes, mb);
+            const double j4 = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, mb));
+            if (j16 <= j4) {
+                RestoreMb(mbx, mby, with16);
+                mb = a;
+            }
+            return;
+        }
         const bool satd = settings.effort != Effort::Quickest;
         int mode16 = 0;
         const int cost16 = I16Cost(mbx, mby, av, mode16, satd) + static_cast<int>(qs.lambda * 4);
@@ -969,6 +1059,109 @@ struct Encoder::Impl {
         }
     }
 
+    // Vector prediction of 8x8 block k (0 TL, 1 TR, 2 BL, 3 BR) given the MB's earlier blocks.
+    MotionVector PredictMv8(int mbx, int mby, const Avail &av, int k, const MotionVector own[4]) const
+    {
+        const int bi = k & 1, bj = k >> 1;
+        const int bx = 2 * mbx + bi, by = 2 * mby + bj;
+        auto vec = [&](int x, int y) {
+            // blocks of this MB come from own, the rest from the picture's grid
+            if (x >= 2 * mbx && x < 2 * mbx + 2 && y >= 2 * mby && y < 2 * mby + 2)
+                return own[(x - 2 * mbx) + 2 * (y - 2 * mby)];
+            return Mv8(x, y);
+        };
+        const bool aAvail = bi ? true : av.left;
+        const bool bAvail = bj ? true : av.top;
+        // above-right of the block; the last block looks above-left instead
+        bool cAvail;
+        int cx, cy;
+        if (k == 0) {
+            cAvail = av.top;
+            cx = bx + 1;
+            cy = by - 1;
+        } else if (k == 1) {
+            cAvail = av.topRight;
+            cx = bx + 1;
+            cy = by - 1;
+        } else if (k == 2) {
+            cAvail = true;
+            cx = bx + 1;
+            cy = by - 1;
+        } else {
+            cAvail = true;
+            cx = bx - 1;
+            cy = by - 1;
+        }
+        const MotionVector A = aAvail ? vec(bx - 1, by) : MotionVector{};
+        const MotionVector B = bAvail ? vec(bx, by - 1) : A;
+        MotionVector C;
+        if (cAvail)
+            C = vec(cx, cy);
+        else if (bAvail && aAvail)
+            C = vec(bx - 1, by - 1);
+        else
+            C = A;
+        return {Median(A.x, B.x, C.x), Median(A.y, B.y, C.y)};
+    }
+
+    // Refines one 8x8 block's vector around a start (integer then half and quarter pel).
+    MotionVector Search8(int mbx, int mby, int k, MotionVector start, const MotionVector &pred, int &costOut) const
+    {
+        const int ox = 8 * (k & 1), oy = 8 * (k >> 1);
+        const Plane &R = ref.p[0];
+        const std::uint8_t *s = src.p[0].At(mbx * 16 + ox, mby * 16 + oy);
+        const std::ptrdiff_t ss = src.p[0].stride;
+        const std::uint8_t *r0 = R.At(mbx * 16 + ox, mby * 16 + oy);
+        const bool satd = settings.effort == Effort::Thorough;
+        auto cost = [&](const MotionVector &v) {
+            std::uint8_t p[64];
+            dsp::LumaMc(p, 8, r0, R.stride, v.x, v.y, 8, 8);
+            const int d = satd ? dsp::Satd(s, ss, p, 8, 8, 8) : dsp::Sad(s, ss, p, 8, 8, 8);
+            return d + static_cast<int>(qs.lambda * MvBits(v, pred));
+        };
+        MotionVector v = start;
+        int best = cost(v);
+        // Thorough looks at the full square around each step, Quick at a diamond only
+        static constexpr int kSquare[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}};
+        static constexpr int kDiamond[4][2] = {{0, -1}, {-1, 0}, {1, 0}, {0, 1}};
+        const int steps[3] = {4, 2, 1};
+        for (int si = satd ? 0 : 1; si < 3; ++si) {
+            const int step = steps[si];
+            const MotionVector c0 = v;
+            const int n = satd ? 8 : 4;
+            for (int d = 0; d < n; ++d) {
+                const int dx = satd ? kSquare[d][0] : kDiamond[d][0], dy = satd ? kSquare[d][1] : kDiamond[d][1];
+                const MotionVector t{c0.x + step * dx, c0.y + step * dy};
+                if (!VectorInRange(mbx, mby, t))
+                    continue;
+                const int c = cost(t);
+                if (c < best) {
+                    best = c;
+                    v = t;
+                }
+            }
+        }
+        costOut = best;
+        return v;
+    }
+
+    void PredictInter8(int mbx, int mby, const MotionVector mv[4])
+    {
+        for (int k = 0; k < 4; ++k) {
+            const int ox = 8 * (k & 1), oy = 8 * (k >> 1);
+            const Plane &RY = ref.p[0];
+            Plane &Y = cur.p[0];
+            dsp::LumaMc(Y.At(mbx * 16 + ox, mby * 16 + oy), Y.stride, RY.At(mbx * 16 + ox, mby * 16 + oy), RY.stride,
+                        mv[k].x, mv[k].y, 8, 8);
+            for (int c = 1; c <= 2; ++c) {
+                const Plane &R = ref.p[c];
+                Plane &P = cur.p[c];
+                dsp::ChromaMc(P.At(mbx * 8 + ox / 2, mby * 8 + oy / 2), P.stride, R.At(mbx * 8 + ox / 2, mby * 8 + oy / 2),
+                              R.stride, mv[k].x, mv[k].y, 4, 4);
+            }
+        }
+    }
+
     // Residual of an inter MB whose prediction is in the reconstruction; reconstructs in place.
     void CodeInterResidual(int mbx, int mby, MbCode &mb)
     {
@@ -1035,16 +1228,16 @@ struct Encoder::Impl {
     void Commit(int mbx, int mby, const MbCode &mb)
     {
         const int n = mby * mbw + mbx;
+        records[static_cast<std::size_t>(n)] = mb;
         const bool intra = mb.type == kI4 || mb.type == kI16;
         mbType[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(mb.type);
         for (int j = 0; j < 4; ++j)
             for (int i = 0; i < 4; ++i)
                 Mode4(4 * mbx + i, 4 * mby + j) =
                     mb.type == kI4 ? mb.modes[4 * j + i] : (mb.type == kI16 ? static_cast<std::int8_t>(mb.i16Mode) : 0);
-        const MotionVector v = intra ? MotionVector{} : mb.mv;
         for (int j = 0; j < 2; ++j)
             for (int i = 0; i < 2; ++i)
-                Mv8(2 * mbx + i, 2 * mby + j) = v;
+                Mv8(2 * mbx + i, 2 * mby + j) = intra ? MotionVector{} : (mb.type == kP8 ? mb.mv8[i + 2 * j] : mb.mv);
         FilterMb &f = filter[static_cast<std::size_t>(n)];
         f.cbpLuma = static_cast<std::uint16_t>(mb.cbp & 0xFFFF);
         f.cbpChroma = static_cast<std::uint8_t>(mb.cbp >> 16);
@@ -1076,6 +1269,47 @@ struct Encoder::Impl {
         return static_cast<std::uint16_t>(h | v);
     }
 
+    // Type and modes of an intra MB in a P-picture.
+    template <class W>
+    void WriteIntraMbHeader(W &w, int table, int mbx, int mby, const Avail &av, const MbCode &mb) const
+    {
+        PutVlc(w, T.ptype[table][mb.type]);
+        if (mb.type == kI16)
+            w.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
+        else
+            WriteModes(w, mbx, mby, av, mb.modes);
+    }
+
+    template <class W>
+    void WriteInterMbHeader(W &w, int table, int mbx, int mby, const Avail &av, const MbCode &mb,
+                            const MotionVector &pred) const
+    {
+        PutVlc(w, T.ptype[table][mb.type]);
+        if (mb.type == kP16) {
+            PutSe(w, mb.mv.x - pred.x);
+            PutSe(w, mb.mv.y - pred.y);
+            return;
+        }
+        MotionVector done[4] = {};
+        for (int k = 0; k < 4; ++k) {
+            const MotionVector p8 = PredictMv8(mbx, mby, av, k, done);
+            PutSe(w, mb.mv8[k].x - p8.x);
+            PutSe(w, mb.mv8[k].y - p8.y);
+            done[k] = mb.mv8[k];
+        }
+    }
+
+    static void PutSe(BitWriter &w, int v) { w.Se(v); }
+    static void PutSe(BitCounter &w, int v) { w.bits += static_cast<std::size_t>(BitWriter::SeBits(v)); }
+
+    std::size_t InterBits(int mbx, int mby, const Avail &av, const MbCode &mb, const MotionVector &pred) const
+    {
+        BitCounter c;
+        WriteInterMbHeader(c, PtypeTable(mbx, mby, av), mbx, mby, av, mb, pred);
+        WriteResidual(c, mb);
+        return c.bits;
+    }
+
     // Codes one MB of the current slice: decision, reconstruction and bits.
     void EncodeMb(int mbx, int mby, BitWriter &bw, int &skipRun)
     {
@@ -1099,9 +1333,11 @@ struct Encoder::Impl {
         bool intra = hooks.force == K::Intra4x4 || hooks.force == K::Intra16x16;
         bool skip = false;
         MotionVector v;
+        int interCostForSplit = 0;
         if (!intra) {
             int interCost = 0;
             v = Search(mbx, mby, av, pred, interCost);
+            interCostForSplit = interCost;
             if (hooks.randomSeed) {
                 MotionVector t{v.x + static_cast<int>(Rand(rng) % 17) - 8, v.y + static_cast<int>(Rand(rng) % 17) - 8};
                 if (VectorInRange(mbx, mby, t))
@@ -1109,7 +1345,7 @@ struct Encoder::Impl {
             }
             if (hooks.force == K::Skip) {
                 skip = true;
-            } else if (hooks.force != K::Inter16x16 && SkipIsClean(mbx, mby)) {
+            } else if (hooks.force == K::Any && SkipIsClean(mbx, mby)) {
                 // the copy is good enough when coding the vector would not pay for itself
                 const int zeroCost = dsp::Sad16(src.p[0].At(mbx * 16, mby * 16), src.p[0].stride,
                                                 ref.p[0].At(mbx * 16, mby * 16), ref.p[0].stride);
@@ -1123,6 +1359,64 @@ struct Encoder::Impl {
             } else if (!skip && hooks.randomSeed && hooks.force == K::Any) {
                 intra = Rand(rng) % 8 == 0;
             }
+        }
+        bool split = false;
+        if (!intra && !skip) {
+            // splitting only pays where one vector leaves a clearly visible error
+            const bool worthIt = interCostForSplit > 512 + static_cast<int>(qs.lambda * 16);
+            const bool try8 = (settings.effort != Effort::Quickest && hooks.force == K::Any && (worthIt || hooks.randomSeed)) ||
+                              hooks.force == K::Inter8x8;
+            if (try8) {
+                int cost8 = static_cast<int>(qs.lambda * 4);
+                for (int k = 0; k < 4; ++k) {
+                    const MotionVector p8 = PredictMv8(mbx, mby, av, k, mb.mv8);
+                    int c = 0;
+                    mb.mv8[k] = Search8(mbx, mby, k, v, p8, c);
+                    if (hooks.randomSeed) {
+                        const MotionVector t{mb.mv8[k].x + static_cast<int>(Rand(rng) % 9) - 4,
+                                             mb.mv8[k].y + static_cast<int>(Rand(rng) % 9) - 4};
+                        if (VectorInRange(mbx, mby, t))
+                            mb.mv8[k] = t;
+                    }
+                    cost8 += c;
+                }
+                // the 16x16 cost was measured with SAD unless the effort is thorough, as Search8's
+                split = hooks.force == K::Inter8x8 || cost8 < interCostForSplit ||
+                        (hooks.randomSeed && (Rand(rng) & 1));
+            }
+        }
+        if (!skip && settings.effort == Effort::Thorough && hooks.force == K::Any && !hooks.randomSeed) {
+            // final check of the inter choice against intra, both coded for real
+            SavedMb before, withInter;
+            SaveMb(mbx, mby, before);
+            MbCode inter = mb;
+            inter.type = split ? kP8 : kP16;
+            inter.mv = v;
+            if (split)
+                PredictInter8(mbx, mby, inter.mv8);
+            else
+                PredictInter(mbx, mby, v);
+            CodeInterResidual(mbx, mby, inter);
+            const double jInter = Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, inter, pred));
+            SaveMb(mbx, mby, withInter);
+            RestoreMb(mbx, mby, before);
+            MbCode in;
+            CodeIntra(mbx, mby, av, in);
+            const double jIntra = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, in));
+            bw.Ue(static_cast<std::uint32_t>(skipRun));
+            skipRun = 0;
+            const int tab = PtypeTable(mbx, mby, av);
+            if (jIntra < jInter) {
+                WriteIntraMbHeader(bw, tab, mbx, mby, av, in);
+                WriteResidual(bw, in);
+                Commit(mbx, mby, in);
+            } else {
+                RestoreMb(mbx, mby, withInter);
+                WriteInterMbHeader(bw, tab, mbx, mby, av, inter, pred);
+                WriteResidual(bw, inter);
+                Commit(mbx, mby, inter);
+            }
+            return;
         }
         if (skip) {
             PredictInter(mbx, mby, {});
@@ -1138,56 +1432,85 @@ struct Encoder::Impl {
         const int table = PtypeTable(mbx, mby, av);
         if (intra) {
             CodeIntra(mbx, mby, av, mb);
-            PutVlc(bw, T.ptype[table][mb.type]);
-            if (mb.type == kI16)
-                bw.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
+            WriteIntraMbHeader(bw, table, mbx, mby, av, mb);
+        } else {
+            mb.type = split ? kP8 : kP16;
+            mb.mv = v;
+            if (split)
+                PredictInter8(mbx, mby, mb.mv8);
             else
-                WriteModes(bw, mbx, mby, av, mb.modes);
-            WriteResidual(bw, mb);
-            Commit(mbx, mby, mb);
-            return;
+                PredictInter(mbx, mby, v);
+            CodeInterResidual(mbx, mby, mb);
+            WriteInterMbHeader(bw, table, mbx, mby, av, mb, pred);
         }
-        mb.type = kP16;
-        mb.mv = v;
-        PredictInter(mbx, mby, v);
-        CodeInterResidual(mbx, mby, mb);
-        PutVlc(bw, T.ptype[table][kP16]);
-        bw.Se(v.x - pred.x);
-        bw.Se(v.y - pred.y);
         WriteResidual(bw, mb);
         Commit(mbx, mby, mb);
     }
 
     // ------------------------------------------------------------------ picture
-    struct SavedMb {
-        std::uint8_t y[256], u[64], v[64];
-    };
-
-    void SaveMb(int mbx, int mby, SavedMb &s) const
+    // Writes a coded MB again from its record; all its neighbours are final by then.
+    void RewriteMb(BitWriter &bw, int n, int &skipRun)
     {
-        for (int y = 0; y < 16; ++y)
-            std::memcpy(s.y + 16 * y, cur.p[0].At(mbx * 16, mby * 16 + y), 16);
-        for (int y = 0; y < 8; ++y) {
-            std::memcpy(s.u + 8 * y, cur.p[1].At(mbx * 8, mby * 8 + y), 8);
-            std::memcpy(s.v + 8 * y, cur.p[2].At(mbx * 8, mby * 8 + y), 8);
+        const int mbx = n % mbw, mby = n / mbw;
+        const Avail av = AvailAt(mbx, mby);
+        const MbCode &mb = records[static_cast<std::size_t>(n)];
+        if (intraPicture) {
+            bw.Put(mb.type == kI16 ? 1 : 0, 1);
+            if (mb.type == kI16) {
+                bw.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
+            } else {
+                bw.Put(1, 1);
+                WriteModes(bw, mbx, mby, av, mb.modes);
+            }
+        } else if (mb.type == kSkip) {
+            ++skipRun;
+            return;
+        } else {
+            bw.Ue(static_cast<std::uint32_t>(skipRun));
+            skipRun = 0;
+            const int table = PtypeTable(mbx, mby, av);
+            if (mb.type == kI4 || mb.type == kI16)
+                WriteIntraMbHeader(bw, table, mbx, mby, av, mb);
+            else
+                WriteInterMbHeader(bw, table, mbx, mby, av, mb, PredictMv(mbx, mby, av));
         }
+        WriteResidual(bw, mb);
     }
 
-    void RestoreMb(int mbx, int mby, const SavedMb &s)
+    // The code-table modifier changes no decision, only codes: the slice is written again with
+    // each and the shortest kept.
+    std::vector<std::uint8_t> ShortestSlice(std::vector<std::uint8_t> first, std::uint32_t ts, int start, int end)
     {
-        for (int y = 0; y < 16; ++y)
-            std::memcpy(cur.p[0].At(mbx * 16, mby * 16 + y), s.y + 16 * y, 16);
-        for (int y = 0; y < 8; ++y) {
-            std::memcpy(cur.p[1].At(mbx * 8, mby * 8 + y), s.u + 8 * y, 8);
-            std::memcpy(cur.p[2].At(mbx * 8, mby * 8 + y), s.v + 8 * y, 8);
+        if (settings.effort == Effort::Quickest)
+            return first;
+        const int saved = sliceStart;
+        sliceStart = start;
+        BitWriter alt;
+        for (int m = 1; m < 3; ++m) { // 3 selects the same tables as 1
+            SetCodeTables(m);
+            SliceHeader(alt, ts, start);
+            int skipRun = 0;
+            for (int n = start; n < end; ++n)
+                RewriteMb(alt, n, skipRun);
+            if (skipRun)
+                alt.Ue(static_cast<std::uint32_t>(skipRun));
+            if ((alt.BitCount() + 7) / 8 < first.size())
+                first = alt.Take();
+            else
+                alt.Clear();
         }
+        SetCodeTables(0);
+        sliceStart = saved;
+        return first;
     }
 
     EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts)
     {
+        if (decision.quantiser < 0 || decision.quantiser > 31)
+            throw std::invalid_argument("rv40: quantiser " + std::to_string(decision.quantiser) + " outside 0..31");
         LoadSource(view);
         intraPicture = decision.type == PictureType::Intra || !haveRef;
-        SetQuant(std::clamp(decision.quantiser, 0, 31));
+        SetQuant(decision.quantiser);
         rng = hooks.randomSeed ? hooks.randomSeed : 1;
         EncodedPicture out;
         out.type = intraPicture ? PictureType::Intra : PictureType::Inter;
@@ -1212,7 +1535,7 @@ struct Encoder::Impl {
                 bw.Rewind(mark);
                 if (runBefore)
                     bw.Ue(static_cast<std::uint32_t>(runBefore));
-                out.slices.push_back(bw.Take());
+                out.slices.push_back(ShortestSlice(bw.Take(), ts, sliceStart, n));
                 RestoreMb(mbx, mby, saved);
                 skipRun = 0;
                 sliceStart = n;
@@ -1223,7 +1546,7 @@ struct Encoder::Impl {
         }
         if (skipRun)
             bw.Ue(static_cast<std::uint32_t>(skipRun));
-        out.slices.push_back(bw.Take());
+        out.slices.push_back(ShortestSlice(bw.Take(), ts, sliceStart, nmb));
 
         intraMbs = 0;
         for (int n = 0; n < nmb; ++n) {
@@ -1250,6 +1573,8 @@ struct Encoder::Impl {
     PictureCost Analyse(const PictureView &view) const
     {
         // Work on the caller's picture directly; only whole MBs inside it are measured.
+        if (view.width != settings.width || view.height != settings.height || !view.plane[0])
+            throw std::invalid_argument("rv40: picture size differs from the encoder's");
         PictureCost cost;
         const int fullW = view.width / 16, fullH = view.height / 16;
         const std::uint8_t *Y = view.plane[0];

@@ -12,7 +12,7 @@ namespace corva::rv40 {
 // Switches for tests only: force one macroblock kind, randomise choices to reach rare codes,
 // or turn on one deliberately wrong reconstruction to show that a check can fail.
 struct EncoderTestHooks {
-    enum class Kind { Any, Intra4x4, Intra16x16, Inter16x16, Skip };
+    enum class Kind { Any, Intra4x4, Intra16x16, Inter16x16, Inter8x8, Skip };
     Kind force = Kind::Any;
     std::uint32_t randomSeed = 0;   // non-zero: random intra modes and vector offsets
     bool mutateChromaRounding = false;
@@ -27,11 +27,13 @@ public:
     Encoder &operator=(const Encoder &) = delete;
 
     // timestampMs: presentation time in ms; its low 13 bits go into every slice header of the
-    // picture. An Inter decision before any Intra picture is coded as Intra.
+    // picture. An Inter decision before any Intra picture is coded as Intra. Throws
+    // std::invalid_argument on a picture of another size, a missing plane or a quantiser
+    // outside 0..31.
     EncodedPicture Encode(const PictureView &source, const PictureDecision &decision, std::uint32_t timestampMs);
     // Cheap estimate before Encode, against the current reference.
     PictureCost Analyse(const PictureView &source) const;
-    // What a decoder shows for the last picture (display size).
+    // What a decoder shows for the last picture (display size); valid until the next Encode.
     PictureView Reconstruction() const;
 
     void SetTestHooks(const EncoderTestHooks &hooks);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -93,22 +94,6 @@ RunResult EncodeAndDecode(const Scenario &s)
         if (d.width != s.width || d.height != s.height)
             continue;
         const FirstDifference diff = Compare(d, recon[n]);
-        if (diff.plane >= 0 && getenv("RV40_DEBUG") && !res.mismatches) {
-            for (int by = 0; by < s.height / 4; ++by) {
-                for (int bx = 0; bx < s.width / 4; ++bx) {
-                    int bad = 0;
-                    for (int y = 0; y < 4; ++y)
-                        for (int x = 0; x < 4; ++x)
-                            bad |= d.plane[0][(by * 4 + y) * s.width + bx * 4 + x] != recon[n].plane[0][(by * 4 + y) * s.width + bx * 4 + x];
-                    fputc(bad ? 'X' : '.', stderr);
-                }
-                fputc('\n', stderr);
-            }
-            for (int y = 0; y < 16; ++y)
-                for (int x = 64; x < 96; ++x)
-                    if (d.plane[0][y * s.width + x] != recon[n].plane[0][y * s.width + x])
-                        fprintf(stderr, "(%d,%d) %d/%d\n", x, y, d.plane[0][y * s.width + x], recon[n].plane[0][y * s.width + x]);
-        }
         if (diff.plane >= 0 && !res.mismatches++)
             res.firstMismatch = "picture " + std::to_string(n) + " plane " + std::to_string(diff.plane) + " at (" +
                                 std::to_string(diff.x) + "," + std::to_string(diff.y) + ")";
@@ -148,8 +133,17 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"OnePicture", 176, 144, 1, Content::Pan, Effort::Quick, [](int) { return 10; }, 0},
         Scenario{"StandardSizes320x240", 320, 240, 3, Content::Pan, Effort::Quickest, [](int) { return 20; }, 0},
         Scenario{"Height180", 176, 180, 3, Content::Gradient, Effort::Quickest, [](int) { return 20; }, 0},
+        Scenario{"Size160x120", 160, 120, 2, Content::Pan, Effort::Quickest, [](int) { return 16; }, 0},
+        Scenario{"Size172x132", 172, 132, 2, Content::Pan, Effort::Quickest, [](int) { return 16; }, 0},
+        Scenario{"Size240x144", 240, 144, 2, Content::Pan, Effort::Quickest, [](int) { return 16; }, 0},
+        Scenario{"Size352x288", 352, 288, 2, Content::Pan, Effort::Quickest, [](int) { return 16; }, 0},
+        Scenario{"Size640x480", 640, 480, 2, Content::Pan, Effort::Quickest, [](int) { return 26; }, 0},
+        Scenario{"Size704x576", 704, 576, 2, Content::Pan, Effort::Quickest, [](int) { return 26; }, 0},
+        Scenario{"Size320x360", 320, 360, 2, Content::Pan, Effort::Quickest, [](int) { return 26; }, 0},
+        Scenario{"Size1024x16", 1024, 16, 3, Content::Pan, Effort::Quick, [](int) { return 9; }, 0},
         Scenario{"Black", 64, 48, 6, Content::Black, Effort::Quick, Scrambled, 0},
         Scenario{"Flat", 64, 48, 6, Content::Flat, Effort::Quick, Scrambled, 0},
+        Scenario{"IntraAfterSkippedPictures", 64, 48, 12, Content::Flat, Effort::Quick, [](int) { return 26; }, 4},
         Scenario{"NoiseLowQuantiser", 64, 48, 8, Content::Noise, Effort::Quick, [](int n) { return n % 3; }, 0},
         Scenario{"LargestPicture", 2048, 1152, 1, Content::Gradient, Effort::Quickest, [](int) { return 24; }, 0},
         Scenario{"SmallSlices", 176, 144, 12, Content::Pan, Effort::Quick, [](int n) { return 4 + n; }, 0, 400},
@@ -158,6 +152,10 @@ INSTANTIATE_TEST_SUITE_P(
                  Force(Kind::Intra16x16)},
         Scenario{"ForcedInter16x16", 96, 64, 8, Content::Pan, Effort::Quick, Scrambled, 0, 30000,
                  Force(Kind::Inter16x16)},
+        Scenario{"ForcedInter8x8", 96, 64, 8, Content::Pan, Effort::Quick, Scrambled, 0, 30000,
+                 Force(Kind::Inter8x8)},
+        Scenario{"ForcedInter8x8Slices", 96, 64, 8, Content::Noise, Effort::Thorough, Scrambled, 0, 300,
+                 Force(Kind::Inter8x8, 4242)},
         Scenario{"ForcedSkip", 96, 64, 8, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Skip)},
         Scenario{"RandomModesAndVectors", 96, 64, 64, Content::Mixed, Effort::Quick, Sweep, 16, 30000,
                  Force(Kind::Any, 12345)},
@@ -175,6 +173,102 @@ TEST(Rv40BitExactCheck, CatchesAWrongChromaRounding)
     Scenario s{"Mutated", 96, 64, 10, Content::Pan, Effort::Quick, [](int) { return 4; }, 0, 30000, h};
     const RunResult r = EncodeAndDecode(s);
     EXPECT_GT(r.mismatches, 0);
+}
+
+// Real-looking pictures from FFmpeg's own test sources (text, colour bars, sharp moving edges):
+// statistics our synthetic films do not have. Checked against FFmpeg's portable C decoder: on
+// the colour bars the installed SIMD decoder decodes an identical intra picture differently
+// depending on the pictures before it (our pictures 15 and 0 differ only in the time field),
+// which is a decoder fault we have not yet pinned down; the films above use the SIMD decoder.
+std::vector<YuvFrame> LavfiFrames(const std::string &source, int w, int h, int frames)
+{
+    const std::string cmd = "ffmpeg -v error -f lavfi -i " + source + "=size=" + std::to_string(w) + "x" +
+                            std::to_string(h) + ":rate=25 -frames:v " + std::to_string(frames) +
+                            " -pix_fmt yuv420p -f rawvideo -";
+    std::vector<YuvFrame> out;
+    FILE *pipe = popen(cmd.c_str(), "r");
+    if (!pipe)
+        return out;
+    for (int n = 0; n < frames; ++n) {
+        YuvFrame f;
+        f.width = w;
+        f.height = h;
+        bool ok = true;
+        for (int c = 0; c < 3; ++c) {
+            f.plane[c].resize(static_cast<std::size_t>(c ? w * h / 4 : w * h));
+            ok = ok && std::fread(f.plane[c].data(), 1, f.plane[c].size(), pipe) == f.plane[c].size();
+        }
+        if (!ok)
+            break;
+        out.push_back(std::move(f));
+    }
+    pclose(pipe);
+    return out;
+}
+
+struct LavfiCase {
+    const char *source;
+    Effort effort;
+    int q;
+};
+
+class Rv40Lavfi : public ::testing::TestWithParam<LavfiCase> {};
+
+TEST_P(Rv40Lavfi, DecoderShowsTheReconstruction)
+{
+    const LavfiCase c = GetParam();
+    const int w = 176, h = 144, frames = 30;
+    const std::vector<YuvFrame> src = LavfiFrames(c.source, w, h, frames);
+    ASSERT_EQ(src.size(), static_cast<std::size_t>(frames)) << "ffmpeg could not make " << c.source;
+    EncoderSettings settings;
+    settings.width = w;
+    settings.height = h;
+    settings.effort = c.effort;
+    Encoder enc(settings);
+    Rv40TestDecoder dec(w, h, Rv40TestDecoder::Arithmetic::PortableC);
+    Rv40TestDecoder::TakeErrors();
+    std::vector<YuvFrame> recon;
+    double worst = 99;
+    for (int n = 0; n < frames; ++n) {
+        PictureDecision d;
+        d.type = n % 15 ? PictureType::Inter : PictureType::Intra;
+        d.quantiser = c.q;
+        const EncodedPicture p = enc.Encode(ViewOf(src[static_cast<std::size_t>(n)]), d, static_cast<std::uint32_t>(n * 40));
+        worst = std::min(worst, Psnr(p.sse[0], static_cast<std::size_t>(w * h)));
+
+        recon.push_back(CopyOf(enc.Reconstruction()));
+        ASSERT_TRUE(dec.Send(p, n));
+    }
+    ASSERT_TRUE(dec.Flush());
+    for (const auto &e : Rv40TestDecoder::TakeErrors())
+        ADD_FAILURE() << "decoder: " << e;
+    ASSERT_EQ(dec.Frames().size(), recon.size());
+    for (std::size_t n = 0; n < recon.size(); ++n) {
+        const FirstDifference diff = Compare(dec.Frames()[n], recon[n]);
+        EXPECT_LT(diff.plane, 0) << "picture " << n << " plane " << diff.plane << " at (" << diff.x << "," << diff.y << ")";
+    }
+    // a sanity floor on quality, far below what these quantisers give
+    EXPECT_GT(worst, c.q <= 10 ? 38.0 : 28.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, Rv40Lavfi,
+                         ::testing::Values(LavfiCase{"testsrc2", Effort::Quick, 8}, LavfiCase{"testsrc2", Effort::Thorough, 20},
+                                           LavfiCase{"testsrc", Effort::Quickest, 14}, LavfiCase{"mandelbrot", Effort::Quick, 4},
+                                           LavfiCase{"smptehdbars", Effort::Quick, 26}));
+
+// Each slice picks the code-table modifier that writes it shortest (3 selects what 1 does); over a
+// quantiser sweep 0, 1 and 2 must all occur, and the decoder must follow every one of them.
+TEST(Rv40BitExactCheck, EveryCodeTableModifierDecodes)
+{
+    Scenario s{"Modifiers", 96, 64, 64, Content::Mixed, Effort::Quick, Sweep, 8, 300};
+    const RunResult r = EncodeAndDecode(s);
+    EXPECT_EQ(r.mismatches, 0) << r.firstMismatch;
+    int seen[4] = {};
+    for (const auto &p : r.pictures)
+        for (const auto &slice : p.slices)
+            ++seen[(slice[1] >> 4) & 3]; // bits 10 and 11 of the header
+    for (int m = 0; m < 3; ++m)
+        EXPECT_GT(seen[m], 0) << "modifier " << m;
 }
 
 // Motion compensation must pay: on a whole-pixel pan the search finds the exact vector, so inter

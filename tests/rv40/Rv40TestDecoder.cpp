@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
+#include <libavutil/cpu.h>
 }
 
 #include <cstdarg>
@@ -26,11 +27,12 @@ void LogCallback(void *, int level, const char *fmt, va_list args)
         return;
     char line[1024];
     std::vsnprintf(line, sizeof line, fmt, args);
+    const std::string text(line);
     // A one-picture stream makes frame threading print this; it says nothing about the data.
-    if (std::strstr(line, "Context scratch buffers could not be allocated"))
+    if (text.find("Context scratch buffers could not be allocated") != std::string::npos)
         return;
     std::lock_guard<std::mutex> lock(g_logMutex);
-    g_errors.emplace_back(line);
+    g_errors.push_back(text);
 }
 
 struct CodecContextDeleter {
@@ -57,7 +59,7 @@ struct Rv40TestDecoder::Impl {
     std::unique_ptr<AVFrame, FrameDeleter> frame{av_frame_alloc()};
 };
 
-Rv40TestDecoder::Rv40TestDecoder(int width, int height) : m_impl(new Impl)
+Rv40TestDecoder::Rv40TestDecoder(int width, int height, Arithmetic arithmetic) : m_impl(new Impl)
 {
     av_log_set_callback(LogCallback);
     const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_RV40);
@@ -71,7 +73,14 @@ Rv40TestDecoder::Rv40TestDecoder(int width, int height) : m_impl(new Impl)
     c->extradata = static_cast<std::uint8_t *>(av_mallocz(setup.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     std::memcpy(c->extradata, setup.data(), setup.size());
     c->extradata_size = static_cast<int>(setup.size());
-    if (avcodec_open2(c, codec, nullptr) < 0)
+    // The decoder picks its processor-specific functions when it opens; forcing no processor
+    // features gives FFmpeg's portable C code, the exact arithmetic.
+    if (arithmetic == Arithmetic::PortableC)
+        av_force_cpu_flags(0);
+    const int opened = avcodec_open2(c, codec, nullptr);
+    if (arithmetic == Arithmetic::PortableC)
+        av_force_cpu_flags(-1);
+    if (opened < 0)
         throw std::runtime_error("cannot open FFmpeg's RV40 decoder");
 }
 

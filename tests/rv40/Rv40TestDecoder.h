@@ -19,7 +19,10 @@ struct YuvFrame {
 // prints at error level or worse.
 class Rv40TestDecoder final {
 public:
-    Rv40TestDecoder(int width, int height);
+    // Installed: the decoder as players use it, with this processor's SIMD functions.
+    // PortableC: FFmpeg's C functions only.
+    enum class Arithmetic { Installed, PortableC };
+    Rv40TestDecoder(int width, int height, Arithmetic arithmetic = Arithmetic::Installed);
     ~Rv40TestDecoder();
     Rv40TestDecoder(const Rv40TestDecoder &) = delete;
     Rv40TestDecoder &operator=(const Rv40TestDecoder &) = delete;

@@ -56,7 +56,8 @@ YuvFrame MakeFrame(Content content, int width, int height, int n, int frames)
                     v = std::fmod(v, 256.0);
                     break;
                 case Content::Noise:
-                    v = 128 + static_cast<int>(Hash(static_cast<std::uint32_t>((n * 7919 + c) * 65536 + y * w + x)) % 160) - 80;
+                    v = 128 + static_cast<int>(Hash((static_cast<std::uint32_t>(n) * 7919u + static_cast<std::uint32_t>(c)) * 65536u +
+                                                    static_cast<std::uint32_t>(y * w + x)) % 160) - 80;
                     break;
                 case Content::Pan:
                     v = Texture(sx + n * 1.25, sy + n * 0.75, c);

@@ -1,0 +1,173 @@
+// What the integrator relies on besides bit-exactness: sizes accepted or refused, decisions
+// honoured, the slice headers' fields, the reported distortion and the cheap cost estimates.
+#include "TestPictures.h"
+
+#include "rv40/Encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace corva::rv40::test {
+namespace {
+
+struct SizeCase {
+    int width, height;
+    bool codable;
+};
+
+class EncoderSize : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(EncoderSize, AcceptsExactlyTheCodableSizes)
+{
+    const SizeCase c = GetParam();
+    EncoderSettings s;
+    s.width = c.width;
+    s.height = c.height;
+    if (c.codable)
+        EXPECT_NO_THROW(Encoder{s});
+    else
+        EXPECT_THROW(Encoder{s}, std::invalid_argument);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, EncoderSize,
+                         ::testing::Values(SizeCase{16, 16, true}, SizeCase{2048, 1152, true}, SizeCase{36, 20, true},
+                                           SizeCase{100, 60, true}, SizeCase{0, 0, false}, SizeCase{12, 16, false},
+                                           SizeCase{16, 12, false}, SizeCase{18, 16, false}, SizeCase{16, 30, false},
+                                           SizeCase{2052, 1152, false}, SizeCase{2048, 1156, false}));
+
+EncodedPicture EncodeOne(Encoder &enc, const YuvFrame &f, PictureType t, int q, std::uint32_t ts = 0)
+{
+    PictureDecision d;
+    d.type = t;
+    d.quantiser = q;
+    return enc.Encode(ViewOf(f), d, ts);
+}
+
+EncoderSettings Settings(int w, int h, std::size_t maxSlice = 30000)
+{
+    EncoderSettings s;
+    s.width = w;
+    s.height = h;
+    s.maxSliceBytes = maxSlice;
+    return s;
+}
+
+TEST(Encoder, CodesAnInterDecisionWithoutReferenceAsIntra)
+{
+    Encoder enc(Settings(64, 48));
+    EXPECT_EQ(enc.Reconstruction().width, 0);
+    const EncodedPicture p = EncodeOne(enc, MakeFrame(Content::Pan, 64, 48, 0, 1), PictureType::Inter, 10);
+    EXPECT_EQ(p.type, PictureType::Intra);
+    EXPECT_DOUBLE_EQ(p.intraShare, 1.0);
+    EXPECT_EQ(enc.Reconstruction().width, 64);
+}
+
+TEST(Encoder, RefusesWhatItCannotHonour)
+{
+    Encoder enc(Settings(64, 48));
+    const YuvFrame good = MakeFrame(Content::Pan, 64, 48, 0, 1);
+    EXPECT_THROW(EncodeOne(enc, MakeFrame(Content::Pan, 48, 48, 0, 1), PictureType::Intra, 10), std::invalid_argument);
+    EXPECT_THROW(EncodeOne(enc, good, PictureType::Intra, 32), std::invalid_argument);
+    EXPECT_THROW(EncodeOne(enc, good, PictureType::Intra, -1), std::invalid_argument);
+    PictureView v = ViewOf(good);
+    v.plane[2] = nullptr;
+    EXPECT_THROW(enc.Encode(v, PictureDecision{}, 0), std::invalid_argument);
+    EXPECT_EQ(EncodeOne(enc, good, PictureType::Intra, 31).quantiser, 31);
+    EXPECT_EQ(EncodeOne(enc, good, PictureType::Inter, 0).quantiser, 0);
+}
+
+// The reported distortion is what the caller would measure between source and reconstruction.
+TEST(Encoder, ReportsTheReconstructionError)
+{
+    Encoder enc(Settings(100, 60));
+    for (int n = 0; n < 3; ++n) {
+        const YuvFrame src = MakeFrame(Content::Pan, 100, 60, n, 3);
+        const EncodedPicture p = EncodeOne(enc, src, n ? PictureType::Inter : PictureType::Intra, 20);
+        const YuvFrame rec = CopyOf(enc.Reconstruction());
+        for (int c = 0; c < 3; ++c) {
+            std::uint64_t sse = 0;
+            for (std::size_t i = 0; i < src.plane[c].size(); ++i) {
+                const int d = src.plane[c][i] - rec.plane[c][i];
+                sse += static_cast<std::uint64_t>(d * d);
+            }
+            EXPECT_EQ(p.sse[c], sse) << "picture " << n << " plane " << c;
+            EXPECT_GT(sse, 0u);
+        }
+    }
+}
+
+class BitReader {
+public:
+    explicit BitReader(const std::vector<std::uint8_t> &b) : m_b(b) {}
+    std::uint32_t Get(int n)
+    {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++m_pos)
+            v = (v << 1) | ((m_b[m_pos / 8] >> (7 - m_pos % 8)) & 1u);
+        return v;
+    }
+
+private:
+    const std::vector<std::uint8_t> &m_b;
+    std::size_t m_pos = 0;
+};
+
+// Every slice carries the picture's type, quantiser and 13-bit time, and starts where the one
+// before it ended; the first-MB field of 176x144 (99 MBs) is 7 bits wide.
+TEST(Encoder, SliceHeadersCarryTypeQuantiserTimeAndStart)
+{
+    Encoder enc(Settings(176, 144, 500));
+    EncodeOne(enc, MakeFrame(Content::Noise, 176, 144, 0, 2), PictureType::Intra, 6, 0);
+    const std::uint32_t ts = 12345;
+    const EncodedPicture p = EncodeOne(enc, MakeFrame(Content::Noise, 176, 144, 1, 2), PictureType::Inter, 5, ts);
+    ASSERT_GT(p.slices.size(), 2u);
+    std::uint32_t lastStart = 0;
+    for (std::size_t i = 0; i < p.slices.size(); ++i) {
+        EXPECT_LE(p.slices[i].size(), 500u);
+        BitReader r(p.slices[i]);
+        EXPECT_EQ(r.Get(1), 0u);
+        EXPECT_EQ(r.Get(2), 2u); // P
+        EXPECT_EQ(r.Get(5), 5u);
+        EXPECT_EQ(r.Get(2), 0u);
+        r.Get(2);
+        r.Get(1);
+        EXPECT_EQ(r.Get(13), ts & 0x1FFF);
+        EXPECT_EQ(r.Get(1), 1u); // same size as before
+        const std::uint32_t start = r.Get(7);
+        if (i == 0)
+            EXPECT_EQ(start, 0u);
+        else
+            EXPECT_GT(start, lastStart);
+        EXPECT_LT(start, 99u);
+        lastStart = start;
+    }
+}
+
+// The cheap estimates steer picture types: a continued pan costs far less as inter than as
+// intra, a cut to unrelated content costs more as inter than the pan did.
+TEST(Encoder, AnalyseSeparatesMotionFromACut)
+{
+    Encoder enc(Settings(176, 144));
+    EncodeOne(enc, MakeFrame(Content::StepPan, 176, 144, 0, 4), PictureType::Intra, 12);
+    const PictureCost next = enc.Analyse(ViewOf(MakeFrame(Content::StepPan, 176, 144, 1, 4)));
+    const PictureCost cut = enc.Analyse(ViewOf(MakeFrame(Content::Noise, 176, 144, 1, 4)));
+    EXPECT_LT(next.inter * 4, next.intra);
+    EXPECT_GT(cut.inter, next.inter * 4);
+    EXPECT_GT(cut.inter, cut.intra * 0.5);
+}
+
+// A cut coded as an inter picture shows up as a large intra share; a pan does not.
+TEST(Encoder, IntraShareMarksACut)
+{
+    Encoder enc(Settings(176, 144));
+    EncodeOne(enc, MakeFrame(Content::StepPan, 176, 144, 0, 4), PictureType::Intra, 12);
+    const EncodedPicture pan = EncodeOne(enc, MakeFrame(Content::StepPan, 176, 144, 1, 4), PictureType::Inter, 12);
+    const EncodedPicture cut = EncodeOne(enc, MakeFrame(Content::Gradient, 176, 144, 1, 4), PictureType::Inter, 12);
+    EXPECT_EQ(cut.type, PictureType::Inter);
+    EXPECT_LT(pan.intraShare, 0.2);
+    EXPECT_GT(cut.intraShare, 0.5);
+}
+
+} // namespace
+} // namespace corva::rv40::test
