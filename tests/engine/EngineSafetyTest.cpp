@@ -262,8 +262,9 @@ TEST(FrameQueueStop, WaitingSidesWakeOnStop)
     for (const bool full : {false, true}) {
         FrameQueue queue(1);
         std::stop_source stop;
-        if (full)
+        if (full) {
             ASSERT_TRUE(queue.Push(FrameQueue::Item{}, stop.get_token()));
+        }
         std::atomic<bool> returned{false};
         bool result = true;
         std::thread waiter([&] {
