@@ -338,17 +338,17 @@ TEST(SetupBlocks, NamedFieldsComeFromTheirPlacesAndShortBlocksAreRefused)
     EXPECT_EQ(v->framesPerSecond, 30u << 16);
     EXPECT_EQ(v->codecData, std::vector<std::uint8_t>(video.begin() + 26, video.end()));
 
-    Ra4 spec;
-    spec.interleaver = "genr";
-    spec.codec = "cook";
-    spec.flavor = 7;
-    spec.codedFrameSize = 600;
-    spec.bytesPerMinute = 123456;
-    spec.subPacketH = 16;
-    spec.frameSize = 1200;
-    spec.sampleRate = 22050;
-    spec.channels = 2;
-    const auto audio = RaBlock(spec);
+    Ra4 block;
+    block.interleaver = "genr";
+    block.codec = "cook";
+    block.flavor = 7;
+    block.codedFrameSize = 600;
+    block.bytesPerMinute = 123456;
+    block.subPacketH = 16;
+    block.frameSize = 1200;
+    block.sampleRate = 22050;
+    block.channels = 2;
+    const auto audio = RaBlock(block);
     const auto a = ParseAudioFormat(audio);
     ASSERT_TRUE(a);
     EXPECT_EQ(a->version, 4);
