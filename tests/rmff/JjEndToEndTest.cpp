@@ -567,25 +567,32 @@ TEST_P(JjStopped, LeavesNothingBehind)
     for (int i = 0; i < 400; ++i)
         args << QStringLiteral("-i") << clip;
     args << QStringLiteral("-o") << Out(QStringLiteral("out.rm"));
-    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (GetParam().named)
         env.insert(QStringLiteral("CORVA_NAMED_TEMPORARY"), QStringLiteral("1"));
     else
         env.remove(QStringLiteral("CORVA_NAMED_TEMPORARY"));
-    p.setProcessEnvironment(env);
-    p.start(Jj(), args);
-    ASSERT_TRUE(p.waitForStarted(5000));
-    bool caught = false;
-    for (int i = 0; i < 2000 && !caught && p.state() == QProcess::Running; ++i) {
-        caught = TemporaryOpen(p.processId(), m_dir.path(), GetParam().named);
-        if (!caught)
-            QThread::msleep(2);
+    // On a loaded machine the signal may come only after the join has finished; such a run
+    // says nothing about stopping midway, so it is tried again.
+    bool stopped = false;
+    for (int attempt = 0; attempt < 5 && !stopped; ++attempt) {
+        QFile::remove(Out(QStringLiteral("out.rm")));
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(Jj(), args);
+        ASSERT_TRUE(p.waitForStarted(5000));
+        bool caught = false;
+        for (int i = 0; i < 2000 && !caught && p.state() == QProcess::Running; ++i) {
+            caught = TemporaryOpen(p.processId(), m_dir.path(), GetParam().named);
+            if (!caught)
+                QThread::msleep(2);
+        }
+        if (caught)
+            ::kill(static_cast<pid_t>(p.processId()), GetParam().signal);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        stopped = caught && p.exitStatus() == QProcess::CrashExit;
     }
-    ASSERT_TRUE(caught) << "the join ended before it could be stopped";
-    ::kill(static_cast<pid_t>(p.processId()), GetParam().signal);
-    ASSERT_TRUE(p.waitForFinished(10000));
-    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+    ASSERT_TRUE(stopped) << "the join always ended before it could be stopped";
     EXPECT_EQ(Leftovers(), QStringList());
 }
 
