@@ -16,12 +16,42 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <csignal>
+#include <pthread.h>
 #include <unistd.h>
 #endif
 
 namespace corva {
 
 namespace {
+
+// Holds off signals while a name comes into being and is recorded for the handler, so that a
+// stop arriving in between cannot leave the file behind.
+class SignalsHeld final
+{
+public:
+    SignalsHeld()
+    {
+#ifndef _WIN32
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &m_old);
+#endif
+    }
+    ~SignalsHeld()
+    {
+#ifndef _WIN32
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+#endif
+    }
+    SignalsHeld(const SignalsHeld &) = delete;
+    SignalsHeld &operator=(const SignalsHeld &) = delete;
+
+private:
+#ifndef _WIN32
+    sigset_t m_old{};
+#endif
+};
 
 // Named temporaries that a signal handler must still remove. Fixed storage: the handler may
 // neither allocate nor lock.
@@ -131,6 +161,7 @@ bool TemporaryOutput::CreateNamed()
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::filesystem::path candidate = m_target;
         candidate += "." + randomTag() + ".part";
+        const SignalsHeld held;
         m_slot = claimSlot(candidate);
 #ifdef _WIN32
         m_fd = ::_wopen(candidate.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
@@ -159,6 +190,7 @@ bool TemporaryOutput::LinkNamed()
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::filesystem::path candidate = m_target;
         candidate += "." + randomTag() + ".part";
+        const SignalsHeld held;
         m_slot = claimSlot(candidate);
         int r = ::linkat(m_fd, "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH);
         if (r != 0 && errno != EEXIST)
