@@ -34,6 +34,16 @@ constexpr double kMemory = 0.85;
 
 } // namespace
 
+double RateController::Pixels() const
+{
+    return std::max(1.0, double(m_settings.width) * m_settings.height);
+}
+
+double RateController::Difficulty(double cost) const
+{
+    return std::max(cost, Pixels() * 0.25);
+}
+
 double RateController::Step(int quantiser)
 {
     return kSteps[std::clamp(quantiser, 0, 31)];
@@ -53,8 +63,7 @@ RateController::RateController(const Settings &settings) : m_settings(settings)
 
 int RateController::FirstPassQuantiser() const
 {
-    const double pixels = std::max(1.0, double(m_settings.width) * m_settings.height);
-    const double bitsPerPixel = m_perPicture / pixels;
+    const double bitsPerPixel = m_perPicture / Pixels();
     const int q = static_cast<int>(std::lround(20.0 - 6.0 * std::log2(std::max(bitsPerPixel, 1e-4) / 0.05)));
     return std::clamp(q, m_settings.qmin, m_settings.qmax);
 }
@@ -113,8 +122,8 @@ double RateController::PredictBits(bool intra, double cost, int quantiser) const
         const double ratio = m_weight[t] > 0 ? m_coefficient[t] / m_weight[t] : 1.0;
         return std::max(1.0, r.bits) * Step(r.quantiser) / Step(quantiser) * ratio;
     }
-    const double pixels = std::max(1.0, double(m_settings.width) * m_settings.height);
-    const double c = std::max(cost, pixels * 0.25);
+    const double pixels = Pixels();
+    const double c = Difficulty(cost);
     if (m_weight[t] > 0)
         return m_coefficient[t] / m_weight[t] * c / Step(quantiser);
     if (m_weight[1 - t] > 0) {
@@ -137,8 +146,7 @@ double RateController::TargetBits(bool intra, double cost)
         target = m_plannedBits[i] + correction;
     } else {
         const double qc = compressionFor(m_settings.variableRate);
-        const double pixels = std::max(1.0, double(m_settings.width) * m_settings.height);
-        const double weight = std::pow(std::max(cost, pixels * 0.25), qc);
+        const double weight = std::pow(Difficulty(cost), qc);
         // The share of the rate a picture of average difficulty gets, from what was seen.
         const double average = m_pictures > 0 ? m_costSum / double(m_pictures) : weight;
         target = m_perPicture * weight / std::max(average, 1e-9) + correction;
@@ -176,9 +184,7 @@ int RateController::QuantiserFor(bool intra, double cost, double target) const
 
 int RateController::ChooseQuantiser(bool intra, double cost)
 {
-    const int q = QuantiserFor(intra, cost, TargetBits(intra, cost));
-    m_lastQ = q;
-    return q;
+    return QuantiserFor(intra, cost, TargetBits(intra, cost));
 }
 
 void RateController::Update(bool intra, double cost, int quantiser, double bits)
@@ -190,15 +196,13 @@ void RateController::Update(bool intra, double cost, int quantiser, double bits)
         const PassRecord &r = m_firstPass[i];
         sample = bits / (std::max(1.0, r.bits) * Step(r.quantiser) / Step(quantiser));
     } else {
-        const double pixels = std::max(1.0, double(m_settings.width) * m_settings.height);
-        sample = bits * Step(quantiser) / std::max(cost, pixels * 0.25);
+        sample = bits * Step(quantiser) / Difficulty(cost);
     }
     m_coefficient[t] = m_coefficient[t] * kMemory + sample;
     m_weight[t] = m_weight[t] * kMemory + 1.0;
 
     const double qc = compressionFor(m_settings.variableRate);
-    const double pixels = std::max(1.0, double(m_settings.width) * m_settings.height);
-    m_costSum += std::pow(std::max(cost, pixels * 0.25), qc);
+    m_costSum += std::pow(Difficulty(cost), qc);
     ++m_pictures;
     m_spent += bits;
     m_allotted += i < m_plannedBits.size() ? m_plannedBits[i] : m_perPicture;

@@ -39,6 +39,7 @@ public:
     // Second pass: allocate the film's budget by what the first pass measured, picture by
     // picture in coding order. Without it the controller works on what it has seen so far.
     void SetFirstPass(std::vector<PassRecord> records);
+    const std::vector<PassRecord> &FirstPass() const { return m_firstPass; }
 
     // `cost`: the encoder's estimate of how hard the picture is to code as the type chosen.
     int ChooseQuantiser(bool intra, double cost);
@@ -58,6 +59,9 @@ private:
     double PredictBits(bool intra, double cost, int quantiser) const;
     double TargetBits(bool intra, double cost);
     int QuantiserFor(bool intra, double cost, double target) const;
+    double Pixels() const;
+    // A picture's cost estimate, never below a floor: a black picture still costs its headers.
+    double Difficulty(double cost) const;
 
     Settings m_settings;
     double m_perPicture = 0;
@@ -74,7 +78,6 @@ private:
     double m_allotted = 0;
     double m_costSum = 0;
     int m_lastInterQ = -1;
-    int m_lastQ = -1;
 
     std::vector<PassRecord> m_firstPass;
     std::vector<double> m_plannedBits; // second pass: per picture

@@ -27,7 +27,6 @@ Rv40VideoEncoder::Rv40VideoEncoder(const Settings &settings)
 
 void Rv40VideoEncoder::SetFirstPass(std::vector<RateController::PassRecord> records)
 {
-    m_firstPass = records;
     m_rate.SetFirstPass(std::move(records));
 }
 
@@ -45,9 +44,9 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Encode(const AVFrame &frame)
     const rv40::PictureCost cost = m_encoder.Analyse(view);
     const double ratio = cost.intra > 0 ? cost.inter / cost.intra : 0.0;
     bool intra = false;
-    if (n < m_firstPass.size()) {
-        // The second pass keeps the first pass's pictures types, so its budget fits them.
-        intra = m_firstPass[n].intra;
+    if (const auto &firstPass = m_rate.FirstPass(); n < firstPass.size()) {
+        // The second pass keeps the first pass's picture types, so its budget fits them.
+        intra = firstPass[n].intra;
     } else {
         const bool cut = n > 1 && m_lastRatio >= 0 && ratio >= kSceneCutRatio && ratio > kSceneCutJump * m_lastRatio;
         intra = n == 0 || m_sinceKeyframe + 1 >= m_settings.keyframeInterval || cut;

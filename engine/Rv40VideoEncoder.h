@@ -59,7 +59,6 @@ private:
     Settings m_settings;
     rv40::Encoder m_encoder;
     RateController m_rate;
-    std::vector<RateController::PassRecord> m_firstPass;
     std::vector<RateController::PassRecord> m_records;
     int m_sinceKeyframe = 0;
     int m_fixedQuantiser = 0;
