@@ -1,5 +1,7 @@
 #include "engine/EncodePlan.h"
 
+#include "engine/SubtitleBurn.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -65,7 +67,8 @@ bool EncodePlan::PlausiblePicture(int width, int height)
         && int64_t{width} * int64_t{height} <= kMaxSourceArea;
 }
 
-EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source)
+EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source,
+                            const SubtitleBurn *subtitles)
 {
     EncodePlan plan;
 
@@ -115,8 +118,13 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
             v.maxRate = v.bitRate;
         }
 
-        // Drop pictures first so the costlier filters see only the ones that are kept.
+        // Fields are woven back before anything looks at the picture as a whole; then pictures
+        // are dropped so the costlier filters see only the ones that are kept.
         QStringList chain;
+        if (source.fieldOrder == AV_FIELD_UNKNOWN)
+            chain << QLatin1String(kDeinterlaceDetected);
+        else if (source.fieldOrder != AV_FIELD_PROGRESSIVE)
+            chain << QLatin1String(kDeinterlaceFlagged);
         chain << QStringLiteral("fps=fps=%1/%2").arg(v.frameRate.num).arg(v.frameRate.den);
         chain << QStringLiteral("scale=%1:%2:flags=%3")
                      .arg(v.width)
@@ -129,6 +137,9 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
             chain << QStringLiteral("hqdn3d=6:4.5:9:6.75");
         if (job.brighten)
             chain << QStringLiteral("eq=gamma=1.3:brightness=0.04");
+        // Last, at the output size, so the letters stay sharp and keep their colours.
+        if (subtitles && subtitles->Active())
+            chain << subtitles->Filter(v.width, v.height);
         chain << QStringLiteral("format=yuv420p");
         v.filters = chain.join(u',');
     }

@@ -4,6 +4,7 @@
 #include "engine/JobSettings.h"
 
 extern "C" {
+#include <libavcodec/codec_par.h>
 #include <libavutil/rational.h>
 }
 
@@ -14,6 +15,8 @@ extern "C" {
 
 namespace corva {
 
+class SubtitleBurn;
+
 // What the probe found in the source.
 struct SourceInfo
 {
@@ -22,6 +25,7 @@ struct SourceInfo
     int height = 0;
     AVRational sampleAspect{1, 1};
     AVRational frameRate{0, 1};
+    AVFieldOrder fieldOrder = AV_FIELD_UNKNOWN;
     bool hasAudio = false;
     int sampleRate = 0;
     int channels = 0;
@@ -60,7 +64,16 @@ struct EncodePlan
     Audio audio;
     int passes = 1;
 
-    static EncodePlan Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source);
+    // `subtitles`, when given and active, are drawn on the finished picture.
+    static EncodePlan Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source,
+                           const SubtitleBurn *subtitles = nullptr);
+
+    // Deinterlacing, one picture out for each in, of the pictures marked interlaced only. A source
+    // that says it is interlaced marks its pictures itself; one that says nothing has a detector
+    // mark the combed ones, with a threshold high enough that fine detail in fast motion is not
+    // taken for combing. A source that says it is progressive is left alone.
+    static constexpr const char *kDeinterlaceFlagged = "bwdif=mode=send_frame:parity=auto:deint=interlaced";
+    static constexpr const char *kDeinterlaceDetected = "idet=intl_thres=2,bwdif=mode=send_frame:parity=auto:deint=interlaced";
 
 
     // A source picture a header may declare: larger on a side, or in all, is a broken or

@@ -64,6 +64,35 @@ std::optional<QString> unescape(const QString &value)
 
 QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
 
+// "beside", "none", or "file:" and the path.
+QString subtitleText(const JobSettings &job)
+{
+    switch (job.subtitles) {
+    case SubtitleChoice::None:
+        return QStringLiteral("none");
+    case SubtitleChoice::File:
+        return QStringLiteral("file:") + job.subtitleFile;
+    case SubtitleChoice::Beside:
+        break;
+    }
+    return QStringLiteral("beside");
+}
+
+bool parseSubtitles(const QString &text, JobSettings *job)
+{
+    if (text == u"beside") {
+        job->subtitles = SubtitleChoice::Beside;
+    } else if (text == u"none") {
+        job->subtitles = SubtitleChoice::None;
+    } else if (text.startsWith(u"file:") && text.size() > 5) {
+        job->subtitles = SubtitleChoice::File;
+        job->subtitleFile = text.mid(5);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QByteArray JobFile::Format(const JobSettings &job)
@@ -86,6 +115,7 @@ QByteArray JobFile::Format(const JobSettings &job)
         {"resize", QStringLiteral("%1x%2").arg(job.resizeWidth).arg(job.resizeHeight)},
         {"resize_quality", SettingWords::QualityText(job.highScaleQuality)},
         {"codec", SettingWords::Text(job.codec)},
+        {"subtitles", subtitleText(job)},
     };
     QByteArray text = kMagic + ' ' + QByteArray::number(kVersion) + '\n';
     for (const auto &[key, value] : lines)
@@ -191,6 +221,8 @@ std::optional<JobSettings> JobFile::ParseText(const QByteArray &text, const QStr
         return bad("resize_quality");
     if (!readWord("codec", SettingWords::ParseCodec, &job.codec))
         return bad("codec");
+    if (has("subtitles") && !parseSubtitles(get("subtitles"), &job))
+        return bad("subtitles");
     return job;
 }
 

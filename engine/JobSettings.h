@@ -8,6 +8,8 @@ enum class VideoMode { Normal, Sharp, Smooth, Slideshow };
 enum class AudioMode { Music, Voice };
 enum class NoiseFilter { None, Low, High };
 enum class CodecEffort { Rv8, Rv9, Rv10 };
+// Beside: the subtitle file named like the source, when there is one.
+enum class SubtitleChoice { Beside, None, File };
 
 // Everything one encoding job needs besides the audience's numbers: what the producer's
 // switches say, kept in the job file between the tool and the engine.
@@ -32,6 +34,8 @@ struct JobSettings
     int resizeHeight = 0;
     bool highScaleQuality = true;
     CodecEffort codec = CodecEffort::Rv9;
+    SubtitleChoice subtitles = SubtitleChoice::Beside;
+    QString subtitleFile; // with SubtitleChoice::File
 
     bool operator==(const JobSettings &) const = default;
 };

@@ -27,7 +27,7 @@ ProducerOptions ProducerOptions::Parse(const QStringList &arguments)
         QStringLiteral("-i"), QStringLiteral("-o"), QStringLiteral("-t"), QStringLiteral("-a"),
         QStringLiteral("-c"), QStringLiteral("-ad"), QStringLiteral("-vm"), QStringLiteral("-am"),
         QStringLiteral("-arq"), QStringLiteral("-nf"), QStringLiteral("-ag"), QStringLiteral("-rs"),
-        QStringLiteral("-rq"), QStringLiteral("-vco"), QStringLiteral("-cj")};
+        QStringLiteral("-rq"), QStringLiteral("-vco"), QStringLiteral("-cj"), QStringLiteral("-sub")};
     static const QSet<QString> bare = {
         QStringLiteral("-dt"), QStringLiteral("-dv"), QStringLiteral("-bl")};
 
@@ -101,6 +101,15 @@ ProducerOptions ProducerOptions::Parse(const QStringList &arguments)
             if (!v)
                 return badValue(QStringLiteral("rv8、rv9 或 rv10"));
             job.codec = *v;
+        } else if (name == u"-sub") {
+            if (value.isEmpty())
+                return fail(QStringLiteral("开关 -sub 的字幕文件路径为空"));
+            if (value.compare(u"none", Qt::CaseInsensitive) == 0) {
+                job.subtitles = SubtitleChoice::None;
+            } else {
+                job.subtitles = SubtitleChoice::File;
+                job.subtitleFile = value;
+            }
         } else if (name == u"-cj") {
             if (value.isEmpty())
                 return fail(QStringLiteral("开关 -cj 的任务文件路径为空"));

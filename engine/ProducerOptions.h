@@ -10,7 +10,7 @@ namespace corva {
 // The producer tool's switches:
 //   -i IN -o OUT -t T -a A -c C -ad AUDIENCE [-vm sharp|smooth|slideshow|normal]
 //   [-am voice|music] [-dt] [-dv] [-arq high|fast] [-nf low|high|None] [-bl]
-//   [-ag -12..12] [-rs WxH -rq fast|high] -vco rv8|rv9|rv10 [-cj JOBPATH]
+//   [-ag -12..12] [-rs WxH -rq fast|high] -vco rv8|rv9|rv10 [-sub FILE|none] [-cj JOBPATH]
 // Switch names are matched exactly; their word values without regard to case.
 class ProducerOptions final
 {

@@ -70,6 +70,7 @@ QString SourceProbe::Open(const QString &input, const std::stop_token &stop, Sou
         info.height = st->codecpar->height;
         info.sampleAspect = av_guess_sample_aspect_ratio(context, st, nullptr);
         info.frameRate = av_guess_frame_rate(context, st, nullptr);
+        info.fieldOrder = st->codecpar->field_order;
     }
     if (source->audioIndex >= 0) {
         const AVCodecParameters *par = context->streams[source->audioIndex]->codecpar;

@@ -10,6 +10,7 @@
 #include "engine/SourceCompleteness.h"
 #include "engine/SourceProbe.h"
 #include "engine/SourceReader.h"
+#include "engine/SubtitleBurn.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -70,6 +71,7 @@ private:
     const Transcoder::ProgressFn &m_progress;
 
     Source m_probe;
+    SubtitleBurn m_subtitles;
     EncodePlan m_plan;
     int64_t m_inputSize = 0;
     // What the measuring first pass found, picture by picture, for the second.
@@ -131,7 +133,18 @@ QString Job::Probe()
     }
     if (m_job.audioOnly && m_probe.audioIndex < 0)
         return QStringLiteral("输入文件 %1 中没有音频，无法只压缩音频").arg(m_input);
-    m_plan = EncodePlan::Make(m_job, m_audience, m_probe.info);
+    // Subtitles are checked before anything is written, and only where there is a picture to carry them.
+    if (m_probe.videoIndex >= 0 && !m_job.audioOnly) {
+        QString missing;
+        const QString subtitles = SubtitleBurn::Find(m_job, m_input, &missing);
+        if (!missing.isEmpty())
+            return missing;
+        if (!subtitles.isEmpty()) {
+            if (QString problem = m_subtitles.Prepare(subtitles); !problem.isEmpty())
+                return problem;
+        }
+    }
+    m_plan = EncodePlan::Make(m_job, m_audience, m_probe.info, &m_subtitles);
     QFileInfo in(m_input);
     m_inputSize = in.size();
     return {};

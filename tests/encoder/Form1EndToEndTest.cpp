@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -118,6 +119,39 @@ TEST_F(EndToEnd, SingleJobEncodesAValidFile)
     EXPECT_EQ(probe(media + QStringLiteral("/clip.rm")), QStringLiteral("rv40,video,ac3,audio"));
     EXPECT_TRUE(Ui(form).command3->Enabled());
     EXPECT_FALSE(Ui(form).command4->Enabled());
+}
+
+// A film with GBK subtitles beside it: the window's road is the same, and the letters are in
+// the output's pictures (white on a dark film) while they are due.
+TEST_F(EndToEnd, SubtitledSourceEndsDoneWithTheTextBurntIn)
+{
+    ModalAnswerer answerer;
+    const QString in = media + QStringLiteral("/字幕片.avi");
+    ASSERT_TRUE(run(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i", "color=c=0x203040:s=320x240:r=25:d=3",
+                                               "-c:v", "mpeg4", in}));
+    QFile srt(media + QStringLiteral("/字幕片.srt"));
+    ASSERT_TRUE(srt.open(QIODevice::WriteOnly));
+    QStringEncoder gbk("GBK");
+    srt.write(gbk(QStringLiteral("1\r\n00:00:00,500 --> 00:00:02,000\r\n你好世界\r\n\r\n")));
+    srt.close();
+    const QString out = media + QStringLiteral("/字幕片.rm");
+    Ui(form).InputFile->setText(in);
+    Ui(form).OutputFile->setText(out);
+    Ui(form).command3->Click();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(answerer.Texts().isEmpty()) << answerer.Texts().join(u'|').toStdString();
+    EXPECT_TRUE(Ui(form).Label7->text().contains(QStringLiteral("完毕!用时"))) << Ui(form).Label7->text().toStdString();
+    const auto brightest = [&](double seconds) {
+        QProcess p;
+        p.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-ss", QString::number(seconds), "-i", out, "-frames:v", "1", "-vf",
+                                           "crop=iw:ih/4:0:ih*3/4,signalstats,metadata=print:key=lavfi.signalstats.YMAX", "-f", "null", "-"});
+        p.waitForFinished(60000);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        const qsizetype at = err.indexOf(QStringLiteral("YMAX="));
+        return at < 0 ? -1 : err.mid(at + 5).section(u'\n', 0, 0).trimmed().toInt();
+    };
+    EXPECT_GT(brightest(1.2), 200);
+    EXPECT_LT(brightest(2.6), 120);
 }
 
 TEST_F(EndToEnd, BatchWithACorruptSourceMarksItFailedAndGoesOn)

@@ -187,3 +187,30 @@ TEST(EncodePlanSource, PlausiblePictureSizes)
 }
 
 } // namespace
+
+// Fields are woven before the frame rate or size touches them, only where the source is or may
+// be interlaced.
+TEST(EncodePlan, DeinterlacingByWhatTheSourceSays)
+{
+    const struct
+    {
+        AVFieldOrder order;
+        const char *expected;
+    } cases[] = {{AV_FIELD_PROGRESSIVE, nullptr},
+                 {AV_FIELD_TT, EncodePlan::kDeinterlaceFlagged},
+                 {AV_FIELD_BB, EncodePlan::kDeinterlaceFlagged},
+                 {AV_FIELD_UNKNOWN, EncodePlan::kDeinterlaceDetected}};
+    for (const auto &c : cases) {
+        SourceInfo s = source(720, 576);
+        s.fieldOrder = c.order;
+        JobSettings job;
+        job.noiseFilter = NoiseFilter::High;
+        const QString chain = EncodePlan::Make(job, cbr(), s).video.filters;
+        if (!c.expected) {
+            EXPECT_FALSE(chain.contains(u"bwdif") || chain.contains(u"idet")) << chain.toStdString();
+            continue;
+        }
+        EXPECT_TRUE(chain.startsWith(QLatin1String(c.expected) + u',')) << chain.toStdString();
+        EXPECT_LT(chain.indexOf(u"bwdif"), chain.indexOf(u"fps="));
+    }
+}

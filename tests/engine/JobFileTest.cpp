@@ -31,6 +31,8 @@ JobSettings everythingChanged()
     job.resizeHeight = 0;
     job.highScaleQuality = false;
     job.codec = CodecEffort::Rv10;
+    job.subtitles = SubtitleChoice::File;
+    job.subtitleFile = QStringLiteral("/影片/a=b\\c\nd.srt");
     return job;
 }
 
@@ -38,7 +40,9 @@ JobSettings everythingChanged()
 // could end a line early and shift every later setting.
 TEST(JobFile, RoundTripKeepsEveryValue)
 {
-    for (const JobSettings &job : {JobSettings{}, everythingChanged()}) {
+    JobSettings noSubtitles;
+    noSubtitles.subtitles = SubtitleChoice::None;
+    for (const JobSettings &job : {JobSettings{}, everythingChanged(), noSubtitles}) {
         JobSettings withPaths = job;
         withPaths.input = job.input.isEmpty() ? QStringLiteral("in.avi") : job.input;
         withPaths.output = job.output.isEmpty() ? QStringLiteral("out.rm") : job.output;

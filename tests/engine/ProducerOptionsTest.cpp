@@ -147,3 +147,18 @@ TEST(ProducerOptions, JobPathKnownEvenWhenRefused)
 }
 
 } // namespace
+
+// -sub names a file, "none" in any case turns subtitles off, and nothing else is a value.
+TEST(ProducerOptions, SubtitleSwitch)
+{
+    const QStringList base{"-i", "a.avi", "-o", "a.rm", "-ad", "A1"};
+    EXPECT_EQ(ProducerOptions::Parse(base).Settings().subtitles, SubtitleChoice::Beside);
+    const ProducerOptions named = ProducerOptions::Parse(base + QStringList{"-sub", "字幕 1.ass"});
+    ASSERT_TRUE(named.IsValid()) << named.Error().toStdString();
+    EXPECT_EQ(named.Settings().subtitles, SubtitleChoice::File);
+    EXPECT_EQ(named.Settings().subtitleFile, QStringLiteral("字幕 1.ass"));
+    EXPECT_EQ(ProducerOptions::Parse(base + QStringList{"-sub", "None"}).Settings().subtitles, SubtitleChoice::None);
+    EXPECT_EQ(ProducerOptions::Parse(base + QStringList{"-sub", "./none"}).Settings().subtitles, SubtitleChoice::File);
+    EXPECT_FALSE(ProducerOptions::Parse(base + QStringList{"-sub", ""}).IsValid());
+    EXPECT_FALSE(ProducerOptions::Parse(base + QStringList{"-sub"}).IsValid());
+}

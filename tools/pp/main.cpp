@@ -171,6 +171,13 @@ int main(int argc, char **argv)
         return fail(kBadInput, QStringLiteral("无法读取输入文件 %1").arg(job.input));
     probe.close();
     job.input = QDir::toNativeSeparators(input.absoluteFilePath());
+    if (job.subtitles == corva::SubtitleChoice::File) {
+        const QFileInfo subtitles(job.subtitleFile);
+        if (!subtitles.isFile())
+            return fail(kBadInput, QStringLiteral("找不到字幕文件 %1").arg(job.subtitleFile));
+        // The engine may run elsewhere than here.
+        job.subtitleFile = QDir::toNativeSeparators(subtitles.absoluteFilePath());
+    }
 
     if (options.WritesJob()) {
         // By identity, so that another spelling or a link of the source is caught too.

@@ -183,6 +183,31 @@ TEST_F(PpTool, DirectEncodeFailureReportsReason)
     EXPECT_FALSE(QFile::exists(path("bad.rm.part")));
 }
 
+// Subtitles that are not text, or not there: the reason, a failing status, and no output.
+TEST_F(PpTool, UnusableSubtitlesStopTheJob)
+{
+    const QString junk = path("junk.srt");
+    QFile f(junk);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 2000; ++i)
+        f.putChar(char((i * 37 + 3) % 256));
+    f.close();
+    const QString out = path("字幕.rm");
+    PpRun r = runPp({"-i", m_clip, "-o", out, "-ad", kCbr, "-dt", "-sub", junk});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.errors.contains(junk)) << r.errors.toStdString();
+    EXPECT_FALSE(QFile::exists(out));
+
+    r = runPp({"-i", m_clip, "-o", out, "-ad", kCbr, "-dt", "-sub", path("没有.srt")});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_TRUE(r.errors.contains(QStringLiteral("找不到字幕文件"))) << r.errors.toStdString();
+    EXPECT_FALSE(QFile::exists(out));
+
+    r = runPp({"-i", m_clip, "-o", out, "-ad", kCbr, "-dt", "-sub", "NONE"});
+    EXPECT_EQ(r.exitCode, 0) << r.errors.toStdString();
+    EXPECT_TRUE(QFile::exists(out));
+}
+
 // Ctrl+C, a kill or a closed terminal in a script must not leave a broken file behind; with
 // the temporary unnamed (or named, as on systems without unnamed files) alike.
 struct StopCase
