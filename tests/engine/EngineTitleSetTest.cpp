@@ -65,7 +65,7 @@ void makeFolder(const QTemporaryDir &dir, bool upper)
     ASSERT_TRUE(makeVob(whole, 10, "testsrc2", &error)) << error.toStdString();
     ASSERT_TRUE(split(whole, name("vts_01_1.vob"), name("vts_01_2.vob")));
     ASSERT_TRUE(QFile::remove(whole));
-    ASSERT_TRUE(makeVob(name("vts_01_0.vob"), 2, "mandelbrot", &error)) << error.toStdString();
+    ASSERT_TRUE(makeVob(name("vts_01_0.vob"), 2, "rgbtestsrc", &error)) << error.toStdString();
     ASSERT_TRUE(makeVob(name("vts_02_1.vob"), 3, "smptebars", &error)) << error.toStdString();
 }
 
@@ -105,7 +105,11 @@ TEST_P(EngineTitleSet, PiecesAreEncodedAsOneFilm)
     const QString rest = dir.filePath("rest.rm");
     const Outcome r = encode(second, rest);
     ASSERT_TRUE(r.succeeded) << r.reason.toStdString();
-    EXPECT_NEAR(probedSeconds(rest), 5.0, 1.0);
+    // The cut falls by bytes, not seconds: the piece itself says how long it lasts.
+    const double pieceSeconds = probedSeconds(second);
+    EXPECT_GT(pieceSeconds, 3.0);
+    EXPECT_LT(pieceSeconds, 7.0);
+    EXPECT_NEAR(probedSeconds(rest), pieceSeconds, 0.5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Spellings, EngineTitleSet, ::testing::Bool(),
