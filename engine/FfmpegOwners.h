@@ -12,9 +12,34 @@ extern "C" {
 namespace corva {
 
 // One deleter and one owner per FFmpeg type, so no early return can leak a context.
+// What sits behind an AVIOContext of our own making (its opaque); freed with it.
+class CustomInput
+{
+public:
+    virtual ~CustomInput() = default;
+};
+
+// An AVIOContext made by us over a CustomInput: FFmpeg may have swapped its buffer, so the
+// one it holds now is freed.
+struct CustomIoDeleter
+{
+    void operator()(AVIOContext *io) const
+    {
+        delete static_cast<CustomInput *>(io->opaque);
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+};
+using CustomIoPtr = std::unique_ptr<AVIOContext, CustomIoDeleter>;
+
 struct InputFormatDeleter
 {
-    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
+    void operator()(AVFormatContext *context) const
+    {
+        // avformat_close_input leaves a caller's own I/O alone.
+        CustomIoPtr io(context->flags & AVFMT_FLAG_CUSTOM_IO ? context->pb : nullptr);
+        avformat_close_input(&context);
+    }
 };
 using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
 

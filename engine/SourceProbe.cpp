@@ -1,6 +1,10 @@
 #include "engine/SourceProbe.h"
 
 #include "engine/AvText.h"
+#include "engine/TitleSet.h"
+#include "engine/TitleSetIo.h"
+
+#include <string_view>
 
 namespace corva {
 
@@ -16,6 +20,30 @@ int64_t pictureArea(const AVCodecParameters *par)
     return int64_t{par->width} * int64_t{par->height};
 }
 
+// The sound the source puts first: a track marked default, else the first decodable one.
+// A program stream lists its streams as they turn up, so there the lowest stream id is
+// first (a DVD's track 1 is 0x80, whichever packet came first).
+int firstAudio(const AVFormatContext *context)
+{
+    const bool byId = context->iformat && std::string_view(context->iformat->name) == "mpeg";
+    int chosen = -1;
+    bool chosenDefault = false;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream *st = context->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO || !avcodec_find_decoder(st->codecpar->codec_id))
+            continue;
+        const bool isDefault = st->disposition & AV_DISPOSITION_DEFAULT;
+        bool better = chosen < 0 || (isDefault && !chosenDefault);
+        if (!better && byId && isDefault == chosenDefault)
+            better = st->id < context->streams[chosen]->id;
+        if (better) {
+            chosen = static_cast<int>(i);
+            chosenDefault = isDefault;
+        }
+    }
+    return chosen;
+}
+
 } // namespace
 
 QString SourceProbe::Open(const QString &input, const std::stop_token &stop, Source *source)
@@ -24,8 +52,21 @@ QString SourceProbe::Open(const QString &input, const std::stop_token &stop, Sou
     if (!context)
         return QStringLiteral("内存不足，无法打开输入文件 %1").arg(input);
     context->interrupt_callback = AVIOInterruptCB{interruptRequested, const_cast<std::stop_token *>(&stop)};
-    // On failure avformat_open_input frees the context itself.
+    // A DVD title in several pieces is read as the one stream it was cut from.
+    const QStringList pieces = TitleSet::Pieces(input);
+    CustomIoPtr io;
+    if (pieces.size() > 1) {
+        if (QString error = TitleSetIo::Open(pieces, stop, &io); !error.isEmpty()) {
+            avformat_free_context(context);
+            return error;
+        }
+        context->pb = io.get();
+        context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
+    // On failure avformat_open_input frees the context itself, but not our own I/O.
     int r = avformat_open_input(&context, input.toUtf8().constData(), nullptr, nullptr);
+    if (r >= 0)
+        (void)io.release();
     if (r < 0) {
         if (stop.stop_requested())
             return AvText::Cancelled();
@@ -57,10 +98,7 @@ QString SourceProbe::Open(const QString &input, const std::stop_token &stop, Sou
             source->videoIndex = static_cast<int>(i);
         }
     }
-    const AVCodec *audioDecoder = nullptr;
-    r = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, source->videoIndex, &audioDecoder, 0);
-    if (r >= 0 && audioDecoder)
-        source->audioIndex = r;
+    source->audioIndex = firstAudio(context);
 
     SourceInfo &info = source->info;
     if (source->videoIndex >= 0) {

@@ -11,6 +11,7 @@
 #include "engine/SourceProbe.h"
 #include "engine/SourceReader.h"
 #include "engine/SubtitleBurn.h"
+#include "engine/TitleSet.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -67,6 +68,7 @@ private:
     const AudienceDefinition &m_audience;
     const QString m_input;
     const QString m_output;
+    const QStringList m_pieces{TitleSet::Pieces(m_input)};
     const std::stop_token m_stop;
     const Transcoder::ProgressFn &m_progress;
 
@@ -82,17 +84,20 @@ private:
 
 QString Job::Check()
 {
-    const QFileInfo in(m_input);
-    if (!in.exists())
-        return QStringLiteral("找不到输入文件 %1").arg(m_input);
-    if (in.isDir())
-        return QStringLiteral("输入 %1 是一个文件夹，不是影音文件").arg(m_input);
-    // A pipe or a device never ends, or ends somewhere unknown: no source for a job.
-    std::error_code typeError;
-    if (std::filesystem::status(fsPath(m_input), typeError).type() != std::filesystem::file_type::regular && !typeError)
-        return QStringLiteral("输入 %1 不是普通文件（是管道或设备），无法压缩").arg(m_input);
-    if (in.size() == 0)
-        return QStringLiteral("输入文件 %1 是空文件").arg(m_input);
+    // Every piece of a DVD title is a source of its own right.
+    for (const QString &piece : m_pieces) {
+        const QFileInfo in(piece);
+        if (!in.exists())
+            return QStringLiteral("找不到输入文件 %1").arg(piece);
+        if (in.isDir())
+            return QStringLiteral("输入 %1 是一个文件夹，不是影音文件").arg(piece);
+        // A pipe or a device never ends, or ends somewhere unknown: no source for a job.
+        std::error_code typeError;
+        if (std::filesystem::status(fsPath(piece), typeError).type() != std::filesystem::file_type::regular && !typeError)
+            return QStringLiteral("输入 %1 不是普通文件（是管道或设备），无法压缩").arg(piece);
+        if (in.size() == 0)
+            return QStringLiteral("输入文件 %1 是空文件").arg(piece);
+    }
     if (const QString problem = ProducerOptions::TextsProblem(m_job); !problem.isEmpty())
         return problem;
 
@@ -106,9 +111,11 @@ QString Job::Check()
         return QStringLiteral("输出路径 %1 是一个文件夹，请给出文件名").arg(m_output);
     if (out.exists()) {
         // Same file by identity: another spelling, a link or a hard link of the input.
-        std::error_code error;
-        if (std::filesystem::equivalent(fsPath(m_input), fsPath(m_output), error))
-            return QStringLiteral("输出文件 %1 就是输入文件本身，请换一个输出文件名").arg(m_output);
+        for (const QString &piece : m_pieces) {
+            std::error_code error;
+            if (std::filesystem::equivalent(fsPath(piece), fsPath(m_output), error))
+                return QStringLiteral("输出文件 %1 就是输入文件本身，请换一个输出文件名").arg(m_output);
+        }
     }
     return {};
 }
@@ -118,8 +125,10 @@ QString Job::Probe()
     if (QString error = SourceProbe::Open(m_input, m_stop, &m_probe); !error.isEmpty())
         return error;
     // Some demuxers read a cut-off file to its end without a word; its header knows better.
-    if (const auto shortfall = SourceCompleteness::Check(m_input))
-        return SourceCompleteness::Reason(m_input, *shortfall);
+    for (const QString &piece : m_pieces) {
+        if (const auto shortfall = SourceCompleteness::Check(piece))
+            return SourceCompleteness::Reason(piece, *shortfall);
+    }
     if (m_probe.videoIndex < 0 && m_probe.audioIndex < 0) {
         QStringList found;
         for (unsigned i = 0; i < m_probe.format->nb_streams; ++i) {
@@ -145,8 +154,8 @@ QString Job::Probe()
         }
     }
     m_plan = EncodePlan::Make(m_job, m_audience, m_probe.info, &m_subtitles);
-    QFileInfo in(m_input);
-    m_inputSize = in.size();
+    for (const QString &piece : m_pieces)
+        m_inputSize += QFileInfo(piece).size();
     return {};
 }
 
