@@ -36,48 +36,35 @@ struct Pairs
     qsizetype lowTrails = 0; // trail below 0x80
 };
 
-Pairs scanGbk(const QByteArray &bytes)
+// One walk over the bytes for either code page; `lead` and `trail` say which bytes it allows.
+template <typename Lead, typename Trail>
+Pairs scan(const QByteArray &bytes, Lead lead, Trail trail)
 {
     Pairs p;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);
         if (b < 0x80)
             continue;
-        if (b == 0x80 || b == 0xFF || i + 1 >= bytes.size()) {
-            p.valid = false;
-            return p;
-        }
-        const auto t = static_cast<unsigned char>(bytes[++i]);
-        if (t < 0x40 || t == 0x7F || t == 0xFF) {
+        if (!lead(b) || i + 1 >= bytes.size() || !trail(static_cast<unsigned char>(bytes[i + 1]))) {
             p.valid = false;
             return p;
         }
         ++p.pairs;
-        p.lowTrails += t < 0x80;
+        p.lowTrails += static_cast<unsigned char>(bytes[++i]) < 0x80;
     }
     return p;
 }
 
+Pairs scanGbk(const QByteArray &bytes)
+{
+    return scan(bytes, [](unsigned char b) { return b != 0x80 && b != 0xFF; },
+                [](unsigned char t) { return t >= 0x40 && t != 0x7F && t != 0xFF; });
+}
+
 Pairs scanBig5(const QByteArray &bytes)
 {
-    Pairs p;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        if (b < 0x80)
-            continue;
-        if (b < 0xA1 || b > 0xF9 || i + 1 >= bytes.size()) {
-            p.valid = false;
-            return p;
-        }
-        const auto t = static_cast<unsigned char>(bytes[++i]);
-        if (!((t >= 0x40 && t <= 0x7E) || (t >= 0xA1 && t <= 0xFE))) {
-            p.valid = false;
-            return p;
-        }
-        ++p.pairs;
-        p.lowTrails += t < 0x80;
-    }
-    return p;
+    return scan(bytes, [](unsigned char b) { return b >= 0xA1 && b <= 0xF9; },
+                [](unsigned char t) { return (t >= 0x40 && t <= 0x7E) || (t >= 0xA1 && t <= 0xFE); });
 }
 
 SubtitleText::Decoded decodeWith(const char *name, SubtitleText::Encoding encoding, const QByteArray &bytes)
