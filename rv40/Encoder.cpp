@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -1162,33 +1163,74 @@ struct Encoder::Impl {
         }
     }
 
+    // Bits of one inter 4x4 block's levels (luma or chroma tables).
+    std::size_t InterBlockBits(const std::int16_t lv[16], bool chroma) const
+    {
+        const int s = qs.interSet, t = chroma ? 1 : 0;
+        BitCounter c;
+        WriteBlock(c, lv, T.interFirst[s][t], T.interSecond[s][t], T.interThird[s][t], T.interCoeff[s]);
+        return c.bits;
+    }
+
+    // Quantises and reconstructs one inter 4x4 block whose prediction is in dst. With rd, levels
+    // that remove less error than their bits are worth are dropped: at coarse quantisers a lone
+    // level often costs more than the picture gains from it.
+    bool CodeInterBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uint8_t *dst, std::ptrdiff_t ds,
+                        const int steps[16], std::int16_t lv[16], bool rd, bool chroma)
+    {
+        int r[16], C[16];
+        Residual(s, ss, dst, ds, r);
+        dsp::ForwardTransform(r, C);
+        Quantise(C, steps, 1.0 / 6, lv, false);
+        FitColumns(lv, steps, 0);
+        if (!NonZero(lv))
+            return false;
+        if (rd) {
+            std::uint8_t trial[16];
+            for (int y = 0; y < 4; ++y)
+                std::memcpy(trial + 4 * y, dst + y * ds, 4);
+            Reconstruct(lv, steps, 0, false, trial, 4);
+            const std::uint64_t without = dsp::Sse(s, ss, dst, ds, 4, 4);
+            const std::uint64_t with = dsp::Sse(s, ss, trial, 4, 4, 4);
+            // a coded block also sets its pattern bit; chroma keeps more, its errors smear colour
+            const double bits = static_cast<double>(InterBlockBits(lv, chroma) + 1);
+            const double lambda = chroma ? 0.5 * qs.lambdaSse : qs.lambdaSse;
+            if (static_cast<double>(without) <= static_cast<double>(with) + lambda * bits) {
+                std::fill(lv, lv + 16, std::int16_t{0});
+                return false;
+            }
+            for (int y = 0; y < 4; ++y)
+                std::memcpy(dst + y * ds, trial + 4 * y, 4);
+            return true;
+        }
+        Reconstruct(lv, steps, 0, false, dst, ds);
+        return true;
+    }
+
     // Residual of an inter MB whose prediction is in the reconstruction; reconstructs in place.
     void CodeInterResidual(int mbx, int mby, MbCode &mb)
     {
         mb.cbp = 0;
+        const bool rd = hooks.force == EncoderTestHooks::Kind::Any && !hooks.randomSeed;
         Plane &Y = cur.p[0];
         int steps[16];
         std::fill(steps, steps + 16, qs.lumaStep);
         for (int b = 0; b < 16; ++b) {
-            const int i = b & 3, j = b >> 2;
-            std::uint8_t *d = Y.At(mbx * 16 + 4 * i, mby * 16 + 4 * j);
-            int r[16], C[16];
-            Residual(src.p[0].At(mbx * 16 + 4 * i, mby * 16 + 4 * j), src.p[0].stride, d, Y.stride, r);
-            dsp::ForwardTransform(r, C);
-            std::int16_t *lv = mb.levels[b];
-            Quantise(C, steps, 1.0 / 6, lv, false);
-            FitColumns(lv, steps, 0);
-            if (NonZero(lv)) {
+            const int x = mbx * 16 + 4 * (b & 3), y = mby * 16 + 4 * (b >> 2);
+            if (CodeInterBlock(src.p[0].At(x, y), src.p[0].stride, Y.At(x, y), Y.stride, steps, mb.levels[b], rd,
+                               false))
                 mb.cbp |= 1u << b;
-                Reconstruct(lv, steps, 0, false, d, Y.stride);
-            }
         }
+        int cs[16];
+        ChromaSteps(cs);
         for (int c = 1; c <= 2; ++c) {
             Plane &P = cur.p[c];
             for (int b = 0; b < 4; ++b) {
-                const int bi = b & 1, bj = b >> 1;
-                CodeChromaBlock(c, mbx * 8 + 4 * bi, mby * 8 + 4 * bj, P.At(mbx * 8 + 4 * bi, mby * 8 + 4 * bj),
-                                P.stride, 1.0 / 6, mb, (c == 1 ? 16 : 20) + b);
+                const int x = mbx * 8 + 4 * (b & 1), y = mby * 8 + 4 * (b >> 1);
+                const int idx = (c == 1 ? 16 : 20) + b;
+                if (CodeInterBlock(src.p[c].At(x, y), src.p[c].stride, P.At(x, y), P.stride, cs, mb.levels[idx], rd,
+                                   true))
+                    mb.cbp |= 1u << idx;
             }
         }
     }
@@ -1310,6 +1352,8 @@ struct Encoder::Impl {
         return c.bits;
     }
 
+    bool LastMb(int mbx, int mby) const { return mby * mbw + mbx == nmb - 1; }
+
     // Codes one MB of the current slice: decision, reconstruction and bits.
     void EncodeMb(int mbx, int mby, BitWriter &bw, int &skipRun)
     {
@@ -1345,7 +1389,7 @@ struct Encoder::Impl {
             }
             if (hooks.force == K::Skip) {
                 skip = true;
-            } else if (hooks.force == K::Any && SkipIsClean(mbx, mby)) {
+            } else if (hooks.force == K::Any && !LastMb(mbx, mby) && SkipIsClean(mbx, mby)) {
                 // the copy is good enough when coding the vector would not pay for itself
                 const int zeroCost = dsp::Sad16(src.p[0].At(mbx * 16, mby * 16), src.p[0].stride,
                                                 ref.p[0].At(mbx * 16, mby * 16), ref.p[0].stride);
@@ -1385,37 +1429,66 @@ struct Encoder::Impl {
                         (hooks.randomSeed && (Rand(rng) & 1));
             }
         }
-        if (!skip && settings.effort == Effort::Thorough && hooks.force == K::Any && !hooks.randomSeed) {
-            // final check of the inter choice against intra, both coded for real
-            SavedMb before, withInter;
+        if (!skip && hooks.force == K::Any && !hooks.randomSeed) {
+            // the candidates coded for real; distortion plus rate picks. A copy is one only when it
+            // is not the picture's last MB: a picture whose data ends in a skip run after moving
+            // pictures is not shown as a plain copy by FFmpeg's decoder.
+            const bool tryInter = !intra || settings.effort == Effort::Thorough;
+            const bool tryIntra = intra || settings.effort == Effort::Thorough;
+            const bool trySkip = !LastMb(mbx, mby);
+            SavedMb before, best;
             SaveMb(mbx, mby, before);
-            MbCode inter = mb;
-            inter.type = split ? kP8 : kP16;
-            inter.mv = v;
-            if (split)
-                PredictInter8(mbx, mby, inter.mv8);
-            else
-                PredictInter(mbx, mby, v);
-            CodeInterResidual(mbx, mby, inter);
-            const double jInter = Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, inter, pred));
-            SaveMb(mbx, mby, withInter);
-            RestoreMb(mbx, mby, before);
-            MbCode in;
-            CodeIntra(mbx, mby, av, in);
-            const double jIntra = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, in));
+            MbCode chosen;
+            double jBest = std::numeric_limits<double>::infinity();
+            bool chosenSkip = false;
+            if (tryInter) {
+                MbCode inter = mb;
+                inter.type = split ? kP8 : kP16;
+                inter.mv = v;
+                if (split)
+                    PredictInter8(mbx, mby, inter.mv8);
+                else
+                    PredictInter(mbx, mby, v);
+                CodeInterResidual(mbx, mby, inter);
+                jBest = Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, inter, pred) + 1);
+                chosen = inter;
+                SaveMb(mbx, mby, best);
+                RestoreMb(mbx, mby, before);
+            }
+            if (tryIntra) {
+                MbCode in;
+                CodeIntra(mbx, mby, av, in);
+                const double j = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, in) + 1);
+                if (j < jBest) {
+                    jBest = j;
+                    chosen = in;
+                    SaveMb(mbx, mby, best);
+                }
+                RestoreMb(mbx, mby, before);
+            }
+            if (trySkip) {
+                PredictInter(mbx, mby, {});
+                if (Rd(MbSse(mbx, mby), 1) <= jBest)
+                    chosenSkip = true;
+            }
+            if (chosenSkip) {
+                mb.type = kSkip;
+                mb.cbp = 0;
+                mb.mv = {};
+                Commit(mbx, mby, mb);
+                ++skipRun;
+                return;
+            }
+            RestoreMb(mbx, mby, best);
             bw.Ue(static_cast<std::uint32_t>(skipRun));
             skipRun = 0;
             const int tab = PtypeTable(mbx, mby, av);
-            if (jIntra < jInter) {
-                WriteIntraMbHeader(bw, tab, mbx, mby, av, in);
-                WriteResidual(bw, in);
-                Commit(mbx, mby, in);
-            } else {
-                RestoreMb(mbx, mby, withInter);
-                WriteInterMbHeader(bw, tab, mbx, mby, av, inter, pred);
-                WriteResidual(bw, inter);
-                Commit(mbx, mby, inter);
-            }
+            if (chosen.type == kI4 || chosen.type == kI16)
+                WriteIntraMbHeader(bw, tab, mbx, mby, av, chosen);
+            else
+                WriteInterMbHeader(bw, tab, mbx, mby, av, chosen, pred);
+            WriteResidual(bw, chosen);
+            Commit(mbx, mby, chosen);
             return;
         }
         if (skip) {
