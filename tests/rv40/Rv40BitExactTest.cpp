@@ -124,6 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Scenario{"IntraEveryQuantiser", 96, 64, 32, Content::Mixed, Effort::Quick, Sweep, 1},
         Scenario{"MotionThreeHundredPictures", 96, 64, 300, Content::Mixed, Effort::Quick, Scrambled, 60},
+        Scenario{"MotionSmallSlices", 176, 144, 60, Content::Mixed, Effort::Quick, Scrambled, 30, 150},
+        Scenario{"ThoroughMotionSmallSlices", 176, 144, 60, Content::Mixed, Effort::Thorough, Scrambled, 30, 150},
         Scenario{"QuickestPan", 96, 64, 40, Content::Pan, Effort::Quickest, Scrambled, 0},
         Scenario{"ThoroughPan", 96, 64, 40, Content::Pan, Effort::Thorough, Scrambled, 0},
         Scenario{"SceneCut", 96, 64, 30, Content::Cut, Effort::Quick, [](int) { return 12; }, 0},
