@@ -1432,16 +1432,16 @@ struct Encoder::Impl {
         if (!skip && hooks.force == K::Any && !hooks.randomSeed) {
             // the candidates coded for real; distortion plus rate picks. A copy is one only when it
             // is not the picture's last MB: a picture whose data ends in a skip run after moving
-            // pictures is not shown as a plain copy by FFmpeg's decoder.
-            const bool tryInter = !intra || settings.effort == Effort::Thorough;
-            const bool tryIntra = intra || settings.effort == Effort::Thorough;
+            // pictures is not shown as a plain copy by FFmpeg's decoder. The estimate that said
+            // intra is rough: past the quickest effort intra is always coded too.
+            const bool tryIntra = intra || settings.effort != Effort::Quickest;
             const bool trySkip = !LastMb(mbx, mby);
             SavedMb before, best;
             SaveMb(mbx, mby, before);
             MbCode chosen;
             double jBest = std::numeric_limits<double>::infinity();
             bool chosenSkip = false;
-            if (tryInter) {
+            {
                 MbCode inter = mb;
                 inter.type = split ? kP8 : kP16;
                 inter.mv = v;
