@@ -1376,6 +1376,7 @@ struct Encoder::Impl {
         const MotionVector pred = PredictMv(mbx, mby, av);
         bool intra = hooks.force == K::Intra4x4 || hooks.force == K::Intra16x16;
         bool skip = false;
+        bool intraClose = false;
         MotionVector v;
         int interCostForSplit = 0;
         if (!intra) {
@@ -1400,6 +1401,9 @@ struct Encoder::Impl {
                 int mode16 = 0;
                 const int ic = I16Cost(mbx, mby, av, mode16, settings.effort == Effort::Thorough);
                 intra = ic + static_cast<int>(qs.lambda * 6) < interCost;
+                // the estimate is rough: near the line (up to three times the vector's cost, as
+                // measured) intra is coded too and the coded result decides
+                intraClose = ic < 3 * interCost;
             } else if (!skip && hooks.randomSeed && hooks.force == K::Any) {
                 intra = Rand(rng) % 8 == 0;
             }
@@ -1432,9 +1436,9 @@ struct Encoder::Impl {
         if (!skip && hooks.force == K::Any && !hooks.randomSeed) {
             // the candidates coded for real; distortion plus rate picks. A copy is one only when it
             // is not the picture's last MB: a picture whose data ends in a skip run after moving
-            // pictures is not shown as a plain copy by FFmpeg's decoder. The estimate that said
-            // intra is rough: past the quickest effort intra is always coded too.
-            const bool tryIntra = intra || settings.effort != Effort::Quickest;
+            // pictures is not shown as a plain copy by FFmpeg's decoder.
+            const bool tryIntra =
+                intra || settings.effort == Effort::Thorough || (settings.effort == Effort::Quick && intraClose);
             const bool trySkip = !LastMb(mbx, mby);
             SavedMb before, best;
             SaveMb(mbx, mby, before);
