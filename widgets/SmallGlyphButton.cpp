@@ -111,6 +111,7 @@ void SmallGlyphButton::PointerMoved(MouseArgs &a)
 
 bool SmallGlyphButton::OverClickArea(const QMouseEvent &release) const
 {
+    // The whole pixel the release rounds to, so the far edge is already outside.
     return rect().contains(release.position().toPoint());
 }
 

@@ -13,7 +13,7 @@ class SkinStrip;
 // drawn unscaled, hover tracking by a 10 ms poll of the pointer, presses, releases and
 // clicks, and the stored "Enabled". Each button declares and raises its own events and
 // says where it differs: the strip it draws from, the unit of X and Y, and when a press's
-// face goes back to normal. HoverTimer() is the 10 ms poll; it runs from creation until the
+// face goes back to normal. HoverTimer() is that poll; it runs from creation until the
 // pointer is seen outside.
 class SmallGlyphButton : public SkinnedButtonBase
 {
