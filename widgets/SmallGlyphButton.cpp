@@ -1,6 +1,5 @@
 #include "widgets/SmallGlyphButton.h"
 
-#include "widgets/EventArgs.h"
 #include "widgets/PropertyBag.h"
 #include "widgets/SkinStrip.h"
 
@@ -10,19 +9,13 @@
 namespace vantel_xp {
 
 SmallGlyphButton::SmallGlyphButton(QWidget *parent, Events events)
-    : QWidget(parent)
+    : SkinnedButtonBase(parent, 10)
     , m_events(std::move(events))
-    , m_hover(*this, 10, [this] {
-        m_events.mouseOut();
-        if (Enabled())
-            ShowCell(kNormal);
-    })
 {
-    setMouseTracking(true);
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
-    m_hover.Timer().start();
+    HoverTimer().start();
 
     ShowCell(kNormal);
     setFixedSize(kSide, kSide);
@@ -38,11 +31,6 @@ void SmallGlyphButton::SetEnabled(bool enabled)
     // Not reported to the host as changed.
     setEnabled(enabled);
     ApplyEnabledLook();
-}
-
-void SmallGlyphButton::SetPointerSource(std::shared_ptr<const PointerSource> source)
-{
-    m_hover.SetPointerSource(std::move(source));
 }
 
 void SmallGlyphButton::ShowCell(int cell)
@@ -87,53 +75,44 @@ void SmallGlyphButton::resizeEvent(QResizeEvent *)
     }
 }
 
-SmallGlyphButton::MouseArgs SmallGlyphButton::ArgsOf(const QMouseEvent &event, Qt::MouseButtons buttons) const
+void SmallGlyphButton::PointerLeft()
 {
-    return {EventArgs::ButtonMask(buttons), EventArgs::ShiftMask(event.modifiers()), ToEventUnits(event.position().x()),
-            ToEventUnits(event.position().y())};
+    m_events.mouseOut();
+    if (Enabled())
+        ShowCell(kNormal);
 }
 
-void SmallGlyphButton::mousePressEvent(QMouseEvent *event)
+void SmallGlyphButton::ButtonDown(MouseArgs &a)
 {
-    event->accept();
-    if (!m_clicks.Press(*event))
-        return;
     ShowCell(kPressed);
-    MouseArgs a = ArgsOf(*event, event->button());
     m_events.mouseDown(a.button, a.shift, a.x, a.y);
 }
 
-void SmallGlyphButton::mouseReleaseEvent(QMouseEvent *event)
+void SmallGlyphButton::ButtonUp(MouseArgs &a)
 {
-    event->accept();
     if (NormalOnRelease())
         ShowCell(kNormal);
-    MouseArgs a = ArgsOf(*event, event->button());
     m_events.mouseUp(a.button, a.shift, a.x, a.y);
-    if (m_clicks.Release(event->button(), rect().contains(event->position().toPoint()))) {
-        if (NormalOnClick())
-            ShowCell(kNormal);
-        m_events.click();
-    }
 }
 
-void SmallGlyphButton::mouseDoubleClickEvent(QMouseEvent *event)
+void SmallGlyphButton::Clicked()
 {
-    // Already dealt with as the press before it; QWidget would treat it as one more press.
-    event->accept();
+    if (NormalOnClick())
+        ShowCell(kNormal);
+    m_events.click();
 }
 
-void SmallGlyphButton::mouseMoveEvent(QMouseEvent *event)
+void SmallGlyphButton::PointerMoved(MouseArgs &a)
 {
-    event->accept();
-    m_hover.StartIfStopped();
-    MouseArgs a = ArgsOf(*event, event->buttons());
-    const QSizeF area = EventArea();
-    if (!EventArgs::Inside(a.x, a.y, area.width(), area.height()))
-        return;
     m_events.mouseMove(a.button, a.shift, a.x, a.y);
     // The handler may have changed Button.
     ShowCell(a.button == 1 ? kPressed : kHover);
+}
+
+bool SmallGlyphButton::OverClickArea(const QMouseEvent &release) const
+{
+    // The whole pixel the release rounds to, so the far edge is already outside.
+    return rect().contains(release.position().toPoint());
 }
 
 } // namespace vantel_xp

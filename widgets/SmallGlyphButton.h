@@ -1,15 +1,8 @@
 #pragma once
 
-#include "widgets/ClickTracker.h"
-#include "widgets/HoverPoll.h"
-#include "widgets/PointerSource.h"
-
-#include <QSizeF>
-#include <QTimer>
-#include <QWidget>
+#include "widgets/SkinnedButtonBase.h"
 
 #include <functional>
-#include <memory>
 
 namespace vantel_xp {
 
@@ -20,8 +13,9 @@ class SkinStrip;
 // drawn unscaled, hover tracking by a 10 ms poll of the pointer, presses, releases and
 // clicks, and the stored "Enabled". Each button declares and raises its own events and
 // says where it differs: the strip it draws from, the unit of X and Y, and when a press's
-// face goes back to normal.
-class SmallGlyphButton : public QWidget
+// face goes back to normal. HoverTimer() is that poll; it runs from creation until the
+// pointer is seen outside.
+class SmallGlyphButton : public SkinnedButtonBase
 {
     Q_OBJECT
 
@@ -30,11 +24,6 @@ public:
 
     bool Enabled() const;
     void SetEnabled(bool enabled);
-
-    // Null restores the real cursor.
-    void SetPointerSource(std::shared_ptr<const PointerSource> source);
-    // The 10 ms poll; it runs from creation until the pointer is seen outside.
-    QTimer &HoverTimer() { return m_hover.Timer(); }
 
     QSize sizeHint() const override { return {kSide, kSide}; }
 
@@ -66,10 +55,7 @@ protected:
 
     // The strip the shown cell comes from.
     virtual const SkinStrip &Strip() const = 0;
-    // A pointer coordinate as the mouse events carry it.
-    virtual float ToEventUnits(double pixels) const = 0;
-    // Where a move counts, in event units from the top-left corner, edges included.
-    virtual QSizeF EventArea() const = 0;
+    // Each button also gives ToEventUnits() and EventArea().
     // Whether a release shows the normal cell, before MouseUp.
     virtual bool NormalOnRelease() const = 0;
     // Whether a click shows the normal cell, before Click.
@@ -79,25 +65,16 @@ protected:
 
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
-    // A mouse event's arguments: `buttons`, the event's modifiers and position.
-    struct MouseArgs
-    {
-        short button;
-        short shift;
-        float x;
-        float y;
-    };
-    MouseArgs ArgsOf(const QMouseEvent &event, Qt::MouseButtons buttons) const;
+    void PointerLeft() final;
+    void ButtonDown(MouseArgs &args) final;
+    void ButtonUp(MouseArgs &args) final;
+    void Clicked() final;
+    void PointerMoved(MouseArgs &args) final;
+    bool OverClickArea(const QMouseEvent &release) const final;
 
     Events m_events;
-    HoverPoll m_hover;
-    ClickTracker m_clicks;
     int m_cell = kNormal;
 };
 

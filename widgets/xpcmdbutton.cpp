@@ -33,15 +33,10 @@ QFont AmbientFontOf(const QWidget &widget)
 } // namespace
 
 xpcmdbutton::xpcmdbutton(QWidget *parent)
-    : QWidget(parent)
+    : SkinnedButtonBase(parent, 1)
     , m_strip(SkinStrip::PushButtonResource(), 5)
-    , m_hover(*this, 1, [this] {
-        Q_EMIT MouseOut();
-        RefreshFace();
-    })
     , m_font(font())
 {
-    setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
@@ -144,11 +139,6 @@ void xpcmdbutton::WriteProperties(PropertyBag &bag) const
     WriteProperties(bag, objectName(), AmbientFontOf(*this));
 }
 
-void xpcmdbutton::SetPointerSource(std::shared_ptr<const PointerSource> source)
-{
-    m_hover.SetPointerSource(std::move(source));
-}
-
 QSize xpcmdbutton::sizeHint() const
 {
     const QSize text = m_caption->sizeHint();
@@ -222,33 +212,39 @@ void xpcmdbutton::LayOut()
     m_caption->move(static_cast<int>(std::floor(m_captionPos.x())), static_cast<int>(std::floor(m_captionPos.y())));
 }
 
-void xpcmdbutton::HoverTrack(short button, short shift, float x, float y)
+void xpcmdbutton::PointerLeft()
 {
-    // Started by any move, inside or not (a held button brings moves from outside too).
-    m_hover.StartIfStopped();
-    if (!EventArgs::Inside(x, y, width(), height()))
-        return;
-    Q_EMIT MouseMove(button, shift, x, y);
-    PaintFace(button == 1 ? kPressedCell : kHoverCell);
+    Q_EMIT MouseOut();
+    RefreshFace();
 }
 
-void xpcmdbutton::ButtonDown(short button, short shift, float x, float y)
+void xpcmdbutton::ButtonDown(MouseArgs &a)
 {
-    Q_EMIT MouseDown(button, shift, x, y);
+    Q_EMIT MouseDown(a.button, a.shift, a.x, a.y);
     PaintFace(kPressedCell);
 }
 
-void xpcmdbutton::ButtonUp(short button, short shift, float x, float y)
+void xpcmdbutton::ButtonUp(MouseArgs &a)
 {
-    Q_EMIT MouseUp(button, shift, x, y);
+    Q_EMIT MouseUp(a.button, a.shift, a.x, a.y);
     // The resting face even with the pointer still over us; the next move brings hover back.
     RefreshFace();
 }
 
-void xpcmdbutton::EndPress(const QMouseEvent &release, const QRectF &clickArea)
+void xpcmdbutton::Clicked()
 {
-    if (m_clicks.Release(release.button(), clickArea.contains(release.position())))
-        Q_EMIT Click();
+    Q_EMIT Click();
+}
+
+void xpcmdbutton::PointerMoved(MouseArgs &a)
+{
+    Q_EMIT MouseMove(a.button, a.shift, a.x, a.y);
+    PaintFace(a.button == 1 ? kPressedCell : kHoverCell);
+}
+
+bool xpcmdbutton::OverClickArea(const QMouseEvent &release) const
+{
+    return QRectF(rect()).contains(release.position());
 }
 
 void xpcmdbutton::paintEvent(QPaintEvent *)
@@ -281,40 +277,6 @@ void xpcmdbutton::changeEvent(QEvent *event)
         LayOut();
     }
     QWidget::changeEvent(event);
-}
-
-void xpcmdbutton::mousePressEvent(QMouseEvent *event)
-{
-    event->accept();
-    // The second press of a double click: no MouseDown, no pressed face, no Click.
-    if (!m_clicks.Press(*event))
-        return;
-    const QPointF p = event->position();
-    ButtonDown(EventArgs::ButtonMask(event->button()), EventArgs::ShiftMask(event->modifiers()),
-               static_cast<float>(p.x()), static_cast<float>(p.y()));
-}
-
-void xpcmdbutton::mouseReleaseEvent(QMouseEvent *event)
-{
-    event->accept();
-    const QPointF p = event->position();
-    ButtonUp(EventArgs::ButtonMask(event->button()), EventArgs::ShiftMask(event->modifiers()),
-             static_cast<float>(p.x()), static_cast<float>(p.y()));
-    EndPress(*event, rect());
-}
-
-void xpcmdbutton::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    // Already dealt with as the press before it; QWidget would treat it as one more press.
-    event->accept();
-}
-
-void xpcmdbutton::mouseMoveEvent(QMouseEvent *event)
-{
-    event->accept();
-    const QPointF p = event->position();
-    HoverTrack(EventArgs::ButtonMask(event->buttons()), EventArgs::ShiftMask(event->modifiers()),
-               static_cast<float>(p.x()), static_cast<float>(p.y()));
 }
 
 void xpcmdbutton::keyPressEvent(QKeyEvent *event)
@@ -363,26 +325,17 @@ bool xpcmdbutton::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseMove: {
         const auto *me = static_cast<QMouseEvent *>(event);
         // Over the caption the move is reported at the caption's corner, a point inside.
-        HoverTrack(EventArgs::ButtonMask(me->buttons()), EventArgs::ShiftMask(me->modifiers()),
-                   static_cast<float>(m_captionPos.x()), static_cast<float>(m_captionPos.y()));
+        Move({EventArgs::ButtonMask(me->buttons()), EventArgs::ShiftMask(me->modifiers()),
+              static_cast<float>(m_captionPos.x()), static_cast<float>(m_captionPos.y())});
         return true;
     }
-    case QEvent::MouseButtonPress: {
-        const auto *me = static_cast<QMouseEvent *>(event);
-        if (m_clicks.Press(*me)) {
-            const QPointF p = me->position();
-            ButtonDown(EventArgs::ButtonMask(me->button()), EventArgs::ShiftMask(me->modifiers()),
-                       static_cast<float>(p.x()), static_cast<float>(p.y()));
-        }
+    case QEvent::MouseButtonPress:
+        Press(*static_cast<QMouseEvent *>(event));
         return true;
-    }
     case QEvent::MouseButtonRelease: {
         const auto *me = static_cast<QMouseEvent *>(event);
-        const QPointF p = me->position();
-        ButtonUp(EventArgs::ButtonMask(me->button()), EventArgs::ShiftMask(me->modifiers()),
-                 static_cast<float>(p.x()), static_cast<float>(p.y()));
         // The caption's own click: released over the caption.
-        EndPress(*me, m_caption->rect());
+        Release(*me, QRectF(m_caption->rect()).contains(me->position()));
         return true;
     }
     case QEvent::MouseButtonDblClick:

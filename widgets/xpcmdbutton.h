@@ -1,17 +1,11 @@
 #pragma once
 
-#include "widgets/ClickTracker.h"
-#include "widgets/HoverPoll.h"
-#include "widgets/PointerSource.h"
 #include "widgets/SkinStrip.h"
+#include "widgets/SkinnedButtonBase.h"
 
 #include <QFont>
 #include <QImage>
 #include <QPointF>
-#include <QTimer>
-#include <QWidget>
-
-#include <memory>
 
 class QLabel;
 
@@ -21,12 +15,13 @@ class PropertyBag;
 
 // The skinned push button: a nine-slice face cut from a five-cell strip, a centred caption,
 // and hover feedback kept up by polling the pointer, since nothing reports that it left.
+// HoverTimer() is a 1 ms poll that runs only while the pointer is over the button.
 //
 // Every event passes its arguments by reference, so a handler may change them; the button
 // looks at Button again after MouseMove has returned. That only works through direct
 // connections (the default between objects of one thread): a queued connection cannot carry
 // reference arguments and Qt refuses to queue them.
-class xpcmdbutton final : public QWidget
+class xpcmdbutton final : public SkinnedButtonBase
 {
     Q_OBJECT
     // For hosts that reach properties by name; distinct from QWidget's lower-case ones.
@@ -60,10 +55,6 @@ public:
     void WriteProperties(PropertyBag &bag, const QString &displayName, const QFont &ambientFont) const;
     void WriteProperties(PropertyBag &bag) const;
 
-    // Null restores the real cursor.
-    void SetPointerSource(std::shared_ptr<const PointerSource> source);
-    // The 1 ms poll that notices the pointer has gone; runs only while the pointer is over us.
-    QTimer &HoverTimer() { return m_hover.Timer(); }
     // The caption's position as placed, in pixels; may hold halves.
     QPointF CaptionPosition() const { return m_captionPos; }
 
@@ -86,10 +77,6 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
@@ -101,16 +88,18 @@ private:
     void RefreshFace();
     void ApplyCaptionColour();
     void LayOut();
-    void HoverTrack(short button, short shift, float x, float y);
-    void ButtonDown(short button, short shift, float x, float y);
-    void ButtonUp(short button, short shift, float x, float y);
-    // Shared by releases on the button and on its caption.
-    void EndPress(const QMouseEvent &release, const QRectF &clickArea);
+
+    void PointerLeft() override;
+    void ButtonDown(MouseArgs &args) override;
+    void ButtonUp(MouseArgs &args) override;
+    void Clicked() override;
+    void PointerMoved(MouseArgs &args) override;
+    float ToEventUnits(double pixels) const override { return static_cast<float>(pixels); }
+    QSizeF EventArea() const override { return size(); }
+    bool OverClickArea(const QMouseEvent &release) const override;
 
     SkinStrip m_strip;
     QLabel *m_caption = nullptr;
-    HoverPoll m_hover;
-    ClickTracker m_clicks;
     QImage m_face;
     QFont m_font;
     QPointF m_captionPos;
