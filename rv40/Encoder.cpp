@@ -1389,7 +1389,7 @@ struct Encoder::Impl {
                     v = t;
             }
             if (hooks.force == K::Skip) {
-                skip = true;
+                skip = !LastMb(mbx, mby); // a picture of skips only is not decodable, see below
             } else if (hooks.force == K::Any && !LastMb(mbx, mby) && SkipIsClean(mbx, mby)) {
                 // the copy is good enough when coding the vector would not pay for itself
                 const int zeroCost = dsp::Sad16(src.p[0].At(mbx * 16, mby * 16), src.p[0].stride,
@@ -1435,8 +1435,9 @@ struct Encoder::Impl {
         }
         if (!skip && hooks.force == K::Any && !hooks.randomSeed) {
             // the candidates coded for real; distortion plus rate picks. A copy is one only when it
-            // is not the picture's last MB: a picture whose data ends in a skip run after moving
-            // pictures is not shown as a plain copy by FFmpeg's decoder.
+            // is not the picture's last MB: FFmpeg's decoder refuses a skip run over the whole
+            // picture and paints it by error concealment instead, which after motion is no copy
+            // and with its SIMD IDCT spoils the next picture's first coded block.
             const bool tryIntra =
                 intra || settings.effort == Effort::Thorough || (settings.effort == Effort::Quick && intraClose);
             const bool trySkip = !LastMb(mbx, mby);
