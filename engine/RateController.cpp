@@ -104,11 +104,38 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
             break;
         scale *= 1.0 + (budget - total) / freeShare;
     }
+    if (!m_settings.variableRate)
+        FitPlanToBuffer();
     // The first pass's measure is the best predictor the second has: start from it.
     for (int t = 0; t < 2; ++t) {
         m_coefficient[t] = 0;
         m_weight[t] = 0;
     }
+}
+
+void RateController::FitPlanToBuffer()
+{
+    // A constant-rate player holds about a second: bits a calm stretch leaves unused cannot wait
+    // for a busy one later, so every stretch of the buffer's length gets the rate, shared out
+    // inside it as planned.
+    const std::size_t n = m_plannedBits.size();
+    const std::size_t half = static_cast<std::size_t>(
+        std::max(1.0, std::round(bufferSeconds(false) * m_settings.frameRate / 2)));
+    std::vector<double> prefix(n + 1, 0.0);
+    for (std::size_t i = 0; i < n; ++i)
+        prefix[i + 1] = prefix[i] + m_plannedBits[i];
+    std::vector<double> fitted(n);
+    double total = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t from = i > half ? i - half : 0;
+        const std::size_t to = std::min(n, i + half + 1);
+        const double window = prefix[to] - prefix[from];
+        fitted[i] = window > 0 ? m_plannedBits[i] * m_perPicture * double(to - from) / window : m_perPicture;
+        total += fitted[i];
+    }
+    const double budget = m_perPicture * double(n);
+    for (std::size_t i = 0; i < n; ++i)
+        m_plannedBits[i] = fitted[i] * budget / total;
 }
 
 double RateController::PredictBits(bool intra, double cost, int quantiser) const

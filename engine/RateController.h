@@ -56,6 +56,7 @@ public:
     static double Step(int quantiser);
 
 private:
+    void FitPlanToBuffer();
     double PredictBits(bool intra, double cost, int quantiser) const;
     double TargetBits(bool intra, double cost);
     int QuantiserFor(bool intra, double cost, double target) const;
