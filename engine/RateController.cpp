@@ -115,27 +115,24 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
 
 void RateController::FitPlanToBuffer()
 {
-    // A constant-rate player holds about a second: bits a calm stretch leaves unused cannot wait
-    // for a busy one later, so every stretch of the buffer's length gets the rate, shared out
-    // inside it as planned.
+    // Through a player's buffer the pictures may run ahead of the rate only by what the buffer
+    // holds, counted from the lowest point so far (where it was last full), and bits a calm
+    // stretch leaves unused beyond that much cannot be spent later. The plan is walked in order
+    // with each picture kept between those walls; towards the end they close in on the rate, so
+    // that the film as a whole spends what it should.
+    const double room = m_bufferSize * 0.9;
     const std::size_t n = m_plannedBits.size();
-    const std::size_t half = static_cast<std::size_t>(
-        std::max(1.0, std::round(bufferSeconds(false) * m_settings.frameRate / 2)));
-    std::vector<double> prefix(n + 1, 0.0);
-    for (std::size_t i = 0; i < n; ++i)
-        prefix[i + 1] = prefix[i] + m_plannedBits[i];
-    std::vector<double> fitted(n);
-    double total = 0;
+    double ahead = 0;  // bits spent beyond the rate so far
+    double lowest = 0; // the least of it so far
     for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t from = i > half ? i - half : 0;
-        const std::size_t to = std::min(n, i + half + 1);
-        const double window = prefix[to] - prefix[from];
-        fitted[i] = window > 0 ? m_plannedBits[i] * m_perPicture * double(to - from) / window : m_perPicture;
-        total += fitted[i];
+        const double closing = m_perPicture * 0.5 * double(n - 1 - i);
+        const double floor = -std::min(room, closing);
+        const double ceiling = std::min(lowest + room, closing);
+        const double wanted = std::clamp(m_plannedBits[i], m_perPicture + floor - ahead, m_perPicture + ceiling - ahead);
+        m_plannedBits[i] = std::max(wanted, 1.0);
+        ahead += m_plannedBits[i] - m_perPicture;
+        lowest = std::min(lowest, ahead);
     }
-    const double budget = m_perPicture * double(n);
-    for (std::size_t i = 0; i < n; ++i)
-        m_plannedBits[i] = fitted[i] * budget / total;
 }
 
 double RateController::PredictBits(bool intra, double cost, int quantiser) const
