@@ -638,21 +638,58 @@ struct Encoder::Impl {
             steps[i] = qs.chromaAcStep;
     }
 
+    // Bits of one inter 4x4 block's levels (luma or chroma tables).
+    std::size_t InterBlockBits(const std::int16_t lv[16], bool chroma) const
+    {
+        const int s = qs.interSet, t = chroma ? 1 : 0;
+        BitCounter c;
+        WriteBlock(c, lv, T.interFirst[s][t], T.interSecond[s][t], T.interThird[s][t], T.interCoeff[s]);
+        return c.bits;
+    }
+
+    // Quantises and reconstructs one 4x4 block whose prediction is in dst; true when it has
+    // levels. With rd (inter blocks only), levels that remove less error than their bits are
+    // worth are dropped: at coarse quantisers a lone level often costs more than the picture
+    // gains from it.
+    bool CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uint8_t *dst, std::ptrdiff_t ds,
+                   const int steps[16], double round, std::int16_t lv[16], bool rd, bool chroma)
+    {
+        int r[16], C[16];
+        Residual(s, ss, dst, ds, r);
+        dsp::ForwardTransform(r, C);
+        Quantise(C, steps, round, lv, false);
+        FitColumns(lv, steps, 0);
+        if (!NonZero(lv))
+            return false;
+        if (rd) {
+            std::uint8_t trial[16];
+            for (int y = 0; y < 4; ++y)
+                std::memcpy(trial + 4 * y, dst + y * ds, 4);
+            Reconstruct(lv, steps, 0, false, trial, 4);
+            const std::uint64_t without = dsp::Sse(s, ss, dst, ds, 4, 4);
+            const std::uint64_t with = dsp::Sse(s, ss, trial, 4, 4, 4);
+            // a coded block also sets its pattern bit; chroma keeps more, its errors smear colour
+            const double bits = static_cast<double>(InterBlockBits(lv, chroma) + 1);
+            const double lambda = chroma ? 0.5 * qs.lambdaSse : qs.lambdaSse;
+            if (static_cast<double>(without) <= static_cast<double>(with) + lambda * bits) {
+                std::fill(lv, lv + 16, std::int16_t{0});
+                return false;
+            }
+            for (int y = 0; y < 4; ++y)
+                std::memcpy(dst + y * ds, trial + 4 * y, 4);
+            return true;
+        }
+        Reconstruct(lv, steps, 0, false, dst, ds);
+        return true;
+    }
+
     // Codes one chroma 4x4 block whose prediction is already in dst.
     void CodeChromaBlock(int c, int x, int y, std::uint8_t *dst, std::ptrdiff_t ds, double round, MbCode &mb, int idx)
     {
         int steps[16];
         ChromaSteps(steps);
-        int r[16], C[16];
-        Residual(src.p[c].At(x, y), src.p[c].stride, dst, ds, r);
-        dsp::ForwardTransform(r, C);
-        std::int16_t *lv = mb.levels[idx];
-        Quantise(C, steps, round, lv, false);
-        FitColumns(lv, steps, 0);
-        if (NonZero(lv)) {
+        if (CodeBlock(src.p[c].At(x, y), src.p[c].stride, dst, ds, steps, round, mb.levels[idx], false, true))
             mb.cbp |= 1u << idx;
-            Reconstruct(lv, steps, 0, false, dst, ds);
-        }
     }
 
     void CodeIntraChroma(int mbx, int mby, const Avail &av, int mode16, const std::int8_t *m4, MbCode &mb)
@@ -743,16 +780,8 @@ struct Encoder::Impl {
                 mb.modes[b] = static_cast<std::int8_t>(bestMode);
                 for (int y = 0; y < 4; ++y)
                     std::memcpy(d + y * Y.stride, bestPred + 4 * y, 4);
-                int r[16], C[16];
-                Residual(s, ss, bestPred, 4, r);
-                dsp::ForwardTransform(r, C);
-                std::int16_t *lv = mb.levels[b];
-                Quantise(C, steps, 1.0 / 3, lv, false);
-                FitColumns(lv, steps, 0);
-                if (NonZero(lv)) {
+                if (CodeBlock(s, ss, d, Y.stride, steps, 1.0 / 3, mb.levels[b], false, false))
                     mb.cbp |= 1u << b;
-                    Reconstruct(lv, steps, 0, false, d, Y.stride);
-                }
             }
         }
         return total;
@@ -1163,50 +1192,6 @@ struct Encoder::Impl {
         }
     }
 
-    // Bits of one inter 4x4 block's levels (luma or chroma tables).
-    std::size_t InterBlockBits(const std::int16_t lv[16], bool chroma) const
-    {
-        const int s = qs.interSet, t = chroma ? 1 : 0;
-        BitCounter c;
-        WriteBlock(c, lv, T.interFirst[s][t], T.interSecond[s][t], T.interThird[s][t], T.interCoeff[s]);
-        return c.bits;
-    }
-
-    // Quantises and reconstructs one inter 4x4 block whose prediction is in dst. With rd, levels
-    // that remove less error than their bits are worth are dropped: at coarse quantisers a lone
-    // level often costs more than the picture gains from it.
-    bool CodeInterBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uint8_t *dst, std::ptrdiff_t ds,
-                        const int steps[16], std::int16_t lv[16], bool rd, bool chroma)
-    {
-        int r[16], C[16];
-        Residual(s, ss, dst, ds, r);
-        dsp::ForwardTransform(r, C);
-        Quantise(C, steps, 1.0 / 6, lv, false);
-        FitColumns(lv, steps, 0);
-        if (!NonZero(lv))
-            return false;
-        if (rd) {
-            std::uint8_t trial[16];
-            for (int y = 0; y < 4; ++y)
-                std::memcpy(trial + 4 * y, dst + y * ds, 4);
-            Reconstruct(lv, steps, 0, false, trial, 4);
-            const std::uint64_t without = dsp::Sse(s, ss, dst, ds, 4, 4);
-            const std::uint64_t with = dsp::Sse(s, ss, trial, 4, 4, 4);
-            // a coded block also sets its pattern bit; chroma keeps more, its errors smear colour
-            const double bits = static_cast<double>(InterBlockBits(lv, chroma) + 1);
-            const double lambda = chroma ? 0.5 * qs.lambdaSse : qs.lambdaSse;
-            if (static_cast<double>(without) <= static_cast<double>(with) + lambda * bits) {
-                std::fill(lv, lv + 16, std::int16_t{0});
-                return false;
-            }
-            for (int y = 0; y < 4; ++y)
-                std::memcpy(dst + y * ds, trial + 4 * y, 4);
-            return true;
-        }
-        Reconstruct(lv, steps, 0, false, dst, ds);
-        return true;
-    }
-
     // Residual of an inter MB whose prediction is in the reconstruction; reconstructs in place.
     void CodeInterResidual(int mbx, int mby, MbCode &mb)
     {
@@ -1217,8 +1202,8 @@ struct Encoder::Impl {
         std::fill(steps, steps + 16, qs.lumaStep);
         for (int b = 0; b < 16; ++b) {
             const int x = mbx * 16 + 4 * (b & 3), y = mby * 16 + 4 * (b >> 2);
-            if (CodeInterBlock(src.p[0].At(x, y), src.p[0].stride, Y.At(x, y), Y.stride, steps, mb.levels[b], rd,
-                               false))
+            if (CodeBlock(src.p[0].At(x, y), src.p[0].stride, Y.At(x, y), Y.stride, steps, 1.0 / 6, mb.levels[b], rd,
+                          false))
                 mb.cbp |= 1u << b;
         }
         int cs[16];
@@ -1228,8 +1213,8 @@ struct Encoder::Impl {
             for (int b = 0; b < 4; ++b) {
                 const int x = mbx * 8 + 4 * (b & 1), y = mby * 8 + 4 * (b >> 1);
                 const int idx = (c == 1 ? 16 : 20) + b;
-                if (CodeInterBlock(src.p[c].At(x, y), src.p[c].stride, P.At(x, y), P.stride, cs, mb.levels[idx], rd,
-                                   true))
+                if (CodeBlock(src.p[c].At(x, y), src.p[c].stride, P.At(x, y), P.stride, cs, 1.0 / 6, mb.levels[idx],
+                              rd, true))
                     mb.cbp |= 1u << idx;
             }
         }
@@ -1354,6 +1339,53 @@ struct Encoder::Impl {
 
     bool LastMb(int mbx, int mby) const { return mby * mbw + mbx == nmb - 1; }
 
+    // Predicts and codes an inter MB: one vector, or the four of mv8 when split.
+    void CodeInter(int mbx, int mby, bool split, const MotionVector &v, MbCode &m)
+    {
+        m.type = split ? kP8 : kP16;
+        m.mv = v;
+        if (split)
+            PredictInter8(mbx, mby, m.mv8);
+        else
+            PredictInter(mbx, mby, v);
+        CodeInterResidual(mbx, mby, m);
+    }
+
+    // A copy of the reference; its prediction is already in the reconstruction.
+    void CommitSkip(int mbx, int mby, MbCode &m, int &skipRun)
+    {
+        m.type = kSkip;
+        m.cbp = 0;
+        m.mv = {};
+        Commit(mbx, mby, m);
+        ++skipRun;
+    }
+
+    // An MB of an I-picture: its kind, its modes and its residual.
+    void WriteIntraPictureMb(BitWriter &bw, int mbx, int mby, const Avail &av, const MbCode &mb) const
+    {
+        bw.Put(mb.type == kI16 ? 1 : 0, 1);
+        if (mb.type == kI16) {
+            bw.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
+        } else {
+            bw.Put(1, 1); // no quantiser change in this MB
+            WriteModes(bw, mbx, mby, av, mb.modes);
+        }
+        WriteResidual(bw, mb);
+    }
+
+    // Type, modes or vectors, and residual of a coded MB of a P-picture.
+    template <class W>
+    void WriteCodedMb(W &w, int table, int mbx, int mby, const Avail &av, const MbCode &m,
+                      const MotionVector &pred) const
+    {
+        if (m.type == kI4 || m.type == kI16)
+            WriteIntraMbHeader(w, table, mbx, mby, av, m);
+        else
+            WriteInterMbHeader(w, table, mbx, mby, av, m, pred);
+        WriteResidual(w, m);
+    }
+
     // Codes one MB of the current slice: decision, reconstruction and bits.
     void EncodeMb(int mbx, int mby, BitWriter &bw, int &skipRun)
     {
@@ -1361,14 +1393,7 @@ struct Encoder::Impl {
         MbCode mb;
         if (intraPicture) {
             CodeIntra(mbx, mby, av, mb);
-            bw.Put(mb.type == kI16 ? 1 : 0, 1);
-            if (mb.type == kI16) {
-                bw.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
-            } else {
-                bw.Put(1, 1); // no quantiser change in this MB
-                WriteModes(bw, mbx, mby, av, mb.modes);
-            }
-            WriteResidual(bw, mb);
+            WriteIntraPictureMb(bw, mbx, mby, av, mb);
             Commit(mbx, mby, mb);
             return;
         }
@@ -1446,20 +1471,11 @@ struct Encoder::Impl {
             MbCode chosen;
             double jBest = std::numeric_limits<double>::infinity();
             bool chosenSkip = false;
-            {
-                MbCode inter = mb;
-                inter.type = split ? kP8 : kP16;
-                inter.mv = v;
-                if (split)
-                    PredictInter8(mbx, mby, inter.mv8);
-                else
-                    PredictInter(mbx, mby, v);
-                CodeInterResidual(mbx, mby, inter);
-                jBest = Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, inter, pred) + 1);
-                chosen = inter;
-                SaveMb(mbx, mby, best);
-                RestoreMb(mbx, mby, before);
-            }
+            chosen = mb;
+            CodeInter(mbx, mby, split, v, chosen);
+            jBest = Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, chosen, pred) + 1);
+            SaveMb(mbx, mby, best);
+            RestoreMb(mbx, mby, before);
             if (tryIntra) {
                 MbCode in;
                 CodeIntra(mbx, mby, av, in);
@@ -1477,51 +1493,28 @@ struct Encoder::Impl {
                     chosenSkip = true;
             }
             if (chosenSkip) {
-                mb.type = kSkip;
-                mb.cbp = 0;
-                mb.mv = {};
-                Commit(mbx, mby, mb);
-                ++skipRun;
+                CommitSkip(mbx, mby, mb, skipRun);
                 return;
             }
             RestoreMb(mbx, mby, best);
             bw.Ue(static_cast<std::uint32_t>(skipRun));
             skipRun = 0;
-            const int tab = PtypeTable(mbx, mby, av);
-            if (chosen.type == kI4 || chosen.type == kI16)
-                WriteIntraMbHeader(bw, tab, mbx, mby, av, chosen);
-            else
-                WriteInterMbHeader(bw, tab, mbx, mby, av, chosen, pred);
-            WriteResidual(bw, chosen);
+            WriteCodedMb(bw, PtypeTable(mbx, mby, av), mbx, mby, av, chosen, pred);
             Commit(mbx, mby, chosen);
             return;
         }
         if (skip) {
             PredictInter(mbx, mby, {});
-            mb.type = kSkip;
-            mb.cbp = 0;
-            mb.mv = {};
-            Commit(mbx, mby, mb);
-            ++skipRun;
+            CommitSkip(mbx, mby, mb, skipRun);
             return;
         }
         bw.Ue(static_cast<std::uint32_t>(skipRun));
         skipRun = 0;
-        const int table = PtypeTable(mbx, mby, av);
-        if (intra) {
+        if (intra)
             CodeIntra(mbx, mby, av, mb);
-            WriteIntraMbHeader(bw, table, mbx, mby, av, mb);
-        } else {
-            mb.type = split ? kP8 : kP16;
-            mb.mv = v;
-            if (split)
-                PredictInter8(mbx, mby, mb.mv8);
-            else
-                PredictInter(mbx, mby, v);
-            CodeInterResidual(mbx, mby, mb);
-            WriteInterMbHeader(bw, table, mbx, mby, av, mb, pred);
-        }
-        WriteResidual(bw, mb);
+        else
+            CodeInter(mbx, mby, split, v, mb);
+        WriteCodedMb(bw, PtypeTable(mbx, mby, av), mbx, mby, av, mb, pred);
         Commit(mbx, mby, mb);
     }
 
@@ -1533,26 +1526,14 @@ struct Encoder::Impl {
         const Avail av = AvailAt(mbx, mby);
         const MbCode &mb = records[static_cast<std::size_t>(n)];
         if (intraPicture) {
-            bw.Put(mb.type == kI16 ? 1 : 0, 1);
-            if (mb.type == kI16) {
-                bw.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
-            } else {
-                bw.Put(1, 1);
-                WriteModes(bw, mbx, mby, av, mb.modes);
-            }
+            WriteIntraPictureMb(bw, mbx, mby, av, mb);
         } else if (mb.type == kSkip) {
             ++skipRun;
-            return;
         } else {
             bw.Ue(static_cast<std::uint32_t>(skipRun));
             skipRun = 0;
-            const int table = PtypeTable(mbx, mby, av);
-            if (mb.type == kI4 || mb.type == kI16)
-                WriteIntraMbHeader(bw, table, mbx, mby, av, mb);
-            else
-                WriteInterMbHeader(bw, table, mbx, mby, av, mb, PredictMv(mbx, mby, av));
+            WriteCodedMb(bw, PtypeTable(mbx, mby, av), mbx, mby, av, mb, PredictMv(mbx, mby, av));
         }
-        WriteResidual(bw, mb);
     }
 
     // The code-table modifier changes no decision, only codes: the slice is written again with
