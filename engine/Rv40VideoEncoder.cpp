@@ -13,6 +13,7 @@ rv40::EncoderSettings encoderSettings(const Rv40VideoEncoder::Settings &s)
     e.width = s.width;
     e.height = s.height;
     e.effort = s.measuring ? rv40::Effort::Quickest : s.effort;
+    e.threads = s.threads;
     return e;
 }
 

@@ -30,6 +30,8 @@ public:
         RateController::Settings rate;
         // A first pass of two only measures: one quantiser throughout, the quickest effort.
         bool measuring = false;
+        // Bands of each picture coded at once; the bytes depend on it, so it is chosen per job.
+        int threads = 1;
     };
 
     struct Picture

@@ -10,9 +10,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace corva::rv40 {
 
@@ -22,6 +24,8 @@ constexpr int kMaxWidth = 2048, kMaxHeight = 1152;
 constexpr int kLumaBorder = 64, kChromaBorder = 32;
 // Motion never reaches further outside the picture than this, so MC reads stay in the border.
 constexpr int kMaxOutside = 40;
+// At most this many bands of a picture are coded at once.
+constexpr int kMaxBands = 8;
 
 enum MbType : std::uint8_t { kI4 = 0, kI16 = 1, kP16 = 2, kP8 = 3, kSkip = 6 };
 
@@ -139,7 +143,7 @@ struct Encoder::Impl {
     std::vector<MotionVector> mv8;     // vectors on the 8x8 grid
     std::vector<MotionVector> refMv8;  // the reference picture's, as search candidates
     std::vector<MbCode> records;       // every MB's levels and choices, to rewrite a slice
-    int sliceStart = 0;
+    std::vector<int> sliceOfMb;        // first MB of the slice each MB belongs to
     bool intraPicture = true;
     QuantSet qs;
     int intraMbs = 0;
@@ -170,6 +174,7 @@ struct Encoder::Impl {
         mv8.assign(static_cast<std::size_t>(nmb * 4), {});
         refMv8.assign(static_cast<std::size_t>(nmb * 4), {});
         records.assign(static_cast<std::size_t>(nmb), {});
+        sliceOfMb.assign(static_cast<std::size_t>(nmb), 0);
     }
 
     // ------------------------------------------------------------------ setup
@@ -208,7 +213,8 @@ struct Encoder::Impl {
 
     Avail AvailAt(int mbx, int mby) const
     {
-        const int d = mby * mbw + mbx - sliceStart;
+        const int n = mby * mbw + mbx;
+        const int d = n - sliceOfMb[static_cast<std::size_t>(n)];
         return {mbx > 0 && d >= 1, d >= mbw, mbx < mbw - 1 && d >= mbw - 1, mbx > 0 && d > mbw};
     }
 
@@ -1542,8 +1548,6 @@ struct Encoder::Impl {
     {
         if (settings.effort == Effort::Quickest)
             return first;
-        const int saved = sliceStart;
-        sliceStart = start;
         BitWriter alt;
         for (int m = 1; m < 3; ++m) { // 3 selects the same tables as 1
             SetCodeTables(m);
@@ -1559,8 +1563,61 @@ struct Encoder::Impl {
                 alt.Clear();
         }
         SetCodeTables(0);
-        sliceStart = saved;
         return first;
+    }
+
+    struct CodedSlice {
+        int start = 0, end = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    // Codes MBs first..end-1 as one slice, or several where one would outgrow its packet. A band
+    // touches only its own MBs' state and reads nothing across its first slice's start, so bands
+    // may be coded at the same time.
+    std::vector<CodedSlice> CodeBand(int first, int end, std::uint32_t ts)
+    {
+        std::vector<CodedSlice> slices;
+        BitWriter bw;
+        int skipRun = 0;
+        int start = first;
+        SliceHeader(bw, ts, start);
+        const std::size_t limitBits = settings.maxSliceBytes * 8;
+        SavedMb saved;
+        for (int n = first; n < end; ++n) {
+            const int mbx = n % mbw, mby = n / mbw;
+            const BitWriter::Mark mark = bw.Position();
+            const int runBefore = skipRun;
+            SaveMb(mbx, mby, saved);
+            sliceOfMb[static_cast<std::size_t>(n)] = start;
+            EncodeMb(mbx, mby, bw, skipRun);
+            const std::size_t bits = bw.BitCount() + (skipRun ? static_cast<std::size_t>(BitWriter::UeBits(static_cast<std::uint32_t>(skipRun))) : 0);
+            if (bits > limitBits && n > start) {
+                // this MB does not fit: close the slice before it and code it again as the first
+                // MB of a new one, where its neighbours and so its prediction differ
+                bw.Rewind(mark);
+                if (runBefore)
+                    bw.Ue(static_cast<std::uint32_t>(runBefore));
+                slices.push_back({start, n, bw.Take()});
+                RestoreMb(mbx, mby, saved);
+                skipRun = 0;
+                start = n;
+                sliceOfMb[static_cast<std::size_t>(n)] = start;
+                SliceHeader(bw, ts, n);
+                EncodeMb(mbx, mby, bw, skipRun);
+            }
+        }
+        if (skipRun)
+            bw.Ue(static_cast<std::uint32_t>(skipRun));
+        slices.push_back({start, end, bw.Take()});
+        return slices;
+    }
+
+    // Bands of whole MB rows, one per thread; with one thread the picture is one band. The test
+    // hooks' random choices come from one generator, so they keep to one thread.
+    int Bands() const
+    {
+        const int threads = hooks.randomSeed ? 1 : std::max(1, settings.threads);
+        return std::clamp(threads, 1, std::min(kMaxBands, std::max(1, mbh / 2)));
     }
 
     EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts)
@@ -1574,45 +1631,42 @@ struct Encoder::Impl {
         EncodedPicture out;
         out.type = intraPicture ? PictureType::Intra : PictureType::Inter;
         out.quantiser = qs.q;
-        std::vector<int> sliceOf(static_cast<std::size_t>(nmb), 0);
-        BitWriter bw;
-        int skipRun = 0;
-        sliceStart = 0;
-        SliceHeader(bw, ts, 0);
-        const std::size_t limitBits = settings.maxSliceBytes * 8;
-        SavedMb saved;
-        for (int n = 0; n < nmb; ++n) {
-            const int mbx = n % mbw, mby = n / mbw;
-            const BitWriter::Mark mark = bw.Position();
-            const int runBefore = skipRun;
-            SaveMb(mbx, mby, saved);
-            EncodeMb(mbx, mby, bw, skipRun);
-            const std::size_t bits = bw.BitCount() + (skipRun ? static_cast<std::size_t>(BitWriter::UeBits(static_cast<std::uint32_t>(skipRun))) : 0);
-            if (bits > limitBits && n > sliceStart) {
-                // this MB does not fit: close the slice before it and code it again as the first
-                // MB of a new one, where its neighbours and so its prediction differ
-                bw.Rewind(mark);
-                if (runBefore)
-                    bw.Ue(static_cast<std::uint32_t>(runBefore));
-                out.slices.push_back(ShortestSlice(bw.Take(), ts, sliceStart, n));
-                RestoreMb(mbx, mby, saved);
-                skipRun = 0;
-                sliceStart = n;
-                SliceHeader(bw, ts, n);
-                EncodeMb(mbx, mby, bw, skipRun);
+
+        const int bands = Bands();
+        std::vector<std::vector<CodedSlice>> coded(static_cast<std::size_t>(bands));
+        auto bandStart = [&](int b) { return (mbh * b / bands) * mbw; };
+        {
+            std::vector<std::jthread> workers;
+            std::exception_ptr failure[kMaxBands];
+            for (int b = 1; b < bands; ++b)
+                workers.emplace_back([&, b] {
+                    try {
+                        coded[static_cast<std::size_t>(b)] = CodeBand(bandStart(b), bandStart(b + 1), ts);
+                    } catch (...) {
+                        failure[b] = std::current_exception();
+                    }
+                });
+            try {
+                coded[0] = CodeBand(0, bandStart(1), ts);
+            } catch (...) {
+                failure[0] = std::current_exception();
             }
-            sliceOf[static_cast<std::size_t>(n)] = sliceStart;
+            workers.clear(); // joins
+            for (int b = 0; b < bands; ++b)
+                if (failure[b])
+                    std::rethrow_exception(failure[b]);
         }
-        if (skipRun)
-            bw.Ue(static_cast<std::uint32_t>(skipRun));
-        out.slices.push_back(ShortestSlice(bw.Take(), ts, sliceStart, nmb));
+        // the rewrite changes the shared code tables, so it waits for every band
+        for (auto &band : coded)
+            for (CodedSlice &slice : band)
+                out.slices.push_back(ShortestSlice(std::move(slice.bytes), ts, slice.start, slice.end));
 
         intraMbs = 0;
         for (int n = 0; n < nmb; ++n) {
             if (mbType[static_cast<std::size_t>(n)] == kI4 || mbType[static_cast<std::size_t>(n)] == kI16)
                 ++intraMbs;
             if (!intraPicture)
-                filter[static_cast<std::size_t>(n)].mvMask = MvMask(n % mbw, n / mbw, sliceOf[static_cast<std::size_t>(n)]);
+                filter[static_cast<std::size_t>(n)].mvMask = MvMask(n % mbw, n / mbw, sliceOfMb[static_cast<std::size_t>(n)]);
         }
         out.intraShare = static_cast<double>(intraMbs) / nmb;
         std::uint8_t *planes[3] = {cur.p[0].o, cur.p[1].o, cur.p[2].o};

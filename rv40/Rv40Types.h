@@ -15,6 +15,8 @@ struct EncoderSettings {
     int width = 0, height = 0;
     Effort effort = Effort::Quick;
     std::size_t maxSliceBytes = 30000;
+    // Bands of MB rows coded at once, each its own slice; the output depends on it, not on timing.
+    int threads = 1;
 };
 
 struct PictureDecision {

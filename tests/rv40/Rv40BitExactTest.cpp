@@ -27,6 +27,7 @@ struct Scenario {
     int intraEvery;                     // 0: only the first picture
     std::size_t maxSliceBytes = 30000;
     EncoderTestHooks hooks{};
+    int threads = 1;
 };
 
 std::ostream &operator<<(std::ostream &os, const Scenario &s) { return os << s.name; }
@@ -61,6 +62,7 @@ RunResult EncodeAndDecode(const Scenario &s)
     settings.height = s.height;
     settings.effort = s.effort;
     settings.maxSliceBytes = s.maxSliceBytes;
+    settings.threads = s.threads;
     Encoder enc(settings);
     enc.SetTestHooks(s.hooks);
     Rv40TestDecoder dec(s.width, s.height);
@@ -162,7 +164,12 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"RandomModesAndVectors", 96, 64, 64, Content::Mixed, Effort::Quick, Sweep, 16, 30000,
                  Force(Kind::Any, 12345)},
         Scenario{"RandomModesSlices", 96, 64, 32, Content::Noise, Effort::Quick, Scrambled, 0, 200,
-                 Force(Kind::Any, 777)}),
+                 Force(Kind::Any, 777)},
+        // bands of rows coded at once, each its own slice, also with size-limited slices inside
+        Scenario{"TwoBandsMotion", 176, 144, 60, Content::Mixed, Effort::Quick, Scrambled, 30, 30000, {}, 2},
+        Scenario{"ThreeBandsThoroughSmallSlices", 176, 144, 40, Content::Mixed, Effort::Thorough, Scrambled, 20, 150,
+                 {}, 3},
+        Scenario{"FourBandsQuickestPan", 96, 64, 30, Content::Pan, Effort::Quickest, Scrambled, 0, 30000, {}, 4}),
     [](const ::testing::TestParamInfo<Scenario> &i) { return i.param.name; });
 
 // The check above must be able to fail: a wrong chroma vector rounding (floor instead of
@@ -211,6 +218,7 @@ struct LavfiCase {
     const char *source;
     Effort effort;
     int q;
+    int threads = 1;
 };
 
 class Rv40Lavfi : public ::testing::TestWithParam<LavfiCase> {};
@@ -225,6 +233,7 @@ TEST_P(Rv40Lavfi, DecoderShowsTheReconstruction)
     settings.width = w;
     settings.height = h;
     settings.effort = c.effort;
+    settings.threads = c.threads;
     Encoder enc(settings);
     Rv40TestDecoder simd(w, h), portable(w, h, Rv40TestDecoder::Arithmetic::PortableC);
     Rv40TestDecoder::TakeErrors();
@@ -261,7 +270,8 @@ TEST_P(Rv40Lavfi, DecoderShowsTheReconstruction)
 INSTANTIATE_TEST_SUITE_P(Sources, Rv40Lavfi,
                          ::testing::Values(LavfiCase{"testsrc2", Effort::Quick, 8}, LavfiCase{"testsrc2", Effort::Thorough, 20},
                                            LavfiCase{"testsrc", Effort::Quickest, 14}, LavfiCase{"mandelbrot", Effort::Quick, 4},
-                                           LavfiCase{"smptehdbars", Effort::Quick, 26}));
+                                           LavfiCase{"smptehdbars", Effort::Quick, 26},
+                                           LavfiCase{"testsrc2", Effort::Thorough, 14, 2}));
 
 // Each slice picks the code-table modifier that writes it shortest (3 selects what 1 does); over a
 // quantiser sweep 0, 1 and 2 must all occur, and the decoder must follow every one of them.
