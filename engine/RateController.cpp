@@ -32,6 +32,22 @@ double horizonSeconds(bool variableRate)
 
 constexpr double kMemory = 0.85;
 
+// A second pass plans steps: how strongly its pictures' bits follow their complexity, in
+// steps ~ complexity^(1 - compression), for constant and variable rates.
+double planCompressionFor(bool variableRate)
+{
+    return variableRate ? 0.7 : 0.5;
+}
+// Bits fall a little faster than the step grows.
+constexpr double kBitsExponent = 1.1;
+// Over how many pictures a second pass averages inter pictures' complexity (the spread of a
+// bell), and how much finer than its followers an intra picture is coded.
+constexpr double kBlurPictures = 8.0;
+constexpr double kIntraStepRatio = 1.4;
+// How slowly the second pass learns how its pictures differ from the first pass's.
+constexpr double kRatioMemory = 0.95;
+constexpr double kRatioPrior = 3.0;
+
 } // namespace
 
 double RateController::Pixels() const
@@ -68,49 +84,108 @@ int RateController::FirstPassQuantiser() const
     return std::clamp(q, m_settings.qmin, m_settings.qmax);
 }
 
+double RateController::PlannedBits(std::size_t i, double step) const
+{
+    const PassRecord &r = m_firstPass[i];
+    const double bits = std::max(1.0, r.bits);
+    const double fixed = std::min(bits * 0.3, HeaderBits());
+    return fixed + (bits - fixed) * std::pow(Step(r.quantiser) / step, kBitsExponent);
+}
+
+double RateController::StepForBits(std::size_t i, double bits) const
+{
+    const PassRecord &r = m_firstPass[i];
+    const double measured = std::max(1.0, r.bits);
+    const double fixed = std::min(measured * 0.3, HeaderBits());
+    if (bits <= fixed + 1)
+        return Step(m_settings.qmax);
+    return Step(r.quantiser) * std::pow((measured - fixed) / (bits - fixed), 1.0 / kBitsExponent);
+}
+
+double RateController::HeaderBits() const
+{
+    // a picture's header and about a bit per macroblock of skips, whatever its quantiser
+    return 64 + Pixels() / 256.0;
+}
+
 void RateController::SetFirstPass(std::vector<PassRecord> records)
 {
     m_firstPass = std::move(records);
-    m_plannedBits.assign(m_firstPass.size(), 0);
-    if (m_firstPass.empty())
+    const std::size_t n = m_firstPass.size();
+    m_plannedBits.assign(n, 0);
+    m_plannedStep.assign(n, 0);
+    if (n == 0)
         return;
-    // A picture's complexity is what it would take at step 1; each gets complexity^qc of
-    // the budget, kept within what the quantiser bounds allow.
-    const double qc = compressionFor(m_settings.variableRate);
-    const double budget = m_perPicture * double(m_firstPass.size());
-    std::vector<double> complexity(m_firstPass.size());
-    for (std::size_t i = 0; i < m_firstPass.size(); ++i)
-        complexity[i] = std::max(1.0, m_firstPass[i].bits) * Step(m_firstPass[i].quantiser);
-    const double most = 1.0 / Step(m_settings.qmin);
-    const double least = 1.0 / Step(m_settings.qmax);
-    double scale = 0;
-    for (double c : complexity)
-        scale += std::pow(c, qc);
-    scale = budget / scale;
-    // The bounds take bits from some pictures or give them to others; spread the difference
-    // over the rest until it settles.
-    for (int round = 0; round < 8; ++round) {
+    // Each picture gets a step from its complexity (the texture bits it would take at step 1),
+    // steps ~ complexity^(1 - qc). Inter pictures use their complexity averaged over their
+    // neighbours up to the next intra picture, so the quantiser follows scenes, not the ripple of
+    // single pictures; an intra picture is coded finer than the pictures that follow and copy it.
+    const double qc = planCompressionFor(m_settings.variableRate);
+    std::vector<double> complexity(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const PassRecord &r = m_firstPass[i];
+        const double bits = std::max(1.0, r.bits);
+        const double fixed = std::min(bits * 0.3, HeaderBits());
+        complexity[i] = std::max(1.0, bits - fixed) * std::pow(Step(r.quantiser), kBitsExponent);
+    }
+    std::vector<double> shape(n, 0);
+    const int reach = static_cast<int>(std::lround(kBlurPictures * 2));
+    for (std::size_t i = 0; i < n; ++i) {
+        if (m_firstPass[i].intra)
+            continue;
+        double sum = complexity[i], weights = 1;
+        // an intra picture ends the stretch: the scene behind it is another
+        for (int dir = -1; dir <= 1; dir += 2)
+            for (int d = 1; d <= reach; ++d) {
+                const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + dir * d;
+                if (j < 0 || j >= static_cast<std::ptrdiff_t>(n) || m_firstPass[static_cast<std::size_t>(j)].intra)
+                    break;
+                const double w = std::exp(-0.5 * d * d / (kBlurPictures * kBlurPictures));
+                sum += w * complexity[static_cast<std::size_t>(j)];
+                weights += w;
+            }
+        shape[i] = std::pow(sum / weights, 1.0 - qc);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!m_firstPass[i].intra)
+            continue;
+        // the inter picture after it (or before it, at the end of the film) sets its step
+        double follower = 0;
+        for (std::size_t j = i + 1; j < n && !follower; ++j)
+            if (!m_firstPass[j].intra)
+                follower = shape[j];
+        for (std::size_t j = i; j-- > 0 && !follower;)
+            if (!m_firstPass[j].intra)
+                follower = shape[j];
+        shape[i] = (follower ? follower : std::pow(complexity[i], 1.0 - qc)) / kIntraStepRatio;
+    }
+    // the scale that spends the budget, found by halving the interval (bits fall as it grows)
+    const double budget = m_perPicture * double(n);
+    const double finest = Step(m_settings.qmin), coarsest = Step(m_settings.qmax);
+    auto planAt = [&](double logScale) {
         double total = 0;
-        double freeShare = 0;
-        for (std::size_t i = 0; i < complexity.size(); ++i) {
-            const double wanted = scale * std::pow(complexity[i], qc);
-            const double bits = std::clamp(wanted, complexity[i] * least, complexity[i] * most);
-            m_plannedBits[i] = bits;
-            total += bits;
-            if (bits == wanted)
-                freeShare += bits;
+        for (std::size_t i = 0; i < n; ++i) {
+            m_plannedStep[i] = std::clamp(std::exp(logScale) * shape[i], finest, coarsest);
+            m_plannedBits[i] = PlannedBits(i, m_plannedStep[i]);
+            total += m_plannedBits[i];
         }
-        if (freeShare <= 0 || std::abs(total - budget) < budget * 0.001)
-            break;
-        scale *= 1.0 + (budget - total) / freeShare;
+        return total;
+    };
+    double lo = -60, hi = 60;
+    for (int k = 0; k < 80; ++k) {
+        const double mid = 0.5 * (lo + hi);
+        (planAt(mid) > budget ? lo : hi) = mid;
     }
-    if (!m_settings.variableRate)
+    planAt(hi);
+    if (!m_settings.variableRate) {
         FitPlanToBuffer();
-    // The first pass's measure is the best predictor the second has: start from it.
-    for (int t = 0; t < 2; ++t) {
-        m_coefficient[t] = 0;
-        m_weight[t] = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            m_plannedStep[i] = std::clamp(StepForBits(i, m_plannedBits[i]), finest, coarsest);
     }
+    // until this pass has seen a few pictures of a type it trusts the first pass
+    for (int t = 0; t < 2; ++t)
+        m_ratio[t] = m_ratioWeight[t] = kRatioPrior;
+    m_carry = 0;
 }
 
 void RateController::FitPlanToBuffer()
@@ -138,14 +213,6 @@ void RateController::FitPlanToBuffer()
 double RateController::PredictBits(bool intra, double cost, int quantiser) const
 {
     const int t = intra ? 1 : 0;
-    const std::size_t i = static_cast<std::size_t>(m_pictures);
-    if (i < m_firstPass.size()) {
-        // What the first pass took, moved to this step, corrected by how far this pass has
-        // strayed from it so far.
-        const PassRecord &r = m_firstPass[i];
-        const double ratio = m_weight[t] > 0 ? m_coefficient[t] / m_weight[t] : 1.0;
-        return std::max(1.0, r.bits) * Step(r.quantiser) / Step(quantiser) * ratio;
-    }
     const double pixels = Pixels();
     const double c = Difficulty(cost);
     if (m_weight[t] > 0)
@@ -162,21 +229,15 @@ double RateController::PredictBits(bool intra, double cost, int quantiser) const
 
 double RateController::TargetBits(bool intra, double cost)
 {
-    const std::size_t i = static_cast<std::size_t>(m_pictures);
     const double horizon = std::max(1.0, horizonSeconds(m_settings.variableRate) * m_settings.frameRate);
     const double correction = (m_allotted - m_spent) / horizon;
-    double target = 0;
-    if (i < m_plannedBits.size()) {
-        target = m_plannedBits[i] + correction;
-    } else {
-        const double qc = compressionFor(m_settings.variableRate);
-        const double weight = std::pow(Difficulty(cost), qc);
-        // The share of the rate a picture of average difficulty gets, from what was seen.
-        const double average = m_pictures > 0 ? m_costSum / double(m_pictures) : weight;
-        target = m_perPicture * weight / std::max(average, 1e-9) + correction;
-        if (intra)
-            target *= 3.0;
-    }
+    const double qc = compressionFor(m_settings.variableRate);
+    const double weight = std::pow(Difficulty(cost), qc);
+    // The share of the rate a picture of average difficulty gets, from what was seen.
+    const double average = m_pictures > 0 ? m_costSum / double(m_pictures) : weight;
+    double target = m_perPicture * weight / std::max(average, 1e-9) + correction;
+    if (intra)
+        target *= 3.0;
     target = std::clamp(target, m_perPicture * 0.15, m_perPicture * (intra ? 12.0 : 4.0));
     // Never take more than the buffer holds, keeping a margin for the pictures that follow.
     const double room = m_buffer + m_perPicture - m_bufferSize * 0.1;
@@ -192,7 +253,7 @@ int RateController::QuantiserFor(bool intra, double cost, double target) const
     if (m_lastInterQ >= 0) {
         if (intra) {
             low = std::max(low, m_lastInterQ - 4);
-        } else if (m_firstPass.empty() || m_pictures >= static_cast<std::int64_t>(m_firstPass.size())) {
+        } else {
             low = std::max(low, m_lastInterQ - 3);
             if (BufferLevel() > 0.3)
                 high = std::min(high, m_lastInterQ + 3);
@@ -208,22 +269,58 @@ int RateController::QuantiserFor(bool intra, double cost, double target) const
 
 int RateController::ChooseQuantiser(bool intra, double cost)
 {
+    if (static_cast<std::size_t>(m_pictures) < m_firstPass.size())
+        return PlannedQuantiser(intra);
     return QuantiserFor(intra, cost, TargetBits(intra, cost));
+}
+
+int RateController::PlannedQuantiser(bool intra)
+{
+    const int t = intra ? 1 : 0;
+    const std::size_t i = static_cast<std::size_t>(m_pictures);
+    // How this pass's pictures compare with the first pass's at the same step (it may search
+    // harder and so spend less), for each type of picture apart.
+    const double ratio = m_ratio[t] / m_ratioWeight[t];
+    // What was spent beyond the plan so far is paid back over the next seconds, gently.
+    const double horizon = horizonSeconds(m_settings.variableRate) * m_settings.bitRate;
+    const double overflow = std::clamp(1.0 + (m_spent - m_allotted) / std::max(horizon, 1.0), 0.5, 2.0);
+    const double step = m_plannedStep[i] * std::pow(ratio, 1.0 / kBitsExponent) * overflow;
+
+    // The quantiser whose step is nearest on the log scale, as a fraction; the fraction left is
+    // carried to the next inter pictures, so that on average they come out at the planned step.
+    double wanted = m_settings.qmax;
+    for (int q = 0; q < 31; ++q)
+        if (step < Step(q + 1)) {
+            wanted = q + std::clamp(std::log(step / Step(q)) / std::log(Step(q + 1) / Step(q)), 0.0, 1.0);
+            break;
+        }
+    const double carried = intra ? wanted : wanted + m_carry;
+    int q = std::clamp(static_cast<int>(std::lround(carried)), m_settings.qmin, m_settings.qmax);
+    // Never take more than the buffer holds, keeping a margin for the pictures that follow.
+    const double room = m_buffer + m_perPicture - m_bufferSize * 0.1;
+    bool forced = false;
+    while (q < m_settings.qmax && PlannedBits(i, Step(q)) * ratio > room) {
+        ++q;
+        forced = true;
+    }
+    if (!intra)
+        m_carry = forced ? 0.0 : std::clamp(carried - q, -1.0, 1.0);
+    return q;
 }
 
 void RateController::Update(bool intra, double cost, int quantiser, double bits)
 {
     const int t = intra ? 1 : 0;
     const std::size_t i = static_cast<std::size_t>(m_pictures);
-    double sample = 0;
     if (i < m_firstPass.size()) {
-        const PassRecord &r = m_firstPass[i];
-        sample = bits / (std::max(1.0, r.bits) * Step(r.quantiser) / Step(quantiser));
+        // far from the first pass's quantiser the measure says little: one picture moves it only so far
+        const double sample = std::clamp(bits / PlannedBits(i, Step(quantiser)), 1.0 / 3, 3.0);
+        m_ratio[t] = m_ratio[t] * kRatioMemory + sample;
+        m_ratioWeight[t] = m_ratioWeight[t] * kRatioMemory + 1.0;
     } else {
-        sample = bits * Step(quantiser) / Difficulty(cost);
+        m_coefficient[t] = m_coefficient[t] * kMemory + bits * Step(quantiser) / Difficulty(cost);
+        m_weight[t] = m_weight[t] * kMemory + 1.0;
     }
-    m_coefficient[t] = m_coefficient[t] * kMemory + sample;
-    m_weight[t] = m_weight[t] * kMemory + 1.0;
 
     const double qc = compressionFor(m_settings.variableRate);
     m_costSum += std::pow(Difficulty(cost), qc);

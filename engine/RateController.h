@@ -57,6 +57,11 @@ public:
 
 private:
     void FitPlanToBuffer();
+    // Second pass: picture i's bits at a step, by what the first pass measured, and back.
+    double PlannedBits(std::size_t i, double step) const;
+    double StepForBits(std::size_t i, double bits) const;
+    double HeaderBits() const;
+    int PlannedQuantiser(bool intra);
     double PredictBits(bool intra, double cost, int quantiser) const;
     double TargetBits(bool intra, double cost);
     int QuantiserFor(bool intra, double cost, double target) const;
@@ -82,6 +87,10 @@ private:
 
     std::vector<PassRecord> m_firstPass;
     std::vector<double> m_plannedBits; // second pass: per picture
+    std::vector<double> m_plannedStep;
+    double m_ratio[2] = {1, 1}; // this pass's bits against the plan's at the same step
+    double m_ratioWeight[2] = {1, 1};
+    double m_carry = 0;         // the part of a quantiser the last inter picture rounded away
 };
 
 } // namespace corva
