@@ -31,6 +31,9 @@ double horizonSeconds(bool variableRate)
 }
 
 constexpr double kMemory = 0.85;
+// The difficulty a picture is weighed against: the recent inter pictures', so a film growing
+// busier does not give each new picture more than its share.
+constexpr double kCostMemory = 0.96;
 
 // A second pass plans steps: how strongly its pictures' bits follow their complexity, in
 // steps ~ complexity^(1 - compression), for constant and variable rates.
@@ -47,6 +50,9 @@ constexpr double kIntraStepRatio = 1.4;
 // How slowly the second pass learns how its pictures differ from the first pass's.
 constexpr double kRatioMemory = 0.95;
 constexpr double kRatioPrior = 3.0;
+// How a plan's steps are moved to fit the player's buffer: rounds, and the factor each time.
+constexpr int kFitRounds = 40;
+constexpr double kFitStep = 1.04;
 
 } // namespace
 
@@ -178,6 +184,9 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
     }
     planAt(hi);
     if (!m_settings.variableRate) {
+        FitStepsToBuffer();
+        for (std::size_t i = 0; i < n; ++i)
+            m_plannedBits[i] = PlannedBits(i, m_plannedStep[i]);
         FitPlanToBuffer();
         for (std::size_t i = 0; i < n; ++i)
             m_plannedStep[i] = std::clamp(StepForBits(i, m_plannedBits[i]), finest, coarsest);
@@ -188,22 +197,49 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
     m_carry = 0;
 }
 
+void RateController::FitStepsToBuffer()
+{
+    // The walls of FitPlanToBuffer, met by moving the steps of the second or so of pictures
+    // leading up to where the plan hits one, so that neighbours keep alike steps; a few rounds
+    // settle it, and FitPlanToBuffer then only trims what is left.
+    const double room = m_bufferSize * 0.9;
+    const std::size_t n = m_plannedStep.size();
+    const double finest = Step(m_settings.qmin), coarsest = Step(m_settings.qmax);
+    const auto window = static_cast<std::size_t>(std::max(1.0, std::round(bufferSeconds(false) * m_settings.frameRate)));
+    for (int round = 0; round < kFitRounds; ++round) {
+        bool moved = false;
+        double ahead = 0, lowest = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double low = m_perPicture - room - ahead;
+            const double high = m_perPicture + lowest + room - ahead;
+            double bits = PlannedBits(i, m_plannedStep[i]);
+            if (bits < low || bits > high) {
+                const double factor = bits < low ? 1.0 / kFitStep : kFitStep;
+                for (std::size_t j = i + 1 > window ? i + 1 - window : 0; j <= i; ++j)
+                    m_plannedStep[j] = std::clamp(m_plannedStep[j] * factor, finest, coarsest);
+                bits = std::clamp(PlannedBits(i, m_plannedStep[i]), low, high);
+                moved = true;
+            }
+            ahead += bits - m_perPicture;
+            lowest = std::min(lowest, ahead);
+        }
+        if (!moved)
+            break;
+    }
+}
+
 void RateController::FitPlanToBuffer()
 {
     // Through a player's buffer the pictures may run ahead of the rate only by what the buffer
     // holds, counted from the lowest point so far (where it was last full), and bits a calm
     // stretch leaves unused beyond that much cannot be spent later. The plan is walked in order
-    // with each picture kept between those walls; towards the end they close in on the rate, so
-    // that the film as a whole spends what it should.
+    // with each picture kept between those walls.
     const double room = m_bufferSize * 0.9;
     const std::size_t n = m_plannedBits.size();
     double ahead = 0;  // bits spent beyond the rate so far
     double lowest = 0; // the least of it so far
     for (std::size_t i = 0; i < n; ++i) {
-        const double closing = m_perPicture * 0.5 * double(n - 1 - i);
-        const double floor = -std::min(room, closing);
-        const double ceiling = std::min(lowest + room, closing);
-        const double wanted = std::clamp(m_plannedBits[i], m_perPicture + floor - ahead, m_perPicture + ceiling - ahead);
+        const double wanted = std::clamp(m_plannedBits[i], m_perPicture - room - ahead, m_perPicture + lowest + room - ahead);
         m_plannedBits[i] = std::max(wanted, 1.0);
         ahead += m_plannedBits[i] - m_perPicture;
         lowest = std::min(lowest, ahead);
@@ -234,7 +270,7 @@ double RateController::TargetBits(bool intra, double cost)
     const double qc = compressionFor(m_settings.variableRate);
     const double weight = std::pow(Difficulty(cost), qc);
     // The share of the rate a picture of average difficulty gets, from what was seen.
-    const double average = m_pictures > 0 ? m_costSum / double(m_pictures) : weight;
+    const double average = m_costAverage > 0 ? m_costAverage : weight;
     double target = m_perPicture * weight / std::max(average, 1e-9) + correction;
     if (intra)
         target *= 3.0;
@@ -323,7 +359,10 @@ void RateController::Update(bool intra, double cost, int quantiser, double bits)
     }
 
     const double qc = compressionFor(m_settings.variableRate);
-    m_costSum += std::pow(Difficulty(cost), qc);
+    if (!intra) {
+        const double weight = std::pow(Difficulty(cost), qc);
+        m_costAverage = m_costAverage > 0 ? m_costAverage * kCostMemory + (1 - kCostMemory) * weight : weight;
+    }
     ++m_pictures;
     m_spent += bits;
     m_allotted += i < m_plannedBits.size() ? m_plannedBits[i] : m_perPicture;

@@ -57,6 +57,7 @@ public:
 
 private:
     void FitPlanToBuffer();
+    void FitStepsToBuffer();
     // Second pass: picture i's bits at a step, by what the first pass measured, and back.
     double PlannedBits(std::size_t i, double step) const;
     double StepForBits(std::size_t i, double bits) const;
@@ -82,7 +83,7 @@ private:
     std::int64_t m_pictures = 0;
     double m_spent = 0;
     double m_allotted = 0;
-    double m_costSum = 0;
+    double m_costAverage = 0; // one pass: recent inter pictures' weights, faded
     int m_lastInterQ = -1;
 
     std::vector<PassRecord> m_firstPass;

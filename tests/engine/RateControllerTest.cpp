@@ -19,6 +19,8 @@ struct FakeFilm
     int seconds = 60;
     int keyframeEvery = 250;
     bool calmThenBusy = false; // one calm half, then one busy half
+    bool rising = false;       // one scene growing busier to the end, as a pan into detail
+    bool ripple = false;       // one scene whose every other picture is much harder, as a pan's sub-pixel phases
 
     // Difficulty of picture n: calm and busy scenes, with cuts between them.
     double Difficulty(int n) const
@@ -27,9 +29,13 @@ struct FakeFilm
         double base = (scene % 3 == 0) ? 1.0 : (scene % 3 == 1) ? 6.0 : 2.5;
         if (calmThenBusy)
             base = n < Pictures() / 2 ? 1.0 : 6.0;
+        if (rising)
+            base = std::exp(std::log(30.0) * n / Pictures());
+        if (ripple)
+            base = n % 2 ? 3.0 : 1.0;
         return base * (1.0 + 0.2 * std::sin(n * 0.37)) * width * height;
     }
-    bool IsIntra(int n) const { return n % keyframeEvery == 0 || n % 150 == 0; }
+    bool IsIntra(int n) const { return n % keyframeEvery == 0 || (!rising && !ripple && n % 150 == 0); }
     double TrueBits(int n, int q) const
     {
         const double d = Difficulty(n) * (IsIntra(n) ? 4.0 : 1.0);
@@ -129,6 +135,44 @@ TEST(RateControllerTest, TwoPassesHoldTheRateWhenTheBusyPartComesLast)
     const Outcome two = Encode(film, second);
     EXPECT_NEAR(two.bits / (kbps * 1000 * film.seconds), 1.0, 0.03);
     EXPECT_LE(two.underflows, 3);
+}
+
+// One pass weighs a picture against the recent ones: against all it has seen, every picture of a
+// film that keeps growing busier would look hard and take more than its share.
+TEST(RateControllerTest, OnePassHoldsTheRateWhileTheFilmGrowsBusier)
+{
+    FakeFilm film;
+    film.rising = true;
+    film.seconds = 20;
+    const double kbps = 386;
+    RateController rc(Cbr(film, kbps));
+    const Outcome o = Encode(film, rc);
+    EXPECT_NEAR(o.bits / (kbps * 1000 * film.seconds), 1.0, 0.03);
+}
+
+// A second pass keeps the quantiser steady where the film is steady, however its pictures'
+// sizes ripple, and codes an intra picture at least as finely as the pictures that copy it.
+TEST(RateControllerTest, TwoPassesKeepTheQuantiserSteady)
+{
+    FakeFilm film;
+    film.ripple = true;
+    film.seconds = 20;
+    const double kbps = 386;
+    RateController measure(Cbr(film, kbps));
+    const Outcome first = Encode(film, measure, /*fixedQ=*/true);
+    RateController second(Cbr(film, kbps));
+    second.SetFirstPass(first.records);
+    const Outcome two = Encode(film, second);
+    EXPECT_NEAR(two.bits / (kbps * 1000 * film.seconds), 1.0, 0.03);
+    int widest = 0;
+    for (std::size_t n = 2; n < two.records.size(); ++n)
+        if (!two.records[n].intra && !two.records[n - 1].intra)
+            widest = std::max(widest, std::abs(two.records[n].quantiser - two.records[n - 1].quantiser));
+    EXPECT_LE(widest, 1);
+    for (std::size_t n = 0; n + 1 < two.records.size(); ++n) {
+        if (two.records[n].intra)
+            EXPECT_LE(two.records[n].quantiser, two.records[n + 1].quantiser) << "picture " << n;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Audiences, ConstantRate, ::testing::Values(RateCase{118, 176, 144}, RateCase{386, 352, 288}, RateCase{1308, 720, 576}));
