@@ -1,5 +1,7 @@
 // Encodes small synthetic films and decodes them with FFmpeg's RV40 decoder: every decoded
 // picture must equal the encoder's own reconstruction byte for byte, with no decoder error.
+// Films with B-pictures are coded in decoding order (each reference before the B-pictures shown
+// ahead of it) and come back from the decoder in display order.
 // Any fault in prediction, coding or filtering shows up as a differing byte (and later
 // pictures drift from it), which PSNR alone would hide.
 #include "Rv40TestDecoder.h"
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -28,6 +31,7 @@ struct Scenario {
     std::size_t maxSliceBytes = 30000;
     EncoderTestHooks hooks{};
     int threads = 1;
+    int bFrames = 0; // B-pictures between two references
 };
 
 std::ostream &operator<<(std::ostream &os, const Scenario &s) { return os << s.name; }
@@ -54,6 +58,21 @@ struct RunResult {
     std::vector<double> psnr;
 };
 
+// Display indices in coding order: each reference, then the B-pictures shown before it; a film
+// too short for a full run ends on a reference.
+std::vector<int> CodingOrder(int frames, int bFrames)
+{
+    std::vector<int> order{0};
+    for (int n = 1; n < frames;) {
+        const int r = std::min(n + bFrames, frames - 1);
+        order.push_back(r);
+        for (int b = n; b < r; ++b)
+            order.push_back(b);
+        n = r + 1;
+    }
+    return order;
+}
+
 RunResult EncodeAndDecode(const Scenario &s)
 {
     RunResult res;
@@ -67,17 +86,23 @@ RunResult EncodeAndDecode(const Scenario &s)
     enc.SetTestHooks(s.hooks);
     Rv40TestDecoder dec(s.width, s.height);
     Rv40TestDecoder::TakeErrors();
-    std::vector<YuvFrame> recon;
-    for (int n = 0; n < s.frames; ++n) {
+    std::vector<YuvFrame> recon(static_cast<std::size_t>(s.frames));
+    const std::vector<int> order = CodingOrder(s.frames, s.bFrames);
+    int lastReference = -1;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const int n = order[i];
         const YuvFrame src = MakeFrame(s.content, s.width, s.height, n, s.frames);
         PictureDecision d;
-        d.type = (n == 0 || (s.intraEvery && n % s.intraEvery == 0)) ? PictureType::Intra : PictureType::Inter;
+        const bool reference = n > lastReference;
+        lastReference = std::max(lastReference, n);
+        d.type = !reference ? PictureType::Bidirectional
+                            : ((n == 0 || (s.intraEvery && n % s.intraEvery == 0)) ? PictureType::Intra : PictureType::Inter);
         d.quantiser = s.q(n);
         const std::uint32_t ts = static_cast<std::uint32_t>(n * 40);
         EncodedPicture pic = enc.Encode(ViewOf(src), d, ts);
         EXPECT_EQ(pic.type, d.type) << "picture " << n;
         EXPECT_EQ(pic.quantiser, d.quantiser) << "picture " << n;
-        recon.push_back(CopyOf(enc.Reconstruction()));
+        recon[static_cast<std::size_t>(n)] = CopyOf(enc.Reconstruction());
         res.psnr.push_back(Psnr(pic.sse[0], static_cast<std::size_t>(s.width * s.height)));
         EXPECT_TRUE(dec.Send(pic, n)) << "decoder refused picture " << n;
         for (const auto &slice : pic.slices)
@@ -169,7 +194,33 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"TwoBandsMotion", 176, 144, 60, Content::Mixed, Effort::Quick, Scrambled, 30, 30000, {}, 2},
         Scenario{"ThreeBandsThoroughSmallSlices", 176, 144, 40, Content::Mixed, Effort::Thorough, Scrambled, 20, 150,
                  {}, 3},
-        Scenario{"FourBandsQuickestPan", 96, 64, 30, Content::Pan, Effort::Quickest, Scrambled, 0, 30000, {}, 4}),
+        Scenario{"FourBandsQuickestPan", 96, 64, 30, Content::Pan, Effort::Quickest, Scrambled, 0, 30000, {}, 4},
+        // B-pictures: one between references (equal distances, the plain average), two (the
+        // weights at thirds) and three (weights in whole 32ths); every B MB type forced, then
+        // random types and vectors, slices, bands
+        Scenario{"IbpPan", 96, 64, 15, Content::Pan, Effort::Quick, Scrambled, 0, 30000, {}, 1, 1},
+        Scenario{"IbbpMotion", 96, 64, 25, Content::Mixed, Effort::Quick, Scrambled, 12, 30000, {}, 1, 2},
+        Scenario{"IbbbpPan", 96, 64, 17, Content::Pan, Effort::Quick, Scrambled, 0, 30000, {}, 1, 3},
+        Scenario{"IbbpQuickestPan", 96, 64, 16, Content::Pan, Effort::Quickest, Scrambled, 0, 30000, {}, 1, 2},
+        Scenario{"IbbpThoroughSmallSlices", 176, 144, 13, Content::Mixed, Effort::Thorough, Scrambled, 0, 200, {}, 1, 2},
+        Scenario{"IbbpForcedDirect", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Direct), 1, 2},
+        Scenario{"IbbpForcedSkip", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Skip), 1, 2},
+        Scenario{"IbbpForcedForward", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000,
+                 Force(Kind::Inter16x16), 1, 2},
+        Scenario{"IbbpForcedBackward", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Backward),
+                 1, 2},
+        Scenario{"IbbpForcedBidirectional", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000,
+                 Force(Kind::Bidirectional), 1, 2},
+        Scenario{"IbbpForcedIntra4x4", 96, 64, 7, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Intra4x4),
+                 1, 2},
+        Scenario{"IbbpForcedDirectAfter8x8", 96, 64, 10, Content::Noise, Effort::Quick, Scrambled, 0, 30000,
+                 Force(Kind::Inter8x8, 31), 1, 2},
+        Scenario{"IbbpRandomTypesAndVectors", 96, 64, 25, Content::Mixed, Effort::Quick, Sweep, 9, 30000,
+                 Force(Kind::Any, 4711), 1, 2},
+        Scenario{"IbbbpRandomSlices", 96, 64, 17, Content::Noise, Effort::Quick, Scrambled, 0, 200, Force(Kind::Any, 99),
+                 1, 3},
+        Scenario{"IbbpTwoBands", 176, 144, 13, Content::Mixed, Effort::Quick, Scrambled, 0, 30000, {}, 2, 2},
+        Scenario{"IbbpTwoBandsSmallSlices", 176, 144, 10, Content::Pan, Effort::Thorough, Scrambled, 0, 150, {}, 2, 2}),
     [](const ::testing::TestParamInfo<Scenario> &i) { return i.param.name; });
 
 // The check above must be able to fail: a wrong chroma vector rounding (floor instead of
