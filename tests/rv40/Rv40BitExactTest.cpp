@@ -270,6 +270,7 @@ struct LavfiCase {
     Effort effort;
     int q;
     int threads = 1;
+    int bFrames = 0;
 };
 
 class Rv40Lavfi : public ::testing::TestWithParam<LavfiCase> {};
@@ -288,16 +289,18 @@ TEST_P(Rv40Lavfi, DecoderShowsTheReconstruction)
     Encoder enc(settings);
     Rv40TestDecoder simd(w, h), portable(w, h, Rv40TestDecoder::Arithmetic::PortableC);
     Rv40TestDecoder::TakeErrors();
-    std::vector<YuvFrame> recon;
+    std::vector<YuvFrame> recon(static_cast<std::size_t>(frames));
     double worst = 99;
-    for (int n = 0; n < frames; ++n) {
+    int lastReference = -1;
+    for (const int n : CodingOrder(frames, c.bFrames)) {
         PictureDecision d;
-        d.type = n % 15 ? PictureType::Inter : PictureType::Intra;
+        d.type = n < lastReference ? PictureType::Bidirectional : (n % 15 ? PictureType::Inter : PictureType::Intra);
+        lastReference = std::max(lastReference, n);
         d.quantiser = c.q;
         const EncodedPicture p = enc.Encode(ViewOf(src[static_cast<std::size_t>(n)]), d, static_cast<std::uint32_t>(n * 40));
         worst = std::min(worst, Psnr(p.sse[0], static_cast<std::size_t>(w * h)));
 
-        recon.push_back(CopyOf(enc.Reconstruction()));
+        recon[static_cast<std::size_t>(n)] = CopyOf(enc.Reconstruction());
         ASSERT_TRUE(simd.Send(p, n));
         ASSERT_TRUE(portable.Send(p, n));
     }
@@ -322,7 +325,9 @@ INSTANTIATE_TEST_SUITE_P(Sources, Rv40Lavfi,
                          ::testing::Values(LavfiCase{"testsrc2", Effort::Quick, 8}, LavfiCase{"testsrc2", Effort::Thorough, 20},
                                            LavfiCase{"testsrc", Effort::Quickest, 14}, LavfiCase{"mandelbrot", Effort::Quick, 4},
                                            LavfiCase{"smptehdbars", Effort::Quick, 26},
-                                           LavfiCase{"testsrc2", Effort::Thorough, 14, 2}));
+                                           LavfiCase{"testsrc2", Effort::Thorough, 14, 2},
+                                           LavfiCase{"testsrc2", Effort::Quick, 12, 1, 2},
+                                           LavfiCase{"smptehdbars", Effort::Quickest, 20, 2, 3}));
 
 // Each slice picks the code-table modifier that writes it shortest (3 selects what 1 does); over a
 // quantiser sweep 0, 1 and 2 must all occur, and the decoder must follow every one of them.
@@ -354,6 +359,29 @@ TEST(Rv40Quality, PanCompressesAndKeepsQuality)
         EXPECT_LT(inter * 5, r.pictures[0].Bytes()) << "effort " << static_cast<int>(e);
         for (double p : r.psnr)
             EXPECT_GT(p, 40.0) << "effort " << static_cast<int>(e);
+    }
+}
+
+// B-pictures must pay: on a whole-pixel pan coded IBBP, where the direct vectors scaled from the
+// P-pictures' are exact, they are far smaller than the P-pictures at the same quantiser and keep
+// the quality.
+TEST(Rv40Quality, BPicturesCostFarLessThanP)
+{
+    for (Effort e : {Effort::Quickest, Effort::Quick, Effort::Thorough}) {
+        Scenario s{"PanB", 176, 144, 10, Content::StepPan, e, [](int) { return 8; }, 0, 30000, {}, 1, 2};
+        const RunResult r = EncodeAndDecode(s);
+        EXPECT_EQ(r.mismatches, 0) << r.firstMismatch;
+        std::size_t bytes[3] = {}, count[3] = {};
+        for (const EncodedPicture &p : r.pictures) {
+            bytes[static_cast<int>(p.type)] += p.Bytes();
+            ++count[static_cast<int>(p.type)];
+        }
+        ASSERT_EQ(count[static_cast<int>(PictureType::Bidirectional)], 6u);
+        ASSERT_EQ(count[static_cast<int>(PictureType::Inter)], 3u);
+        const std::size_t p = bytes[1] / count[1], b = bytes[2] / count[2];
+        EXPECT_LT(b * 4, p) << "effort " << static_cast<int>(e) << ": B " << b << " bytes, P " << p;
+        for (double q : r.psnr)
+            EXPECT_GT(q, 40.0) << "effort " << static_cast<int>(e);
     }
 }
 
