@@ -144,6 +144,9 @@ struct Encoder::Impl {
     // derives them from the three times
     int mvWeight1 = 8192, mvWeight2 = 8192, weight1 = 8192, weight2 = 8192;
     bool scaledWeight = false;
+    // Direct MBs only for a picture timed strictly between its references: otherwise the scales
+    // exceed one, and with equal reference times decoders disagree on the vectors.
+    bool directAllowed = false;
     EncoderTestHooks hooks;
     std::uint32_t rng = 0;
 
@@ -1603,6 +1606,7 @@ struct Encoder::Impl {
         auto dist = [](std::uint32_t a, std::uint32_t b) { return static_cast<int>((a + 8192 - b) & 0x1FFF); };
         const int refDist = dist(refTs, prevTs), d0 = dist(ts, prevTs), d1 = dist(refTs, ts);
         scaledWeight = false;
+        directAllowed = refDist && d0 <= refDist && d1 <= refDist;
         if (!refDist) {
             mvWeight1 = mvWeight2 = weight1 = weight2 = 8192;
             return;
@@ -1626,7 +1630,7 @@ struct Encoder::Impl {
     {
         const int t = refMbType[static_cast<std::size_t>(mby * mbw + mbx)];
         const bool still = t == kI4 || t == kI16 || t == kSkip;
-        bool ok = true;
+        bool ok = directAllowed;
         for (int k = 0; k < 4; ++k) {
             const MotionVector v =
                 still ? MotionVector{} : refMv8[static_cast<std::size_t>((2 * mby + (k >> 1)) * 2 * mbw + 2 * mbx + (k & 1))];

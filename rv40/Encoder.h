@@ -34,7 +34,8 @@ public:
     // decision codes a B-picture between the two last coded I/P pictures (the caller codes the
     // later reference first, then the B-pictures shown before it, each with its own time); it
     // leaves both references as they were. With fewer than two references coded so far it is
-    // coded as Inter instead (so Intra with none), and then is a reference. Throws
+    // coded as Inter instead (so Intra with none), and then is a reference. A B-picture timed
+    // outside its references (13-bit times) is coded without direct and skipped MBs. Throws
     // std::invalid_argument on a picture of another size, a missing plane or a quantiser
     // outside 0..31.
     EncodedPicture Encode(const PictureView &source, const PictureDecision &decision, std::uint32_t timestampMs);

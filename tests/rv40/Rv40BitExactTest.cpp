@@ -235,6 +235,45 @@ TEST(Rv40BitExactCheck, CatchesAWrongChromaRounding)
     EXPECT_GT(r.mismatches, 0);
 }
 
+// A B-picture timed outside its references (times wrapping, or a caller's slip) still decodes
+// exactly: direct scales beyond one would overflow the blend, so such a picture codes none, even
+// where every MB is asked to be a skip.
+TEST(Rv40BitExactCheck, BPictureTimedOutsideItsReferences)
+{
+    const int w = 96, h = 64;
+    for (const std::uint32_t ts : {200u, 8000u}) {
+        EncoderSettings settings;
+        settings.width = w;
+        settings.height = h;
+        Encoder enc(settings);
+        enc.SetTestHooks(Force(Kind::Skip));
+        Rv40TestDecoder dec(w, h);
+        Rv40TestDecoder::TakeErrors();
+        std::vector<YuvFrame> recon;
+        const std::pair<PictureType, std::uint32_t> plan[] = {
+            {PictureType::Intra, 0}, {PictureType::Inter, 80}, {PictureType::Bidirectional, ts}};
+        for (int n = 0; n < 3; ++n) {
+            PictureDecision d;
+            d.type = plan[n].first;
+            d.quantiser = 6;
+            const EncodedPicture p = enc.Encode(ViewOf(MakeFrame(Content::Pan, w, h, n, 3)), d, plan[n].second);
+            ASSERT_EQ(p.type, d.type);
+            recon.push_back(CopyOf(enc.Reconstruction()));
+            ASSERT_TRUE(dec.Send(p, n));
+        }
+        ASSERT_TRUE(dec.Flush());
+        for (const auto &e : Rv40TestDecoder::TakeErrors())
+            ADD_FAILURE() << "decoder: " << e;
+        ASSERT_EQ(dec.Frames().size(), 3u);
+        // shown in decoding order of the B-picture: I, B, P
+        for (const auto &[shown, coded] : {std::pair{0, 0}, std::pair{1, 2}, std::pair{2, 1}}) {
+            const FirstDifference diff = Compare(dec.Frames()[static_cast<std::size_t>(shown)], recon[static_cast<std::size_t>(coded)]);
+            EXPECT_LT(diff.plane, 0) << "time " << ts << ", picture " << shown << " plane " << diff.plane << " at (" << diff.x
+                                     << "," << diff.y << ")";
+        }
+    }
+}
+
 // Real-looking pictures from FFmpeg's own test sources (text, colour bars, sharp moving edges):
 // statistics our synthetic films do not have. Both FFmpeg's portable C decoder and the installed
 // SIMD one must show them: the colour bars once gave still pictures of skips only, which FFmpeg
