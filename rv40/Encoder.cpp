@@ -144,8 +144,9 @@ struct Encoder::Impl {
     // derives them from the three times
     int mvWeight1 = 8192, mvWeight2 = 8192, weight1 = 8192, weight2 = 8192;
     bool scaledWeight = false;
-    // Direct MBs only for a picture timed strictly between its references: otherwise the scales
-    // exceed one, and with equal reference times decoders disagree on the vectors.
+    // Direct MBs only for a picture timed between its references (either end included): outside,
+    // the scales pass one and overflow the blend; with equal reference times decoders have
+    // differed on the vectors.
     bool directAllowed = false;
     EncoderTestHooks hooks;
     std::uint32_t rng = 0;
