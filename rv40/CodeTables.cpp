@@ -103,6 +103,13 @@ std::unique_ptr<CodeTables> Build()
     }
     for (std::size_t i = 0; i < 12; ++i)
         t->ptypeContext[i] = static_cast<std::uint8_t>(ptype_context_map[i]);
+    for (std::size_t i = 0; i + 4 <= btype_codes_count; i += 4) {
+        const auto *r = btype_codes + i;
+        if (r[1] < 12)
+            t->btype[r[0]][r[1]] = vlc(r[2], r[3]);
+    }
+    for (std::size_t i = 0; i < 12; ++i)
+        t->btypeContext[i] = static_cast<std::uint8_t>(btype_context_map[i]);
     for (std::size_t s = 0; s < 16; ++s)
         t->cbpSymbol[cbp_code[s] & 63] = static_cast<std::uint8_t>(s);
     Copy(qscale, 32, t->qscale);

@@ -35,6 +35,8 @@ struct CodeTables {
     std::int8_t aicPairContext[9][9][9]; // [left][top][top-right] -> pair table, -1 = none
     Vlc ptype[7][12];            // [context table][MB type]
     std::uint8_t ptypeContext[12];
+    Vlc btype[6][12];            // B-picture types, the same way
+    std::uint8_t btypeContext[12];
     std::uint8_t cbpSymbol[64];  // 2x2 sub-block mask (bits 0,1,4,5) -> symbol
 
     int qscale[32];

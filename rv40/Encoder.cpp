@@ -27,7 +27,9 @@ constexpr int kMaxOutside = 40;
 // At most this many bands of a picture are coded at once.
 constexpr int kMaxBands = 8;
 
-enum MbType : std::uint8_t { kI4 = 0, kI16 = 1, kP16 = 2, kP8 = 3, kSkip = 6 };
+enum MbType : std::uint8_t {
+    kI4 = 0, kI16 = 1, kP16 = 2, kP8 = 3, kBFwd = 4, kBBwd = 5, kSkip = 6, kBDirect = 7, kBBidir = 10
+};
 
 // Bit counting stand-in for BitWriter, used for rate estimates.
 struct BitCounter {
@@ -105,6 +107,7 @@ struct MbCode {
     std::uint32_t cbp = 0;            // 24 bits
     MotionVector mv;
     MotionVector mv8[4]; // P 8x8: top-left, top-right, bottom-left, bottom-right
+    MotionVector mvB;    // B: the backward vector; mv is the forward one, zero where there is none
 };
 
 // The quantiser's steps and code tables for one slice.
@@ -131,8 +134,20 @@ struct Encoder::Impl {
     int mbw = 0, mbh = 0, nmb = 0, w16 = 0, h16 = 0;
     int mbStartBits = 0;
     bool small = false;
-    Picture src, cur, ref;
+    // ref: the last coded I/P picture, prev: the one before it (B-pictures predict from both)
+    Picture src, cur, ref, prev;
     bool haveRef = false, haveRecon = false;
+    int refCount = 0;
+    std::uint32_t refTs = 0, prevTs = 0; // their 13-bit times
+    bool bPicture = false, showCur = false;
+    // direct-mode vector scales and blend weights of the current B-picture, as the decoder
+    // derives them from the three times
+    int mvWeight1 = 8192, mvWeight2 = 8192, weight1 = 8192, weight2 = 8192;
+    bool scaledWeight = false;
+    // Direct MBs only for a picture timed between its references (either end included): outside,
+    // the scales pass one and overflow the blend; with equal reference times decoders have
+    // differed on the vectors.
+    bool directAllowed = false;
     EncoderTestHooks hooks;
     std::uint32_t rng = 0;
 
@@ -141,7 +156,8 @@ struct Encoder::Impl {
     std::vector<FilterMb> filter;
     std::vector<std::int8_t> modes4;   // intra mode context per 4x4 block
     std::vector<MotionVector> mv8;     // vectors on the 8x8 grid
-    std::vector<MotionVector> refMv8;  // the reference picture's, as search candidates
+    std::vector<MotionVector> refMv8;  // the reference picture's, as search candidates and for direct MBs
+    std::vector<std::uint8_t> refMbType; // the reference picture's MB types, for direct MBs
     std::vector<MbCode> records;       // every MB's levels and choices, to rewrite a slice
     std::vector<int> sliceOfMb;        // first MB of the slice each MB belongs to
     bool intraPicture = true;
@@ -168,11 +184,13 @@ struct Encoder::Impl {
         src.Init(w16, h16);
         cur.Init(w16, h16);
         ref.Init(w16, h16);
+        prev.Init(w16, h16);
         mbType.assign(static_cast<std::size_t>(nmb), kI16);
         filter.assign(static_cast<std::size_t>(nmb), {});
         modes4.assign(static_cast<std::size_t>(nmb * 16), 0);
         mv8.assign(static_cast<std::size_t>(nmb * 4), {});
         refMv8.assign(static_cast<std::size_t>(nmb * 4), {});
+        refMbType.assign(static_cast<std::size_t>(nmb), kI16);
         records.assign(static_cast<std::size_t>(nmb), {});
         sliceOfMb.assign(static_cast<std::size_t>(nmb), 0);
     }
@@ -235,7 +253,7 @@ struct Encoder::Impl {
     void SliceHeader(BitWriter &bw, std::uint32_t ts, int startMb)
     {
         bw.Put(0, 1);
-        bw.Put(intraPicture ? 0 : 2, 2);
+        bw.Put(intraPicture ? 0 : (bPicture ? 3 : 2), 2);
         bw.Put(static_cast<std::uint32_t>(qs.q), 5);
         bw.Put(0, 2);
         bw.Put(static_cast<std::uint32_t>(qs.modifier), 2);
@@ -834,7 +852,7 @@ struct Encoder::Impl {
         if (intraPicture)
             c.bits += mb.type == kI16 ? 3 : 2;
         else
-            c.bits += T.ptype[PtypeTable(mbx, mby, av)][mb.type].len + (mb.type == kI16 ? 2u : 0u);
+            c.bits += TypeCode(PtypeTable(mbx, mby, av), mb.type).len + (mb.type == kI16 ? 2u : 0u);
         if (mb.type == kI4)
             WriteModes(c, mbx, mby, av, mb.modes);
         WriteResidual(c, mb);
@@ -898,10 +916,12 @@ struct Encoder::Impl {
     }
 
     // ------------------------------------------------------------------ inter
+    // Code table for the MB type, from the neighbours' types (a skip counts as P 16x16 or direct).
     int PtypeTable(int mbx, int mby, const Avail &av) const
     {
         const int mb = mby * mbw + mbx;
-        auto typeOf = [&](int n) { return mbType[static_cast<std::size_t>(n)] == kSkip ? int{kP16} : int{mbType[static_cast<std::size_t>(n)]}; };
+        const int skipAs = bPicture ? kBDirect : kP16;
+        auto typeOf = [&](int n) { return mbType[static_cast<std::size_t>(n)] == kSkip ? skipAs : int{mbType[static_cast<std::size_t>(n)]}; };
         int t = 0;
         if (av.top) {
             int cnt[12] = {};
@@ -918,8 +938,10 @@ struct Encoder::Impl {
         } else if (av.left) {
             t = typeOf(mb - 1);
         }
-        return T.ptypeContext[t];
+        return bPicture ? T.btypeContext[t] : T.ptypeContext[t];
     }
+
+    const Vlc &TypeCode(int table, int type) const { return bPicture ? T.btype[table][type] : T.ptype[table][type]; }
 
     MotionVector &Mv8(int bx, int by) { return mv8[static_cast<std::size_t>(by * 2 * mbw + bx)]; }
     const MotionVector &Mv8(int bx, int by) const { return mv8[static_cast<std::size_t>(by * 2 * mbw + bx)]; }
@@ -960,19 +982,22 @@ struct Encoder::Impl {
                (v.y & 3 ? y < h16 + kMaxOutside - 16 - mby * 16 : true);
     }
 
-    int SubpelCost(int mbx, int mby, const MotionVector &v, const MotionVector &pred, bool satd) const
+    int SubpelCost(const Picture &from, int mbx, int mby, const MotionVector &v, const MotionVector &pred,
+                   bool satd) const
     {
         std::uint8_t p[256];
-        const Plane &R = ref.p[0];
+        const Plane &R = from.p[0];
         dsp::LumaMc(p, 16, R.At(mbx * 16, mby * 16), R.stride, v.x, v.y, 16, 16);
         const std::uint8_t *s = src.p[0].At(mbx * 16, mby * 16);
         const int d = satd ? dsp::Satd(s, src.p[0].stride, p, 16, 16, 16) : dsp::Sad16(s, src.p[0].stride, p, 16);
         return d + static_cast<int>(qs.lambda * MvBits(v, pred));
     }
 
-    MotionVector Search(int mbx, int mby, const Avail &av, const MotionVector &pred, int &costOut) const
+    // Motion search in picture from; extra is one more starting point (the co-located vector).
+    MotionVector Search(const Picture &from, int mbx, int mby, const Avail &av, const MotionVector &pred,
+                        const MotionVector &extra, int &costOut) const
     {
-        const Plane &R = ref.p[0];
+        const Plane &R = from.p[0];
         const std::uint8_t *s = src.p[0].At(mbx * 16, mby * 16);
         const std::ptrdiff_t ss = src.p[0].stride;
         const std::uint8_t *r0 = R.At(mbx * 16, mby * 16);
@@ -985,14 +1010,13 @@ struct Encoder::Impl {
         int nc = 0;
         cands[nc++] = {};
         cands[nc++] = pred;
-        const int mb = mby * mbw + mbx;
         if (av.left)
             cands[nc++] = Mv8(2 * mbx - 1, 2 * mby);
         if (av.top)
             cands[nc++] = Mv8(2 * mbx, 2 * mby - 1);
         if (av.topRight)
             cands[nc++] = Mv8(2 * mbx + 2, 2 * mby - 1);
-        cands[nc++] = refMv8[static_cast<std::size_t>((2 * (mb / mbw)) * 2 * mbw + 2 * (mb % mbw))];
+        cands[nc++] = extra;
         int bx = 0, by = 0, best = intCost(0, 0);
         for (int k = 1; k < nc; ++k) {
             int x = (cands[k].x + 2) >> 2, y = (cands[k].y + 2) >> 2;
@@ -1056,7 +1080,7 @@ struct Encoder::Impl {
         // half then quarter pel with the real interpolation
         const bool satd = settings.effort == Effort::Thorough;
         MotionVector v{4 * bx, 4 * by};
-        int vc = SubpelCost(mbx, mby, v, pred, satd);
+        int vc = SubpelCost(from, mbx, mby, v, pred, satd);
         for (int step = 2; step >= 1; step >>= 1) {
             const MotionVector c0 = v;
             for (int dy = -step; dy <= step; dy += step)
@@ -1066,7 +1090,7 @@ struct Encoder::Impl {
                     const MotionVector t{c0.x + dx, c0.y + dy};
                     if (!VectorInRange(mbx, mby, t))
                         continue;
-                    const int c = SubpelCost(mbx, mby, t, pred, satd);
+                    const int c = SubpelCost(from, mbx, mby, t, pred, satd);
                     if (c < vc) {
                         vc = c;
                         v = t;
@@ -1227,17 +1251,23 @@ struct Encoder::Impl {
     }
 
     // Whether the zero-vector copy leaves nothing the quantiser would code.
-    bool SkipIsClean(int mbx, int mby)
+    bool SkipIsClean(int mbx, int mby) const
+    {
+        return PredictionIsClean(mbx, mby, ref.p[0].At(mbx * 16, mby * 16), ref.p[0].stride, ref.p[1].At(mbx * 8, mby * 8),
+                                 ref.p[2].At(mbx * 8, mby * 8), ref.p[1].stride);
+    }
+
+    // Whether a prediction of the MB leaves nothing the quantiser would code.
+    bool PredictionIsClean(int mbx, int mby, const std::uint8_t *py, std::ptrdiff_t ys, const std::uint8_t *pu,
+                           const std::uint8_t *pv, std::ptrdiff_t pcs) const
     {
         int steps[16];
         std::fill(steps, steps + 16, qs.lumaStep);
-        const Plane &RY = ref.p[0];
         for (int b = 0; b < 16; ++b) {
             const int i = b & 3, j = b >> 2;
             int r[16], C[16];
             std::int16_t lv[16];
-            Residual(src.p[0].At(mbx * 16 + 4 * i, mby * 16 + 4 * j), src.p[0].stride,
-                     RY.At(mbx * 16 + 4 * i, mby * 16 + 4 * j), RY.stride, r);
+            Residual(src.p[0].At(mbx * 16 + 4 * i, mby * 16 + 4 * j), src.p[0].stride, py + 4 * j * ys + 4 * i, ys, r);
             dsp::ForwardTransform(r, C);
             if (Quantise(C, steps, 1.0 / 6, lv, false))
                 return false;
@@ -1249,7 +1279,8 @@ struct Encoder::Impl {
                 const int x = mbx * 8 + 4 * (b & 1), y = mby * 8 + 4 * (b >> 1);
                 int r[16], C[16];
                 std::int16_t lv[16];
-                Residual(src.p[c].At(x, y), src.p[c].stride, ref.p[c].At(x, y), ref.p[c].stride, r);
+                const std::uint8_t *p = (c == 1 ? pu : pv) + 4 * (b >> 1) * pcs + 4 * (b & 1);
+                Residual(src.p[c].At(x, y), src.p[c].stride, p, pcs, r);
                 dsp::ForwardTransform(r, C);
                 if (Quantise(C, cs, 1.0 / 6, lv, false))
                     return false;
@@ -1306,7 +1337,7 @@ struct Encoder::Impl {
     template <class W>
     void WriteIntraMbHeader(W &w, int table, int mbx, int mby, const Avail &av, const MbCode &mb) const
     {
-        PutVlc(w, T.ptype[table][mb.type]);
+        PutVlc(w, TypeCode(table, mb.type));
         if (mb.type == kI16)
             w.Put(static_cast<std::uint32_t>(mb.i16Mode), 2);
         else
@@ -1363,6 +1394,7 @@ struct Encoder::Impl {
         m.type = kSkip;
         m.cbp = 0;
         m.mv = {};
+        m.mvB = {};
         Commit(mbx, mby, m);
         ++skipRun;
     }
@@ -1387,6 +1419,8 @@ struct Encoder::Impl {
     {
         if (m.type == kI4 || m.type == kI16)
             WriteIntraMbHeader(w, table, mbx, mby, av, m);
+        else if (bPicture)
+            WriteBMbHeader(w, table, mbx, mby, av, m);
         else
             WriteInterMbHeader(w, table, mbx, mby, av, m, pred);
         WriteResidual(w, m);
@@ -1403,6 +1437,10 @@ struct Encoder::Impl {
             Commit(mbx, mby, mb);
             return;
         }
+        if (bPicture) {
+            EncodeBMb(mbx, mby, bw, skipRun);
+            return;
+        }
         using K = EncoderTestHooks::Kind;
         const MotionVector pred = PredictMv(mbx, mby, av);
         bool intra = hooks.force == K::Intra4x4 || hooks.force == K::Intra16x16;
@@ -1412,7 +1450,7 @@ struct Encoder::Impl {
         int interCostForSplit = 0;
         if (!intra) {
             int interCost = 0;
-            v = Search(mbx, mby, av, pred, interCost);
+            v = Search(ref, mbx, mby, av, pred, refMv8[static_cast<std::size_t>(2 * mby * 2 * mbw + 2 * mbx)], interCost);
             interCostForSplit = interCost;
             if (hooks.randomSeed) {
                 MotionVector t{v.x + static_cast<int>(Rand(rng) % 17) - 8, v.y + static_cast<int>(Rand(rng) % 17) - 8};
@@ -1524,6 +1562,338 @@ struct Encoder::Impl {
         Commit(mbx, mby, mb);
     }
 
+    // ------------------------------------------------------------------ B-pictures
+    static bool HasForward(int t) { return t == kBFwd || t == kBBidir; }
+    static bool HasBackward(int t) { return t == kBBwd || t == kBBidir; }
+
+    // Each direction predicts only from neighbours with a vector in that direction: three give
+    // the median, two their halved sum, one itself. The last MB of a row looks top-left for C.
+    MotionVector PredictMvB(int mbx, int mby, const Avail &av, bool backward) const
+    {
+        const int n = mby * mbw + mbx;
+        MotionVector found[3];
+        int k = 0;
+        auto take = [&](int m) {
+            const int t = mbType[static_cast<std::size_t>(m)];
+            if (!(backward ? HasBackward(t) : HasForward(t)))
+                return false;
+            const MbCode &r = records[static_cast<std::size_t>(m)];
+            found[k++] = backward ? r.mvB : r.mv;
+            return true;
+        };
+        if (av.left)
+            take(n - 1);
+        if (av.top)
+            take(n - mbw);
+        if (!(av.top && av.topRight && take(n - mbw + 1)) && mbx == mbw - 1 && av.topLeft)
+            take(n - mbw - 1);
+        if (k == 3)
+            return {Median(found[0].x, found[1].x, found[2].x), Median(found[0].y, found[1].y, found[2].y)};
+        MotionVector sum;
+        for (int i = 0; i < k; ++i) {
+            sum.x += found[i].x;
+            sum.y += found[i].y;
+        }
+        if (k == 2) {
+            sum.x /= 2;
+            sum.y /= 2;
+        }
+        return sum;
+    }
+
+    // The scales and blend weights of direct MBs follow from the distances between the times.
+    void SetDirectWeights(std::uint32_t ts)
+    {
+        auto dist = [](std::uint32_t a, std::uint32_t b) { return static_cast<int>((a + 8192 - b) & 0x1FFF); };
+        const int refDist = dist(refTs, prevTs), d0 = dist(ts, prevTs), d1 = dist(refTs, ts);
+        scaledWeight = false;
+        directAllowed = refDist && d0 <= refDist && d1 <= refDist;
+        if (!refDist) {
+            mvWeight1 = mvWeight2 = weight1 = weight2 = 8192;
+            return;
+        }
+        mvWeight1 = (d0 << 14) / refDist;
+        mvWeight2 = (d1 << 14) / refDist;
+        weight1 = mvWeight1;
+        weight2 = mvWeight2;
+        if (!((mvWeight1 | mvWeight2) & 511)) {
+            weight1 >>= 9;
+            weight2 >>= 9;
+            scaledWeight = true;
+        }
+    }
+
+    static int ScaleMv(int v, int w) { return (v * w + 0x2000) >> 14; }
+
+    // A direct MB's vectors per 8x8 block, scaled from the later reference's co-located MB (zero
+    // where that one is intra or skipped); false when one reaches further out than motion may.
+    bool DirectVectors(int mbx, int mby, MotionVector f[4], MotionVector b[4]) const
+    {
+        const int t = refMbType[static_cast<std::size_t>(mby * mbw + mbx)];
+        const bool still = t == kI4 || t == kI16 || t == kSkip;
+        bool ok = directAllowed;
+        for (int k = 0; k < 4; ++k) {
+            const MotionVector v =
+                still ? MotionVector{} : refMv8[static_cast<std::size_t>((2 * mby + (k >> 1)) * 2 * mbw + 2 * mbx + (k & 1))];
+            f[k] = {ScaleMv(v.x, mvWeight1), ScaleMv(v.y, mvWeight1)};
+            b[k] = {ScaleMv(v.x, -mvWeight2), ScaleMv(v.y, -mvWeight2)};
+            ok = ok && VectorInRange(mbx, mby, f[k]) && VectorInRange(mbx, mby, b[k]);
+        }
+        return ok;
+    }
+
+    struct MbPrediction {
+        std::uint8_t y[256], u[64], v[64]; // strides 16 and 8
+    };
+
+    // One direction's prediction of the MB from picture from, per 8x8 block unless all agree.
+    void PredictFrom(const Picture &from, int mbx, int mby, const MotionVector v[4], MbPrediction &p) const
+    {
+        const bool one = v[1] == v[0] && v[2] == v[0] && v[3] == v[0];
+        const int size = one ? 16 : 8;
+        for (int k = 0; k < (one ? 1 : 4); ++k) {
+            const int ox = 8 * (k & 1), oy = 8 * (k >> 1);
+            const int x = mbx * 16 + ox, y = mby * 16 + oy;
+            dsp::LumaMc(p.y + 16 * oy + ox, 16, from.p[0].At(x, y), from.p[0].stride, v[k].x, v[k].y, size, size);
+            for (int c = 1; c <= 2; ++c)
+                dsp::ChromaMc((c == 1 ? p.u : p.v) + 4 * oy + ox / 2, 8, from.p[c].At(x / 2, y / 2), from.p[c].stride,
+                              v[k].x, v[k].y, size / 2, size / 2);
+        }
+    }
+
+    // The prediction of a B MB of the given type: one direction, or both blended (direct MBs
+    // with the distance weights, bidirectional ones always as the plain average).
+    void PredictB(int mbx, int mby, int type, const MotionVector &fwd, const MotionVector &bwd, const MotionVector df[4],
+                  const MotionVector db[4], MbPrediction &out) const
+    {
+        const MotionVector f4[4] = {fwd, fwd, fwd, fwd}, b4[4] = {bwd, bwd, bwd, bwd};
+        if (type == kBFwd) {
+            PredictFrom(prev, mbx, mby, f4, out);
+            return;
+        }
+        if (type == kBBwd) {
+            PredictFrom(ref, mbx, mby, b4, out);
+            return;
+        }
+        const bool direct = type != kBBidir;
+        MbPrediction b;
+        PredictFrom(prev, mbx, mby, direct ? df : f4, out);
+        PredictFrom(ref, mbx, mby, direct ? db : b4, b);
+        const bool weighted = direct && weight1 != 8192;
+        auto blend = [&](std::uint8_t *a, const std::uint8_t *c, int count) {
+            for (int i = 0; i < count; ++i) {
+                if (!weighted)
+                    a[i] = static_cast<std::uint8_t>((a[i] + c[i] + 1) >> 1);
+                else if (scaledWeight)
+                    a[i] = static_cast<std::uint8_t>((weight2 * a[i] + weight1 * c[i] + 16) >> 5);
+                else
+                    a[i] = static_cast<std::uint8_t>((((weight2 * a[i]) >> 9) + ((weight1 * c[i]) >> 9) + 16) >> 5);
+            }
+        };
+        blend(out.y, b.y, 256);
+        blend(out.u, b.u, 64);
+        blend(out.v, b.v, 64);
+    }
+
+    void PutPrediction(int mbx, int mby, const MbPrediction &p)
+    {
+        for (int y = 0; y < 16; ++y)
+            std::memcpy(cur.p[0].At(mbx * 16, mby * 16 + y), p.y + 16 * y, 16);
+        for (int y = 0; y < 8; ++y) {
+            std::memcpy(cur.p[1].At(mbx * 8, mby * 8 + y), p.u + 8 * y, 8);
+            std::memcpy(cur.p[2].At(mbx * 8, mby * 8 + y), p.v + 8 * y, 8);
+        }
+    }
+
+    // Predicts and codes a B MB of an inter type (a skip without residual) into m and the picture.
+    void CodeB(int mbx, int mby, int type, const MotionVector &vf, const MotionVector &vb, const MbPrediction &direct,
+               MbCode &m)
+    {
+        m.type = type;
+        m.mv = HasForward(type) ? vf : MotionVector{};
+        m.mvB = HasBackward(type) ? vb : MotionVector{};
+        m.cbp = 0;
+        if (type == kBDirect || type == kSkip) {
+            PutPrediction(mbx, mby, direct);
+        } else {
+            MbPrediction p;
+            PredictB(mbx, mby, type, vf, vb, nullptr, nullptr, p);
+            PutPrediction(mbx, mby, p);
+        }
+        if (type != kSkip)
+            CodeInterResidual(mbx, mby, m);
+    }
+
+    std::size_t CodedBits(int mbx, int mby, const Avail &av, const MbCode &m) const
+    {
+        BitCounter c;
+        WriteCodedMb(c, PtypeTable(mbx, mby, av), mbx, mby, av, m, MotionVector{});
+        return c.bits;
+    }
+
+    template <class W>
+    void WriteBMbHeader(W &w, int table, int mbx, int mby, const Avail &av, const MbCode &m) const
+    {
+        PutVlc(w, T.btype[table][m.type]);
+        if (HasForward(m.type)) {
+            const MotionVector p = PredictMvB(mbx, mby, av, false);
+            PutSe(w, m.mv.x - p.x);
+            PutSe(w, m.mv.y - p.y);
+        }
+        if (HasBackward(m.type)) {
+            const MotionVector p = PredictMvB(mbx, mby, av, true);
+            PutSe(w, m.mvB.x - p.x);
+            PutSe(w, m.mvB.y - p.y);
+        }
+    }
+
+    // Codes one MB of a B-picture: forward, backward, both, direct (from the later reference's
+    // motion), a direct copy without residual (skip), or intra.
+    void EncodeBMb(int mbx, int mby, BitWriter &bw, int &skipRun)
+    {
+        using K = EncoderTestHooks::Kind;
+        const Avail av = AvailAt(mbx, mby);
+        const MotionVector pf = PredictMvB(mbx, mby, av, false), pb = PredictMvB(mbx, mby, av, true);
+        MotionVector df[4], db[4];
+        const bool directOk = DirectVectors(mbx, mby, df, db);
+        MbPrediction direct;
+        if (directOk)
+            PredictB(mbx, mby, kBDirect, {}, {}, df, db, direct);
+        const bool skipOk = directOk && !LastMb(mbx, mby); // never the last MB, see EncodeMb
+        int cf = 0, cb = 0;
+        MotionVector vf = Search(prev, mbx, mby, av, pf, df[0], cf);
+        MotionVector vb = Search(ref, mbx, mby, av, pb, db[0], cb);
+        if (hooks.randomSeed) {
+            for (MotionVector *v : {&vf, &vb}) {
+                const MotionVector t{v->x + static_cast<int>(Rand(rng) % 17) - 8, v->y + static_cast<int>(Rand(rng) % 17) - 8};
+                if (VectorInRange(mbx, mby, t))
+                    *v = t;
+            }
+        }
+        int type = kBFwd;
+        bool intra = hooks.force == K::Intra4x4 || hooks.force == K::Intra16x16;
+        if (hooks.force == K::Skip)
+            type = skipOk ? kSkip : (directOk ? kBDirect : kBFwd);
+        else if (hooks.force == K::Direct || hooks.force == K::Inter8x8)
+            type = directOk ? kBDirect : kBFwd;
+        else if (hooks.force == K::Backward)
+            type = kBBwd;
+        else if (hooks.force == K::Bidirectional)
+            type = kBBidir;
+        else if (hooks.force == K::Any && hooks.randomSeed) {
+            static constexpr int kPick[6] = {kBFwd, kBBwd, kBBidir, kBDirect, kSkip, kI16};
+            type = kPick[Rand(rng) % 6];
+            intra = type == kI16;
+            if ((type == kBDirect && !directOk) || (type == kSkip && !skipOk))
+                type = kBBidir;
+        } else if (hooks.force == K::Any) {
+            ChooseB(mbx, mby, av, bw, skipRun, vf, vb, pf, pb, cf, cb, directOk, skipOk, direct);
+            return;
+        }
+        MbCode mb;
+        if (intra) {
+            bw.Ue(static_cast<std::uint32_t>(skipRun));
+            skipRun = 0;
+            CodeIntra(mbx, mby, av, mb);
+        } else {
+            CodeB(mbx, mby, type, vf, vb, direct, mb);
+            if (type == kSkip) {
+                CommitSkip(mbx, mby, mb, skipRun);
+                return;
+            }
+            bw.Ue(static_cast<std::uint32_t>(skipRun));
+            skipRun = 0;
+        }
+        WriteCodedMb(bw, PtypeTable(mbx, mby, av), mbx, mby, av, mb, MotionVector{});
+        Commit(mbx, mby, mb);
+    }
+
+    // The encoder's own choice for a B MB. Quickest compares the prediction costs only; Quick
+    // codes the two cheapest candidates for real and Thorough all of them, distortion plus rate
+    // picking. A skip is considered only where the direct prediction leaves nothing to code.
+    void ChooseB(int mbx, int mby, const Avail &av, BitWriter &bw, int &skipRun, const MotionVector &vf,
+                 const MotionVector &vb, const MotionVector &pf, const MotionVector &pb, int cf, int cb, bool directOk,
+                 bool skipOk, const MbPrediction &direct)
+    {
+        const std::uint8_t *s = src.p[0].At(mbx * 16, mby * 16);
+        const std::ptrdiff_t ss = src.p[0].stride;
+        const bool clean = skipOk && PredictionIsClean(mbx, mby, direct.y, 16, direct.u, direct.v, 8);
+        struct Candidate {
+            int type, cost;
+        };
+        Candidate cands[4];
+        int nc = 0;
+        cands[nc++] = {kBFwd, cf};
+        cands[nc++] = {kBBwd, cb};
+        if (directOk)
+            cands[nc++] = {kBDirect, dsp::Sad16(s, ss, direct.y, 16) + static_cast<int>(qs.lambda * 2)};
+        if (settings.effort != Effort::Quickest) {
+            MbPrediction bi;
+            PredictB(mbx, mby, kBBidir, vf, vb, nullptr, nullptr, bi);
+            cands[nc++] = {kBBidir, dsp::Sad16(s, ss, bi.y, 16) + static_cast<int>(qs.lambda * (MvBits(vf, pf) + MvBits(vb, pb)))};
+        }
+        std::sort(cands, cands + nc, [](const Candidate &a, const Candidate &b) { return a.cost < b.cost; });
+        const int best = cands[0].cost;
+        int mode16 = 0;
+        const int ic = I16Cost(mbx, mby, av, mode16, settings.effort == Effort::Thorough);
+        MbCode mb;
+        if (settings.effort == Effort::Quickest) {
+            const bool skip = clean && (cands[0].type == kBDirect || best + static_cast<int>(qs.lambda * 4) >= 
+                                                                         dsp::Sad16(s, ss, direct.y, 16));
+            if (skip) {
+                CodeB(mbx, mby, kSkip, vf, vb, direct, mb);
+                CommitSkip(mbx, mby, mb, skipRun);
+                return;
+            }
+            bw.Ue(static_cast<std::uint32_t>(skipRun));
+            skipRun = 0;
+            if (ic + static_cast<int>(qs.lambda * 6) < best)
+                CodeIntra(mbx, mby, av, mb);
+            else
+                CodeB(mbx, mby, cands[0].type, vf, vb, direct, mb);
+        } else {
+            SavedMb before, kept;
+            SaveMb(mbx, mby, before);
+            double jBest = std::numeric_limits<double>::infinity();
+            const int tries = settings.effort == Effort::Thorough ? nc : 2;
+            for (int k = 0; k < tries; ++k) {
+                MbCode m;
+                CodeB(mbx, mby, cands[k].type, vf, vb, direct, m);
+                const double j = Rd(MbSse(mbx, mby), CodedBits(mbx, mby, av, m) + 1);
+                if (j < jBest) {
+                    jBest = j;
+                    mb = m;
+                    SaveMb(mbx, mby, kept);
+                }
+                RestoreMb(mbx, mby, before);
+            }
+            if (settings.effort == Effort::Thorough || ic < 3 * best) {
+                MbCode m;
+                CodeIntra(mbx, mby, av, m);
+                const double j = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, m) + 1);
+                if (j < jBest) {
+                    jBest = j;
+                    mb = m;
+                    SaveMb(mbx, mby, kept);
+                }
+                RestoreMb(mbx, mby, before);
+            }
+            if (clean) {
+                PutPrediction(mbx, mby, direct);
+                if (Rd(MbSse(mbx, mby), 1) <= jBest) {
+                    CodeB(mbx, mby, kSkip, vf, vb, direct, mb);
+                    CommitSkip(mbx, mby, mb, skipRun);
+                    return;
+                }
+            }
+            RestoreMb(mbx, mby, kept);
+            bw.Ue(static_cast<std::uint32_t>(skipRun));
+            skipRun = 0;
+        }
+        WriteCodedMb(bw, PtypeTable(mbx, mby, av), mbx, mby, av, mb, MotionVector{});
+        Commit(mbx, mby, mb);
+    }
+
     // ------------------------------------------------------------------ picture
     // Writes a coded MB again from its record; all its neighbours are final by then.
     void RewriteMb(BitWriter &bw, int n, int &skipRun)
@@ -1626,10 +1996,13 @@ struct Encoder::Impl {
             throw std::invalid_argument("rv40: quantiser " + std::to_string(decision.quantiser) + " outside 0..31");
         LoadSource(view);
         intraPicture = decision.type == PictureType::Intra || !haveRef;
+        bPicture = decision.type == PictureType::Bidirectional && refCount >= 2;
+        if (bPicture)
+            SetDirectWeights(ts & 0x1FFF);
         SetQuant(decision.quantiser);
         rng = hooks.randomSeed ? hooks.randomSeed : 1;
         EncodedPicture out;
-        out.type = intraPicture ? PictureType::Intra : PictureType::Inter;
+        out.type = intraPicture ? PictureType::Intra : (bPicture ? PictureType::Bidirectional : PictureType::Inter);
         out.quantiser = qs.q;
 
         const int bands = Bands();
@@ -1677,9 +2050,18 @@ struct Encoder::Impl {
             out.sse[c] = dsp::Sse(cur.p[c].o, cur.p[c].stride, src.p[c].o, src.p[c].stride, w, h);
             cur.p[c].Extend();
         }
+        haveRecon = true;
+        showCur = bPicture;
+        if (bPicture)
+            return out; // not a reference: both stay as they are
+        std::swap(prev, ref);
         std::swap(cur, ref);
         refMv8 = mv8;
-        haveRef = haveRecon = true;
+        refMbType = mbType;
+        prevTs = refTs;
+        refTs = ts & 0x1FFF;
+        ++refCount;
+        haveRef = true;
         return out;
     }
 
@@ -1764,9 +2146,10 @@ PictureView Encoder::Reconstruction() const
         return v;
     v.width = m_impl->settings.width;
     v.height = m_impl->settings.height;
+    const auto &shown = m_impl->showCur ? m_impl->cur : m_impl->ref;
     for (int c = 0; c < 3; ++c) {
-        v.plane[c] = m_impl->ref.p[c].o;
-        v.stride[c] = m_impl->ref.p[c].stride;
+        v.plane[c] = shown.p[c].o;
+        v.stride[c] = shown.p[c].stride;
     }
     return v;
 }

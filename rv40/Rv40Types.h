@@ -6,7 +6,8 @@
 
 namespace corva::rv40 {
 
-enum class PictureType { Intra, Inter };
+// Bidirectional: predicted from the two last references; never a reference itself.
+enum class PictureType { Intra, Inter, Bidirectional };
 // Quickest: small search, 16x16 blocks only. Quick: adds 8x8 motion and 4x4 intra.
 // Thorough: wider search, SATD and rate-distortion checks on the final candidates.
 enum class Effort { Quickest, Quick, Thorough };

@@ -1,5 +1,7 @@
 // Encodes small synthetic films and decodes them with FFmpeg's RV40 decoder: every decoded
 // picture must equal the encoder's own reconstruction byte for byte, with no decoder error.
+// Films with B-pictures are coded in decoding order (each reference before the B-pictures shown
+// ahead of it) and come back from the decoder in display order.
 // Any fault in prediction, coding or filtering shows up as a differing byte (and later
 // pictures drift from it), which PSNR alone would hide.
 #include "Rv40TestDecoder.h"
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -28,6 +31,7 @@ struct Scenario {
     std::size_t maxSliceBytes = 30000;
     EncoderTestHooks hooks{};
     int threads = 1;
+    int bFrames = 0; // B-pictures between two references
 };
 
 std::ostream &operator<<(std::ostream &os, const Scenario &s) { return os << s.name; }
@@ -54,6 +58,21 @@ struct RunResult {
     std::vector<double> psnr;
 };
 
+// Display indices in coding order: each reference, then the B-pictures shown before it; a film
+// too short for a full run ends on a reference.
+std::vector<int> CodingOrder(int frames, int bFrames)
+{
+    std::vector<int> order{0};
+    for (int n = 1; n < frames;) {
+        const int r = std::min(n + bFrames, frames - 1);
+        order.push_back(r);
+        for (int b = n; b < r; ++b)
+            order.push_back(b);
+        n = r + 1;
+    }
+    return order;
+}
+
 RunResult EncodeAndDecode(const Scenario &s)
 {
     RunResult res;
@@ -67,17 +86,23 @@ RunResult EncodeAndDecode(const Scenario &s)
     enc.SetTestHooks(s.hooks);
     Rv40TestDecoder dec(s.width, s.height);
     Rv40TestDecoder::TakeErrors();
-    std::vector<YuvFrame> recon;
-    for (int n = 0; n < s.frames; ++n) {
+    std::vector<YuvFrame> recon(static_cast<std::size_t>(s.frames));
+    const std::vector<int> order = CodingOrder(s.frames, s.bFrames);
+    int lastReference = -1;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const int n = order[i];
         const YuvFrame src = MakeFrame(s.content, s.width, s.height, n, s.frames);
         PictureDecision d;
-        d.type = (n == 0 || (s.intraEvery && n % s.intraEvery == 0)) ? PictureType::Intra : PictureType::Inter;
+        const bool reference = n > lastReference;
+        lastReference = std::max(lastReference, n);
+        d.type = !reference ? PictureType::Bidirectional
+                            : ((n == 0 || (s.intraEvery && n % s.intraEvery == 0)) ? PictureType::Intra : PictureType::Inter);
         d.quantiser = s.q(n);
         const std::uint32_t ts = static_cast<std::uint32_t>(n * 40);
         EncodedPicture pic = enc.Encode(ViewOf(src), d, ts);
         EXPECT_EQ(pic.type, d.type) << "picture " << n;
         EXPECT_EQ(pic.quantiser, d.quantiser) << "picture " << n;
-        recon.push_back(CopyOf(enc.Reconstruction()));
+        recon[static_cast<std::size_t>(n)] = CopyOf(enc.Reconstruction());
         res.psnr.push_back(Psnr(pic.sse[0], static_cast<std::size_t>(s.width * s.height)));
         EXPECT_TRUE(dec.Send(pic, n)) << "decoder refused picture " << n;
         for (const auto &slice : pic.slices)
@@ -169,7 +194,33 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"TwoBandsMotion", 176, 144, 60, Content::Mixed, Effort::Quick, Scrambled, 30, 30000, {}, 2},
         Scenario{"ThreeBandsThoroughSmallSlices", 176, 144, 40, Content::Mixed, Effort::Thorough, Scrambled, 20, 150,
                  {}, 3},
-        Scenario{"FourBandsQuickestPan", 96, 64, 30, Content::Pan, Effort::Quickest, Scrambled, 0, 30000, {}, 4}),
+        Scenario{"FourBandsQuickestPan", 96, 64, 30, Content::Pan, Effort::Quickest, Scrambled, 0, 30000, {}, 4},
+        // B-pictures: one between references (equal distances, the plain average), two (the
+        // weights at thirds) and three (weights in whole 32ths); every B MB type forced, then
+        // random types and vectors, slices, bands
+        Scenario{"IbpPan", 96, 64, 15, Content::Pan, Effort::Quick, Scrambled, 0, 30000, {}, 1, 1},
+        Scenario{"IbbpMotion", 96, 64, 25, Content::Mixed, Effort::Quick, Scrambled, 12, 30000, {}, 1, 2},
+        Scenario{"IbbbpPan", 96, 64, 17, Content::Pan, Effort::Quick, Scrambled, 0, 30000, {}, 1, 3},
+        Scenario{"IbbpQuickestPan", 96, 64, 16, Content::Pan, Effort::Quickest, Scrambled, 0, 30000, {}, 1, 2},
+        Scenario{"IbbpThoroughSmallSlices", 176, 144, 13, Content::Mixed, Effort::Thorough, Scrambled, 0, 200, {}, 1, 2},
+        Scenario{"IbbpForcedDirect", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Direct), 1, 2},
+        Scenario{"IbbpForcedSkip", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Skip), 1, 2},
+        Scenario{"IbbpForcedForward", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000,
+                 Force(Kind::Inter16x16), 1, 2},
+        Scenario{"IbbpForcedBackward", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Backward),
+                 1, 2},
+        Scenario{"IbbpForcedBidirectional", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000,
+                 Force(Kind::Bidirectional), 1, 2},
+        Scenario{"IbbpForcedIntra4x4", 96, 64, 7, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Intra4x4),
+                 1, 2},
+        Scenario{"IbbpForcedDirectAfter8x8", 96, 64, 10, Content::Noise, Effort::Quick, Scrambled, 0, 30000,
+                 Force(Kind::Inter8x8, 31), 1, 2},
+        Scenario{"IbbpRandomTypesAndVectors", 96, 64, 25, Content::Mixed, Effort::Quick, Sweep, 9, 30000,
+                 Force(Kind::Any, 4711), 1, 2},
+        Scenario{"IbbbpRandomSlices", 96, 64, 17, Content::Noise, Effort::Quick, Scrambled, 0, 200, Force(Kind::Any, 99),
+                 1, 3},
+        Scenario{"IbbpTwoBands", 176, 144, 13, Content::Mixed, Effort::Quick, Scrambled, 0, 30000, {}, 2, 2},
+        Scenario{"IbbpTwoBandsSmallSlices", 176, 144, 10, Content::Pan, Effort::Thorough, Scrambled, 0, 150, {}, 2, 2}),
     [](const ::testing::TestParamInfo<Scenario> &i) { return i.param.name; });
 
 // The check above must be able to fail: a wrong chroma vector rounding (floor instead of
@@ -182,6 +233,45 @@ TEST(Rv40BitExactCheck, CatchesAWrongChromaRounding)
     Scenario s{"Mutated", 96, 64, 10, Content::Pan, Effort::Quick, [](int) { return 4; }, 0, 30000, h};
     const RunResult r = EncodeAndDecode(s);
     EXPECT_GT(r.mismatches, 0);
+}
+
+// A B-picture timed outside its references (times wrapping, or a caller's slip) still decodes
+// exactly: direct scales beyond one would overflow the blend, so such a picture codes none, even
+// where every MB is asked to be a skip.
+TEST(Rv40BitExactCheck, BPictureTimedOutsideItsReferences)
+{
+    const int w = 96, h = 64;
+    for (const std::uint32_t ts : {200u, 8000u}) {
+        EncoderSettings settings;
+        settings.width = w;
+        settings.height = h;
+        Encoder enc(settings);
+        enc.SetTestHooks(Force(Kind::Skip));
+        Rv40TestDecoder dec(w, h);
+        Rv40TestDecoder::TakeErrors();
+        std::vector<YuvFrame> recon;
+        const std::pair<PictureType, std::uint32_t> plan[] = {
+            {PictureType::Intra, 0}, {PictureType::Inter, 80}, {PictureType::Bidirectional, ts}};
+        for (int n = 0; n < 3; ++n) {
+            PictureDecision d;
+            d.type = plan[n].first;
+            d.quantiser = 6;
+            const EncodedPicture p = enc.Encode(ViewOf(MakeFrame(Content::Pan, w, h, n, 3)), d, plan[n].second);
+            ASSERT_EQ(p.type, d.type);
+            recon.push_back(CopyOf(enc.Reconstruction()));
+            ASSERT_TRUE(dec.Send(p, n));
+        }
+        ASSERT_TRUE(dec.Flush());
+        for (const auto &e : Rv40TestDecoder::TakeErrors())
+            ADD_FAILURE() << "decoder: " << e;
+        ASSERT_EQ(dec.Frames().size(), 3u);
+        // shown in decoding order of the B-picture: I, B, P
+        for (const auto &[shown, coded] : {std::pair{0, 0}, std::pair{1, 2}, std::pair{2, 1}}) {
+            const FirstDifference diff = Compare(dec.Frames()[static_cast<std::size_t>(shown)], recon[static_cast<std::size_t>(coded)]);
+            EXPECT_LT(diff.plane, 0) << "time " << ts << ", picture " << shown << " plane " << diff.plane << " at (" << diff.x
+                                     << "," << diff.y << ")";
+        }
+    }
 }
 
 // Real-looking pictures from FFmpeg's own test sources (text, colour bars, sharp moving edges):
@@ -219,6 +309,7 @@ struct LavfiCase {
     Effort effort;
     int q;
     int threads = 1;
+    int bFrames = 0;
 };
 
 class Rv40Lavfi : public ::testing::TestWithParam<LavfiCase> {};
@@ -237,16 +328,18 @@ TEST_P(Rv40Lavfi, DecoderShowsTheReconstruction)
     Encoder enc(settings);
     Rv40TestDecoder simd(w, h), portable(w, h, Rv40TestDecoder::Arithmetic::PortableC);
     Rv40TestDecoder::TakeErrors();
-    std::vector<YuvFrame> recon;
+    std::vector<YuvFrame> recon(static_cast<std::size_t>(frames));
     double worst = 99;
-    for (int n = 0; n < frames; ++n) {
+    int lastReference = -1;
+    for (const int n : CodingOrder(frames, c.bFrames)) {
         PictureDecision d;
-        d.type = n % 15 ? PictureType::Inter : PictureType::Intra;
+        d.type = n < lastReference ? PictureType::Bidirectional : (n % 15 ? PictureType::Inter : PictureType::Intra);
+        lastReference = std::max(lastReference, n);
         d.quantiser = c.q;
         const EncodedPicture p = enc.Encode(ViewOf(src[static_cast<std::size_t>(n)]), d, static_cast<std::uint32_t>(n * 40));
         worst = std::min(worst, Psnr(p.sse[0], static_cast<std::size_t>(w * h)));
 
-        recon.push_back(CopyOf(enc.Reconstruction()));
+        recon[static_cast<std::size_t>(n)] = CopyOf(enc.Reconstruction());
         ASSERT_TRUE(simd.Send(p, n));
         ASSERT_TRUE(portable.Send(p, n));
     }
@@ -271,7 +364,9 @@ INSTANTIATE_TEST_SUITE_P(Sources, Rv40Lavfi,
                          ::testing::Values(LavfiCase{"testsrc2", Effort::Quick, 8}, LavfiCase{"testsrc2", Effort::Thorough, 20},
                                            LavfiCase{"testsrc", Effort::Quickest, 14}, LavfiCase{"mandelbrot", Effort::Quick, 4},
                                            LavfiCase{"smptehdbars", Effort::Quick, 26},
-                                           LavfiCase{"testsrc2", Effort::Thorough, 14, 2}));
+                                           LavfiCase{"testsrc2", Effort::Thorough, 14, 2},
+                                           LavfiCase{"testsrc2", Effort::Quick, 12, 1, 2},
+                                           LavfiCase{"smptehdbars", Effort::Quickest, 20, 2, 3}));
 
 // Each slice picks the code-table modifier that writes it shortest (3 selects what 1 does); over a
 // quantiser sweep 0, 1 and 2 must all occur, and the decoder must follow every one of them.
@@ -303,6 +398,29 @@ TEST(Rv40Quality, PanCompressesAndKeepsQuality)
         EXPECT_LT(inter * 5, r.pictures[0].Bytes()) << "effort " << static_cast<int>(e);
         for (double p : r.psnr)
             EXPECT_GT(p, 40.0) << "effort " << static_cast<int>(e);
+    }
+}
+
+// B-pictures must pay: on a whole-pixel pan coded IBBP, where the direct vectors scaled from the
+// P-pictures' are exact, they are far smaller than the P-pictures at the same quantiser and keep
+// the quality.
+TEST(Rv40Quality, BPicturesCostFarLessThanP)
+{
+    for (Effort e : {Effort::Quickest, Effort::Quick, Effort::Thorough}) {
+        Scenario s{"PanB", 176, 144, 10, Content::StepPan, e, [](int) { return 8; }, 0, 30000, {}, 1, 2};
+        const RunResult r = EncodeAndDecode(s);
+        EXPECT_EQ(r.mismatches, 0) << r.firstMismatch;
+        std::size_t bytes[3] = {}, count[3] = {};
+        for (const EncodedPicture &p : r.pictures) {
+            bytes[static_cast<int>(p.type)] += p.Bytes();
+            ++count[static_cast<int>(p.type)];
+        }
+        ASSERT_EQ(count[static_cast<int>(PictureType::Bidirectional)], 6u);
+        ASSERT_EQ(count[static_cast<int>(PictureType::Inter)], 3u);
+        const std::size_t p = bytes[1] / count[1], b = bytes[2] / count[2];
+        EXPECT_LT(b * 4, p) << "effort " << static_cast<int>(e) << ": B " << b << " bytes, P " << p;
+        for (double q : r.psnr)
+            EXPECT_GT(q, 40.0) << "effort " << static_cast<int>(e);
     }
 }
 

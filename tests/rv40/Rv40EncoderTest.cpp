@@ -145,6 +145,71 @@ TEST(Encoder, SliceHeadersCarryTypeQuantiserTimeAndStart)
     }
 }
 
+std::uint64_t LumaSse(const YuvFrame &a, const YuvFrame &b)
+{
+    std::uint64_t sse = 0;
+    for (std::size_t i = 0; i < a.plane[0].size(); ++i) {
+        const int d = a.plane[0][i] - b.plane[0][i];
+        sse += static_cast<std::uint64_t>(d * d);
+    }
+    return sse;
+}
+
+// A B-picture needs two references: before there are two it is coded as a reference (intra with
+// none) and says so. Then its header carries type 3 and its own time, and the reconstruction
+// shown is the B-picture's, not the reference's.
+TEST(Encoder, CodesBidirectionalOnlyBetweenTwoReferences)
+{
+    Encoder enc(Settings(64, 48));
+    const auto frame = [](int n) { return MakeFrame(Content::Pan, 64, 48, n, 4); };
+    EXPECT_EQ(EncodeOne(enc, frame(0), PictureType::Bidirectional, 10, 0).type, PictureType::Intra);
+    EXPECT_EQ(EncodeOne(enc, frame(2), PictureType::Bidirectional, 10, 80).type, PictureType::Inter);
+    const EncodedPicture b = EncodeOne(enc, frame(1), PictureType::Bidirectional, 10, 8192 + 40);
+    EXPECT_EQ(b.type, PictureType::Bidirectional);
+    BitReader r(b.slices.at(0));
+    EXPECT_EQ(r.Get(1), 0u);
+    EXPECT_EQ(r.Get(2), 3u);
+    EXPECT_EQ(r.Get(5), 10u);
+    r.Get(2 + 2 + 1);
+    EXPECT_EQ(r.Get(13), 40u);
+    EXPECT_EQ(r.Get(1), 1u); // same size as before
+    EXPECT_EQ(LumaSse(CopyOf(enc.Reconstruction()), frame(1)), b.sse[0]);
+}
+
+// A B-picture is no reference and changes nothing a later picture depends on: the P-picture after
+// two of them, and a B-picture after that one, come out byte for byte as without the first two,
+// with one band and with two.
+TEST(Encoder, BPicturesLeaveTheReferencesAlone)
+{
+    const int w = 96, h = 64;
+    const auto frame = [&](int n) { return MakeFrame(Content::Mixed, w, h, n, 12); };
+    for (int threads : {1, 2}) {
+        auto run = [&](bool firstBs) {
+            EncoderSettings s = Settings(w, h);
+            s.threads = threads;
+            s.effort = Effort::Thorough;
+            Encoder enc(s);
+            EncodeOne(enc, frame(0), PictureType::Intra, 14, 0);
+            EncodeOne(enc, frame(3), PictureType::Inter, 14, 120);
+            if (firstBs) {
+                EXPECT_EQ(EncodeOne(enc, frame(1), PictureType::Bidirectional, 14, 40).type, PictureType::Bidirectional);
+                EncodeOne(enc, frame(2), PictureType::Bidirectional, 14, 80);
+            }
+            std::vector<EncodedPicture> out;
+            out.push_back(EncodeOne(enc, frame(6), PictureType::Inter, 14, 240));
+            const YuvFrame p = CopyOf(enc.Reconstruction());
+            out.push_back(EncodeOne(enc, frame(4), PictureType::Bidirectional, 14, 160));
+            return std::pair{out, p};
+        };
+        const auto [with, withRecon] = run(true);
+        const auto [without, withoutRecon] = run(false);
+        for (std::size_t n = 0; n < with.size(); ++n)
+            EXPECT_EQ(with[n].slices, without[n].slices) << "picture " << n << ", threads " << threads;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(withRecon.plane[c], withoutRecon.plane[c]) << "plane " << c << ", threads " << threads;
+    }
+}
+
 // Bands coded on several threads give the same bytes however the threads are scheduled, and
 // each band starts a slice on a row boundary (so nothing is predicted from a band in progress).
 TEST(Encoder, BandsAreRepeatableAndStartOnRows)
@@ -246,12 +311,22 @@ TEST_P(ChangedMacroblock, IsNotLeftACopy)
         Rv40TestDecoder dec(W, H);
         ASSERT_TRUE(dec.Send(EncodeOne(enc, grey, PictureType::Intra, q), 0));
         ASSERT_TRUE(dec.Send(EncodeOne(enc, changed, PictureType::Inter, q, 40), 1));
+        // the same change in a B-picture between two grey references: direct and skip both
+        // predict grey there
+        Encoder encB(settings);
+        Rv40TestDecoder decB(W, H);
+        ASSERT_TRUE(decB.Send(EncodeOne(encB, grey, PictureType::Intra, q), 0));
+        ASSERT_TRUE(decB.Send(EncodeOne(encB, grey, PictureType::Inter, q, 80), 2));
+        ASSERT_TRUE(decB.Send(EncodeOne(encB, changed, PictureType::Bidirectional, q, 40), 1));
         ASSERT_TRUE(dec.Flush());
+        ASSERT_TRUE(decB.Flush());
         ASSERT_EQ(dec.Frames().size(), 2u);
-        const YuvFrame &before = dec.Frames()[0], &after = dec.Frames()[1];
-        for (const auto &[mbx, mby] : {std::pair{1, 1}, std::pair{2, 0}})
-            EXPECT_LT(mbSse(after, changed, mbx, mby) * 4, mbSse(before, changed, mbx, mby))
-                << "q " << q << " MB (" << mbSse(after, changed, mbx, mby) << " vs " << mbSse(before, changed, mbx, mby) << ") (" << mbx << "," << mby << ")";
+        ASSERT_EQ(decB.Frames().size(), 3u);
+        const YuvFrame &before = dec.Frames()[0];
+        for (const YuvFrame *after : {&dec.Frames()[1], &decB.Frames()[1]})
+            for (const auto &[mbx, mby] : {std::pair{1, 1}, std::pair{2, 0}})
+                EXPECT_LT(mbSse(*after, changed, mbx, mby) * 4, mbSse(before, changed, mbx, mby))
+                    << (after == &dec.Frames()[1] ? "P" : "B") << " q " << q << " MB (" << mbx << "," << mby << ")";
     }
 }
 
