@@ -50,9 +50,8 @@ constexpr double kIntraStepRatio = 1.4;
 // How slowly the second pass learns how its pictures differ from the first pass's.
 constexpr double kRatioMemory = 0.95;
 constexpr double kRatioPrior = 3.0;
-// How a plan's steps are moved to fit the player's buffer: rounds, and the factor each time.
-constexpr int kFitRounds = 40;
-constexpr double kFitStep = 1.04;
+// Towards the end a plan closes on the rate by this share of a picture's bits per picture.
+constexpr double kClosing = 0.5;
 
 } // namespace
 
@@ -184,12 +183,26 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
     }
     planAt(hi);
     if (!m_settings.variableRate) {
-        FitStepsToBuffer();
-        for (std::size_t i = 0; i < n; ++i)
-            m_plannedBits[i] = PlannedBits(i, m_plannedStep[i]);
+        // The buffer's walls move single pictures' bits; the steps follow the change as averaged
+        // over their neighbours, so that neighbours keep alike steps.
         FitPlanToBuffer();
+        std::vector<double> moved(n);
         for (std::size_t i = 0; i < n; ++i)
-            m_plannedStep[i] = std::clamp(StepForBits(i, m_plannedBits[i]), finest, coarsest);
+            moved[i] = std::log(std::clamp(StepForBits(i, m_plannedBits[i]), finest, coarsest) / m_plannedStep[i]);
+        for (std::size_t i = 0; i < n; ++i) {
+            double sum = moved[i], weights = 1;
+            if (!m_firstPass[i].intra)
+                for (int d = -reach; d <= reach; ++d) {
+                    const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + d;
+                    if (d == 0 || j < 0 || j >= static_cast<std::ptrdiff_t>(n) || m_firstPass[static_cast<std::size_t>(j)].intra)
+                        continue;
+                    const double w = std::exp(-0.5 * d * d / (kBlurPictures * kBlurPictures));
+                    sum += w * moved[static_cast<std::size_t>(j)];
+                    weights += w;
+                }
+            m_plannedStep[i] = std::clamp(m_plannedStep[i] * std::exp(sum / weights), finest, coarsest);
+            m_plannedBits[i] = PlannedBits(i, m_plannedStep[i]);
+        }
     }
     // until this pass has seen a few pictures of a type it trusts the first pass
     for (int t = 0; t < 2; ++t)
@@ -197,49 +210,22 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
     m_carry = 0;
 }
 
-void RateController::FitStepsToBuffer()
-{
-    // The walls of FitPlanToBuffer, met by moving the steps of the second or so of pictures
-    // leading up to where the plan hits one, so that neighbours keep alike steps; a few rounds
-    // settle it, and FitPlanToBuffer then only trims what is left.
-    const double room = m_bufferSize * 0.9;
-    const std::size_t n = m_plannedStep.size();
-    const double finest = Step(m_settings.qmin), coarsest = Step(m_settings.qmax);
-    const auto window = static_cast<std::size_t>(std::max(1.0, std::round(bufferSeconds(false) * m_settings.frameRate)));
-    for (int round = 0; round < kFitRounds; ++round) {
-        bool moved = false;
-        double ahead = 0, lowest = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double low = m_perPicture - room - ahead;
-            const double high = m_perPicture + lowest + room - ahead;
-            double bits = PlannedBits(i, m_plannedStep[i]);
-            if (bits < low || bits > high) {
-                const double factor = bits < low ? 1.0 / kFitStep : kFitStep;
-                for (std::size_t j = i + 1 > window ? i + 1 - window : 0; j <= i; ++j)
-                    m_plannedStep[j] = std::clamp(m_plannedStep[j] * factor, finest, coarsest);
-                bits = std::clamp(PlannedBits(i, m_plannedStep[i]), low, high);
-                moved = true;
-            }
-            ahead += bits - m_perPicture;
-            lowest = std::min(lowest, ahead);
-        }
-        if (!moved)
-            break;
-    }
-}
-
 void RateController::FitPlanToBuffer()
 {
     // Through a player's buffer the pictures may run ahead of the rate only by what the buffer
     // holds, counted from the lowest point so far (where it was last full), and bits a calm
     // stretch leaves unused beyond that much cannot be spent later. The plan is walked in order
-    // with each picture kept between those walls.
+    // with each picture kept between those walls; towards the end they close in on the rate, so
+    // that the film as a whole spends what it should.
     const double room = m_bufferSize * 0.9;
     const std::size_t n = m_plannedBits.size();
     double ahead = 0;  // bits spent beyond the rate so far
     double lowest = 0; // the least of it so far
     for (std::size_t i = 0; i < n; ++i) {
-        const double wanted = std::clamp(m_plannedBits[i], m_perPicture - room - ahead, m_perPicture + lowest + room - ahead);
+        const double closing = m_perPicture * kClosing * double(n - 1 - i);
+        const double floor = -std::min(room, closing);
+        const double ceiling = std::min(lowest + room, closing);
+        const double wanted = std::clamp(m_plannedBits[i], m_perPicture + floor - ahead, m_perPicture + ceiling - ahead);
         m_plannedBits[i] = std::max(wanted, 1.0);
         ahead += m_plannedBits[i] - m_perPicture;
         lowest = std::min(lowest, ahead);

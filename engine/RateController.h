@@ -57,7 +57,6 @@ public:
 
 private:
     void FitPlanToBuffer();
-    void FitStepsToBuffer();
     // Second pass: picture i's bits at a step, by what the first pass measured, and back.
     double PlannedBits(std::size_t i, double step) const;
     double StepForBits(std::size_t i, double bits) const;

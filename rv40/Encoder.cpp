@@ -1311,7 +1311,7 @@ struct Encoder::Impl {
     }
 
     // Vector edges for the loop filter, once all vectors are known; as the decoder derives them.
-    std::uint16_t MvMask(int mbx, int mby, int sliceOfMb) const
+    std::uint16_t MvMask(int mbx, int mby, int sliceStart) const
     {
         auto diff = [](const MotionVector &a, const MotionVector &b) {
             return std::abs(a.x - b.x) > 3 || std::abs(a.y - b.y) > 3;
@@ -1326,7 +1326,7 @@ struct Encoder::Impl {
                     h = static_cast<std::uint16_t>(h | (0x03 << (8 * j + 2 * i)));
             }
         const int n = mby * mbw + mbx;
-        if (n - sliceOfMb < mbw)
+        if (n - sliceStart < mbw)
             h &= ~0x000F;
         if (!mbx)
             v &= ~0x1111;

@@ -170,8 +170,9 @@ TEST(RateControllerTest, TwoPassesKeepTheQuantiserSteady)
             widest = std::max(widest, std::abs(two.records[n].quantiser - two.records[n - 1].quantiser));
     EXPECT_LE(widest, 1);
     for (std::size_t n = 0; n + 1 < two.records.size(); ++n) {
-        if (two.records[n].intra)
+        if (two.records[n].intra) {
             EXPECT_LE(two.records[n].quantiser, two.records[n + 1].quantiser) << "picture " << n;
+        }
     }
 }
 
