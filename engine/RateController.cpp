@@ -47,9 +47,19 @@ constexpr double kBitsExponent = 1.1;
 // bell), and how much finer than its followers an intra picture is coded.
 constexpr double kBlurPictures = 8.0;
 constexpr double kIntraStepRatio = 1.4;
+// How much coarser a B-picture is coded than the references around it, as a step and (one
+// pass) in quantisers.
+constexpr double kBidirectionalStepRatio = 1.25;
+constexpr int kBidirectionalOffset = 2;
 // How slowly the second pass learns how its pictures differ from the first pass's.
 constexpr double kRatioMemory = 0.95;
 constexpr double kRatioPrior = 3.0;
+// How far, and how fast per picture, a second pass may scale the plan's steps.
+constexpr double kScaleLimit = 4.0;
+constexpr double kScaleMove = 1.03;
+// What a second pass aims at, as a share of its plan: a film that strays ends a little under
+// its rate rather than above it.
+constexpr double kAim = 0.99;
 // Towards the end a plan closes on the rate by this share of a picture's bits per picture.
 constexpr double kClosing = 0.5;
 
@@ -89,11 +99,21 @@ int RateController::FirstPassQuantiser() const
     return std::clamp(q, m_settings.qmin, m_settings.qmax);
 }
 
+double RateController::FixedBits(std::size_t i) const
+{
+    return std::min(std::max(1.0, m_firstPass[i].bits) * 0.3, HeaderBits());
+}
+
+int RateController::TypeOf(const PassRecord &r)
+{
+    return r.intra ? 1 : (r.bidirectional ? 2 : 0);
+}
+
 double RateController::PlannedBits(std::size_t i, double step) const
 {
     const PassRecord &r = m_firstPass[i];
     const double bits = std::max(1.0, r.bits);
-    const double fixed = std::min(bits * 0.3, HeaderBits());
+    const double fixed = FixedBits(i);
     return fixed + (bits - fixed) * std::pow(Step(r.quantiser) / step, kBitsExponent);
 }
 
@@ -135,21 +155,30 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
     }
     std::vector<double> shape(n, 0);
     const int reach = static_cast<int>(std::lround(kBlurPictures * 2));
+    auto isReference = [&](std::size_t j) { return !m_firstPass[j].intra && !m_firstPass[j].bidirectional; };
     for (std::size_t i = 0; i < n; ++i) {
         if (m_firstPass[i].intra)
             continue;
-        double sum = complexity[i], weights = 1;
+        // a B-picture takes the step of the inter pictures around it, a little coarser
+        const bool b = m_firstPass[i].bidirectional;
+        double sum = b ? 0 : complexity[i], weights = b ? 0 : 1;
         // an intra picture ends the stretch: the scene behind it is another
         for (int dir = -1; dir <= 1; dir += 2)
             for (int d = 1; d <= reach; ++d) {
                 const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + dir * d;
                 if (j < 0 || j >= static_cast<std::ptrdiff_t>(n) || m_firstPass[static_cast<std::size_t>(j)].intra)
                     break;
+                if (!isReference(static_cast<std::size_t>(j)))
+                    continue;
                 const double w = std::exp(-0.5 * d * d / (kBlurPictures * kBlurPictures));
                 sum += w * complexity[static_cast<std::size_t>(j)];
                 weights += w;
             }
-        shape[i] = std::pow(sum / weights, 1.0 - qc);
+        if (weights <= 0) {
+            sum = complexity[i];
+            weights = 1;
+        }
+        shape[i] = std::pow(sum / weights, 1.0 - qc) * (b ? kBidirectionalStepRatio : 1.0);
     }
     for (std::size_t i = 0; i < n; ++i) {
         if (!m_firstPass[i].intra)
@@ -157,20 +186,23 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
         // the inter picture after it (or before it, at the end of the film) sets its step
         double follower = 0;
         for (std::size_t j = i + 1; j < n && !follower; ++j)
-            if (!m_firstPass[j].intra)
+            if (isReference(j))
                 follower = shape[j];
         for (std::size_t j = i; j-- > 0 && !follower;)
-            if (!m_firstPass[j].intra)
+            if (isReference(j))
                 follower = shape[j];
         shape[i] = (follower ? follower : std::pow(complexity[i], 1.0 - qc)) / kIntraStepRatio;
     }
     // the scale that spends the budget, found by halving the interval (bits fall as it grows)
     const double budget = m_perPicture * double(n);
-    const double finest = Step(m_settings.qmin), coarsest = Step(m_settings.qmax);
+    // Steps are planned beyond what the quantisers reach, so that the plan keeps its pictures'
+    // relations where the rate asks for more or less than the quantisers can give; the
+    // quantiser of each is bounded when it is coded.
+    const double widest[2] = {Step(0) / 8, Step(31) * 8};
     auto planAt = [&](double logScale) {
         double total = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            m_plannedStep[i] = std::clamp(std::exp(logScale) * shape[i], finest, coarsest);
+            m_plannedStep[i] = std::clamp(std::exp(logScale) * shape[i], widest[0], widest[1]);
             m_plannedBits[i] = PlannedBits(i, m_plannedStep[i]);
             total += m_plannedBits[i];
         }
@@ -188,7 +220,7 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
         FitPlanToBuffer();
         std::vector<double> moved(n);
         for (std::size_t i = 0; i < n; ++i)
-            moved[i] = std::log(std::clamp(StepForBits(i, m_plannedBits[i]), finest, coarsest) / m_plannedStep[i]);
+            moved[i] = std::log(std::clamp(StepForBits(i, m_plannedBits[i]), widest[0], widest[1]) / m_plannedStep[i]);
         for (std::size_t i = 0; i < n; ++i) {
             double sum = moved[i], weights = 1;
             if (!m_firstPass[i].intra)
@@ -200,12 +232,23 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
                     sum += w * moved[static_cast<std::size_t>(j)];
                     weights += w;
                 }
-            m_plannedStep[i] = std::clamp(m_plannedStep[i] * std::exp(sum / weights), finest, coarsest);
+            m_plannedStep[i] = std::clamp(m_plannedStep[i] * std::exp(sum / weights), widest[0], widest[1]);
             m_plannedBits[i] = PlannedBits(i, m_plannedStep[i]);
         }
     }
+    // the film's rate is what it aims at, whatever the buffer's walls moved
+    m_planTotal = budget;
+    for (int t = 0; t < 3; ++t)
+        m_restFixed[t] = m_restScaled[t] = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int t = TypeOf(m_firstPass[i]);
+        const double fixed = FixedBits(i);
+        m_restFixed[t] += fixed;
+        m_restScaled[t] += PlannedBits(i, m_plannedStep[i]) - fixed;
+    }
+    m_scale = 1;
     // until this pass has seen a few pictures of a type it trusts the first pass
-    for (int t = 0; t < 2; ++t)
+    for (int t = 0; t < 3; ++t)
         m_ratio[t] = m_ratioWeight[t] = kRatioPrior;
     m_carry = 0;
 }
@@ -249,18 +292,27 @@ double RateController::PredictBits(bool intra, double cost, int quantiser) const
     return intra ? guess * 3.0 : guess;
 }
 
+double RateController::PerReference() const
+{
+    // the rate less what the B-pictures among the recent pictures took, over the rest
+    if (m_bBits <= 0 || m_bShare <= 0.01 || m_bShare >= 0.9)
+        return m_perPicture;
+    return std::max(m_perPicture * 0.5, (m_perPicture - m_bShare * m_bBits) / (1 - m_bShare));
+}
+
 double RateController::TargetBits(bool intra, double cost)
 {
+    const double perPicture = PerReference();
     const double horizon = std::max(1.0, horizonSeconds(m_settings.variableRate) * m_settings.frameRate);
     const double correction = (m_allotted - m_spent) / horizon;
     const double qc = compressionFor(m_settings.variableRate);
     const double weight = std::pow(Difficulty(cost), qc);
     // The share of the rate a picture of average difficulty gets, from what was seen.
     const double average = m_costAverage > 0 ? m_costAverage : weight;
-    double target = m_perPicture * weight / std::max(average, 1e-9) + correction;
+    double target = perPicture * weight / std::max(average, 1e-9) + correction;
     if (intra)
         target *= 3.0;
-    target = std::clamp(target, m_perPicture * 0.15, m_perPicture * (intra ? 12.0 : 4.0));
+    target = std::clamp(target, perPicture * 0.15, perPicture * (intra ? 12.0 : 4.0));
     // Never take more than the buffer holds, keeping a margin for the pictures that follow.
     const double room = m_buffer + m_perPicture - m_bufferSize * 0.1;
     return std::max(m_perPicture * 0.1, std::min(target, room));
@@ -289,24 +341,36 @@ int RateController::QuantiserFor(bool intra, double cost, double target) const
     return high;
 }
 
-int RateController::ChooseQuantiser(bool intra, double cost)
+int RateController::ChooseQuantiser(bool intra, double cost, bool bidirectional)
 {
+    if (bidirectional && !intra && m_lastReferenceQ >= 0) {
+        // A B-picture follows the reference coded just before it (its later one): finer, it
+        // would take bits the references need, and they are what everything is copied from.
+        // What B-pictures leave unspent goes to the references.
+        return std::clamp(m_lastReferenceQ + kBidirectionalOffset, m_settings.qmin, m_settings.qmax);
+    }
     if (static_cast<std::size_t>(m_pictures) < m_firstPass.size())
-        return PlannedQuantiser(intra);
+        return PlannedQuantiser(intra ? 1 : (bidirectional ? 2 : 0));
     return QuantiserFor(intra, cost, TargetBits(intra, cost));
 }
 
-int RateController::PlannedQuantiser(bool intra)
+int RateController::PlannedQuantiser(int t)
 {
-    const int t = intra ? 1 : 0;
     const std::size_t i = static_cast<std::size_t>(m_pictures);
     // How this pass's pictures compare with the first pass's at the same step (it may search
-    // harder and so spend less), for each type of picture apart.
+    // harder and so spend less), for each type apart; from that, the one scale of every step
+    // that spends what the plan has left on the pictures left. Moved a little at a time, so
+    // that neighbouring pictures keep alike steps.
+    double left = m_planTotal * kAim - m_spent, scaled = 0;
+    for (int k = 0; k < 3; ++k) {
+        const double r = m_ratio[k] / m_ratioWeight[k];
+        left -= r * m_restFixed[k];
+        scaled += r * m_restScaled[k];
+    }
+    const double fit = left > 0 && scaled > 0 ? std::pow(scaled / left, 1.0 / kBitsExponent) : kScaleLimit;
+    m_scale = std::clamp(std::clamp(fit, m_scale / kScaleMove, m_scale * kScaleMove), 1.0 / kScaleLimit, kScaleLimit);
     const double ratio = m_ratio[t] / m_ratioWeight[t];
-    // What was spent beyond the plan so far is paid back over the next seconds, gently.
-    const double horizon = horizonSeconds(m_settings.variableRate) * m_settings.bitRate;
-    const double overflow = std::clamp(1.0 + (m_spent - m_allotted) / std::max(horizon, 1.0), 0.5, 2.0);
-    const double step = m_plannedStep[i] * std::pow(ratio, 1.0 / kBitsExponent) * overflow;
+    const double step = m_plannedStep[i] * m_scale;
 
     // The quantiser whose step is nearest on the log scale, as a fraction; the fraction left is
     // carried to the next inter pictures, so that on average they come out at the planned step.
@@ -316,7 +380,7 @@ int RateController::PlannedQuantiser(bool intra)
             wanted = q + std::clamp(std::log(step / Step(q)) / std::log(Step(q + 1) / Step(q)), 0.0, 1.0);
             break;
         }
-    const double carried = intra ? wanted : wanted + m_carry;
+    const double carried = t == 0 ? wanted + m_carry : wanted;
     int q = std::clamp(static_cast<int>(std::lround(carried)), m_settings.qmin, m_settings.qmax);
     // Never take more than the buffer holds, keeping a margin for the pictures that follow.
     const double room = m_buffer + m_perPicture - m_bufferSize * 0.1;
@@ -325,33 +389,43 @@ int RateController::PlannedQuantiser(bool intra)
         ++q;
         forced = true;
     }
-    if (!intra)
+    if (t == 0)
         m_carry = forced ? 0.0 : std::clamp(carried - q, -1.0, 1.0);
     return q;
 }
 
-void RateController::Update(bool intra, double cost, int quantiser, double bits)
+void RateController::Update(bool intra, double cost, int quantiser, double bits, bool bidirectional)
 {
-    const int t = intra ? 1 : 0;
+    const bool b = bidirectional && !intra;
+    const int t = intra ? 1 : (b ? 2 : 0);
     const std::size_t i = static_cast<std::size_t>(m_pictures);
     if (i < m_firstPass.size()) {
         // far from the first pass's quantiser the measure says little: one picture moves it only so far
         const double sample = std::clamp(bits / PlannedBits(i, Step(quantiser)), 1.0 / 3, 3.0);
         m_ratio[t] = m_ratio[t] * kRatioMemory + sample;
         m_ratioWeight[t] = m_ratioWeight[t] * kRatioMemory + 1.0;
-    } else {
+        const int planned = TypeOf(m_firstPass[i]);
+        const double fixed = FixedBits(i);
+        m_restFixed[planned] -= fixed;
+        m_restScaled[planned] -= PlannedBits(i, m_plannedStep[i]) - fixed;
+    } else if (!b) {
         m_coefficient[t] = m_coefficient[t] * kMemory + bits * Step(quantiser) / Difficulty(cost);
         m_weight[t] = m_weight[t] * kMemory + 1.0;
     }
+    // one pass: what B-pictures take, so that the references are given the rest
+    const double perReference = PerReference();
+    m_bShare = m_bShare * kCostMemory + (1 - kCostMemory) * (b ? 1.0 : 0.0);
+    if (b)
+        m_bBits = m_bBits > 0 ? m_bBits * kMemory + (1 - kMemory) * bits : bits;
 
     const double qc = compressionFor(m_settings.variableRate);
-    if (!intra) {
+    if (!intra && !b) {
         const double weight = std::pow(Difficulty(cost), qc);
         m_costAverage = m_costAverage > 0 ? m_costAverage * kCostMemory + (1 - kCostMemory) * weight : weight;
     }
     ++m_pictures;
     m_spent += bits;
-    m_allotted += i < m_plannedBits.size() ? m_plannedBits[i] : m_perPicture;
+    m_allotted += i < m_plannedBits.size() ? m_plannedBits[i] : (b ? bits : perReference);
     // Bits a still scene could not use are not owed to the next busy one: a player's buffer
     // holds only so much, and a burst past it would stall playback. A second pass planned
     // them where they fit.
@@ -359,7 +433,10 @@ void RateController::Update(bool intra, double cost, int quantiser, double bits)
     if (i >= m_plannedBits.size() && m_allotted - m_spent > bank)
         m_spent = m_allotted - bank;
     // An intra picture starts a scene (or a stretch of one): the pictures after it follow its quantiser.
-    m_lastInterQ = intra ? quantiser + 2 : quantiser;
+    if (!b) {
+        m_lastInterQ = intra ? quantiser + 2 : quantiser;
+        m_lastReferenceQ = quantiser;
+    }
 
     const double fillRate = m_settings.variableRate ? std::max(m_settings.peakRate, m_settings.bitRate) : m_settings.bitRate;
     m_buffer = std::min(m_bufferSize, m_buffer + fillRate / m_settings.frameRate) - bits;

@@ -32,6 +32,10 @@ public:
         double cost = 0;
         int quantiser = 0;
         double bits = 0;
+        // A B-picture: coded from the references on both sides and itself none.
+        bool bidirectional = false;
+        // Where the picture shows, counted in pictures (coding order differs with B-pictures).
+        int display = -1;
     };
 
     explicit RateController(const Settings &settings);
@@ -42,9 +46,10 @@ public:
     const std::vector<PassRecord> &FirstPass() const { return m_firstPass; }
 
     // `cost`: the encoder's estimate of how hard the picture is to code as the type chosen.
-    int ChooseQuantiser(bool intra, double cost);
+    // A B-picture is coded a little coarser than the references around it: nothing copies it.
+    int ChooseQuantiser(bool intra, double cost, bool bidirectional = false);
     // After the picture is coded: what it took.
-    void Update(bool intra, double cost, int quantiser, double bits);
+    void Update(bool intra, double cost, int quantiser, double bits, bool bidirectional = false);
 
     // A constant quantiser for a first pass that only measures.
     int FirstPassQuantiser() const;
@@ -61,7 +66,10 @@ private:
     double PlannedBits(std::size_t i, double step) const;
     double StepForBits(std::size_t i, double bits) const;
     double HeaderBits() const;
-    int PlannedQuantiser(bool intra);
+    int PlannedQuantiser(int type);
+    double PerReference() const;
+    double FixedBits(std::size_t i) const;
+    static int TypeOf(const PassRecord &r);
     double PredictBits(bool intra, double cost, int quantiser) const;
     double TargetBits(bool intra, double cost);
     int QuantiserFor(bool intra, double cost, double target) const;
@@ -82,14 +90,24 @@ private:
     std::int64_t m_pictures = 0;
     double m_spent = 0;
     double m_allotted = 0;
+    double m_bShare = 0; // one pass: the share of B-pictures among recent pictures, faded
+    double m_bBits = 0;  // and what one takes
     double m_costAverage = 0; // one pass: recent inter pictures' weights, faded
     int m_lastInterQ = -1;
+    int m_lastReferenceQ = -1;
 
     std::vector<PassRecord> m_firstPass;
     std::vector<double> m_plannedBits; // second pass: per picture
     std::vector<double> m_plannedStep;
-    double m_ratio[2] = {1, 1}; // this pass's bits against the plan's at the same step
-    double m_ratioWeight[2] = {1, 1};
+    // this pass's bits against the plan's at the same step, for inter, intra and B-pictures
+    double m_ratio[3] = {1, 1, 1};
+    double m_ratioWeight[3] = {1, 1, 1};
+    // second pass: what the plan expects of the pictures not yet coded, by type: the part that
+    // does not follow the step and the part that does; the film's budget; the steps' scale
+    double m_restFixed[3] = {0, 0, 0};
+    double m_restScaled[3] = {0, 0, 0};
+    double m_planTotal = 0;
+    double m_scale = 1;
     double m_carry = 0;         // the part of a quantiser the last inter picture rounded away
 };
 

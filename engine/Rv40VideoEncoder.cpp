@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace corva {
 
@@ -23,53 +24,115 @@ Rv40VideoEncoder::Rv40VideoEncoder(const Settings &settings)
     : m_settings(settings), m_encoder(encoderSettings(settings)), m_rate(settings.rate)
 {
     m_settings.keyframeInterval = std::max(1, m_settings.keyframeInterval);
-    m_fixedQuantiser = m_rate.FirstPassQuantiser();
 }
 
 void Rv40VideoEncoder::SetFirstPass(std::vector<RateController::PassRecord> records)
 {
+    for (const RateController::PassRecord &r : records) {
+        if (r.display < 0)
+            continue;
+        if (static_cast<std::size_t>(r.display) >= m_firstPassIntra.size())
+            m_firstPassIntra.resize(static_cast<std::size_t>(r.display) + 1, 0);
+        m_firstPassIntra[static_cast<std::size_t>(r.display)] = r.intra ? 1 : 0;
+    }
     m_rate.SetFirstPass(std::move(records));
 }
 
-Rv40VideoEncoder::Picture Rv40VideoEncoder::Encode(const AVFrame &frame)
+namespace {
+
+rv40::PictureView viewOf(const AVFrame &frame, int width, int height)
 {
     rv40::PictureView view;
-    view.width = m_settings.width;
-    view.height = m_settings.height;
+    view.width = width;
+    view.height = height;
     for (int p = 0; p < 3; ++p) {
         view.plane[p] = frame.data[p];
         view.stride[p] = frame.linesize[p];
     }
+    return view;
+}
 
-    const std::size_t n = m_records.size();
-    const rv40::PictureCost cost = m_encoder.Analyse(view);
+} // namespace
+
+std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &frame)
+{
+    const int n = m_displayed++;
+    const rv40::PictureCost cost = m_encoder.Analyse(viewOf(frame, m_settings.width, m_settings.height));
     const double ratio = cost.intra > 0 ? cost.inter / cost.intra : 0.0;
     bool intra = false;
-    if (const auto &firstPass = m_rate.FirstPass(); n < firstPass.size()) {
+    if (!m_firstPassIntra.empty()) {
         // The second pass keeps the first pass's picture types, so its budget fits them.
-        intra = firstPass[n].intra;
+        intra = static_cast<std::size_t>(n) < m_firstPassIntra.size() ? m_firstPassIntra[static_cast<std::size_t>(n)] != 0 : false;
     } else {
         const bool cut = n > 1 && m_lastRatio >= 0 && ratio >= kSceneCutRatio && ratio > kSceneCutJump * m_lastRatio;
-        intra = n == 0 || m_sinceKeyframe + 1 >= m_settings.keyframeInterval || cut;
+        intra = n == 0 || n - m_lastKeyframe >= m_settings.keyframeInterval || cut;
     }
     if (n > 0)
         m_lastRatio = intra ? -1 : (m_lastRatio < 0 ? ratio : 0.7 * m_lastRatio + 0.3 * ratio);
-    const double estimate = intra ? cost.intra : cost.inter;
 
+    std::vector<Picture> out;
+    if (intra) {
+        // Nothing after a keyframe may lean on what came before it, so whatever waits is coded
+        // as ordinary inter pictures first.
+        for (Waiting &w : m_waiting)
+            out.push_back(Code(*w.frame, w.display, Kind::Inter, w.estimate));
+        m_waiting.clear();
+        out.push_back(Code(frame, n, Kind::Intra, cost.intra));
+        return out;
+    }
+    if (static_cast<int>(m_waiting.size()) < std::clamp(m_settings.bPictures, 0, 2) && m_displayed > 1) {
+        FramePtr copy(av_frame_clone(&frame));
+        if (!copy)
+            throw std::runtime_error("out of memory holding a picture back");
+        m_waiting.push_back({std::move(copy), n, cost.inter});
+        return out;
+    }
+    out.push_back(Code(frame, n, Kind::Inter, cost.inter));
+    for (Waiting &w : m_waiting)
+        out.push_back(Code(*w.frame, w.display, Kind::Bidirectional, w.estimate));
+    m_waiting.clear();
+    return out;
+}
+
+std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Flush()
+{
+    // The last picture waiting becomes the later reference of those before it.
+    std::vector<Picture> out;
+    if (m_waiting.empty())
+        return out;
+    Waiting last = std::move(m_waiting.back());
+    m_waiting.pop_back();
+    out.push_back(Code(*last.frame, last.display, Kind::Inter, last.estimate));
+    for (Waiting &w : m_waiting)
+        out.push_back(Code(*w.frame, w.display, Kind::Bidirectional, w.estimate));
+    m_waiting.clear();
+    return out;
+}
+
+Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int display, Kind kind, double estimate)
+{
+    const bool intra = kind == Kind::Intra;
+    const bool bidirectional = kind == Kind::Bidirectional;
     rv40::PictureDecision decision;
-    decision.type = intra ? rv40::PictureType::Intra : rv40::PictureType::Inter;
-    decision.quantiser = m_settings.measuring ? m_fixedQuantiser : m_rate.ChooseQuantiser(intra, estimate);
+    decision.type = intra ? rv40::PictureType::Intra
+                          : (bidirectional ? rv40::PictureType::Bidirectional : rv40::PictureType::Inter);
+    // A measuring pass keeps to the rate as one pass would, so that each picture is measured
+    // near the quantiser the second pass will give it.
+    decision.quantiser = m_rate.ChooseQuantiser(intra, estimate, bidirectional);
+    decision.quantiser = std::clamp(decision.quantiser, 0, 31);
 
     const AVRational rate = m_settings.frameRate;
-    const int64_t pts = frame.pts != AV_NOPTS_VALUE ? frame.pts : static_cast<int64_t>(n);
+    const int64_t pts = frame.pts != AV_NOPTS_VALUE ? frame.pts : static_cast<int64_t>(display);
     const auto ms = static_cast<std::uint32_t>(std::llround(double(pts) * 1000.0 * rate.den / rate.num));
 
-    rv40::EncodedPicture coded = m_encoder.Encode(view, decision, ms);
+    rv40::EncodedPicture coded = m_encoder.Encode(viewOf(frame, m_settings.width, m_settings.height), decision, ms);
     const bool codedIntra = coded.type == rv40::PictureType::Intra;
+    const bool codedB = coded.type == rv40::PictureType::Bidirectional;
     const double bits = double(coded.Bytes()) * 8.0;
-    m_rate.Update(codedIntra, estimate, coded.quantiser, bits);
-    m_records.push_back({codedIntra, estimate, coded.quantiser, bits});
-    m_sinceKeyframe = codedIntra ? 0 : m_sinceKeyframe + 1;
+    m_rate.Update(codedIntra, estimate, coded.quantiser, bits, codedB);
+    m_records.push_back({codedIntra, estimate, coded.quantiser, bits, codedB, display});
+    if (codedIntra)
+        m_lastKeyframe = display;
 
     Picture out;
     out.slices = std::move(coded.slices);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/FfmpegOwners.h"
 #include "engine/RateController.h"
 #include "rv40/Encoder.h"
 
@@ -28,10 +29,13 @@ public:
         rv40::Effort effort = rv40::Effort::Quick;
         int keyframeInterval = 250; // pictures
         RateController::Settings rate;
-        // A first pass of two only measures: one quantiser throughout, the quickest effort.
+        // A first pass of two only measures, at the quickest effort.
         bool measuring = false;
         // Bands of each picture coded at once; the bytes depend on it, so it is chosen per job.
         int threads = 1;
+        // B-pictures between two references (0 to 2): each waits for the later reference,
+        // which is coded first.
+        int bPictures = 0;
     };
 
     struct Picture
@@ -46,8 +50,11 @@ public:
 
     // Second pass: the first pass's pictures, whose types are kept and whose sizes guide the budget.
     void SetFirstPass(std::vector<RateController::PassRecord> records);
-    // `frame`: 4:2:0 at the settings' size, pts counted in pictures.
-    Picture Encode(const AVFrame &frame);
+    // `frame`: 4:2:0 at the settings' size, pts counted in pictures. Returns the pictures now
+    // ready, in coding order (none while a B-picture waits for its later reference).
+    std::vector<Picture> Encode(const AVFrame &frame);
+    // At the end of the film: what still waits.
+    std::vector<Picture> Flush();
 
     const std::vector<RateController::PassRecord> &Records() const { return m_records; }
 
@@ -58,13 +65,25 @@ public:
     static constexpr double kSceneCutJump = 1.6;
 
 private:
+    enum class Kind { Intra, Inter, Bidirectional };
+    Picture Code(const AVFrame &frame, int display, Kind kind, double estimate);
+
+    struct Waiting
+    {
+        FramePtr frame;
+        int display = 0;
+        double estimate = 0;
+    };
+
     Settings m_settings;
     rv40::Encoder m_encoder;
     RateController m_rate;
     std::vector<RateController::PassRecord> m_records;
-    int m_sinceKeyframe = 0;
-    int m_fixedQuantiser = 0;
+    int m_lastKeyframe = 0;  // where the last keyframe shows
     double m_lastRatio = -1; // inter/intra of the recent pictures, faded
+    int m_displayed = 0;     // pictures received
+    std::vector<Waiting> m_waiting;
+    std::vector<char> m_firstPassIntra; // second pass: the first's keyframes, by display position
 };
 
 } // namespace corva

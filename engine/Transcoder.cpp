@@ -32,6 +32,12 @@ std::filesystem::path fsPath(const QString &path)
     return std::filesystem::path(path.toStdU16String());
 }
 
+// RealVideo 10 is the thorough encoder, B-pictures included.
+int bPicturesFor(CodecEffort codec)
+{
+    return codec == CodecEffort::Rv10 ? 1 : 0;
+}
+
 rv40::Effort effortFor(CodecEffort codec)
 {
     switch (codec) {
@@ -177,6 +183,7 @@ Rv40VideoEncoder::Settings Job::VideoSettings(bool measuring) const
     s.keyframeInterval = v.gopSize;
     s.measuring = measuring;
     s.threads = encoderThreads();
+    s.bPictures = bPicturesFor(m_job.codec);
     s.rate.bitRate = double(v.bitRate);
     s.rate.frameRate = av_q2d(v.frameRate);
     s.rate.variableRate = v.variableRate;
@@ -307,14 +314,21 @@ QString Job::RunPass(int pass)
     const auto writeAudio = [&](std::span<const std::uint8_t> bytes, std::uint32_t ms) -> QString {
         return m_out ? m_out->WriteAudio(bytes, ms) : QString();
     };
-    const auto encodeVideo = [&](const AVFrame &frame) -> QString {
-        Rv40VideoEncoder::Picture picture;
+    // frame null: the end, where pictures held back for their later reference come out
+    const auto encodeVideo = [&](const AVFrame *frame) -> QString {
+        std::vector<Rv40VideoEncoder::Picture> pictures;
         try {
-            picture = videoEncoder->Encode(frame);
+            pictures = frame ? videoEncoder->Encode(*frame) : videoEncoder->Flush();
         } catch (const std::exception &e) {
             return QStringLiteral("压缩 %1 的画面时出错：%2").arg(m_input, QString::fromLocal8Bit(e.what()));
         }
-        return m_out ? m_out->WriteVideo(picture.slices, picture.timestampMs, picture.keyframe) : QString();
+        for (const Rv40VideoEncoder::Picture &picture : pictures) {
+            if (!m_out)
+                break;
+            if (QString error = m_out->WriteVideo(picture.slices, picture.timestampMs, picture.keyframe); !error.isEmpty())
+                return error;
+        }
+        return {};
     };
 
     const FrameQueue::Kind leading = useVideo ? FrameQueue::Kind::Video : FrameQueue::Kind::Audio;
@@ -327,7 +341,7 @@ QString Job::RunPass(int pass)
         }
         AVFrame *frame = item->frame.get();
         const bool isVideo = item->kind == FrameQueue::Kind::Video;
-        writeError = isVideo ? encodeVideo(*frame) : audioEncoder->Encode(frame, writeAudio);
+        writeError = isVideo ? encodeVideo(frame) : audioEncoder->Encode(frame, writeAudio);
         if (!writeError.isEmpty())
             break;
         if (item->kind == leading && frame->pts != AV_NOPTS_VALUE) {
@@ -356,6 +370,10 @@ QString Job::RunPass(int pass)
     if (!ended)
         return QStringLiteral("压缩 %1 时意外中断").arg(m_input);
 
+    if (videoEncoder) {
+        if (QString error = encodeVideo(nullptr); !error.isEmpty())
+            return error;
+    }
     if (audioEncoder) {
         if (QString error = audioEncoder->Encode(nullptr, writeAudio); !error.isEmpty())
             return error;
