@@ -32,10 +32,10 @@ std::filesystem::path fsPath(const QString &path)
     return std::filesystem::path(path.toStdU16String());
 }
 
-// RealVideo 10 is the thorough encoder, B-pictures included.
+// A B-picture between each two references, but for the quickest effort, which stays plain.
 int bPicturesFor(CodecEffort codec)
 {
-    return codec == CodecEffort::Rv10 ? 1 : 0;
+    return codec == CodecEffort::Rv8 ? 0 : 1;
 }
 
 rv40::Effort effortFor(CodecEffort codec)
