@@ -34,6 +34,9 @@ void Rv40VideoEncoder::SetFirstPass(std::vector<RateController::PassRecord> reco
         if (static_cast<std::size_t>(r.display) >= m_firstPassIntra.size())
             m_firstPassIntra.resize(static_cast<std::size_t>(r.display) + 1, 0);
         m_firstPassIntra[static_cast<std::size_t>(r.display)] = r.intra ? 1 : 0;
+        if (static_cast<std::size_t>(r.display) >= m_firstPassB.size())
+            m_firstPassB.resize(static_cast<std::size_t>(r.display) + 1, 0);
+        m_firstPassB[static_cast<std::size_t>(r.display)] = r.bidirectional ? 1 : 0;
     }
     m_rate.SetFirstPass(std::move(records));
 }
@@ -80,7 +83,20 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         out.push_back(Code(frame, n, Kind::Intra, cost.intra));
         return out;
     }
-    if (static_cast<int>(m_waiting.size()) < std::clamp(m_settings.bPictures, 0, 2) && m_displayed > 1) {
+    bool hold = false;
+    if (!m_firstPassIntra.empty()) {
+        hold = static_cast<std::size_t>(n) < m_firstPassB.size() && m_firstPassB[static_cast<std::size_t>(n)] != 0;
+    } else if (static_cast<int>(m_waiting.size()) < std::clamp(m_settings.bPictures, 0, 2) && n > 0) {
+        // B-pictures pay where they come out much smaller than the reference after them; where
+        // they do not (fast or erratic motion; a rate even the coarsest quantisers exceed, where
+        // two references further apart cost more than the B-picture saves), the
+        // pictures are coded plain, and B-pictures are tried again now and then.
+        const bool starved = !m_records.empty() && m_records.back().quantiser >= m_settings.rate.qmax - 1;
+        hold = (m_bShare < kBPaysBelow && !starved) || n - m_lastBTry >= kBRetryPictures;
+        if (hold && m_waiting.empty())
+            m_lastBTry = n;
+    }
+    if (hold) {
         FramePtr copy(av_frame_clone(&frame));
         if (!copy)
             throw std::runtime_error("out of memory holding a picture back");
@@ -88,8 +104,12 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         return out;
     }
     out.push_back(Code(frame, n, Kind::Inter, cost.inter));
-    for (Waiting &w : m_waiting)
+    const double reference = m_records.back().bits;
+    for (Waiting &w : m_waiting) {
         out.push_back(Code(*w.frame, w.display, Kind::Bidirectional, w.estimate));
+        if (m_records.back().bidirectional && reference > 0)
+            m_bShare = kBShareMemory * m_bShare + (1 - kBShareMemory) * m_records.back().bits / reference;
+    }
     m_waiting.clear();
     return out;
 }

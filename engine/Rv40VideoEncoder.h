@@ -63,6 +63,11 @@ public:
     // the pictures before: a detailed pan keeps a high share all along, a cut jumps to it.
     static constexpr double kSceneCutRatio = 0.85;
     static constexpr double kSceneCutJump = 1.6;
+    // B-pictures are kept while they take less than this share of their later reference's
+    // bits, and tried again every so many pictures when they did not.
+    static constexpr double kBPaysBelow = 0.65;
+    static constexpr double kBShareMemory = 0.7;
+    static constexpr int kBRetryPictures = 50;
 
 private:
     enum class Kind { Intra, Inter, Bidirectional };
@@ -84,6 +89,9 @@ private:
     int m_displayed = 0;     // pictures received
     std::vector<Waiting> m_waiting;
     std::vector<char> m_firstPassIntra; // second pass: the first's keyframes, by display position
+    std::vector<char> m_firstPassB;     // and its B-pictures
+    double m_bShare = 0;  // B-pictures' bits against their later reference's, faded
+    int m_lastBTry = 0;   // where B-pictures were last tried
 };
 
 } // namespace corva
