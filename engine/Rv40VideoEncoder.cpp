@@ -92,9 +92,14 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         // two references further apart cost more than the B-picture saves), the
         // pictures are coded plain, and B-pictures are tried again now and then.
         const bool starved = !m_records.empty() && m_records.back().quantiser >= m_settings.rate.qmax - 1;
-        hold = (m_bShare < kBPaysBelow && !starved) || n - m_lastBTry >= kBRetryPictures;
-        if (hold && m_waiting.empty())
-            m_lastBTry = n;
+        if (m_waiting.empty()) {
+            hold = (m_bShare < kBPaysBelow && !starved) || n - m_lastBTry >= kBRetryPictures;
+            if (hold)
+                m_lastBTry = n;
+        } else {
+            // a second one only where they come out very small, as on a slow pan
+            hold = m_bShare < kSecondBBelow && !starved;
+        }
     }
     if (hold) {
         FramePtr copy(av_frame_clone(&frame));

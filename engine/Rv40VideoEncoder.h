@@ -66,6 +66,7 @@ public:
     // B-pictures are kept while they take less than this share of their later reference's
     // bits, and tried again every so many pictures when they did not.
     static constexpr double kBPaysBelow = 0.65;
+    static constexpr double kSecondBBelow = 0.35;
     static constexpr double kBShareMemory = 0.7;
     static constexpr int kBRetryPictures = 50;
 

@@ -35,7 +35,7 @@ std::filesystem::path fsPath(const QString &path)
 // A B-picture between each two references, but for the quickest effort, which stays plain.
 int bPicturesFor(CodecEffort codec)
 {
-    return codec == CodecEffort::Rv8 ? 0 : 1;
+    return codec == CodecEffort::Rv8 ? 0 : (codec == CodecEffort::Rv10 ? 2 : 1);
 }
 
 rv40::Effort effortFor(CodecEffort codec)
