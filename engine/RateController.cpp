@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace corva {
 
@@ -121,10 +122,31 @@ double RateController::StepForBits(std::size_t i, double bits) const
 {
     const PassRecord &r = m_firstPass[i];
     const double measured = std::max(1.0, r.bits);
-    const double fixed = std::min(measured * 0.3, HeaderBits());
+    const double fixed = FixedBits(i);
     if (bits <= fixed + 1)
         return Step(m_settings.qmax);
     return Step(r.quantiser) * std::pow((measured - fixed) / (bits - fixed), 1.0 / kBitsExponent);
+}
+
+double RateController::NeighbourAverage(const std::vector<double> &values, std::size_t i, bool withOwn,
+                                        const std::function<bool(std::size_t)> &counts,
+                                        const std::function<bool(std::size_t)> &ends)
+{
+    // a bell over the pictures on either side, each side up to the first that ends the stretch
+    const int reach = static_cast<int>(std::lround(kBlurPictures * 2));
+    double sum = withOwn ? values[i] : 0, weights = withOwn ? 1 : 0;
+    for (int dir = -1; dir <= 1; dir += 2)
+        for (int d = 1; d <= reach; ++d) {
+            const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + dir * d;
+            if (j < 0 || j >= static_cast<std::ptrdiff_t>(values.size()) || ends(static_cast<std::size_t>(j)))
+                break;
+            if (!counts(static_cast<std::size_t>(j)))
+                continue;
+            const double w = std::exp(-0.5 * d * d / (kBlurPictures * kBlurPictures));
+            sum += w * values[static_cast<std::size_t>(j)];
+            weights += w;
+        }
+    return weights > 0 ? sum / weights : values[i];
 }
 
 double RateController::HeaderBits() const
@@ -149,36 +171,19 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
     std::vector<double> complexity(n);
     for (std::size_t i = 0; i < n; ++i) {
         const PassRecord &r = m_firstPass[i];
-        const double bits = std::max(1.0, r.bits);
-        const double fixed = std::min(bits * 0.3, HeaderBits());
-        complexity[i] = std::max(1.0, bits - fixed) * std::pow(Step(r.quantiser), kBitsExponent);
+        complexity[i] = std::max(1.0, std::max(1.0, r.bits) - FixedBits(i)) * std::pow(Step(r.quantiser), kBitsExponent);
     }
     std::vector<double> shape(n, 0);
-    const int reach = static_cast<int>(std::lround(kBlurPictures * 2));
     auto isReference = [&](std::size_t j) { return !m_firstPass[j].intra && !m_firstPass[j].bidirectional; };
+    auto isIntra = [&](std::size_t j) { return m_firstPass[j].intra; };
     for (std::size_t i = 0; i < n; ++i) {
         if (m_firstPass[i].intra)
             continue;
-        // a B-picture takes the step of the inter pictures around it, a little coarser
+        // A B-picture takes the step of the inter pictures around it, a little coarser; an intra
+        // picture ends the stretch: the scene behind it is another.
         const bool b = m_firstPass[i].bidirectional;
-        double sum = b ? 0 : complexity[i], weights = b ? 0 : 1;
-        // an intra picture ends the stretch: the scene behind it is another
-        for (int dir = -1; dir <= 1; dir += 2)
-            for (int d = 1; d <= reach; ++d) {
-                const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + dir * d;
-                if (j < 0 || j >= static_cast<std::ptrdiff_t>(n) || m_firstPass[static_cast<std::size_t>(j)].intra)
-                    break;
-                if (!isReference(static_cast<std::size_t>(j)))
-                    continue;
-                const double w = std::exp(-0.5 * d * d / (kBlurPictures * kBlurPictures));
-                sum += w * complexity[static_cast<std::size_t>(j)];
-                weights += w;
-            }
-        if (weights <= 0) {
-            sum = complexity[i];
-            weights = 1;
-        }
-        shape[i] = std::pow(sum / weights, 1.0 - qc) * (b ? kBidirectionalStepRatio : 1.0);
+        const double average = NeighbourAverage(complexity, i, !b, isReference, isIntra);
+        shape[i] = std::pow(average, 1.0 - qc) * (b ? kBidirectionalStepRatio : 1.0);
     }
     for (std::size_t i = 0; i < n; ++i) {
         if (!m_firstPass[i].intra)
@@ -221,18 +226,11 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
         std::vector<double> moved(n);
         for (std::size_t i = 0; i < n; ++i)
             moved[i] = std::log(std::clamp(StepForBits(i, m_plannedBits[i]), widest[0], widest[1]) / m_plannedStep[i]);
+        auto isInter = [&](std::size_t j) { return !m_firstPass[j].intra; };
+        auto never = [](std::size_t) { return false; };
         for (std::size_t i = 0; i < n; ++i) {
-            double sum = moved[i], weights = 1;
-            if (!m_firstPass[i].intra)
-                for (int d = -reach; d <= reach; ++d) {
-                    const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + d;
-                    if (d == 0 || j < 0 || j >= static_cast<std::ptrdiff_t>(n) || m_firstPass[static_cast<std::size_t>(j)].intra)
-                        continue;
-                    const double w = std::exp(-0.5 * d * d / (kBlurPictures * kBlurPictures));
-                    sum += w * moved[static_cast<std::size_t>(j)];
-                    weights += w;
-                }
-            m_plannedStep[i] = std::clamp(m_plannedStep[i] * std::exp(sum / weights), widest[0], widest[1]);
+            const double average = m_firstPass[i].intra ? moved[i] : NeighbourAverage(moved, i, true, isInter, never);
+            m_plannedStep[i] = std::clamp(m_plannedStep[i] * std::exp(average), widest[0], widest[1]);
             m_plannedBits[i] = PlannedBits(i, m_plannedStep[i]);
         }
     }

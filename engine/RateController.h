@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace corva {
@@ -66,6 +67,11 @@ private:
     double PlannedBits(std::size_t i, double step) const;
     double StepForBits(std::size_t i, double bits) const;
     double HeaderBits() const;
+    // The bell-weighted average of values around picture i: neighbours that `counts`, on each
+    // side up to the first that `ends` the stretch; picture i itself when withOwn.
+    static double NeighbourAverage(const std::vector<double> &values, std::size_t i, bool withOwn,
+                                   const std::function<bool(std::size_t)> &counts,
+                                   const std::function<bool(std::size_t)> &ends);
     int PlannedQuantiser(int type);
     double PerReference() const;
     double FixedBits(std::size_t i) const;

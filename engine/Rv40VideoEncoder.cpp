@@ -31,12 +31,10 @@ void Rv40VideoEncoder::SetFirstPass(std::vector<RateController::PassRecord> reco
     for (const RateController::PassRecord &r : records) {
         if (r.display < 0)
             continue;
-        if (static_cast<std::size_t>(r.display) >= m_firstPassIntra.size())
-            m_firstPassIntra.resize(static_cast<std::size_t>(r.display) + 1, 0);
-        m_firstPassIntra[static_cast<std::size_t>(r.display)] = r.intra ? 1 : 0;
-        if (static_cast<std::size_t>(r.display) >= m_firstPassB.size())
-            m_firstPassB.resize(static_cast<std::size_t>(r.display) + 1, 0);
-        m_firstPassB[static_cast<std::size_t>(r.display)] = r.bidirectional ? 1 : 0;
+        const auto at = static_cast<std::size_t>(r.display);
+        if (at >= m_firstPassKinds.size())
+            m_firstPassKinds.resize(at + 1, Kind::Inter);
+        m_firstPassKinds[at] = r.intra ? Kind::Intra : (r.bidirectional ? Kind::Bidirectional : Kind::Inter);
     }
     m_rate.SetFirstPass(std::move(records));
 }
@@ -63,9 +61,10 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
     const rv40::PictureCost cost = m_encoder.Analyse(viewOf(frame, m_settings.width, m_settings.height));
     const double ratio = cost.intra > 0 ? cost.inter / cost.intra : 0.0;
     bool intra = false;
-    if (!m_firstPassIntra.empty()) {
+    const Kind measured = static_cast<std::size_t>(n) < m_firstPassKinds.size() ? m_firstPassKinds[static_cast<std::size_t>(n)] : Kind::Inter;
+    if (!m_firstPassKinds.empty()) {
         // The second pass keeps the first pass's picture types, so its budget fits them.
-        intra = static_cast<std::size_t>(n) < m_firstPassIntra.size() ? m_firstPassIntra[static_cast<std::size_t>(n)] != 0 : false;
+        intra = measured == Kind::Intra;
     } else {
         const bool cut = n > 1 && m_lastRatio >= 0 && ratio >= kSceneCutRatio && ratio > kSceneCutJump * m_lastRatio;
         intra = n == 0 || n - m_lastKeyframe >= m_settings.keyframeInterval || cut;
@@ -84,8 +83,8 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         return out;
     }
     bool hold = false;
-    if (!m_firstPassIntra.empty()) {
-        hold = static_cast<std::size_t>(n) < m_firstPassB.size() && m_firstPassB[static_cast<std::size_t>(n)] != 0;
+    if (!m_firstPassKinds.empty()) {
+        hold = measured == Kind::Bidirectional;
     } else if (static_cast<int>(m_waiting.size()) < std::clamp(m_settings.bPictures, 0, 2) && n > 0) {
         // B-pictures pay where they come out much smaller than the reference after them; where
         // they do not (fast or erratic motion; a rate even the coarsest quantisers exceed, where
@@ -108,7 +107,14 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         m_waiting.push_back({std::move(copy), n, cost.inter});
         return out;
     }
-    out.push_back(Code(frame, n, Kind::Inter, cost.inter));
+    CodeWithWaiting(frame, n, cost.inter, out);
+    return out;
+}
+
+void Rv40VideoEncoder::CodeWithWaiting(const AVFrame &frame, int display, double estimate, std::vector<Picture> &out)
+{
+    // the later reference first, then the B-pictures that lean on it, in display order
+    out.push_back(Code(frame, display, Kind::Inter, estimate));
     const double reference = m_records.back().bits;
     for (Waiting &w : m_waiting) {
         out.push_back(Code(*w.frame, w.display, Kind::Bidirectional, w.estimate));
@@ -116,7 +122,6 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
             m_bShare = kBShareMemory * m_bShare + (1 - kBShareMemory) * m_records.back().bits / reference;
     }
     m_waiting.clear();
-    return out;
 }
 
 std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Flush()
@@ -127,10 +132,7 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Flush()
         return out;
     Waiting last = std::move(m_waiting.back());
     m_waiting.pop_back();
-    out.push_back(Code(*last.frame, last.display, Kind::Inter, last.estimate));
-    for (Waiting &w : m_waiting)
-        out.push_back(Code(*w.frame, w.display, Kind::Bidirectional, w.estimate));
-    m_waiting.clear();
+    CodeWithWaiting(*last.frame, last.display, last.estimate, out);
     return out;
 }
 

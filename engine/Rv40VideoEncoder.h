@@ -73,6 +73,8 @@ public:
 private:
     enum class Kind { Intra, Inter, Bidirectional };
     Picture Code(const AVFrame &frame, int display, Kind kind, double estimate);
+    // Codes an inter picture and then, as B-pictures, the pictures waiting for it.
+    void CodeWithWaiting(const AVFrame &frame, int display, double estimate, std::vector<Picture> &out);
 
     struct Waiting
     {
@@ -89,8 +91,7 @@ private:
     double m_lastRatio = -1; // inter/intra of the recent pictures, faded
     int m_displayed = 0;     // pictures received
     std::vector<Waiting> m_waiting;
-    std::vector<char> m_firstPassIntra; // second pass: the first's keyframes, by display position
-    std::vector<char> m_firstPassB;     // and its B-pictures
+    std::vector<Kind> m_firstPassKinds; // second pass: the first's picture types, by display position
     double m_bShare = 0;  // B-pictures' bits against their later reference's, faded
     int m_lastBTry = 0;   // where B-pictures were last tried
 };

@@ -835,6 +835,19 @@ struct Encoder::Impl {
         }
     }
 
+    // One candidate has just been coded into the picture: kept when it costs less than the best
+    // so far; either way the picture goes back to how it was before the try.
+    void KeepIfCheaper(int mbx, int mby, double cost, const MbCode &m, double &bestCost, MbCode &bestMb,
+                       SavedMb &bestPixels, const SavedMb &before)
+    {
+        if (cost < bestCost) {
+            bestCost = cost;
+            bestMb = m;
+            SaveMb(mbx, mby, bestPixels);
+        }
+        RestoreMb(mbx, mby, before);
+    }
+
     std::uint64_t MbSse(int mbx, int mby) const
     {
         return dsp::Sse(cur.p[0].At(mbx * 16, mby * 16), cur.p[0].stride, src.p[0].At(mbx * 16, mby * 16),
@@ -1523,13 +1536,8 @@ struct Encoder::Impl {
             if (tryIntra) {
                 MbCode in;
                 CodeIntra(mbx, mby, av, in);
-                const double j = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, in) + 1);
-                if (j < jBest) {
-                    jBest = j;
-                    chosen = in;
-                    SaveMb(mbx, mby, best);
-                }
-                RestoreMb(mbx, mby, before);
+                KeepIfCheaper(mbx, mby, Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, in) + 1), in, jBest, chosen, best,
+                              before);
             }
             if (trySkip) {
                 PredictInter(mbx, mby, {});
@@ -1859,24 +1867,12 @@ struct Encoder::Impl {
             for (int k = 0; k < tries; ++k) {
                 MbCode m;
                 CodeB(mbx, mby, cands[k].type, vf, vb, direct, m);
-                const double j = Rd(MbSse(mbx, mby), CodedBits(mbx, mby, av, m) + 1);
-                if (j < jBest) {
-                    jBest = j;
-                    mb = m;
-                    SaveMb(mbx, mby, kept);
-                }
-                RestoreMb(mbx, mby, before);
+                KeepIfCheaper(mbx, mby, Rd(MbSse(mbx, mby), CodedBits(mbx, mby, av, m) + 1), m, jBest, mb, kept, before);
             }
             if (settings.effort == Effort::Thorough || ic < 3 * best) {
                 MbCode m;
                 CodeIntra(mbx, mby, av, m);
-                const double j = Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, m) + 1);
-                if (j < jBest) {
-                    jBest = j;
-                    mb = m;
-                    SaveMb(mbx, mby, kept);
-                }
-                RestoreMb(mbx, mby, before);
+                KeepIfCheaper(mbx, mby, Rd(MbSse(mbx, mby), IntraBits(mbx, mby, av, m) + 1), m, jBest, mb, kept, before);
             }
             if (clean) {
                 PutPrediction(mbx, mby, direct);
