@@ -63,6 +63,11 @@ constexpr double kScaleMove = 1.03;
 constexpr double kAim = 0.99;
 // Towards the end a plan closes on the rate by this share of a picture's bits per picture.
 constexpr double kClosing = 0.5;
+// How full a constant-rate buffer may run before pictures are coded finer to spend what arrives.
+constexpr double kFullest = 0.98;
+// How strongly a second pass leans against its buffer straying from the plan's: a buffer's
+// worth astray scales the steps by e.
+constexpr double kAstrayGain = 1.0;
 
 } // namespace
 
@@ -236,6 +241,9 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
     }
     // the film's rate is what it aims at, whatever the buffer's walls moved
     m_planTotal = budget;
+    m_plannedAhead.assign(n, 0);
+    for (std::size_t i = 1; i < n; ++i)
+        m_plannedAhead[i] = m_plannedAhead[i - 1] + m_plannedBits[i - 1] - m_perPicture;
     for (int t = 0; t < 3; ++t)
         m_restFixed[t] = m_restScaled[t] = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -247,7 +255,9 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
     m_scale = 1;
     // until this pass has seen a few pictures of a type it trusts the first pass
     for (int t = 0; t < 3; ++t)
-        m_ratio[t] = m_ratioWeight[t] = kRatioPrior;
+        m_ratio[t] = m_ratioWeight[t] = kRatioPrior * m_perPicture;
+    std::fill(std::begin(m_qRatio), std::end(m_qRatio), 0.0);
+    std::fill(std::begin(m_qRatioWeight), std::end(m_qRatioWeight), 0.0);
     m_carry = 0;
 }
 
@@ -290,6 +300,27 @@ double RateController::PredictBits(bool intra, double cost, int quantiser) const
     return intra ? guess * 3.0 : guess;
 }
 
+double RateController::RatioAt(int type, int quantiser) const
+{
+    // How this pass's pictures compare with the plan, from those of the type coded at this very
+    // quantiser where there were some: bits may fall off a cliff between two quantisers (noise
+    // that a coarser step no longer codes), which no single exponent follows.
+    const double ratio = m_ratio[type] / m_ratioWeight[type];
+    if (type != 0)
+        return ratio;
+    const auto q = static_cast<std::size_t>(std::clamp(quantiser, 0, 31));
+    return (m_qRatio[q] + ratio * m_perPicture) / (m_qRatioWeight[q] + m_perPicture);
+}
+
+double RateController::Spill() const
+{
+    // What the next picture must take for a constant-rate buffer to have room for what arrives
+    // after it.
+    if (m_settings.variableRate)
+        return 0;
+    return std::min(m_bufferSize, m_buffer + m_perPicture) + m_perPicture - m_bufferSize * kFullest;
+}
+
 double RateController::PerReference() const
 {
     // the rate less what the B-pictures among the recent pictures took, over the rest
@@ -311,9 +342,10 @@ double RateController::TargetBits(bool intra, double cost)
     if (intra)
         target *= 3.0;
     target = std::clamp(target, perPicture * 0.15, perPicture * (intra ? 12.0 : 4.0));
-    // Never take more than the buffer holds, keeping a margin for the pictures that follow.
+    // Never take more than the buffer holds, keeping a margin for the pictures that follow,
+    // nor so little that a constant-rate buffer overflows.
     const double room = m_buffer + m_perPicture - m_bufferSize * 0.1;
-    return std::max(m_perPicture * 0.1, std::min(target, room));
+    return std::max({m_perPicture * 0.1, std::min(target, room), Spill()});
 }
 
 int RateController::QuantiserFor(bool intra, double cost, double target) const
@@ -367,8 +399,11 @@ int RateController::PlannedQuantiser(int t)
     }
     const double fit = left > 0 && scaled > 0 ? std::pow(scaled / left, 1.0 / kBitsExponent) : kScaleLimit;
     m_scale = std::clamp(std::clamp(fit, m_scale / kScaleMove, m_scale * kScaleMove), 1.0 / kScaleLimit, kScaleLimit);
-    const double ratio = m_ratio[t] / m_ratioWeight[t];
-    const double step = m_plannedStep[i] * m_scale;
+    // Where the buffer strays from where the plan had it (bits falling off a cliff with the
+    // quantiser, as noise does, make single pictures unpredictable), the steps lean against it
+    // at once rather than over the rest of the film.
+    const double astray = m_settings.variableRate ? 0.0 : (m_spent - m_perPicture * double(i) - m_plannedAhead[i]) / m_bufferSize;
+    const double step = m_plannedStep[i] * m_scale * std::exp(std::clamp(kAstrayGain * astray, -1.0, 1.0));
 
     // The quantiser whose step is nearest on the log scale, as a fraction; the fraction left is
     // carried to the next inter pictures, so that on average they come out at the planned step.
@@ -383,8 +418,16 @@ int RateController::PlannedQuantiser(int t)
     // Never take more than the buffer holds, keeping a margin for the pictures that follow.
     const double room = m_buffer + m_perPicture - m_bufferSize * 0.1;
     bool forced = false;
-    while (q < m_settings.qmax && PlannedBits(i, Step(q)) * ratio > room) {
+    auto predicted = [&](int quantiser) { return PlannedBits(i, Step(quantiser)) * RatioAt(t, quantiser); };
+    while (q < m_settings.qmax && predicted(q) > room) {
         ++q;
+        forced = true;
+    }
+    // Nor leave it overflowing: a constant-rate stream cannot spend later what a full buffer
+    // turned away, so the film would end short of its rate.
+    const double spill = Spill();
+    while (!forced && q > m_settings.qmin && predicted(q) < spill) {
+        --q;
         forced = true;
     }
     if (t == 0)
@@ -399,9 +442,17 @@ void RateController::Update(bool intra, double cost, int quantiser, double bits,
     const std::size_t i = static_cast<std::size_t>(m_pictures);
     if (i < m_firstPass.size()) {
         // far from the first pass's quantiser the measure says little: one picture moves it only so far
-        const double sample = std::clamp(bits / PlannedBits(i, Step(quantiser)), 1.0 / 3, 3.0);
-        m_ratio[t] = m_ratio[t] * kRatioMemory + sample;
-        m_ratioWeight[t] = m_ratioWeight[t] * kRatioMemory + 1.0;
+        // A ratio of sums, not a mean of ratios: where bits fall off a cliff with the quantiser
+        // (noise that vanishes at a coarse step), a few large pictures must not outweigh the many
+        // that came out tiny.
+        const double expected = PlannedBits(i, Step(quantiser));
+        m_ratio[t] = m_ratio[t] * kRatioMemory + std::clamp(bits, expected / 3, expected * 3);
+        m_ratioWeight[t] = m_ratioWeight[t] * kRatioMemory + expected;
+        if (t == 0) {
+            const auto q = static_cast<std::size_t>(std::clamp(quantiser, 0, 31));
+            m_qRatio[q] = m_qRatio[q] * kRatioMemory + bits;
+            m_qRatioWeight[q] = m_qRatioWeight[q] * kRatioMemory + expected;
+        }
         const int planned = TypeOf(m_firstPass[i]);
         const double fixed = FixedBits(i);
         m_restFixed[planned] -= fixed;

@@ -74,6 +74,8 @@ private:
                                    const std::function<bool(std::size_t)> &ends);
     int PlannedQuantiser(int type);
     double PerReference() const;
+    double Spill() const;
+    double RatioAt(int type, int quantiser) const;
     double FixedBits(std::size_t i) const;
     static int TypeOf(const PassRecord &r);
     double PredictBits(bool intra, double cost, int quantiser) const;
@@ -104,6 +106,7 @@ private:
 
     std::vector<PassRecord> m_firstPass;
     std::vector<double> m_plannedBits; // second pass: per picture
+    std::vector<double> m_plannedAhead; // second pass: bits beyond the rate before each picture
     std::vector<double> m_plannedStep;
     // this pass's bits against the plan's at the same step, for inter, intra and B-pictures
     double m_ratio[3] = {1, 1, 1};
@@ -114,6 +117,9 @@ private:
     double m_restScaled[3] = {0, 0, 0};
     double m_planTotal = 0;
     double m_scale = 1;
+    // second pass: bits against the plan of the inter pictures coded at each quantiser
+    double m_qRatio[32] = {};
+    double m_qRatioWeight[32] = {};
     double m_carry = 0;         // the part of a quantiser the last inter picture rounded away
 };
 

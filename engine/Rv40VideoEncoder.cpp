@@ -92,9 +92,11 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         // pictures are coded plain, and B-pictures are tried again now and then.
         const bool starved = !m_records.empty() && m_records.back().quantiser >= m_settings.rate.qmax - 1;
         if (m_waiting.empty()) {
-            hold = (m_bShare < kBPaysBelow && !starved) || n - m_lastBTry >= kBRetryPictures;
+            const bool paying = m_bShare < kBPaysBelow && !starved;
+            hold = paying || n - m_lastBTry >= kBRetryPictures;
             if (hold)
                 m_lastBTry = n;
+            m_bRetrying = hold && !paying;
         } else {
             // a second one only where they come out very small, as on a slow pan
             hold = m_bShare < kSecondBBelow && !starved;
@@ -118,8 +120,12 @@ void Rv40VideoEncoder::CodeWithWaiting(const AVFrame &frame, int display, double
     const double reference = m_records.back().bits;
     for (Waiting &w : m_waiting) {
         out.push_back(Code(*w.frame, w.display, Kind::Bidirectional, w.estimate));
-        if (m_records.back().bidirectional && reference > 0)
-            m_bShare = kBShareMemory * m_bShare + (1 - kBShareMemory) * m_records.back().bits / reference;
+        if (m_records.back().bidirectional && reference > 0) {
+            // A retry stands on its own measure: the old one is of another stretch of the film.
+            const double share = m_records.back().bits / reference;
+            m_bShare = m_bRetrying ? share : kBShareMemory * m_bShare + (1 - kBShareMemory) * share;
+            m_bRetrying = false;
+        }
     }
     m_waiting.clear();
 }
@@ -155,7 +161,10 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int displ
     rv40::EncodedPicture coded = m_encoder.Encode(viewOf(frame, m_settings.width, m_settings.height), decision, ms);
     const bool codedIntra = coded.type == rv40::PictureType::Intra;
     const bool codedB = coded.type == rv40::PictureType::Bidirectional;
-    const double bits = double(coded.Bytes()) * 8.0;
+    // What the stream carries of a picture: a slice count and each slice's entry in the slice
+    // table (as a demuxer hands it to a decoder) besides the slices; with several bands a
+    // picture that would otherwise spend about 1% more than the rate.
+    const double bits = double(coded.Bytes() + 1 + 8 * coded.slices.size()) * 8.0;
     m_rate.Update(codedIntra, estimate, coded.quantiser, bits, codedB);
     m_records.push_back({codedIntra, estimate, coded.quantiser, bits, codedB, display});
     if (codedIntra)

@@ -68,7 +68,7 @@ public:
     static constexpr double kBPaysBelow = 0.65;
     static constexpr double kSecondBBelow = 0.35;
     static constexpr double kBShareMemory = 0.7;
-    static constexpr int kBRetryPictures = 50;
+    static constexpr int kBRetryPictures = 25;
 
 private:
     enum class Kind { Intra, Inter, Bidirectional };
@@ -94,6 +94,7 @@ private:
     std::vector<Kind> m_firstPassKinds; // second pass: the first's picture types, by display position
     double m_bShare = 0;  // B-pictures' bits against their later reference's, faded
     int m_lastBTry = 0;   // where B-pictures were last tried
+    bool m_bRetrying = false; // the B-picture waiting is a retry
 };
 
 } // namespace corva

@@ -225,8 +225,8 @@ struct Encoder::Impl {
         SetCodeTables(0);
         // a step of qscale/16 in the coefficient domain is about qscale/24 in pixel units
         const double step = qs.lumaStep / 24.0;
-        qs.lambda = 0.6 * step;
-        qs.lambdaSse = 0.15 * step * step;
+        qs.lambda = 0.4 * step;
+        qs.lambdaSse = 0.22 * step * step;
     }
 
     Avail AvailAt(int mbx, int mby) const
@@ -1491,12 +1491,14 @@ struct Encoder::Impl {
             }
         }
         bool split = false;
+        bool tried8 = false;
         if (!intra && !skip) {
             // splitting only pays where one vector leaves a clearly visible error
             const bool worthIt = interCostForSplit > 512 + static_cast<int>(qs.lambda * 16);
             const bool try8 = (settings.effort != Effort::Quickest && hooks.force == K::Any && (worthIt || hooks.randomSeed)) ||
                               hooks.force == K::Inter8x8;
             if (try8) {
+                tried8 = true;
                 int cost8 = static_cast<int>(qs.lambda * 4);
                 for (int k = 0; k < 4; ++k) {
                     const MotionVector p8 = PredictMv8(mbx, mby, av, k, mb.mv8);
@@ -1533,6 +1535,13 @@ struct Encoder::Impl {
             jBest = Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, chosen, pred) + 1);
             SaveMb(mbx, mby, best);
             RestoreMb(mbx, mby, before);
+            if (tried8 && settings.effort == Effort::Thorough) {
+                // the search's estimate of the split leaves out the residual; coded, both are known
+                MbCode other = mb;
+                CodeInter(mbx, mby, !split, v, other);
+                KeepIfCheaper(mbx, mby, Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, other, pred) + 1), other, jBest,
+                              chosen, best, before);
+            }
             if (tryIntra) {
                 MbCode in;
                 CodeIntra(mbx, mby, av, in);

@@ -22,6 +22,7 @@ struct FakeFilm
     bool rising = false;       // one scene growing busier to the end, as a pan into detail
     bool withB = false;        // every other picture a B-picture, which takes far less
     bool ripple = false;       // one scene whose every other picture is much harder, as a pan's sub-pixel phases
+    bool cliff = false;        // noise: coded up to one step, almost nothing beyond it
 
     // Difficulty of picture n: calm and busy scenes, with cuts between them.
     double Difficulty(int n) const
@@ -34,13 +35,20 @@ struct FakeFilm
             base = std::exp(std::log(30.0) * n / Pictures());
         if (ripple)
             base = n % 2 ? 3.0 : 1.0;
+        if (cliff)
+            base = 1.0;
         return base * (1.0 + 0.2 * std::sin(n * 0.37)) * width * height;
     }
-    bool IsIntra(int n) const { return n % keyframeEvery == 0 || (!rising && !ripple && n % 150 == 0); }
+    bool IsIntra(int n) const { return n % keyframeEvery == 0 || (!rising && !ripple && !cliff && n % 150 == 0); }
     bool IsB(int n) const { return withB && n % 2 == 1 && !IsIntra(n); }
     double TrueBits(int n, int q) const
     {
         const double d = Difficulty(n) * (IsIntra(n) ? 4.0 : 1.0) * (IsB(n) ? 0.25 : 1.0);
+        if (cliff && !IsIntra(n)) {
+            // the step where the noise drowns: a quarter of the bits at the next, almost none after
+            const double near = 30.0 * d / std::pow(RateController::Step(std::min(q, 15)), 1.15) * 10.0;
+            return 400 + near * (q <= 15 ? std::pow(RateController::Step(15) / RateController::Step(q), 1.15) : q == 16 ? 0.25 : 0.02);
+        }
         return 400 + 3.0 * d / std::pow(RateController::Step(q), 1.15) * 10.0;
     }
     double Estimate(int n) const { return Difficulty(n) * (IsIntra(n) ? 4.0 : 1.0) * (1.0 + 0.15 * std::cos(n * 1.3)); }
@@ -206,6 +214,32 @@ TEST(RateControllerTest, BPicturesFollowTheirReferenceAndTheRateHolds)
     second.SetFirstPass(first.records);
     const Outcome two = Encode(film, second);
     check(two, "two passes");
+}
+
+// Where a picture's bits fall off a cliff between two quantisers (noise that the coarser step no
+// longer codes at all), the second pass's measure of how its pictures compare with the plan is
+// of little use picture by picture: it must still end at the rate, neither losing what a full
+// buffer turns away nor running it dry.
+TEST(RateControllerTest, TwoPassesHoldTheRateWhereBitsFallOffACliff)
+{
+    FakeFilm film;
+    film.cliff = true;
+    film.seconds = 30;
+    film.width = 176;
+    film.height = 144;
+    const double kbps = 118;
+    // between the bits at the last coded step and the next one
+    ASSERT_GT(film.TrueBits(1, 15), kbps * 1000 / film.fps);
+    ASSERT_LT(film.TrueBits(1, 16), kbps * 1000 / film.fps);
+    const double budget = kbps * 1000 * film.seconds;
+    RateController measure(Cbr(film, kbps));
+    const Outcome first = Encode(film, measure);
+    EXPECT_NEAR(first.bits / budget, 1.0, 0.03) << "one pass";
+    RateController second(Cbr(film, kbps));
+    second.SetFirstPass(first.records);
+    const Outcome two = Encode(film, second);
+    EXPECT_NEAR(two.bits / budget, 1.0, 0.03) << "two passes";
+    EXPECT_LE(two.underflows, 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Audiences, ConstantRate, ::testing::Values(RateCase{118, 176, 144}, RateCase{386, 352, 288}, RateCase{1308, 720, 576}));

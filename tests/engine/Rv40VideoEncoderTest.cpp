@@ -42,8 +42,9 @@ struct Coded
     std::vector<std::uint32_t> times; // in the order written
 };
 
-Coded encode(bool noise, double kbps, bool measuring, const std::vector<RateController::PassRecord> *firstPass,
-            int bPictures = 1)
+// The first `noisy` pictures noise, the rest the pan.
+Coded encode(int noisy, double kbps, bool measuring, const std::vector<RateController::PassRecord> *firstPass,
+            int bPictures = 1, int pictures = 60)
 {
     Rv40VideoEncoder::Settings s;
     s.width = kWidth;
@@ -61,8 +62,8 @@ Coded encode(bool noise, double kbps, bool measuring, const std::vector<RateCont
         for (const auto &p : pictures)
             run.times.push_back(p.timestampMs);
     };
-    for (int n = 0; n < 60; ++n) {
-        const FramePtr frame = makeFrame(n, noise);
+    for (int n = 0; n < pictures; ++n) {
+        const FramePtr frame = makeFrame(n, n < noisy);
         keep(encoder.Encode(*frame));
     }
     keep(encoder.Flush());
@@ -85,10 +86,10 @@ class Rv40VideoEncoderB : public ::testing::TestWithParam<int>
 TEST_P(Rv40VideoEncoderB, WhereTheyPayAndBothPassesAgree)
 {
     const int most = GetParam();
-    const Coded first = encode(false, 150, true, nullptr, most);
+    const Coded first = encode(0, 150, true, nullptr, most);
     ASSERT_EQ(first.records.size(), 60u);
     EXPECT_GE(bPictures(first), most == 1 ? 25 : 32) << "a pan is where B-pictures pay";
-    const Coded second = encode(false, 150, false, &first.records, most);
+    const Coded second = encode(0, 150, false, &first.records, most);
     ASSERT_EQ(second.records.size(), first.records.size());
     for (std::size_t i = 0; i < first.records.size(); ++i) {
         EXPECT_EQ(second.records[i].display, first.records[i].display) << "coding order differs at " << i;
@@ -126,9 +127,28 @@ INSTANTIATE_TEST_SUITE_P(Between, Rv40VideoEncoderB, ::testing::Values(1, 2));
 // than a B-picture saves, so the pictures are coded plain but for an occasional try.
 TEST(Rv40VideoEncoder, NoBPicturesWhereTheyDoNotPay)
 {
-    const Coded run = encode(true, 20, false, nullptr);
+    const Coded run = encode(60, 20, false, nullptr);
     ASSERT_EQ(run.records.size(), 60u);
     EXPECT_LE(bPictures(run), 6);
+}
+
+// What noise taught about B-pictures says nothing of the pan after it: they come back within
+// a second of it, not only once the noise's measure has faded.
+TEST(Rv40VideoEncoder, BPicturesReturnWhenTheFilmCalms)
+{
+    const int noisy = 60, pictures = 150;
+    const Coded run = encode(noisy, 150, false, nullptr, 1, pictures);
+    ASSERT_EQ(run.records.size(), static_cast<std::size_t>(pictures));
+    int firstB = -1, afterwards = 0;
+    for (const auto &r : run.records)
+        if (r.bidirectional && r.display >= noisy) {
+            if (firstB < 0 || r.display < firstB)
+                firstB = r.display;
+            ++afterwards;
+        }
+    ASSERT_GE(firstB, 0) << "no B-picture in the pan";
+    EXPECT_LE(firstB - noisy, 20);
+    EXPECT_GE(afterwards, 25);
 }
 
 } // namespace
