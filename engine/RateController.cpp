@@ -64,7 +64,7 @@ constexpr double kAim = 0.99;
 // Towards the end a plan closes on the rate by this share of a picture's bits per picture.
 constexpr double kClosing = 0.5;
 // How full a constant-rate buffer may run before pictures are coded finer to spend what arrives.
-constexpr double kFullest = 0.98;
+constexpr double kFullest = 0.95;
 // How strongly a second pass leans against its buffer straying from the plan's: a buffer's
 // worth astray scales the steps by e.
 constexpr double kAstrayGain = 1.0;
@@ -344,8 +344,7 @@ double RateController::TargetBits(bool intra, double cost)
     target = std::clamp(target, perPicture * 0.15, perPicture * (intra ? 12.0 : 4.0));
     // Never take more than the buffer holds, keeping a margin for the pictures that follow,
     // nor so little that a constant-rate buffer overflows.
-    const double room = m_buffer + m_perPicture - m_bufferSize * 0.1;
-    return std::max({m_perPicture * 0.1, std::min(target, room), Spill()});
+    return std::max({m_perPicture * 0.1, std::min(target, Room()), Spill()});
 }
 
 int RateController::QuantiserFor(bool intra, double cost, double target) const
@@ -377,7 +376,17 @@ int RateController::ChooseQuantiser(bool intra, double cost, bool bidirectional)
         // A B-picture follows the reference coded just before it (its later one): finer, it
         // would take bits the references need, and they are what everything is copied from.
         // What B-pictures leave unspent goes to the references.
-        return std::clamp(m_lastReferenceQ + kBidirectionalOffset, m_settings.qmin, m_settings.qmax);
+        const int floor = std::clamp(m_lastReferenceQ, m_settings.qmin, m_settings.qmax);
+        int q = std::clamp(m_lastReferenceQ + kBidirectionalOffset, m_settings.qmin, m_settings.qmax);
+        // Unless a constant-rate buffer would overflow, where the references are already as fine
+        // as they go: bits it turns away are never spent.
+        const double spill = Spill();
+        auto predicted = [&](int quantiser) {
+            return m_bBits * std::pow(Step(m_lastBidirectionalQ) / Step(quantiser), kBitsExponent);
+        };
+        while (m_lastBidirectionalQ >= 0 && q > floor && predicted(q) < spill)
+            --q;
+        return q;
     }
     if (static_cast<std::size_t>(m_pictures) < m_firstPass.size())
         return PlannedQuantiser(intra ? 1 : (bidirectional ? 2 : 0));
@@ -416,7 +425,7 @@ int RateController::PlannedQuantiser(int t)
     const double carried = t == 0 ? wanted + m_carry : wanted;
     int q = std::clamp(static_cast<int>(std::lround(carried)), m_settings.qmin, m_settings.qmax);
     // Never take more than the buffer holds, keeping a margin for the pictures that follow.
-    const double room = m_buffer + m_perPicture - m_bufferSize * 0.1;
+    const double room = Room();
     bool forced = false;
     auto predicted = [&](int quantiser) { return PlannedBits(i, Step(quantiser)) * RatioAt(t, quantiser); };
     while (q < m_settings.qmax && predicted(q) > room) {
@@ -453,39 +462,74 @@ void RateController::Update(bool intra, double cost, int quantiser, double bits,
             m_qRatio[q] = m_qRatio[q] * kRatioMemory + bits;
             m_qRatioWeight[q] = m_qRatioWeight[q] * kRatioMemory + expected;
         }
-        const int planned = TypeOf(m_firstPass[i]);
-        const double fixed = FixedBits(i);
-        m_restFixed[planned] -= fixed;
-        m_restScaled[planned] -= PlannedBits(i, m_plannedStep[i]) - fixed;
     } else if (!b) {
         m_coefficient[t] = m_coefficient[t] * kMemory + bits * Step(quantiser) / Difficulty(cost);
         m_weight[t] = m_weight[t] * kMemory + 1.0;
     }
-    // one pass: what B-pictures take, so that the references are given the rest
-    const double perReference = PerReference();
-    m_bShare = m_bShare * kCostMemory + (1 - kCostMemory) * (b ? 1.0 : 0.0);
-    if (b)
-        m_bBits = m_bBits > 0 ? m_bBits * kMemory + (1 - kMemory) * bits : bits;
-
     const double qc = compressionFor(m_settings.variableRate);
     if (!intra && !b) {
         const double weight = std::pow(Difficulty(cost), qc);
         m_costAverage = m_costAverage > 0 ? m_costAverage * kCostMemory + (1 - kCostMemory) * weight : weight;
     }
-    ++m_pictures;
-    m_spent += bits;
-    m_allotted += i < m_plannedBits.size() ? m_plannedBits[i] : (b ? bits : perReference);
-    // Bits a still scene could not use are not owed to the next busy one: a player's buffer
-    // holds only so much, and a burst past it would stall playback. A second pass planned
-    // them where they fit.
-    const double bank = m_settings.variableRate ? m_bufferSize : m_perPicture * m_settings.frameRate * 0.5;
-    if (i >= m_plannedBits.size() && m_allotted - m_spent > bank)
-        m_spent = m_allotted - bank;
+    if (b)
+        m_lastBidirectionalQ = quantiser;
     // An intra picture starts a scene (or a stretch of one): the pictures after it follow its quantiser.
     if (!b) {
         m_lastInterQ = intra ? quantiser + 2 : quantiser;
         m_lastReferenceQ = quantiser;
     }
+    Account(bits, b);
+}
+
+double RateController::Room() const
+{
+    // what the buffer holds once the next picture's share has arrived, less a margin for the
+    // pictures that follow
+    return m_buffer + m_perPicture - m_bufferSize * 0.1;
+}
+
+bool RateController::RepeatInstead(double cost) const
+{
+    // A full buffer gains nothing by waiting longer: the picture is coded, whatever it takes, so
+    // that a film no quantiser fits into the buffer still moves.
+    if (m_settings.variableRate || m_buffer >= m_bufferSize * kFullest)
+        return false;
+    const std::size_t i = static_cast<std::size_t>(m_pictures);
+    const int q = m_settings.qmax;
+    const double predicted = i < m_firstPass.size() ? PlannedBits(i, Step(q)) * RatioAt(0, q) : PredictBits(false, cost, q);
+    return predicted > Room();
+}
+
+void RateController::UpdateRepeated(double bits)
+{
+    // the picture did not fit even at the coarsest quantiser, so the next starts from there
+    m_lastInterQ = m_lastReferenceQ = m_settings.qmax;
+    Account(bits, false);
+}
+
+void RateController::Account(double bits, bool bidirectional)
+{
+    const std::size_t i = static_cast<std::size_t>(m_pictures);
+    if (i < m_firstPass.size()) {
+        const int planned = TypeOf(m_firstPass[i]);
+        const double fixed = FixedBits(i);
+        m_restFixed[planned] -= fixed;
+        m_restScaled[planned] -= PlannedBits(i, m_plannedStep[i]) - fixed;
+    }
+    // one pass: what B-pictures take, so that the references are given the rest
+    const double perReference = PerReference();
+    m_bShare = m_bShare * kCostMemory + (1 - kCostMemory) * (bidirectional ? 1.0 : 0.0);
+    if (bidirectional)
+        m_bBits = m_bBits > 0 ? m_bBits * kMemory + (1 - kMemory) * bits : bits;
+    ++m_pictures;
+    m_spent += bits;
+    m_allotted += i < m_plannedBits.size() ? m_plannedBits[i] : (bidirectional ? bits : perReference);
+    // Bits a still scene could not use are not owed to the next busy one: a player's buffer
+    // holds only so much, and a burst past it would stall playback. A second pass planned
+    // them where they fit.
+    const double bank = m_settings.variableRate ? m_bufferSize : m_bufferSize * 0.8;
+    if (i >= m_plannedBits.size() && m_allotted - m_spent > bank)
+        m_spent = m_allotted - bank;
 
     const double fillRate = m_settings.variableRate ? std::max(m_settings.peakRate, m_settings.bitRate) : m_settings.bitRate;
     m_buffer = std::min(m_bufferSize, m_buffer + fillRate / m_settings.frameRate) - bits;

@@ -52,6 +52,13 @@ public:
     // After the picture is coded: what it took.
     void Update(bool intra, double cost, int quantiser, double bits, bool bidirectional = false);
 
+    // A constant-rate inter picture that even at the coarsest quantiser would take more than the
+    // player's buffer can give: better it repeats the picture before it (a copy costs a few
+    // bytes) than playback stalls.
+    bool RepeatInstead(double cost) const;
+    // After a repeated picture: what it took. It says nothing of how the film's pictures code.
+    void UpdateRepeated(double bits);
+
     // A constant quantiser for a first pass that only measures.
     int FirstPassQuantiser() const;
 
@@ -75,6 +82,9 @@ private:
     int PlannedQuantiser(int type);
     double PerReference() const;
     double Spill() const;
+    double Room() const;
+    // the buffer and the budget after a picture, whatever it was
+    void Account(double bits, bool bidirectional);
     double RatioAt(int type, int quantiser) const;
     double FixedBits(std::size_t i) const;
     static int TypeOf(const PassRecord &r);
@@ -103,6 +113,7 @@ private:
     double m_costAverage = 0; // one pass: recent inter pictures' weights, faded
     int m_lastInterQ = -1;
     int m_lastReferenceQ = -1;
+    int m_lastBidirectionalQ = -1;
 
     std::vector<PassRecord> m_firstPass;
     std::vector<double> m_plannedBits; // second pass: per picture

@@ -93,7 +93,7 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         const bool starved = !m_records.empty() && m_records.back().quantiser >= m_settings.rate.qmax - 1;
         if (m_waiting.empty()) {
             const bool paying = m_bShare < kBPaysBelow && !starved;
-            hold = paying || n - m_lastBTry >= kBRetryPictures;
+            hold = paying || (n - m_lastBTry >= kBRetryPictures && !starved);
             if (hold)
                 m_lastBTry = n;
             m_bRetrying = hold && !paying;
@@ -153,6 +153,10 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int displ
     // near the quantiser the second pass will give it.
     decision.quantiser = m_rate.ChooseQuantiser(intra, estimate, bidirectional);
     decision.quantiser = std::clamp(decision.quantiser, 0, 31);
+    // A measuring pass codes every picture, so that it measures them all.
+    decision.repeat = kind == Kind::Inter && !m_settings.measuring && m_rate.RepeatInstead(estimate);
+    if (decision.repeat)
+        decision.quantiser = m_settings.rate.qmax;
 
     const AVRational rate = m_settings.frameRate;
     const int64_t pts = frame.pts != AV_NOPTS_VALUE ? frame.pts : static_cast<int64_t>(display);
@@ -165,7 +169,12 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int displ
     // table (as a demuxer hands it to a decoder) besides the slices; with several bands a
     // picture that would otherwise spend about 1% more than the rate.
     const double bits = double(coded.Bytes() + 1 + 8 * coded.slices.size()) * 8.0;
-    m_rate.Update(codedIntra, estimate, coded.quantiser, bits, codedB);
+    if (decision.repeat && coded.type == rv40::PictureType::Inter) {
+        m_rate.UpdateRepeated(bits);
+        ++m_repeated;
+    } else {
+        m_rate.Update(codedIntra, estimate, coded.quantiser, bits, codedB);
+    }
     m_records.push_back({codedIntra, estimate, coded.quantiser, bits, codedB, display});
     if (codedIntra)
         m_lastKeyframe = display;

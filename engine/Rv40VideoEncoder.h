@@ -57,6 +57,10 @@ public:
     std::vector<Picture> Flush();
 
     const std::vector<RateController::PassRecord> &Records() const { return m_records; }
+    // Inter pictures that repeated the one before, the rate leaving nothing for them; and how
+    // often the player's buffer ran dry all the same.
+    int Repeated() const { return m_repeated; }
+    int Underflows() const { return m_rate.Underflows(); }
 
     // A picture starts a new scene when predicting it from the last one saves almost nothing
     // (its inter cost is at least this share of its intra cost) and much less than it did for
@@ -95,6 +99,7 @@ private:
     double m_bShare = 0;  // B-pictures' bits against their later reference's, faded
     int m_lastBTry = 0;   // where B-pictures were last tried
     bool m_bRetrying = false; // the B-picture waiting is a retry
+    int m_repeated = 0;
 };
 
 } // namespace corva

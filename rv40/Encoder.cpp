@@ -148,7 +148,8 @@ struct Encoder::Impl {
     // the scales pass one and overflow the blend; with equal reference times decoders have
     // differed on the vectors.
     bool directAllowed = false;
-    EncoderTestHooks hooks;
+    EncoderTestHooks testHooks;
+    EncoderTestHooks hooks; // this picture's: the tests' own, or the skips of a repeat
     std::uint32_t rng = 0;
 
     // per-picture MB state
@@ -163,6 +164,13 @@ struct Encoder::Impl {
     bool intraPicture = true;
     QuantSet qs;
     int intraMbs = 0;
+    // The film's motion per picture as the last coded inter picture had it, and how many repeats
+    // (copies, with no motion of their own) came since: a picture after them has moved that much
+    // further, beyond where its neighbours' vectors point the search.
+    MotionVector motionPerPicture;
+    int repeatsSince = 0;
+    MotionVector catchUp; // this picture's: the motion since the reference, when it is a repeat
+    bool haveCatchUp = false;
 
     explicit Impl(const EncoderSettings &s) : settings(s)
     {
@@ -1019,7 +1027,7 @@ struct Encoder::Impl {
             return dsp::Sad16(s, ss, r0 + y * R.stride + x, R.stride) + static_cast<int>(qs.lambda * MvBits(v, pred));
         };
         // starting points: zero, the prediction, the neighbours and the co-located vector
-        MotionVector cands[6];
+        MotionVector cands[7];
         int nc = 0;
         cands[nc++] = {};
         cands[nc++] = pred;
@@ -1030,6 +1038,8 @@ struct Encoder::Impl {
         if (av.topRight)
             cands[nc++] = Mv8(2 * mbx + 2, 2 * mby - 1);
         cands[nc++] = extra;
+        if (haveCatchUp && &from == &ref)
+            cands[nc++] = catchUp;
         int bx = 0, by = 0, best = intCost(0, 0);
         for (int k = 1; k < nc; ++k) {
             int x = (cands[k].x + 2) >> 2, y = (cands[k].y + 2) >> 2;
@@ -2000,8 +2010,16 @@ struct Encoder::Impl {
         if (decision.quantiser < 0 || decision.quantiser > 31)
             throw std::invalid_argument("rv40: quantiser " + std::to_string(decision.quantiser) + " outside 0..31");
         LoadSource(view);
+        hooks = testHooks;
+        if (decision.repeat && decision.type == PictureType::Inter) {
+            hooks.force = EncoderTestHooks::Kind::Skip;
+            hooks.randomSeed = 0;
+        }
         intraPicture = decision.type == PictureType::Intra || !haveRef;
         bPicture = decision.type == PictureType::Bidirectional && refCount >= 2;
+        const bool repeat = decision.repeat && !intraPicture && !bPicture;
+        haveCatchUp = !intraPicture && !bPicture && !repeat && repeatsSince > 0;
+        catchUp = {motionPerPicture.x * (repeatsSince + 1), motionPerPicture.y * (repeatsSince + 1)};
         if (bPicture)
             SetDirectWeights(ts & 0x1FFF);
         SetQuant(decision.quantiser);
@@ -2059,6 +2077,10 @@ struct Encoder::Impl {
         showCur = bPicture;
         if (bPicture)
             return out; // not a reference: both stay as they are
+        if (repeat)
+            ++repeatsSince;
+        else
+            MeasureMotion();
         std::swap(prev, ref);
         std::swap(cur, ref);
         refMv8 = mv8;
@@ -2068,6 +2090,29 @@ struct Encoder::Impl {
         ++refCount;
         haveRef = true;
         return out;
+    }
+
+    // The median vector of the inter MBs just coded, per picture since the reference.
+    void MeasureMotion()
+    {
+        std::vector<int> xs, ys;
+        for (int n = 0; n < nmb && !intraPicture; ++n) {
+            const std::uint8_t t = mbType[static_cast<std::size_t>(n)];
+            if (t != kP16 && t != kP8)
+                continue;
+            const MotionVector &v = mv8[static_cast<std::size_t>(2 * (n / mbw) * 2 * mbw + 2 * (n % mbw))];
+            xs.push_back(v.x);
+            ys.push_back(v.y);
+        }
+        motionPerPicture = {};
+        if (!xs.empty()) {
+            auto median = [](std::vector<int> &v) {
+                std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+                return v[v.size() / 2];
+            };
+            motionPerPicture = {median(xs) / (repeatsSince + 1), median(ys) / (repeatsSince + 1)};
+        }
+        repeatsSince = 0;
     }
 
     PictureCost Analyse(const PictureView &view) const
@@ -2161,7 +2206,7 @@ PictureView Encoder::Reconstruction() const
 
 void Encoder::SetTestHooks(const EncoderTestHooks &hooks)
 {
-    m_impl->hooks = hooks;
+    m_impl->testHooks = hooks;
 }
 
 std::vector<std::uint8_t> CodecSetupBytes()

@@ -23,6 +23,9 @@ struct EncoderSettings {
 struct PictureDecision {
     PictureType type = PictureType::Intra;
     int quantiser = 16; // 0..31
+    // Inter only: every MB copies the reference (the last is coded, as a picture of skips alone
+    // does not decode), for a rate the pictures cannot otherwise keep.
+    bool repeat = false;
 };
 
 // Cost estimates in one unit (SATD of the best cheap prediction) for picture-type decisions.

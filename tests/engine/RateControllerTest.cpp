@@ -63,10 +63,15 @@ struct Outcome
     int qmin = 99;
     int qmax = -1;
     int underflows = 0;
+    int repeated = 0;
+    int repeatedWhereCalm = 0;
     std::vector<RateController::PassRecord> records;
 };
 
-Outcome Encode(const FakeFilm &film, RateController &rc, bool fixedQ = false)
+// A repeated picture: its header and a skip run.
+constexpr double kRepeatBits = 200;
+
+Outcome Encode(const FakeFilm &film, RateController &rc, bool fixedQ = false, bool repeats = false)
 {
     Outcome o;
     const int q0 = rc.FirstPassQuantiser();
@@ -74,6 +79,14 @@ Outcome Encode(const FakeFilm &film, RateController &rc, bool fixedQ = false)
         const bool intra = film.IsIntra(n);
         const bool b = film.IsB(n);
         const double cost = film.Estimate(n);
+        if (repeats && !intra && !b && rc.RepeatInstead(cost)) {
+            rc.UpdateRepeated(kRepeatBits);
+            o.bits += kRepeatBits;
+            ++o.repeated;
+            o.repeatedWhereCalm += (n / 150) % 3 == 0;
+            o.records.push_back({false, cost, 31, kRepeatBits, false, n});
+            continue;
+        }
         const int q = fixedQ ? q0 : rc.ChooseQuantiser(intra, cost, b);
         const double bits = film.TrueBits(n, q);
         rc.Update(intra, cost, q, bits, b);
@@ -240,6 +253,41 @@ TEST(RateControllerTest, TwoPassesHoldTheRateWhereBitsFallOffACliff)
     const Outcome two = Encode(film, second);
     EXPECT_NEAR(two.bits / budget, 1.0, 0.03) << "two passes";
     EXPECT_LE(two.underflows, 3);
+}
+
+// A rate below what busy scenes take even at the coarsest quantiser: there pictures repeat the
+// one before rather than run the player's buffer dry, and only there; the calm scenes are all
+// coded, and the film spends its rate.
+TEST(RateControllerTest, PicturesRepeatWhereEvenTheCoarsestQuantiserIsTooMuch)
+{
+    FakeFilm film;
+    film.width = 720;
+    film.height = 576;
+    const double kbps = 118;
+    const double perPicture = kbps * 1000 / film.fps;
+    ASSERT_GT(film.TrueBits(151, 31), 1.5 * perPicture); // a busy scene
+    ASSERT_LT(film.TrueBits(1, 31), 0.8 * perPicture);   // a calm one
+    const double budget = kbps * 1000 * film.seconds;
+    auto check = [&](const Outcome &o, const char *what) {
+        EXPECT_NEAR(o.bits / budget, 1.0, 0.03) << what;
+        EXPECT_LE(o.underflows, 3) << what;
+        EXPECT_GT(o.repeated, 0) << what;
+        EXPECT_EQ(o.repeatedWhereCalm, 0) << what;
+    };
+    RateController one(Cbr(film, kbps));
+    check(Encode(film, one, false, true), "one pass");
+    RateController measure(Cbr(film, kbps));
+    const Outcome first = Encode(film, measure, /*fixedQ=*/true);
+    RateController second(Cbr(film, kbps));
+    second.SetFirstPass(first.records);
+    check(Encode(film, second, false, true), "two passes");
+
+    // a variable rate has its peak and quantiser bounds instead
+    RateController::Settings vbr = Cbr(film, kbps);
+    vbr.variableRate = true;
+    vbr.peakRate = 2 * kbps * 1000;
+    RateController variable(vbr);
+    EXPECT_EQ(Encode(film, variable, false, true).repeated, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Audiences, ConstantRate, ::testing::Values(RateCase{118, 176, 144}, RateCase{386, 352, 288}, RateCase{1308, 720, 576}));
