@@ -23,6 +23,7 @@ command -v ffmpeg >/dev/null || { echo "ffmpeg not found" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$top/bench/decodes.sh"
 
 audience=$(head -n1 "$build/app/audi.txt" | iconv -f GBK -t UTF-8 | tr -d '\r')
 def=$(grep -l "^name=$audience\$" "$build"/app/Audiences/*.audience)
@@ -58,7 +59,7 @@ rc=(-b:v "${vk}k" -maxrate "${vk}k" -bufsize "${vk}k" -bt "${vk}k" -rc_init_occu
 x264=(-c:v libx264 -profile:v baseline -preset medium -b:v "${vk}k" -maxrate "${vk}k" -bufsize "${vk}k"
       -g $((fps * key)) -threads 0)
 
-printf '\n%-9s %-22s %8s %8s %10s %8s %8s %7s\n' source encoder "PSNR dB" SSIM "video B" "wall s" "pics/s" "peak MB"
+printf '\n%-9s %-22s %8s %8s %10s %8s %8s %7s  %s\n' source encoder "PSNR dB" SSIM "video B" "wall s" "pics/s" "peak MB" decodes
 for src in pan pattern; do
   declare -A psnr=()
   for run in rv20 x264 rv9 rv10; do
@@ -90,8 +91,10 @@ for src in pan pattern; do
     fi
     read -r p s <<<"$(quality "$out" "$work/$src.mkv")"
     psnr[$run]=$p
-    printf '%-9s %-22s %8s %8s %10s %8s %8.1f %7s\n' "$src" "$label" "$p" "$s" "$(videoBytes "$out")" "$t" \
-      "$(awk -v f="$frames" -v t="$t" 'BEGIN { print f / t }')" "$(peak "$src-$run")"
+    check=-
+    [[ $run == rv9 || $run == rv10 ]] && check=$(decodes "$out")
+    printf '%-9s %-22s %8s %8s %10s %8s %8.1f %7s  %s\n' "$src" "$label" "$p" "$s" "$(videoBytes "$out")" "$t" \
+      "$(awk -v f="$frames" -v t="$t" 'BEGIN { print f / t }')" "$(peak "$src-$run")" "$check"
   done
   awk -v a="${psnr[rv9]}" -v b="${psnr[rv10]}" -v c="${psnr[rv20]}" -v x="${psnr[x264]}" -v s="$src" \
     'BEGIN { printf "%-9s rv9 %+.2f dB, rv10 %+.2f dB against RV20; %+.2f and %+.2f dB against x264\n", s, a - c, b - c, a - x, b - x }'
@@ -99,7 +102,7 @@ done
 
 # Speed end to end in one pass: the same source, the same rate, both tools decoding it themselves.
 echo
-printf '%-9s %-22s %8s %8s %7s %9s\n' source "one pass" "wall s" "pics/s" "peak MB" "vs x264"
+printf '%-9s %-22s %8s %8s %7s %9s  %s\n' source "one pass" "wall s" "pics/s" "peak MB" "vs x264" decodes
 for src in pan; do
   declare -A wall=()
   for run in x264 rv9 rv10; do
@@ -112,9 +115,11 @@ for src in pan; do
         -ad "$audience" -vco "$run" -dt)
       label="ours $run -dt"
     fi
-    printf '%-9s %-22s %8s %8.1f %7s %8.2fx\n' "$src" "$label" "${wall[$run]}" \
+    check=-
+    [[ $run != x264 ]] && check=$(decodes "$work/$src-$run-1p.rm")
+    printf '%-9s %-22s %8s %8.1f %7s %8.2fx  %s\n' "$src" "$label" "${wall[$run]}" \
       "$(awk -v f="$frames" -v t="${wall[$run]}" 'BEGIN { print f / t }')" "$(peak "$src-$run-1p")" \
-      "$(awk -v a="${wall[$run]}" -v b="${wall[x264]}" 'BEGIN { print a / b }')"
+      "$(awk -v a="${wall[$run]}" -v b="${wall[x264]}" 'BEGIN { print a / b }')" "$check"
   done
 done
 echo

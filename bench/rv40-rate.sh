@@ -6,7 +6,8 @@
 #   bench/rv40-rate.sh [build-dir] [seconds] [size] [codecs]
 #
 # The film (default 60 s at 720x576, 25 fps): a slow pan across a detailed still for the first
-# half, then FFmpeg's testsrc2 pattern, so there is a cut and two kinds of picture.
+# half, then FFmpeg's testsrc2 pattern, so there is a cut and two kinds of picture. Each output
+# must decode in FFmpeg and through GStreamer's rmdemux.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,6 +21,7 @@ command -v ffmpeg >/dev/null || { echo "ffmpeg not found" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$top/bench/decodes.sh"
 half=$((seconds / 2))
 w=${size%x*}
 h=${size#*x}
@@ -32,7 +34,7 @@ ffmpeg -v error -y -loop 1 -framerate 25 -i "$work/still.png" \
   -filter_complex "[0:v]crop=${w}:${h}:x='min(t*40,2400-${w})':y='min(t*12,1200-${h})',format=yuv420p,trim=duration=${half}[a];[1:v]format=yuv420p[b];[a][b]concat=n=2:v=1[v]" \
   -map "[v]" -c:v ffv1 "$work/film.mkv"
 
-printf '\n%-28s %6s %-5s %-10s %11s %11s %8s\n' audience kbit/s codec passes "video B" "target B" "off"
+printf '\n%-28s %6s %-5s %-10s %11s %11s %8s  %s\n' audience kbit/s codec passes "video B" "target B" "off" decodes
 for def in "$build"/app/Audiences/*.audience; do
   [[ $(sed -n 's/^vbr=//p' "$def" | tr -d '\r') == 0 ]] || continue
   name=$(sed -n 's/^name=//p' "$def" | tr -d '\r')
@@ -46,8 +48,8 @@ for def in "$build"/app/Audiences/*.audience; do
       "$pp" -i "$work/film.mkv" -o "$out" -t bench -a "" -c "" -ad "$name" -vco "$vco" "${extra[@]}" >/dev/null 2>&1
       bytes=$(ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$out" | awk '{ s += $1 } END { print s }')
       target=$((vk * 1000 * seconds / 8))
-      printf '%-28s %6s %-5s %-10s %11s %11s %+7.2f%%\n' "$name" "$vk" "$vco" "$mode" "$bytes" "$target" \
-        "$(awk -v a="$bytes" -v b="$target" 'BEGIN { print (a - b) * 100 / b }')"
+      printf '%-28s %6s %-5s %-10s %11s %11s %+7.2f%%  %s\n' "$name" "$vk" "$vco" "$mode" "$bytes" "$target" \
+        "$(awk -v a="$bytes" -v b="$target" 'BEGIN { print (a - b) * 100 / b }')" "$(decodes "$out")"
     done
   done
 done

@@ -63,8 +63,12 @@ constexpr double kScaleMove = 1.03;
 constexpr double kAim = 0.99;
 // Towards the end a plan closes on the rate by this share of a picture's bits per picture.
 constexpr double kClosing = 0.5;
-// How full a constant-rate buffer may run before pictures are coded finer to spend what arrives.
-constexpr double kFullest = 0.95;
+// How full a constant-rate buffer may run before pictures are coded finer to spend what arrives:
+// a second pass follows a plan that kept the buffer within its walls; one pass, seeing nothing
+// ahead, keeps a wider margin, as a picture coded too coarsely near the top loses its bits.
+constexpr double kFullest = 0.98;
+constexpr double kFullestOnePass = 0.95;
+constexpr double kBufferLean = 0.5;
 // How strongly a second pass leans against its buffer straying from the plan's: a buffer's
 // worth astray scales the steps by e.
 constexpr double kAstrayGain = 1.0;
@@ -312,13 +316,18 @@ double RateController::RatioAt(int type, int quantiser) const
     return (m_qRatio[q] + ratio * m_perPicture) / (m_qRatioWeight[q] + m_perPicture);
 }
 
+double RateController::Fullest() const
+{
+    return m_firstPass.empty() ? kFullestOnePass : kFullest;
+}
+
 double RateController::Spill() const
 {
     // What the next picture must take for a constant-rate buffer to have room for what arrives
     // after it.
     if (m_settings.variableRate)
         return 0;
-    return std::min(m_bufferSize, m_buffer + m_perPicture) + m_perPicture - m_bufferSize * kFullest;
+    return std::min(m_bufferSize, m_buffer + m_perPicture) + m_perPicture - m_bufferSize * Fullest();
 }
 
 double RateController::PerReference() const
@@ -339,6 +348,10 @@ double RateController::TargetBits(bool intra, double cost)
     // The share of the rate a picture of average difficulty gets, from what was seen.
     const double average = m_costAverage > 0 ? m_costAverage : weight;
     double target = perPicture * weight / std::max(average, 1e-9) + correction;
+    // A constant-rate buffer filling up says the estimates run high (or low, emptying): lean
+    // against it before the walls do.
+    if (!m_settings.variableRate)
+        target *= std::exp(kBufferLean * (BufferLevel() - 0.5));
     if (intra)
         target *= 3.0;
     target = std::clamp(target, perPicture * 0.15, perPicture * (intra ? 12.0 : 4.0));
@@ -376,15 +389,16 @@ int RateController::ChooseQuantiser(bool intra, double cost, bool bidirectional)
         // A B-picture follows the reference coded just before it (its later one): finer, it
         // would take bits the references need, and they are what everything is copied from.
         // What B-pictures leave unspent goes to the references.
-        const int floor = std::clamp(m_lastReferenceQ, m_settings.qmin, m_settings.qmax);
         int q = std::clamp(m_lastReferenceQ + kBidirectionalOffset, m_settings.qmin, m_settings.qmax);
-        // Unless a constant-rate buffer would overflow, where the references are already as fine
-        // as they go: bits it turns away are never spent.
+        // Unless a constant-rate buffer would overflow while the references are as fine as they
+        // go: bits it turns away are never spent. (Finer B-pictures otherwise take what the
+        // references after them need.)
         const double spill = Spill();
         auto predicted = [&](int quantiser) {
             return m_bBits * std::pow(Step(m_lastBidirectionalQ) / Step(quantiser), kBitsExponent);
         };
-        while (m_lastBidirectionalQ >= 0 && q > floor && predicted(q) < spill)
+        while (m_lastReferenceQ <= m_settings.qmin && m_lastBidirectionalQ >= 0 && q > m_settings.qmin &&
+               predicted(q) < spill)
             --q;
         return q;
     }
@@ -492,7 +506,7 @@ bool RateController::RepeatInstead(double cost) const
 {
     // A full buffer gains nothing by waiting longer: the picture is coded, whatever it takes, so
     // that a film no quantiser fits into the buffer still moves.
-    if (m_settings.variableRate || m_buffer >= m_bufferSize * kFullest)
+    if (m_settings.variableRate || m_buffer >= m_bufferSize * Fullest())
         return false;
     const std::size_t i = static_cast<std::size_t>(m_pictures);
     const int q = m_settings.qmax;

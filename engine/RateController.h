@@ -82,6 +82,7 @@ private:
     int PlannedQuantiser(int type);
     double PerReference() const;
     double Spill() const;
+    double Fullest() const;
     double Room() const;
     // the buffer and the budget after a picture, whatever it was
     void Account(double bits, bool bidirectional);
