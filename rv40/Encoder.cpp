@@ -28,8 +28,12 @@ constexpr int kMaxOutside = 40;
 constexpr int kMaxBands = 8;
 
 enum MbType : std::uint8_t {
-    kI4 = 0, kI16 = 1, kP16 = 2, kP8 = 3, kBFwd = 4, kBBwd = 5, kSkip = 6, kBDirect = 7, kBBidir = 10
+    kI4 = 0, kI16 = 1, kP16 = 2, kP8 = 3, kBFwd = 4, kBBwd = 5, kSkip = 6, kBDirect = 7, kP16x8 = 8, kP8x16 = 9,
+    kBBidir = 10
 };
+
+// P types whose vectors are per 8x8 block (mv8) rather than one for the MB.
+bool Partitioned(int type) { return type == kP8 || type == kP16x8 || type == kP8x16; }
 
 // Bit counting stand-in for BitWriter, used for rate estimates.
 struct BitCounter {
@@ -106,7 +110,7 @@ struct MbCode {
     std::int16_t levels[25][16] = {}; // 0..15 luma, 16..19 U, 20..23 V, 24 the 16x16 DC block
     std::uint32_t cbp = 0;            // 24 bits
     MotionVector mv;
-    MotionVector mv8[4]; // P 8x8: top-left, top-right, bottom-left, bottom-right
+    MotionVector mv8[4]; // P 8x8: top-left, top-right, bottom-left, bottom-right; halves repeat theirs
     MotionVector mvB;    // B: the backward vector; mv is the forward one, zero where there is none
 };
 
@@ -1145,42 +1149,33 @@ struct Encoder::Impl {
     // Vector prediction of 8x8 block k (0 TL, 1 TR, 2 BL, 3 BR) given the MB's earlier blocks.
     MotionVector PredictMv8(int mbx, int mby, const Avail &av, int k, const MotionVector own[4]) const
     {
-        const int bi = k & 1, bj = k >> 1;
-        const int bx = 2 * mbx + bi, by = 2 * mby + bj;
-        auto vec = [&](int x, int y) {
-            // blocks of this MB come from own, the rest from the picture's grid
-            if (x >= 2 * mbx && x < 2 * mbx + 2 && y >= 2 * mby && y < 2 * mby + 2)
-                return own[(x - 2 * mbx) + 2 * (y - 2 * mby)];
-            return Mv8(x, y);
+        return PredictPart(mbx, mby, av, k, 1, own);
+    }
+
+    // Vector prediction of the partition whose top-left 8x8 block is k and which is `wide`
+    // blocks wide, given the MB's blocks coded before it: left (A), above (B) and above the
+    // partition's top-right corner (C; above-left for block 3) on the 8x8 grid. Blocks of this
+    // MB count as there; the MB to the right never is.
+    MotionVector PredictPart(int mbx, int mby, const Avail &av, int k, int wide, const MotionVector own[4]) const
+    {
+        const int bx = 2 * mbx + (k & 1), by = 2 * mby + (k >> 1);
+        auto inside = [&](int x, int y) { return x >= 2 * mbx && x < 2 * mbx + 2 && y >= 2 * mby && y < 2 * mby + 2; };
+        auto vec = [&](int x, int y) { return inside(x, y) ? own[(x - 2 * mbx) + 2 * (y - 2 * mby)] : Mv8(x, y); };
+        auto usable = [&](int x, int y) {
+            if (inside(x, y))
+                return true;
+            if (y == 2 * mby - 1)
+                return x < 2 * mbx ? av.topLeft : (x < 2 * mbx + 2 ? av.top : av.topRight);
+            return x < 2 * mbx && av.left;
         };
-        const bool aAvail = bi ? true : av.left;
-        const bool bAvail = bj ? true : av.top;
-        // above-right of the block; the last block looks above-left instead
-        bool cAvail;
-        int cx, cy;
-        if (k == 0) {
-            cAvail = av.top;
-            cx = bx + 1;
-            cy = by - 1;
-        } else if (k == 1) {
-            cAvail = av.topRight;
-            cx = bx + 1;
-            cy = by - 1;
-        } else if (k == 2) {
-            cAvail = true;
-            cx = bx + 1;
-            cy = by - 1;
-        } else {
-            cAvail = true;
-            cx = bx - 1;
-            cy = by - 1;
-        }
-        const MotionVector A = aAvail ? vec(bx - 1, by) : MotionVector{};
-        const MotionVector B = bAvail ? vec(bx, by - 1) : A;
+        const bool aOk = usable(bx - 1, by), bOk = usable(bx, by - 1);
+        const int cx = k == 3 ? bx - 1 : bx + wide, cy = by - 1;
+        const MotionVector A = aOk ? vec(bx - 1, by) : MotionVector{};
+        const MotionVector B = bOk ? vec(bx, by - 1) : A;
         MotionVector C;
-        if (cAvail)
+        if (usable(cx, cy))
             C = vec(cx, cy);
-        else if (bAvail && aAvail)
+        else if (bOk && aOk)
             C = vec(bx - 1, by - 1);
         else
             C = A;
@@ -1190,16 +1185,22 @@ struct Encoder::Impl {
     // Refines one 8x8 block's vector around a start (integer then half and quarter pel).
     MotionVector Search8(int mbx, int mby, int k, MotionVector start, const MotionVector &pred, int &costOut) const
     {
-        const int ox = 8 * (k & 1), oy = 8 * (k >> 1);
+        return SearchPart(mbx, mby, 8 * (k & 1), 8 * (k >> 1), 8, 8, start, pred, costOut);
+    }
+
+    // Refines the vector of the w x h part of the MB at (ox, oy) around a start.
+    MotionVector SearchPart(int mbx, int mby, int ox, int oy, int w, int h, MotionVector start, const MotionVector &pred,
+                            int &costOut) const
+    {
         const Plane &R = ref.p[0];
         const std::uint8_t *s = src.p[0].At(mbx * 16 + ox, mby * 16 + oy);
         const std::ptrdiff_t ss = src.p[0].stride;
         const std::uint8_t *r0 = R.At(mbx * 16 + ox, mby * 16 + oy);
         const bool satd = settings.effort == Effort::Thorough;
         auto cost = [&](const MotionVector &v) {
-            std::uint8_t p[64];
-            dsp::LumaMc(p, 8, r0, R.stride, v.x, v.y, 8, 8);
-            const int d = satd ? dsp::Satd(s, ss, p, 8, 8, 8) : dsp::Sad(s, ss, p, 8, 8, 8);
+            std::uint8_t p[256];
+            dsp::LumaMc(p, 16, r0, R.stride, v.x, v.y, w, h);
+            const int d = satd ? dsp::Satd(s, ss, p, 16, w, h) : dsp::Sad(s, ss, p, 16, w, h);
             return d + static_cast<int>(qs.lambda * MvBits(v, pred));
         };
         MotionVector v = start;
@@ -1226,6 +1227,35 @@ struct Encoder::Impl {
         }
         costOut = best;
         return v;
+    }
+
+    // The two halves of a 16x8 (top, bottom) or 8x16 (left, right) MB: each searched from the
+    // MB's vector, the second predicted from the first. Returns their cost.
+    int SearchHalves(int mbx, int mby, const Avail &av, int type, const MotionVector &start, MotionVector out[4]) const
+    {
+        const bool wide = type == kP16x8;
+        MotionVector own[4] = {};
+        int total = 0;
+        for (int part = 0; part < 2; ++part) {
+            const int k = HalfBlock(type, part);
+            const MotionVector p = PredictPart(mbx, mby, av, k, wide ? 2 : 1, own);
+            int c = 0;
+            const MotionVector v = SearchPart(mbx, mby, wide ? 0 : 8 * part, wide ? 8 * part : 0, wide ? 16 : 8,
+                                              wide ? 8 : 16, start, p, c);
+            SetHalf(type, part, v, own);
+            total += c;
+        }
+        std::copy(own, own + 4, out);
+        return total;
+    }
+
+    // The top-left 8x8 block of half `part` of a 16x8 or 8x16 MB, and setting its blocks.
+    static int HalfBlock(int type, int part) { return part == 0 ? 0 : (type == kP16x8 ? 2 : 1); }
+    static void SetHalf(int type, int part, const MotionVector &v, MotionVector mv8[4])
+    {
+        const int k = HalfBlock(type, part);
+        mv8[k] = v;
+        mv8[type == kP16x8 ? k + 1 : k + 2] = v;
     }
 
     void PredictInter8(int mbx, int mby, const MotionVector mv[4])
@@ -1324,7 +1354,7 @@ struct Encoder::Impl {
                     mb.type == kI4 ? mb.modes[4 * j + i] : (mb.type == kI16 ? static_cast<std::int8_t>(mb.i16Mode) : 0);
         for (int j = 0; j < 2; ++j)
             for (int i = 0; i < 2; ++i)
-                Mv8(2 * mbx + i, 2 * mby + j) = intra ? MotionVector{} : (mb.type == kP8 ? mb.mv8[i + 2 * j] : mb.mv);
+                Mv8(2 * mbx + i, 2 * mby + j) = intra ? MotionVector{} : (Partitioned(mb.type) ? mb.mv8[i + 2 * j] : mb.mv);
         FilterMb &f = filter[static_cast<std::size_t>(n)];
         f.cbpLuma = static_cast<std::uint16_t>(mb.cbp & 0xFFFF);
         f.cbpChroma = static_cast<std::uint8_t>(mb.cbp >> 16);
@@ -1378,6 +1408,16 @@ struct Encoder::Impl {
             return;
         }
         MotionVector done[4] = {};
+        if (mb.type == kP16x8 || mb.type == kP8x16) {
+            for (int part = 0; part < 2; ++part) {
+                const int k = HalfBlock(mb.type, part);
+                const MotionVector p = PredictPart(mbx, mby, av, k, mb.type == kP16x8 ? 2 : 1, done);
+                PutSe(w, mb.mv8[k].x - p.x);
+                PutSe(w, mb.mv8[k].y - p.y);
+                SetHalf(mb.type, part, mb.mv8[k], done);
+            }
+            return;
+        }
         for (int k = 0; k < 4; ++k) {
             const MotionVector p8 = PredictMv8(mbx, mby, av, k, done);
             PutSe(w, mb.mv8[k].x - p8.x);
@@ -1399,12 +1439,12 @@ struct Encoder::Impl {
 
     bool LastMb(int mbx, int mby) const { return mby * mbw + mbx == nmb - 1; }
 
-    // Predicts and codes an inter MB: one vector, or the four of mv8 when split.
-    void CodeInter(int mbx, int mby, bool split, const MotionVector &v, MbCode &m)
+    // Predicts and codes an inter MB of a type: one vector, or those of mv8 when partitioned.
+    void CodeInter(int mbx, int mby, int type, const MotionVector &v, MbCode &m)
     {
-        m.type = split ? kP8 : kP16;
+        m.type = type;
         m.mv = v;
-        if (split)
+        if (Partitioned(type))
             PredictInter8(mbx, mby, m.mv8);
         else
             PredictInter(mbx, mby, v);
@@ -1527,6 +1567,21 @@ struct Encoder::Impl {
                         (hooks.randomSeed && (Rand(rng) & 1));
             }
         }
+        int type = split ? kP8 : kP16;
+        if (!intra && !skip && (hooks.force == K::Inter16x8 || hooks.force == K::Inter8x16 ||
+                                (hooks.randomSeed && hooks.force == K::Any && !split && Rand(rng) % 3 == 0))) {
+            // halves for the tests: forced, or at random with their vectors moved at random
+            type = hooks.force == K::Inter16x8 ? kP16x8
+                   : hooks.force == K::Inter8x16 ? kP8x16
+                                                  : (Rand(rng) & 1 ? kP16x8 : kP8x16);
+            SearchHalves(mbx, mby, av, type, v, mb.mv8);
+            for (int part = 0; part < 2 && hooks.randomSeed; ++part) {
+                const MotionVector &h = mb.mv8[HalfBlock(type, part)];
+                const MotionVector t{h.x + static_cast<int>(Rand(rng) % 9) - 4, h.y + static_cast<int>(Rand(rng) % 9) - 4};
+                if (VectorInRange(mbx, mby, t))
+                    SetHalf(type, part, t, mb.mv8);
+            }
+        }
         if (!skip && hooks.force == K::Any && !hooks.randomSeed) {
             // the candidates coded for real; distortion plus rate picks. A copy is one only when it
             // is not the picture's last MB: FFmpeg's decoder refuses a skip run over the whole
@@ -1541,16 +1596,26 @@ struct Encoder::Impl {
             double jBest = std::numeric_limits<double>::infinity();
             bool chosenSkip = false;
             chosen = mb;
-            CodeInter(mbx, mby, split, v, chosen);
+            CodeInter(mbx, mby, type, v, chosen);
             jBest = Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, chosen, pred) + 1);
             SaveMb(mbx, mby, best);
             RestoreMb(mbx, mby, before);
             if (tried8 && settings.effort == Effort::Thorough) {
                 // the search's estimate of the split leaves out the residual; coded, both are known
                 MbCode other = mb;
-                CodeInter(mbx, mby, !split, v, other);
+                CodeInter(mbx, mby, split ? kP16 : kP8, v, other);
                 KeepIfCheaper(mbx, mby, Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, other, pred) + 1), other, jBest,
                               chosen, best, before);
+                // and the two halves, where their vectors differ (alike, they are the MB's)
+                for (const int halves : {kP16x8, kP8x16}) {
+                    MbCode half = mb;
+                    SearchHalves(mbx, mby, av, halves, v, half.mv8);
+                    if (half.mv8[0] == half.mv8[3])
+                        continue;
+                    CodeInter(mbx, mby, halves, v, half);
+                    KeepIfCheaper(mbx, mby, Rd(MbSse(mbx, mby), InterBits(mbx, mby, av, half, pred) + 1), half, jBest,
+                                  chosen, best, before);
+                }
             }
             if (tryIntra) {
                 MbCode in;
@@ -1584,7 +1649,7 @@ struct Encoder::Impl {
         if (intra)
             CodeIntra(mbx, mby, av, mb);
         else
-            CodeInter(mbx, mby, split, v, mb);
+            CodeInter(mbx, mby, type, v, mb);
         WriteCodedMb(bw, PtypeTable(mbx, mby, av), mbx, mby, av, mb, pred);
         Commit(mbx, mby, mb);
     }
@@ -2098,7 +2163,7 @@ struct Encoder::Impl {
         std::vector<int> xs, ys;
         for (int n = 0; n < nmb && !intraPicture; ++n) {
             const std::uint8_t t = mbType[static_cast<std::size_t>(n)];
-            if (t != kP16 && t != kP8)
+            if (t != kP16 && !Partitioned(t))
                 continue;
             const MotionVector &v = mv8[static_cast<std::size_t>(2 * (n / mbw) * 2 * mbw + 2 * (n % mbw))];
             xs.push_back(v.x);

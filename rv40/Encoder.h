@@ -14,8 +14,10 @@ namespace corva::rv40 {
 struct EncoderTestHooks {
     // In B-pictures Inter16x16 means forward, Inter8x8 direct (its prediction follows the later
     // reference's 8x8 vectors), Skip a direct MB without residual; Direct, Backward and
-    // Bidirectional apply to B-pictures only (P-pictures code 16x16 then).
-    enum class Kind { Any, Intra4x4, Intra16x16, Inter16x16, Inter8x8, Skip, Direct, Backward, Bidirectional };
+    // Bidirectional apply to B-pictures only (P-pictures code 16x16 then). Inter16x8 and
+    // Inter8x16 (P halves) code forward MBs in B-pictures.
+    enum class Kind { Any, Intra4x4, Intra16x16, Inter16x16, Inter8x8, Skip, Direct, Backward, Bidirectional, Inter16x8,
+                      Inter8x16 };
     Kind force = Kind::Any;
     std::uint32_t randomSeed = 0;   // non-zero: random intra modes and vector offsets
     bool mutateChromaRounding = false;
