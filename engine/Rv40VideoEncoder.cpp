@@ -91,15 +91,20 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         // two references further apart cost more than the B-picture saves), the
         // pictures are coded plain, and B-pictures are tried again now and then.
         const bool starved = !m_records.empty() && m_records.back().quantiser >= m_settings.rate.qmax - 1;
+        // Nor where the references are as fine as they go and the buffer is full all the same:
+        // what a B-picture saves could never be spent.
+        const bool flooded = !m_records.empty() && m_records.back().quantiser <= m_settings.rate.qmin &&
+                             !m_settings.rate.variableRate && m_rate.BufferLevel() > kFloodedAbove;
+        const bool plain = starved || flooded;
         if (m_waiting.empty()) {
-            const bool paying = m_bShare < kBPaysBelow && !starved;
-            hold = paying || (n - m_lastBTry >= kBRetryPictures && !starved);
+            const bool paying = m_bShare < kBPaysBelow && !plain;
+            hold = paying || (n - m_lastBTry >= kBRetryPictures && !plain);
             if (hold)
                 m_lastBTry = n;
             m_bRetrying = hold && !paying;
         } else {
             // a second one only where they come out very small, as on a slow pan
-            hold = m_bShare < kSecondBBelow && !starved;
+            hold = m_bShare < kSecondBBelow && !plain;
         }
     }
     if (hold) {

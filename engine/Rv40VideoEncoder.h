@@ -73,6 +73,7 @@ public:
     static constexpr double kSecondBBelow = 0.35;
     static constexpr double kBShareMemory = 0.7;
     static constexpr int kBRetryPictures = 25;
+    static constexpr double kFloodedAbove = 0.9;
 
 private:
     enum class Kind { Intra, Inter, Bidirectional };

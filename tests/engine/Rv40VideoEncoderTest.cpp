@@ -195,5 +195,19 @@ TEST(Rv40VideoEncoder, PicturesRepeatRatherThanRunTheBufferDry)
     }
 }
 
+// A rate the film cannot spend even at the finest quantiser: a B-picture would only leave more
+// bits that the full buffer turns away, so the pictures are coded plain, and the rate spent
+// as far as it goes. The same film at an ordinary rate keeps its B-pictures.
+TEST(Rv40VideoEncoder, NoBPicturesWhereTheReferencesCannotTakeMore)
+{
+    const Coded flooded = encode(0, 6000, false, nullptr, 1, 100);
+    int finest = 0;
+    for (const auto &r : flooded.records)
+        finest += r.quantiser == 0;
+    ASSERT_GT(finest, 80) << "the rate is not out of reach";
+    EXPECT_LE(bPictures(flooded), 2);
+    EXPECT_GE(bPictures(encode(0, 150, false, nullptr, 1, 100)), 30);
+}
+
 } // namespace
 } // namespace corva
