@@ -68,6 +68,8 @@ constexpr double kClosing = 0.5;
 // ahead, keeps a wider margin, as a picture coded too coarsely near the top loses its bits.
 constexpr double kFullest = 0.98;
 constexpr double kFullestOnePass = 0.95;
+// How strongly one pass leans against its buffer's level: a full buffer raises the target by
+// e^0.25, an empty one lowers it as much.
 constexpr double kBufferLean = 0.5;
 // How strongly a second pass leans against its buffer straying from the plan's: a buffer's
 // worth astray scales the steps by e.
@@ -541,7 +543,7 @@ void RateController::Account(double bits, bool bidirectional)
     // Bits a still scene could not use are not owed to the next busy one: a player's buffer
     // holds only so much, and a burst past it would stall playback. A second pass planned
     // them where they fit.
-    const double bank = m_settings.variableRate ? m_bufferSize : m_bufferSize * 0.8;
+    const double bank = m_bufferSize * (m_settings.variableRate ? 1.0 : 0.8);
     if (i >= m_plannedBits.size() && m_allotted - m_spent > bank)
         m_spent = m_allotted - bank;
 

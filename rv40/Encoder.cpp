@@ -173,7 +173,7 @@ struct Encoder::Impl {
     // further, beyond where its neighbours' vectors point the search.
     MotionVector motionPerPicture;
     int repeatsSince = 0;
-    MotionVector catchUp; // this picture's: the motion since the reference, when it is a repeat
+    MotionVector catchUp; // this picture's: the film's motion since its reference, repeats between
     bool haveCatchUp = false;
 
     explicit Impl(const EncoderSettings &s) : settings(s)
@@ -2075,14 +2075,14 @@ struct Encoder::Impl {
         if (decision.quantiser < 0 || decision.quantiser > 31)
             throw std::invalid_argument("rv40: quantiser " + std::to_string(decision.quantiser) + " outside 0..31");
         LoadSource(view);
-        hooks = testHooks;
-        if (decision.repeat && decision.type == PictureType::Inter) {
-            hooks.force = EncoderTestHooks::Kind::Skip;
-            hooks.randomSeed = 0;
-        }
         intraPicture = decision.type == PictureType::Intra || !haveRef;
         bPicture = decision.type == PictureType::Bidirectional && refCount >= 2;
         const bool repeat = decision.repeat && !intraPicture && !bPicture;
+        hooks = testHooks;
+        if (repeat) {
+            hooks.force = EncoderTestHooks::Kind::Skip;
+            hooks.randomSeed = 0;
+        }
         haveCatchUp = !intraPicture && !bPicture && !repeat && repeatsSince > 0;
         catchUp = {motionPerPicture.x * (repeatsSince + 1), motionPerPicture.y * (repeatsSince + 1)};
         if (bPicture)
