@@ -110,6 +110,14 @@ RateController::Settings Cbr(const FakeFilm &film, double kbps)
     return s;
 }
 
+// A constant-rate second pass planned from what a first pass measured.
+Outcome SecondPass(const FakeFilm &film, double kbps, const Outcome &first, bool repeats = false)
+{
+    RateController second(Cbr(film, kbps));
+    second.SetFirstPass(first.records);
+    return Encode(film, second, false, repeats);
+}
+
 struct RateCase
 {
     double kbps;
@@ -138,9 +146,7 @@ TEST_P(ConstantRate, SpendsTheRateInOneAndTwoPasses)
 
     RateController measure(Cbr(film, kbps));
     const Outcome first = Encode(film, measure, /*fixedQ=*/true);
-    RateController second(Cbr(film, kbps));
-    second.SetFirstPass(first.records);
-    const Outcome two = Encode(film, second);
+    const Outcome two = SecondPass(film, kbps, first);
     EXPECT_NEAR(two.bits / budget, 1.0, 0.03) << "two passes";
     EXPECT_LE(two.underflows, 3);
 }
@@ -154,9 +160,7 @@ TEST(RateControllerTest, TwoPassesHoldTheRateWhenTheBusyPartComesLast)
     const double kbps = 386;
     RateController measure(Cbr(film, kbps));
     const Outcome first = Encode(film, measure, /*fixedQ=*/true);
-    RateController second(Cbr(film, kbps));
-    second.SetFirstPass(first.records);
-    const Outcome two = Encode(film, second);
+    const Outcome two = SecondPass(film, kbps, first);
     EXPECT_NEAR(two.bits / (kbps * 1000 * film.seconds), 1.0, 0.03);
     EXPECT_LE(two.underflows, 3);
 }
@@ -184,9 +188,7 @@ TEST(RateControllerTest, TwoPassesKeepTheQuantiserSteady)
     const double kbps = 386;
     RateController measure(Cbr(film, kbps));
     const Outcome first = Encode(film, measure, /*fixedQ=*/true);
-    RateController second(Cbr(film, kbps));
-    second.SetFirstPass(first.records);
-    const Outcome two = Encode(film, second);
+    const Outcome two = SecondPass(film, kbps, first);
     EXPECT_NEAR(two.bits / (kbps * 1000 * film.seconds), 1.0, 0.03);
     int widest = 0;
     for (std::size_t n = 2; n < two.records.size(); ++n)
@@ -223,9 +225,7 @@ TEST(RateControllerTest, BPicturesFollowTheirReferenceAndTheRateHolds)
     check(Encode(film, one), "one pass");
     RateController measure(Cbr(film, kbps));
     const Outcome first = Encode(film, measure);
-    RateController second(Cbr(film, kbps));
-    second.SetFirstPass(first.records);
-    const Outcome two = Encode(film, second);
+    const Outcome two = SecondPass(film, kbps, first);
     check(two, "two passes");
 }
 
@@ -248,9 +248,7 @@ TEST(RateControllerTest, TwoPassesHoldTheRateWhereBitsFallOffACliff)
     RateController measure(Cbr(film, kbps));
     const Outcome first = Encode(film, measure);
     EXPECT_NEAR(first.bits / budget, 1.0, 0.03) << "one pass";
-    RateController second(Cbr(film, kbps));
-    second.SetFirstPass(first.records);
-    const Outcome two = Encode(film, second);
+    const Outcome two = SecondPass(film, kbps, first);
     EXPECT_NEAR(two.bits / budget, 1.0, 0.03) << "two passes";
     EXPECT_LE(two.underflows, 3);
 }
@@ -278,9 +276,7 @@ TEST(RateControllerTest, PicturesRepeatWhereEvenTheCoarsestQuantiserIsTooMuch)
     check(Encode(film, one, false, true), "one pass");
     RateController measure(Cbr(film, kbps));
     const Outcome first = Encode(film, measure, /*fixedQ=*/true);
-    RateController second(Cbr(film, kbps));
-    second.SetFirstPass(first.records);
-    check(Encode(film, second, false, true), "two passes");
+    check(SecondPass(film, kbps, first, /*repeats=*/true), "two passes");
 
     // a variable rate has its peak and quantiser bounds instead
     RateController::Settings vbr = Cbr(film, kbps);
