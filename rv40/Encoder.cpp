@@ -973,16 +973,9 @@ struct Encoder::Impl {
 
     MotionVector PredictMv(int mbx, int mby, const Avail &av) const
     {
-        const MotionVector A = av.left ? Mv8(2 * mbx - 1, 2 * mby) : MotionVector{};
-        const MotionVector B = av.top ? Mv8(2 * mbx, 2 * mby - 1) : A;
-        MotionVector C;
-        if (av.topRight)
-            C = Mv8(2 * mbx + 2, 2 * mby - 1);
-        else if (av.top && av.left)
-            C = Mv8(2 * mbx - 1, 2 * mby - 1);
-        else
-            C = A;
-        return {Median(A.x, B.x, C.x), Median(A.y, B.y, C.y)};
+        // the whole MB reads no block of its own
+        const MotionVector none[4] = {};
+        return PredictPart(mbx, mby, av, 0, 2, none);
     }
 
     int MvBits(const MotionVector &v, const MotionVector &p) const
@@ -1230,12 +1223,11 @@ struct Encoder::Impl {
     }
 
     // The two halves of a 16x8 (top, bottom) or 8x16 (left, right) MB: each searched from the
-    // MB's vector, the second predicted from the first. Returns their cost.
-    int SearchHalves(int mbx, int mby, const Avail &av, int type, const MotionVector &start, MotionVector out[4]) const
+    // MB's vector, the second predicted from the first.
+    void SearchHalves(int mbx, int mby, const Avail &av, int type, const MotionVector &start, MotionVector out[4]) const
     {
         const bool wide = type == kP16x8;
         MotionVector own[4] = {};
-        int total = 0;
         for (int part = 0; part < 2; ++part) {
             const int k = HalfBlock(type, part);
             const MotionVector p = PredictPart(mbx, mby, av, k, wide ? 2 : 1, own);
@@ -1243,10 +1235,8 @@ struct Encoder::Impl {
             const MotionVector v = SearchPart(mbx, mby, wide ? 0 : 8 * part, wide ? 8 * part : 0, wide ? 16 : 8,
                                               wide ? 8 : 16, start, p, c);
             SetHalf(type, part, v, own);
-            total += c;
         }
         std::copy(own, own + 4, out);
-        return total;
     }
 
     // The top-left 8x8 block of half `part` of a 16x8 or 8x16 MB, and setting its blocks.
@@ -2161,7 +2151,7 @@ struct Encoder::Impl {
     void MeasureMotion()
     {
         std::vector<int> xs, ys;
-        for (int n = 0; n < nmb && !intraPicture; ++n) {
+        for (int n = 0; n < nmb; ++n) {
             const std::uint8_t t = mbType[static_cast<std::size_t>(n)];
             if (t != kP16 && !Partitioned(t))
                 continue;
