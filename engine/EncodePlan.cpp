@@ -105,6 +105,14 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
 
         v.frameRate = pickFrameRate(job.videoMode, source.frameRate, audience.maxFps);
         v.gopSize = std::max(1, static_cast<int>(std::lround(av_q2d(v.frameRate) * audience.keyframeSeconds)));
+        // FFmpeg seeks past a file's last keyframe by scanning for it from ever further before
+        // the end, and gives up at about the middle of the file (before it, the header reads as
+        // packets that swallow the ones after). So the last keyframe must come late: where the
+        // regular ones leave more than the film's last quarter without one, a picture three
+        // quarters in is made a keyframe too.
+        const int pictures = static_cast<int>(std::lround(source.duration * av_q2d(v.frameRate)));
+        if (pictures > 1 && (pictures - 1) % v.gopSize > pictures / 4)
+            v.lateKeyframe = static_cast<int>(std::lround(pictures * 0.75));
 
         const int64_t videoKbps = audience.videoKbps > 0 ? audience.videoKbps : std::max(audience.totalKbps - audience.audioKbps, 20);
         v.bitRate = videoKbps * 1000;

@@ -29,6 +29,7 @@ struct SourceInfo
     bool hasAudio = false;
     int sampleRate = 0;
     int channels = 0;
+    double duration = 0; // seconds; 0 where the source does not say it reliably
 };
 
 // The encoder settings and filter chains one job comes down to, worked out from the switches,
@@ -42,6 +43,9 @@ struct EncodePlan
         int height = 0;
         AVRational frameRate{25, 1};
         int gopSize = 250;
+        // A picture that is made a keyframe as well, so that one falls in the film's last
+        // quarter (-1: none needed, or the film's length is not known).
+        int lateKeyframe = -1;
         bool variableRate = false;
         int64_t bitRate = 0;
         int64_t maxRate = 0;

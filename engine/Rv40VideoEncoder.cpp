@@ -58,6 +58,13 @@ rv40::PictureView viewOf(const AVFrame &frame, int width, int height)
 std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &frame)
 {
     const int n = m_displayed++;
+    if (n == 0 && !m_settings.measuring) {
+        m_first.reset(av_frame_clone(&frame));
+        if (!m_first)
+            throw std::runtime_error("out of memory keeping the first picture");
+    } else {
+        m_first.reset();
+    }
     const rv40::PictureCost cost = m_encoder.Analyse(viewOf(frame, m_settings.width, m_settings.height));
     const double ratio = cost.intra > 0 ? cost.inter / cost.intra : 0.0;
     bool intra = false;
@@ -67,7 +74,8 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         intra = measured == Kind::Intra;
     } else {
         const bool cut = n > 1 && m_lastRatio >= 0 && ratio >= kSceneCutRatio && ratio > kSceneCutJump * m_lastRatio;
-        intra = n == 0 || n - m_lastKeyframe >= m_settings.keyframeInterval || cut;
+        const bool late = n == m_settings.lateKeyframe && n - m_lastKeyframe > n / 3;
+        intra = n == 0 || n - m_lastKeyframe >= m_settings.keyframeInterval || cut || late;
     }
     if (n > 0)
         m_lastRatio = intra ? -1 : (m_lastRatio < 0 ? ratio : 0.7 * m_lastRatio + 0.3 * ratio);
@@ -137,8 +145,18 @@ void Rv40VideoEncoder::CodeWithWaiting(const AVFrame &frame, int display, double
 
 std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Flush()
 {
-    // The last picture waiting becomes the later reference of those before it.
     std::vector<Picture> out;
+    if (m_first) {
+        // A film of one picture shows it twice, the second time half a picture later as a
+        // repeat of a few bytes: FFmpeg's frame threads, given one picture alone, complain that
+        // they cannot size their buffers.
+        const AVRational rate = m_settings.frameRate;
+        const std::uint32_t halfPictureMs = static_cast<std::uint32_t>(std::max<int64_t>(1, 500LL * rate.den / rate.num));
+        out.push_back(Code(*m_first, 1, Kind::Inter, 0, TimeOf(*m_first, 0) + halfPictureMs));
+        m_first.reset();
+        return out;
+    }
+    // The last picture waiting becomes the later reference of those before it.
     if (m_waiting.empty())
         return out;
     Waiting last = std::move(m_waiting.back());
@@ -147,7 +165,15 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Flush()
     return out;
 }
 
-Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int display, Kind kind, double estimate)
+std::uint32_t Rv40VideoEncoder::TimeOf(const AVFrame &frame, int display) const
+{
+    const AVRational rate = m_settings.frameRate;
+    const int64_t pts = frame.pts != AV_NOPTS_VALUE ? frame.pts : static_cast<int64_t>(display);
+    return static_cast<std::uint32_t>(std::llround(double(pts) * 1000.0 * rate.den / rate.num));
+}
+
+Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int display, Kind kind, double estimate,
+                                                 std::optional<std::uint32_t> repeatAtMs)
 {
     const bool intra = kind == Kind::Intra;
     const bool bidirectional = kind == Kind::Bidirectional;
@@ -159,13 +185,10 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int displ
     decision.quantiser = m_rate.ChooseQuantiser(intra, estimate, bidirectional);
     decision.quantiser = std::clamp(decision.quantiser, 0, 31);
     // A measuring pass codes every picture, so that it measures them all.
-    decision.repeat = kind == Kind::Inter && !m_settings.measuring && m_rate.RepeatInstead(estimate);
+    decision.repeat = repeatAtMs || (kind == Kind::Inter && !m_settings.measuring && m_rate.RepeatInstead(estimate));
     if (decision.repeat)
         decision.quantiser = m_settings.rate.qmax;
-
-    const AVRational rate = m_settings.frameRate;
-    const int64_t pts = frame.pts != AV_NOPTS_VALUE ? frame.pts : static_cast<int64_t>(display);
-    const auto ms = static_cast<std::uint32_t>(std::llround(double(pts) * 1000.0 * rate.den / rate.num));
+    const std::uint32_t ms = repeatAtMs ? *repeatAtMs : TimeOf(frame, display);
 
     rv40::EncodedPicture coded = m_encoder.Encode(viewOf(frame, m_settings.width, m_settings.height), decision, ms);
     const bool codedIntra = coded.type == rv40::PictureType::Intra;
@@ -176,7 +199,8 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int displ
     const double bits = double(coded.Bytes() + 1 + 8 * coded.slices.size()) * 8.0;
     if (decision.repeat && coded.type == rv40::PictureType::Inter) {
         m_rate.UpdateRepeated(bits);
-        ++m_repeated;
+        if (!repeatAtMs)
+            ++m_repeated;
     } else {
         m_rate.Update(codedIntra, estimate, coded.quantiser, bits, codedB);
     }

@@ -11,6 +11,7 @@ extern "C" {
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corva {
@@ -28,6 +29,7 @@ public:
         AVRational frameRate{25, 1};
         rv40::Effort effort = rv40::Effort::Quick;
         int keyframeInterval = 250; // pictures
+        int lateKeyframe = -1;      // a picture made a keyframe unless one came shortly before
         RateController::Settings rate;
         // A first pass of two only measures, at the quickest effort.
         bool measuring = false;
@@ -77,7 +79,10 @@ public:
 
 private:
     enum class Kind { Intra, Inter, Bidirectional };
-    Picture Code(const AVFrame &frame, int display, Kind kind, double estimate);
+    std::uint32_t TimeOf(const AVFrame &frame, int display) const;
+    // `repeatAtMs`: the picture repeats the one before it, shown at that time.
+    Picture Code(const AVFrame &frame, int display, Kind kind, double estimate,
+                 std::optional<std::uint32_t> repeatAtMs = std::nullopt);
     // Codes an inter picture and then, as B-pictures, the pictures waiting for it.
     void CodeWithWaiting(const AVFrame &frame, int display, double estimate, std::vector<Picture> &out);
 
@@ -101,6 +106,7 @@ private:
     int m_lastBTry = 0;   // where B-pictures were last tried
     bool m_bRetrying = false; // the B-picture waiting is a retry
     int m_repeated = 0;
+    FramePtr m_first; // the first picture, while it is the only one
 };
 
 } // namespace corva

@@ -120,6 +120,8 @@ QString SourceProbe::Open(const QString &input, const std::stop_token &stop, Sou
     if (context->duration > 0) {
         source->duration = static_cast<double>(context->duration) / AV_TIME_BASE;
         source->durationReliable = context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
+        if (source->durationReliable)
+            info.duration = source->duration;
     }
     return {};
 }

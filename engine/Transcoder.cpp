@@ -181,6 +181,7 @@ Rv40VideoEncoder::Settings Job::VideoSettings(bool measuring) const
     s.frameRate = v.frameRate;
     s.effort = effortFor(m_job.codec);
     s.keyframeInterval = v.gopSize;
+    s.lateKeyframe = v.lateKeyframe;
     s.measuring = measuring;
     s.threads = encoderThreads();
     s.bPictures = bPicturesFor(m_job.codec);
