@@ -141,7 +141,7 @@ Form1::Form1(Form1Services services, QWidget *parent)
     createWidgets();
     setTabOrderChain();
     connectHandlers();
-    SetOuterHeight(7185);
+    SetOuterHeight(kTaskListTwips);
 }
 
 Form1::~Form1() = default;
@@ -273,7 +273,7 @@ bool Form1::Load(QString *error)
     SelectAudience(0);
     // 2.-6.
     Check1->setCheckState(Qt::Checked);
-    SetOuterHeight(3200);
+    SetOuterHeight(kCollapsedTwips);
     setStatus(QString());
     command3->SetEnabled(false);
     command4->SetEnabled(false);
@@ -487,7 +487,7 @@ void Form1::command6_Click()
 
 void Form1::xpcmdbutton3_Click()
 {
-    SetOuterHeight(m_outerHeight == 5580 ? 3200 : 5580);
+    SetOuterHeight(m_outerHeight == kAdvancedTwips ? kCollapsedTwips : kAdvancedTwips);
 }
 
 // ---- checks and the task list -------------------------------------------------------------------
@@ -538,7 +538,7 @@ void Form1::command8_Click()
     List1->addItem(task.output);
     List2->addItem(task.commandLine);
     List3->addItem(Task::StateText(task.state));
-    SetOuterHeight(7185);
+    SetOuterHeight(kTaskListTwips);
 }
 
 void Form1::command7_Click()
