@@ -18,6 +18,7 @@
 #include "engine/EncodingEngine.h"
 #include "platform/DriveLetterOpticalDrives.h"
 #include "platform/OpticalDrives.h"
+#include "platform/PathKind.h"
 #include "platform/PowerControl.h"
 
 #include <QCloseEvent>
@@ -563,8 +564,10 @@ bool Form1::LaunchJob(const QString &commandLine)
 {
     command3->SetEnabled(false);
     const QString jobFile = JobFilePath();
-    // A job file left from an earlier task must never be taken for this one's.
-    QFile::remove(jobFile);
+    // A job file left from an earlier task must never be taken for this one's. Only a file
+    // goes: a pipe or a device at that path is not ours, and the tool refuses it by name.
+    if (PathKind::Of(QFile::encodeName(jobFile).toStdString()) == PathKind::Kind::Regular)
+        QFile::remove(jobFile);
     const RunResult run = m_services.runTool(commandLine, 0);
     if (!run.Succeeded()) {
         m_lastLaunchError = run.Reason();
