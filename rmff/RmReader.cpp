@@ -249,9 +249,10 @@ void RmReader::EndData(std::uint64_t endPos)
                  std::to_string(m_chunkCount) + " 个；已全部读取",
              chunk.offset);
     std::uint64_t next = endPos;
-    if (m_sizeTrusted && endPos < m_dataEnd && !OnlyPadding(endPos, m_dataEnd)) {
-        // What is left of the chunk is neither packets nor padding. A chunk that begins there
-        // means the stated size ran over it; anything else is damage that would hide packets.
+    if (m_sizeTrusted && m_dataEnd - endPos >= 12 && !OnlyPadding(endPos, m_dataEnd)) {
+        // What is left of the chunk could hold packets but is neither packets nor padding. A
+        // chunk that begins there means the stated size ran over it; anything else is damage
+        // that would hide packets.
         const auto tag = ReadExact(endPos, 4);
         const std::uint32_t id = tag.size() == 4 ? GetU32(tag.data()) : 0;
         const bool trailer = id == FourCc("RMMD") || (id >> 8) == (FourCc("TAG ") >> 8);
