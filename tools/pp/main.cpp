@@ -143,11 +143,11 @@ int main(int argc, char **argv)
     arguments.removeFirst();
     const corva::ProducerOptions options = corva::ProducerOptions::Parse(arguments);
 
-    // A job file left from an earlier run must not be taken for this one.
-    // What is at a path, in words when it is not a regular file nor missing.
+    // What is at a path, in words when it is neither a regular file nor missing.
     const auto notAFile = [](const QString &path) {
         return QString::fromUtf8(corva::PathKind::NotAFile(ToPath(path), corva::PathKind::Of(ToPath(path))));
     };
+    // A job file left from an earlier run must not be taken for this one.
     const auto fail = [&](int status, const QString &reason) {
         printError(reason);
         if (options.WritesJob() && corva::JobFile::LooksLikeJobFile(options.JobPath()))
