@@ -18,6 +18,7 @@
 #include "engine/EncodingEngine.h"
 #include "platform/DriveLetterOpticalDrives.h"
 #include "platform/OpticalDrives.h"
+#include "platform/PathKind.h"
 #include "platform/PowerControl.h"
 
 #include <QCloseEvent>
@@ -141,7 +142,7 @@ Form1::Form1(Form1Services services, QWidget *parent)
     createWidgets();
     setTabOrderChain();
     connectHandlers();
-    SetOuterHeight(7185);
+    SetOuterHeight(kTaskListTwips);
 }
 
 Form1::~Form1() = default;
@@ -273,7 +274,7 @@ bool Form1::Load(QString *error)
     SelectAudience(0);
     // 2.-6.
     Check1->setCheckState(Qt::Checked);
-    SetOuterHeight(3200);
+    SetOuterHeight(kCollapsedTwips);
     setStatus(QString());
     command3->SetEnabled(false);
     command4->SetEnabled(false);
@@ -487,7 +488,7 @@ void Form1::command6_Click()
 
 void Form1::xpcmdbutton3_Click()
 {
-    SetOuterHeight(m_outerHeight == 5580 ? 3200 : 5580);
+    SetOuterHeight(m_outerHeight == kAdvancedTwips ? kCollapsedTwips : kAdvancedTwips);
 }
 
 // ---- checks and the task list -------------------------------------------------------------------
@@ -538,7 +539,7 @@ void Form1::command8_Click()
     List1->addItem(task.output);
     List2->addItem(task.commandLine);
     List3->addItem(Task::StateText(task.state));
-    SetOuterHeight(7185);
+    SetOuterHeight(kTaskListTwips);
 }
 
 void Form1::command7_Click()
@@ -563,8 +564,10 @@ bool Form1::LaunchJob(const QString &commandLine)
 {
     command3->SetEnabled(false);
     const QString jobFile = JobFilePath();
-    // A job file left from an earlier task must never be taken for this one's.
-    QFile::remove(jobFile);
+    // A job file left from an earlier task must never be taken for this one's. Only a file
+    // goes: a pipe or a device at that path is not ours, and the tool refuses it by name.
+    if (PathKind::Of(QFile::encodeName(jobFile).toStdString()) == PathKind::Kind::Regular)
+        QFile::remove(jobFile);
     const RunResult run = m_services.runTool(commandLine, 0);
     if (!run.Succeeded()) {
         m_lastLaunchError = run.Reason();

@@ -68,8 +68,8 @@ public:
     // The start-up sequence; false (with the reason) when no audience can be offered.
     bool Load(QString *error);
 
-    // The window's outer height in twips (3200, 5580 or 7185 in use); the client area shown
-    // is that height less the frame.
+    // The window's outer height in twips (kCollapsedTwips, kAdvancedTwips or kTaskListTwips);
+    // the client area shown is that height less the frame.
     int OuterHeight() const { return m_outerHeight; }
     void SetOuterHeight(int twips);
 
@@ -109,6 +109,11 @@ public:
     void SelectAudience(int index);
 
     static constexpr int kFrameTwips = 495;
+    // The start-up view ends below the status line and the progress bar (2775 twips down)
+    // and above the advanced options (2880), so that the texts of a run show whole.
+    static constexpr int kCollapsedTwips = 3360;
+    static constexpr int kAdvancedTwips = 5580;
+    static constexpr int kTaskListTwips = 7185;
     static constexpr int kTwipsPerPixel = Twips::kPerPixel;
 
 

@@ -1,6 +1,7 @@
 #include "encoder/JobChecks.h"
 
 #include "platform/OpticalDrives.h"
+#include "platform/PathKind.h"
 
 #include <QFile>
 #include <QLocale>
@@ -28,27 +29,12 @@ QString JobChecks::SourceKindProblem(const QString &inputFile)
 #else
     const std::filesystem::path path(QFile::encodeName(inputFile).toStdString());
 #endif
-    std::error_code error;
     // Links are followed: what counts is what the tool would read.
-    const std::filesystem::file_status st = std::filesystem::status(path, error);
-    if (error)
+    const PathKind::Kind kind = PathKind::Of(path);
+    if (!PathKind::IsSpecial(kind))
         return {};
-    QString kind;
-    switch (st.type()) {
-    case std::filesystem::file_type::fifo:
-        kind = QStringLiteral("管道（FIFO）");
-        break;
-    case std::filesystem::file_type::character:
-    case std::filesystem::file_type::block:
-        kind = QStringLiteral("设备");
-        break;
-    case std::filesystem::file_type::socket:
-        kind = QStringLiteral("套接字");
-        break;
-    default:
-        return {};
-    }
-    return QStringLiteral("源文件“%1”是%2，不是普通文件，无法压缩。请选择一个视频或音频文件。").arg(inputFile, kind);
+    return QStringLiteral("源文件“%1”是%2，不是普通文件，无法压缩。请选择一个视频或音频文件。")
+        .arg(inputFile, QString::fromUtf8(PathKind::Text(kind)));
 }
 
 bool JobChecks::IsKnownFormat(const QString &inputFile, const QString &inputFilter)

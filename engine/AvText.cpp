@@ -1,8 +1,12 @@
 #include "engine/AvText.h"
 
+#include "platform/SystemError.h"
+
 extern "C" {
 #include <libavutil/error.h>
 }
+
+#include <QFileDevice>
 
 #include <cerrno>
 
@@ -17,23 +21,40 @@ QString AvText::Error(int error)
 
 QString AvText::Reason(int error)
 {
-    if (error == AVERROR(ENOENT))
-        return QStringLiteral("文件不存在");
-    if (error == AVERROR(EACCES) || error == AVERROR(EPERM))
-        return QStringLiteral("没有访问权限");
-    if (error == AVERROR(ENOSPC) || error == AVERROR(EFBIG) || error == AVERROR(EDQUOT))
-        return QStringLiteral("磁盘空间不足");
-    if (error == AVERROR(EROFS))
-        return QStringLiteral("磁盘是只读的");
-    if (error == AVERROR(EISDIR))
-        return QStringLiteral("这是一个文件夹");
+    // The system's own failures (FFmpeg passes errno on, negated); FFmpeg's are tags far beyond.
+    if (error < 0 && -error < 4096)
+        return QString::fromUtf8(SystemError::Text(-error));
     if (error == AVERROR_INVALIDDATA)
         return QStringLiteral("数据无效或已损坏");
-    if (error == AVERROR(ENOMEM))
-        return QStringLiteral("内存不足");
-    if (error == AVERROR(EIO))
-        return QStringLiteral("读写出错");
-    return Error(error);
+    if (error == AVERROR_EOF)
+        return QStringLiteral("文件意外结束");
+    return QStringLiteral("FFmpeg 报告错误（%1）").arg(Error(error));
+}
+
+QString AvText::FileReason(const QFileDevice &file)
+{
+    QString words;
+    switch (file.error()) {
+    case QFileDevice::PermissionsError:
+        words = QStringLiteral("没有访问权限");
+        break;
+    case QFileDevice::OpenError:
+        words = QStringLiteral("无法打开");
+        break;
+    case QFileDevice::ReadError:
+        words = QStringLiteral("读取出错");
+        break;
+    case QFileDevice::WriteError:
+        words = QStringLiteral("写入出错");
+        break;
+    case QFileDevice::ResourceError:
+        words = QStringLiteral("磁盘空间或系统资源不足");
+        break;
+    default:
+        words = QStringLiteral("文件出错");
+        break;
+    }
+    return QStringLiteral("%1（%2）").arg(words, file.errorString());
 }
 
 QString AvText::Cancelled()

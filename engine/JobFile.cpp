@@ -1,13 +1,15 @@
 #include "engine/JobFile.h"
 
+#include "engine/AvText.h"
 #include "engine/SettingWords.h"
+#include "platform/PathKind.h"
+#include "platform/SystemError.h"
 #include "platform/TemporaryOutput.h"
 
 #include <QFile>
 #include <QHash>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #ifdef _WIN32
@@ -228,16 +230,17 @@ std::optional<JobSettings> JobFile::ParseText(const QByteArray &text, const QStr
 
 bool JobFile::Write(const QString &path, const JobSettings &job, QString *error)
 {
-    const auto fail = [&](int code) {
+    const auto failWith = [&](const std::string &why) {
         if (error)
-            *error = QStringLiteral("无法写入任务文件 %1：%2").arg(path, QString::fromLocal8Bit(std::strerror(code)));
+            *error = QStringLiteral("无法写入任务文件 %1：%2").arg(path, QString::fromUtf8(why));
         return false;
     };
+    const auto fail = [&](int code) { return failWith(SystemError::Text(code)); };
     // Complete before it has the name, and never written through a link or into a file of
     // somebody else's.
     TemporaryOutput file(std::filesystem::path(QFile::encodeName(path).toStdString()));
     if (!file.IsOpen())
-        return fail(file.Error());
+        return failWith(file.Reason());
     const QByteArray text = Format(job);
     qsizetype done = 0;
     while (done < text.size()) {
@@ -249,7 +252,7 @@ bool JobFile::Write(const QString &path, const JobSettings &job, QString *error)
         done += n;
     }
     if (!file.Commit())
-        return fail(file.Error());
+        return failWith(file.Reason());
     return true;
 }
 
@@ -261,9 +264,16 @@ std::optional<JobSettings> JobFile::Read(const QString &path, QString *error)
             *error = QStringLiteral("找不到任务文件 %1").arg(path);
         return std::nullopt;
     }
+    // Opening a pipe would wait for a writer for ever.
+    const std::filesystem::path where(QFile::encodeName(path).toStdString());
+    if (const std::string notAFile = PathKind::NotAFile(where, PathKind::Of(where)); !notAFile.empty()) {
+        if (error)
+            *error = QStringLiteral("无法读取任务文件：%1").arg(QString::fromUtf8(notAFile));
+        return std::nullopt;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         if (error)
-            *error = QStringLiteral("无法读取任务文件 %1：%2").arg(path, file.errorString());
+            *error = QStringLiteral("无法读取任务文件 %1：%2").arg(path, AvText::FileReason(file));
         return std::nullopt;
     }
     // A job is a few hundred bytes; anything huge is not one of ours.
@@ -274,8 +284,7 @@ std::optional<JobSettings> JobFile::Read(const QString &path, QString *error)
 bool JobFile::LooksLikeJobFile(const QString &path)
 {
     // A pipe or device would block the open, and is no job file of ours anyway.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(std::filesystem::path(QFile::encodeName(path).toStdString()), error))
+    if (PathKind::Of(std::filesystem::path(QFile::encodeName(path).toStdString())) != PathKind::Kind::Regular)
         return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

@@ -59,7 +59,9 @@ QString RmOutput::Open(const std::optional<rmff::MuxVideo> &video, const std::op
         // The folder was there a moment ago, so a missing entry means a place that takes no
         // new files (a system folder), not a missing file.
         const int r = AVERROR(m_temp->Error());
-        const QString why = r == AVERROR(ENOENT) ? QStringLiteral("这里不能创建文件") : AvText::Reason(r);
+        const QString why = m_temp->RefusedKind() != PathKind::Kind::Missing ? QString::fromUtf8(m_temp->Reason())
+            : r == AVERROR(ENOENT)                                           ? QStringLiteral("这里不能创建文件")
+                                                                             : AvText::Reason(r);
         return QStringLiteral("无法在文件夹 %1 中写入输出文件 %2：%3")
             .arg(QDir::toNativeSeparators(QFileInfo(m_output).absolutePath()), QFileInfo(m_output).fileName(), why);
     }
@@ -108,9 +110,9 @@ QString RmOutput::Commit()
     m_muxer.reset();
     m_sink.reset();
     if (!m_temp || !m_temp->Commit()) {
-        const int code = m_temp ? m_temp->Error() : EIO;
+        const QString why = m_temp ? QString::fromUtf8(m_temp->Reason()) : AvText::Reason(AVERROR(EIO));
         m_temp.reset();
-        return QStringLiteral("无法把压缩好的文件保存为 %1：%2").arg(m_output, AvText::Reason(AVERROR(code)));
+        return QStringLiteral("无法把压缩好的文件保存为 %1：%2").arg(m_output, why);
     }
     m_temp.reset();
     return {};

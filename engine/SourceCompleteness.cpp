@@ -79,6 +79,15 @@ std::optional<SourceCompleteness::Shortfall> SourceCompleteness::Check(const QSt
     return Shortfall{present, *declared};
 }
 
+bool SourceCompleteness::Streamed(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(12);
+    return head.size() == 12 && head.startsWith("RIFF") && !riffLength(head);
+}
+
 QString SourceCompleteness::Reason(const QString &path, const Shortfall &shortfall)
 {
     const double percent = 100.0 * static_cast<double>(shortfall.present) / static_cast<double>(shortfall.declared);

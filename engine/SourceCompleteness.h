@@ -22,6 +22,10 @@ public:
     // Nothing when the file is whole, or its container states no length we trust (a stream
     // written to a pipe leaves 0 or all ones).
     static std::optional<Shortfall> Check(const QString &path);
+    // Whether the source is a RIFF file (AVI, WAV) written through a pipe: its writer could
+    // not go back to fill in the lengths, so the length FFmpeg reads from its header is a
+    // placeholder, not the film's.
+    static bool Streamed(const QString &path);
     // The reason for the user, naming the file and how much of it is there.
     static QString Reason(const QString &path, const Shortfall &shortfall);
 };

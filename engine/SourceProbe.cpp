@@ -1,6 +1,7 @@
 #include "engine/SourceProbe.h"
 
 #include "engine/AvText.h"
+#include "engine/SourceCompleteness.h"
 #include "engine/TitleSet.h"
 #include "engine/TitleSetIo.h"
 
@@ -122,6 +123,12 @@ QString SourceProbe::Open(const QString &input, const std::stop_token &stop, Sou
         source->durationReliable = context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
         if (source->durationReliable)
             info.duration = source->duration;
+    }
+    // A streamed AVI's header holds placeholders where the lengths go: its film is as long as
+    // its pictures, and progress goes by the bytes read.
+    if (SourceCompleteness::Streamed(input)) {
+        source->duration = 0;
+        source->durationReliable = false;
     }
     return {};
 }

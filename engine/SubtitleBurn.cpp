@@ -2,6 +2,7 @@
 
 #include "engine/AvText.h"
 #include "engine/FfmpegOwners.h"
+#include "platform/PathKind.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -39,9 +40,9 @@ QString SubtitleBurn::Find(const JobSettings &job, const QString &input, QString
     if (job.subtitles == SubtitleChoice::None)
         return {};
     if (job.subtitles == SubtitleChoice::File) {
-        if (!QFileInfo(job.subtitleFile).isFile()) {
+        if (const QString problem = FileProblem(job.subtitleFile); !problem.isEmpty()) {
             if (error)
-                *error = QStringLiteral("找不到字幕文件 %1").arg(job.subtitleFile);
+                *error = problem;
             return {};
         }
         return job.subtitleFile;
@@ -59,16 +60,25 @@ QString SubtitleBurn::Find(const JobSettings &job, const QString &input, QString
     return {};
 }
 
+QString SubtitleBurn::FileProblem(const QString &path)
+{
+    const PathKind::Kind kind = PathKind::Of(std::filesystem::path(path.toStdU16String()));
+    if (kind == PathKind::Kind::Missing)
+        return QStringLiteral("找不到字幕文件 %1").arg(path);
+    // Reading a pipe would wait for a writer for ever; a device never ends.
+    if (kind != PathKind::Kind::Regular && kind != PathKind::Kind::Unknown)
+        return QStringLiteral("字幕文件 %1 是%2，不是普通文件，无法读取").arg(path, QString::fromUtf8(PathKind::Text(kind)));
+    return {};
+}
+
 QString SubtitleBurn::Prepare(const QString &path)
 {
     m_copy.reset();
-    std::error_code typeError;
-    const auto type = std::filesystem::status(std::filesystem::path(path.toStdU16String()), typeError).type();
-    if (typeError || type != std::filesystem::file_type::regular)
-        return QStringLiteral("字幕 %1 不是普通文件，无法读取").arg(path);
+    if (const QString problem = FileProblem(path); !problem.isEmpty())
+        return problem;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("无法读取字幕文件 %1：%2").arg(path, file.errorString());
+        return QStringLiteral("无法读取字幕文件 %1：%2").arg(path, AvText::FileReason(file));
     if (file.size() > kMaxFileBytes)
         return QStringLiteral("字幕文件 %1 太大（超过 32 MB），不像是字幕").arg(path);
     const QByteArray bytes = file.readAll();
@@ -84,10 +94,10 @@ QString SubtitleBurn::Prepare(const QString &path)
     auto copy = std::make_unique<QTemporaryFile>(
         QDir::temp().filePath(QStringLiteral("corva-subtitles-XXXXXX.%1").arg(suffix.isEmpty() ? QStringLiteral("txt") : suffix)));
     if (!copy->open())
-        return QStringLiteral("无法准备字幕 %1：%2").arg(path, copy->errorString());
+        return QStringLiteral("无法准备字幕 %1：%2").arg(path, AvText::FileReason(*copy));
     const QByteArray utf8 = decoded.text.toUtf8();
     if (copy->write(utf8) != utf8.size() || !copy->flush())
-        return QStringLiteral("无法准备字幕 %1：%2").arg(path, copy->errorString());
+        return QStringLiteral("无法准备字幕 %1：%2").arg(path, AvText::FileReason(*copy));
     m_copy = std::move(copy);
     m_encoding = decoded.encoding;
     if (QString problem = Check(path); !problem.isEmpty()) {

@@ -17,8 +17,12 @@ class SubtitleBurn final
 public:
     // The file the job asks for: the one named with -sub, else the first of X.srt, X.ass,
     // X.ssa beside the source X.ext (names compared without regard to case). Empty when there
-    // is none or subtitles are off; `error` is set when a named file is missing.
+    // is none or subtitles are off; `error` is set when a named file is missing or is not a
+    // regular file.
     static QString Find(const JobSettings &job, const QString &input, QString *error);
+    // Why a subtitle file named by the user cannot be read as one (missing, a folder, a pipe,
+    // a device); empty when it is a regular file.
+    static QString FileProblem(const QString &path);
 
     // Reads `path`, finds its encoding and checks that it holds subtitles; empty on success,
     // else the reason for the user.

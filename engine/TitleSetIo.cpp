@@ -1,5 +1,7 @@
 #include "engine/TitleSetIo.h"
 
+#include "engine/AvText.h"
+
 #include <algorithm>
 #include <cerrno>
 
@@ -17,7 +19,7 @@ QString TitleSetIo::Open(const QStringList &pieces, const std::stop_token &stop,
     for (const QString &path : pieces) {
         auto file = std::make_unique<QFile>(path);
         if (!file->open(QIODevice::ReadOnly))
-            return QStringLiteral("无法打开输入文件 %1：%2").arg(path, file->errorString());
+            return QStringLiteral("无法打开输入文件 %1：%2").arg(path, AvText::FileReason(*file));
         reader->m_starts.push_back(reader->m_size);
         reader->m_size += file->size();
         reader->m_files.push_back(std::move(file));

@@ -12,6 +12,7 @@
 #include "engine/SourceReader.h"
 #include "engine/SubtitleBurn.h"
 #include "engine/TitleSet.h"
+#include "platform/PathKind.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -105,9 +106,8 @@ QString Job::Check()
         if (in.isDir())
             return QStringLiteral("输入 %1 是一个文件夹，不是影音文件").arg(piece);
         // A pipe or a device never ends, or ends somewhere unknown: no source for a job.
-        std::error_code typeError;
-        if (std::filesystem::status(fsPath(piece), typeError).type() != std::filesystem::file_type::regular && !typeError)
-            return QStringLiteral("输入 %1 不是普通文件（是管道或设备），无法压缩").arg(piece);
+        if (const std::string notAFile = PathKind::NotAFile(fsPath(piece), PathKind::Of(fsPath(piece))); !notAFile.empty())
+            return QStringLiteral("输入%1，无法压缩").arg(QString::fromUtf8(notAFile));
         if (in.size() == 0)
             return QStringLiteral("输入文件 %1 是空文件").arg(piece);
     }
@@ -122,6 +122,10 @@ QString Job::Check()
         return QStringLiteral("输出位置 %1 不是文件夹").arg(QDir::toNativeSeparators(out.absolutePath()));
     if (out.isDir())
         return QStringLiteral("输出路径 %1 是一个文件夹，请给出文件名").arg(m_output);
+    // Only a regular file the job made ever takes the output's place: a pipe or a device
+    // there (a system's /dev/null) stays as it is.
+    if (const std::string notAFile = PathKind::NotAFile(fsPath(m_output), PathKind::Of(fsPath(m_output))); !notAFile.empty())
+        return QStringLiteral("输出路径%1，不能用压缩结果替换它").arg(QString::fromUtf8(notAFile));
     if (out.exists()) {
         // Same file by identity: another spelling, a link or a hard link of the input.
         for (const QString &piece : m_pieces) {

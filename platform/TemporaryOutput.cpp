@@ -1,5 +1,7 @@
 #include "platform/TemporaryOutput.h"
 
+#include "platform/SystemError.h"
+
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -136,6 +138,8 @@ bool sameFile(int fd, const std::filesystem::path &path)
 
 TemporaryOutput::TemporaryOutput(std::filesystem::path target) : m_target(std::move(target))
 {
+    if (TargetRefused())
+        return;
 #if defined(O_TMPFILE)
     if (!namedOnly()) {
         m_fd = ::open(folderOf(m_target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -209,6 +213,56 @@ bool TemporaryOutput::LinkNamed()
     return false;
 }
 
+// A pipe, a device, a socket or a folder at the target is never replaced by a file.
+bool TemporaryOutput::TargetRefused()
+{
+    const PathKind::Kind kind = PathKind::Of(m_target);
+    if (!PathKind::IsSpecial(kind) && kind != PathKind::Kind::Folder)
+        return false;
+    m_refused = kind;
+    m_error = 0;
+    return true;
+}
+
+std::string TemporaryOutput::Reason() const
+{
+    if (m_refused != PathKind::Kind::Missing)
+        return PathKind::NotAFile(m_target, m_refused) + "，不能用输出文件替换它";
+    return SystemError::Text(m_error);
+}
+
+bool TemporaryOutput::MoveIntoPlace()
+{
+#ifdef _WIN32
+    if (!MoveFileExW(m_named.c_str(), m_target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        m_error = EACCES;
+        return false;
+    }
+    return true;
+#else
+#if defined(RENAME_NOREPLACE)
+    // Where nothing is at the target, nothing that turns up there in the meantime is replaced.
+    if (PathKind::Of(m_target) == PathKind::Kind::Missing) {
+        if (::renameat2(AT_FDCWD, m_named.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        const int failed = errno;
+        if (failed == EEXIST && TargetRefused())
+            return false;
+        // Not every file system can refuse to replace; a dangling link is replaced as ever.
+        if (failed != EEXIST && failed != EINVAL && failed != ENOSYS) {
+            m_error = failed;
+            return false;
+        }
+    }
+#endif
+    if (::rename(m_named.c_str(), m_target.c_str()) != 0) {
+        m_error = errno;
+        return false;
+    }
+    return true;
+#endif
+}
+
 bool TemporaryOutput::Commit()
 {
     if (m_fd < 0)
@@ -220,6 +274,9 @@ bool TemporaryOutput::Commit()
         ok = false;
     }
 #endif
+    // The target may have become something else while the file was written.
+    if (ok && TargetRefused())
+        ok = false;
     if (ok && m_named.empty())
         ok = LinkNamed();
 #ifdef _WIN32
@@ -228,16 +285,9 @@ bool TemporaryOutput::Commit()
         ok = false;
     }
     m_fd = -1;
-    if (ok && !MoveFileExW(m_named.c_str(), m_target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        m_error = EACCES;
-        ok = false;
-    }
-#else
-    if (ok && ::rename(m_named.c_str(), m_target.c_str()) != 0) {
-        m_error = errno;
-        ok = false;
-    }
 #endif
+    if (ok && !MoveIntoPlace())
+        ok = false;
     if (!ok) {
         Discard();
         return false;

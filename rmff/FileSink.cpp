@@ -1,5 +1,6 @@
 #include "rmff/FileSink.h"
 
+#include "platform/SystemError.h"
 #include "rmff/RmError.h"
 
 #include <cerrno>
@@ -50,7 +51,7 @@ FileSink::FileSink(int descriptor, const std::filesystem::path &name)
 void FileSink::Fail(const char *what) const
 {
     m_error = errno;
-    throw RmError(ErrorKind::Output, std::string(what) + "：" + std::strerror(errno), std::nullopt,
+    throw RmError(ErrorKind::Output, std::string(what) + "：" + SystemError::Text(m_error), std::nullopt,
                   m_name);
 }
 

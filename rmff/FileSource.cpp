@@ -1,5 +1,7 @@
 #include "rmff/FileSource.h"
 
+#include "platform/PathKind.h"
+#include "platform/SystemError.h"
 #include "rmff/RmError.h"
 
 #include <algorithm>
@@ -16,17 +18,21 @@ FileSource::FileSource(const std::filesystem::path &path)
     : m_name(PathText(path))
 {
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
+    const PathKind::Kind kind = PathKind::Of(path);
+    if (kind == PathKind::Kind::Folder)
         throw RmError(ErrorKind::Io, "这是一个文件夹，不是文件", std::nullopt, m_name);
+    // Checked before the open: opening a pipe waits for a writer, and a device never ends.
+    if (PathKind::IsSpecial(kind))
+        throw RmError(ErrorKind::Io, std::string("这是") + PathKind::Text(kind) + "，不是普通文件，无法读取",
+                      std::nullopt, m_name);
     m_file = OpenFile(path, "rb");
     if (!m_file)
-        throw RmError(ErrorKind::Io, std::string("无法打开：") + std::strerror(errno),
-                      std::nullopt, m_name);
+        throw RmError(ErrorKind::Io, "无法打开：" + SystemError::Text(errno), std::nullopt, m_name);
     // Our own buffer does the buffering; a second one in stdio would only copy.
     std::setvbuf(m_file.get(), nullptr, _IONBF, 0);
     const auto size = std::filesystem::file_size(path, ec);
     if (ec)
-        throw RmError(ErrorKind::Io, "无法得到文件大小：" + ec.message(), std::nullopt, m_name);
+        throw RmError(ErrorKind::Io, "无法得到文件大小：" + SystemError::Text(ec.value()), std::nullopt, m_name);
     m_size = size;
     m_buffer.resize(kBufferSize);
 }
@@ -41,8 +47,7 @@ std::size_t FileSource::ReadRaw(std::uint64_t offset, std::uint8_t *out, std::si
     const std::size_t n = std::fread(out, 1, count, m_file.get());
     m_filePos += n;
     if (n < count && std::ferror(m_file.get()))
-        throw RmError(ErrorKind::Io, std::string("读取失败：") + std::strerror(errno), offset,
-                      m_name);
+        throw RmError(ErrorKind::Io, "读取失败：" + SystemError::Text(errno), offset, m_name);
     return n;
 }
 

@@ -5,6 +5,7 @@
 #include "rmff/FileSource.h"
 #include "rmff/RmLimits.h"
 #include "rmff/StreamFormat.h"
+#include "platform/PathKind.h"
 #include "platform/TemporaryOutput.h"
 
 #include <algorithm>
@@ -465,10 +466,13 @@ JoinOutcome JoinFiles(const std::vector<std::filesystem::path> &inputs,
                                   "输出文件“" + PathText(output) + "”就是输入 " +
                                       std::to_string(i + 1) + "，不能用合并结果覆盖输入文件");
     }
-    std::error_code dirError;
-    if (std::filesystem::is_directory(output, dirError))
+    const PathKind::Kind outputKind = PathKind::Of(output);
+    if (outputKind == PathKind::Kind::Folder)
         problems.emplace_back(ErrorKind::Output,
                               "输出路径“" + PathText(output) + "”是一个文件夹，请给出文件名");
+    else if (PathKind::IsSpecial(outputKind))
+        problems.emplace_back(ErrorKind::Output,
+                              "输出路径" + PathKind::NotAFile(output, outputKind) + "，不能用合并结果替换它");
     if (allRead) {
         for (RmError &e : joiner.Check())
             problems.push_back(std::move(e));
@@ -492,14 +496,14 @@ JoinOutcome JoinFiles(const std::vector<std::filesystem::path> &inputs,
     TemporaryOutput temp(output);
     try {
         if (!temp.IsOpen()) {
-            throw RmError(ErrorKind::Output, std::string("无法在输出文件夹中创建文件：") + std::strerror(temp.Error()),
+            throw RmError(ErrorKind::Output, "无法在输出文件夹中创建文件：" + temp.Reason(),
                           std::nullopt, PathText(output));
         }
         FileSink sink(temp.Descriptor(), output);
         outcome.summary = joiner.Write(sink, [&inputs](std::size_t i) { return OpenFileInput(inputs[i]); });
         sink.Close();
         if (!temp.Commit())
-            throw RmError(ErrorKind::Output, std::string("无法把合并结果保存为输出文件：") + std::strerror(temp.Error()),
+            throw RmError(ErrorKind::Output, "无法把合并结果保存为输出文件：" + temp.Reason(),
                           std::nullopt, PathText(output));
         return outcome;
     } catch (const RmError &e) {

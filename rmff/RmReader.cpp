@@ -178,9 +178,9 @@ bool RmReader::NextPacket(Packet &out)
 {
     try {
         while (m_state == State::InData) {
-            const DataHeader &chunk = m_data.back();
-            if ((chunk.numPackets != 0 && m_chunkCount == chunk.numPackets) ||
-                m_dataEnd - m_pos < 12) {
+            // The chunk's packet count only says what its writer meant to write: packets
+            // beyond it are read too (EndData notes the difference), so none is lost quietly.
+            if (m_dataEnd - m_pos < 12) {
                 EndData(m_pos);
                 continue;
             }
@@ -197,8 +197,13 @@ bool RmReader::NextPacket(Packet &out)
             if (length > m_dataEnd - m_pos) {
                 if (length > m_size - m_pos)
                     Fail(ErrorKind::Truncated, "数据包在文件末尾之后才结束", m_pos);
-                EndData(m_pos);
-                continue;
+                // A packet inside the chunk that runs past its stated end: the stated size is
+                // the wrong one, and the packets themselves show where the chunk ends.
+                const DataHeader &chunk = m_data.back();
+                Note("DATA 块声明的长度 " + std::to_string(chunk.size) + " 字节容不下其中的数据包，已按数据包读取",
+                     chunk.offset);
+                m_sizeTrusted = false;
+                m_dataEnd = m_size;
             }
             ByteReader r(std::span<const std::uint8_t>(hb.data(), got), m_pos, true, "数据包");
             out.header = ParsePacketHeader(r);
@@ -224,6 +229,11 @@ bool RmReader::NextPacket(Packet &out)
     }
 }
 
+void RmReader::Note(const std::string &detail, std::uint64_t offset)
+{
+    m_warnings.push_back(RmError(ErrorKind::Unsupported, detail, offset, m_name).what());
+}
+
 void RmReader::EndData(std::uint64_t endPos)
 {
     const DataHeader &chunk = m_data.back();
@@ -234,8 +244,43 @@ void RmReader::EndData(std::uint64_t endPos)
             Fail(ErrorKind::Truncated, detail, endPos);
         Fail(ErrorKind::Corrupt, detail, endPos);
     }
+    if (chunk.numPackets != 0 && m_chunkCount > chunk.numPackets)
+        Note("DATA 块声明有 " + std::to_string(chunk.numPackets) + " 个数据包，实际有 " +
+                 std::to_string(m_chunkCount) + " 个；已全部读取",
+             chunk.offset);
+    std::uint64_t next = endPos;
+    if (m_sizeTrusted && m_dataEnd - endPos >= 12 && !OnlyPadding(endPos, m_dataEnd)) {
+        // What is left of the chunk could hold packets but is neither packets nor padding. A
+        // chunk that begins there means the stated size ran over it; anything else is damage
+        // that would hide packets.
+        const auto tag = ReadExact(endPos, 4);
+        const std::uint32_t id = tag.size() == 4 ? GetU32(tag.data()) : 0;
+        const bool trailer = id == FourCc("RMMD") || (id >> 8) == (FourCc("TAG ") >> 8);
+        if (id != kTagIndx && id != kTagData && !trailer)
+            Fail(ErrorKind::Corrupt,
+                 "DATA 块在这里还剩 " + std::to_string(m_dataEnd - endPos) + " 字节，但它们不是数据包",
+                 endPos);
+    } else if (m_sizeTrusted) {
+        next = chunk.offset + chunk.size;
+    }
     m_state = State::Done;
-    WalkFrom(m_sizeTrusted ? chunk.offset + chunk.size : endPos);
+    WalkFrom(next);
+}
+
+// Zero bytes fill out some writers' chunks.
+bool RmReader::OnlyPadding(std::uint64_t from, std::uint64_t to)
+{
+    std::array<std::uint8_t, 4096> block{};
+    while (from < to) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), to - from));
+        const std::size_t got = ReadSome(from, std::span<std::uint8_t>(block.data(), want));
+        if (got == 0)
+            return true;
+        if (std::any_of(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(got), [](std::uint8_t b) { return b != 0; }))
+            return false;
+        from += got;
+    }
+    return true;
 }
 
 void RmReader::WalkFrom(std::uint64_t pos)

@@ -46,7 +46,8 @@ public:
     // Chunks met so far; complete once NextPacket() has returned false.
     const std::vector<DataHeader> &DataChunks() const { return m_data; }
     const std::vector<IndexHeader> &IndexChunks() const { return m_index; }
-    // Damage that did not stop the reading (a broken index after the packets), for the user.
+    // Damage that did not stop the reading (a broken index after the packets, a packet count
+    // or a chunk size that disagrees with the packets), for the user.
     const std::vector<std::string> &Warnings() const { return m_warnings; }
     // Streams the records of one index chunk.
     void ReadIndex(const IndexHeader &chunk, const std::function<void(const IndexRecord &)> &each);
@@ -58,6 +59,9 @@ private:
     void WalkFrom(std::uint64_t pos);
     void BeginData(std::uint64_t pos, const ChunkPreamble &pre);
     void EndData(std::uint64_t endPos);
+    bool OnlyPadding(std::uint64_t from, std::uint64_t to);
+    // Damage that does not stop the reading, for the user.
+    void Note(const std::string &detail, std::uint64_t offset);
     void AddIndex(std::uint64_t pos, const ChunkPreamble &pre);
     std::vector<std::uint8_t> ReadExact(std::uint64_t pos, std::size_t count);
     std::size_t ReadSome(std::uint64_t pos, std::span<std::uint8_t> out);

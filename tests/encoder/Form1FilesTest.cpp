@@ -187,11 +187,11 @@ TEST_F(Files, DvdPresetWithOneAudienceKeepsIt)
 
 TEST_F(Files, AdvancedToggleMovesBetweenTheHeights)
 {
-    EXPECT_EQ(form->OuterHeight(), 3200);
+    EXPECT_EQ(form->OuterHeight(), Form1::kCollapsedTwips);
     Ui(form).xpcmdbutton3->Click();
     EXPECT_EQ(form->OuterHeight(), 5580);
     Ui(form).xpcmdbutton3->Click();
-    EXPECT_EQ(form->OuterHeight(), 3200);
+    EXPECT_EQ(form->OuterHeight(), Form1::kCollapsedTwips);
     form->SetOuterHeight(7185);
     Ui(form).xpcmdbutton3->Click();
     EXPECT_EQ(form->OuterHeight(), 5580);

@@ -176,6 +176,22 @@ TEST_F(Road, FailedToolStartsNothingAndSaysWhy)
     EXPECT_EQ(engine.starts, 0);
 }
 
+// A pipe at the job file's path is somebody else's: the window leaves it for the tool to refuse
+// by name, and removes only a stale file.
+TEST_F(Road, APipeAtTheJobFilePathIsNotRemoved)
+{
+    const QString job = dir.filePath(QStringLiteral("1.rpjf"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(job).constData(), 0600), 0);
+    ModalAnswerer answerer;
+    setJob(QStringLiteral("/v/corrupt.avi"), QStringLiteral("/v/a.rm"));
+    Ui(form).command3->Click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !answerer.Texts().isEmpty(); }, 5000));
+    struct stat st{};
+    ASSERT_EQ(::lstat(QFile::encodeName(job).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(engine.starts, 0);
+}
+
 TEST_F(Road, MissingToolIsReportedWithItsPath)
 {
     QFile::remove(dir.filePath(QStringLiteral("pp")));

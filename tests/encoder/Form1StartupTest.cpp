@@ -101,9 +101,9 @@ TEST_F(Form1Startup, ChecksTextsAndEnabledStates)
 // The heights are the outer window's; what is shown is that less the 495-twip frame.
 TEST_F(Form1Startup, OpensCollapsedAtTheBasicHeight)
 {
-    EXPECT_EQ(form->OuterHeight(), 3200);
+    EXPECT_EQ(form->OuterHeight(), Form1::kCollapsedTwips);
     EXPECT_EQ(form->width(), 706);
-    EXPECT_EQ(form->height(), 180);
+    EXPECT_EQ(form->height(), 191);
     form->SetOuterHeight(5580);
     EXPECT_EQ(form->height(), 339);
     form->SetOuterHeight(7185);
@@ -112,6 +112,33 @@ TEST_F(Form1Startup, OpensCollapsedAtTheBasicHeight)
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(form->windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+// In every height the window takes, the status line (and the progress bar under it) shows
+// whole, and no other widget is cut by the window's lower edge: each is wholly in the client
+// area or wholly below it.
+TEST_F(Form1Startup, NoWidgetIsCutByTheWindowsEdgeInAnyHeight)
+{
+    for (const int twips : {Form1::kCollapsedTwips, Form1::kAdvancedTwips, Form1::kTaskListTwips}) {
+        form->SetOuterHeight(twips);
+        const QRect client = form->rect();
+        for (QWidget *part : {static_cast<QWidget *>(Ui(form).Label7), static_cast<QWidget *>(Ui(form).PBar2)})
+            EXPECT_TRUE(client.contains(part->geometry())) << twips << ": " << part->objectName().toStdString();
+        // Heights only: the banner runs past the right edge by design.
+        for (QWidget *child : form->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (child->isHidden() || child->isWindow())
+                continue;
+            const QRect g = child->geometry();
+            EXPECT_TRUE((g.top() >= 0 && g.bottom() < client.height()) || g.top() >= client.height())
+                << twips << ": " << child->objectName().toStdString() << " spans " << g.top() << ".." << g.bottom()
+                << " of " << client.height();
+        }
+    }
+    // The collapsed view shows what it showed before, down to the status line, and not the
+    // advanced options' box.
+    form->SetOuterHeight(Form1::kCollapsedTwips);
+    EXPECT_GE(form->height(), Ui(form).Label7->geometry().bottom() + 1);
+    EXPECT_LE(form->height(), Ui(form).Frame1->geometry().top());
 }
 
 TEST_F(Form1Startup, GeometryIsTheDesignInPixels)

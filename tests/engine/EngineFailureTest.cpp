@@ -1,7 +1,12 @@
 #include "EngineRunner.h"
 #include "MediaTools.h"
 
+#include "engine/AvText.h"
 #include "engine/FfmpegEncodingEngine.h"
+
+extern "C" {
+#include <libavutil/error.h>
+}
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,7 +19,11 @@
 
 #include <csignal>
 #include <functional>
+#include <system_error>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace corva;
@@ -187,6 +196,30 @@ INSTANTIATE_TEST_SUITE_P(
                         return s.output;
                     },
                     "文件夹", false},
+        // Only a regular file the job made may take the output's place.
+        FailureCase{"OutputIsAFifo",
+                    [](Scene &s) {
+                        s.output = s.path("pipe.rm");
+                        if (::mkfifo(s.output.toUtf8().constData(), 0600) != 0)
+                            s.error = "mkfifo failed";
+                        return QStringLiteral("pipe.rm”是管道（FIFO）");
+                    },
+                    "不是普通文件", false},
+        FailureCase{"OutputIsASocket",
+                    [](Scene &s) {
+                        s.output = s.path("sock.rm");
+                        sockaddr_un address{};
+                        address.sun_family = AF_UNIX;
+                        const QByteArray name = s.output.toUtf8();
+                        std::copy(name.begin(), name.end(), address.sun_path);
+                        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                        if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+                            s.error = "socket failed";
+                        if (fd >= 0)
+                            ::close(fd);
+                        return QStringLiteral("sock.rm”是套接字");
+                    },
+                    "不是普通文件", false},
         FailureCase{"OutputIsInputSameText",
                     [](Scene &s) {
                         s.output = s.input;
@@ -379,6 +412,71 @@ TEST(EngineDiskFull, WriteFailureIsReportedAndCleanedUp)
     EXPECT_TRUE(o.reason.contains(s.output)) << o.reason.toStdString();
     EXPECT_FALSE(QFile::exists(s.output));
     EXPECT_FALSE(MediaTools::PartialOutputLeft(s.output));
+}
+
+// Reasons shown to users: their words first, the system's or FFmpeg's own text after them.
+TEST(EngineReasons, ChineseFirstThenTheSystemsText)
+{
+    const struct
+    {
+        int error;
+        const char *words;
+        std::string system;
+    } rows[] = {
+        {AVERROR(EBUSY), "设备或文件正被占用", std::generic_category().message(EBUSY)},
+        {AVERROR(ENOSPC), "磁盘空间不足", std::generic_category().message(ENOSPC)},
+        {AVERROR(EFBIG), "磁盘空间不足", std::generic_category().message(EFBIG)},
+        {AVERROR(ENOTDIR), "路径中有一项不是文件夹", std::generic_category().message(ENOTDIR)},
+        {AVERROR(EHWPOISON), "系统错误", std::generic_category().message(EHWPOISON)},
+        {AVERROR_BSF_NOT_FOUND, "FFmpeg 报告错误", AvText::Error(AVERROR_BSF_NOT_FOUND).toStdString()},
+    };
+    for (const auto &row : rows) {
+        const QString reason = AvText::Reason(row.error);
+        EXPECT_TRUE(reason.startsWith(QString::fromUtf8(row.words))) << reason.toStdString();
+        EXPECT_TRUE(reason.endsWith(QStringLiteral("（%1）").arg(QString::fromStdString(row.system)))) << reason.toStdString();
+    }
+}
+
+// An AVI written through a pipe has placeholders where its lengths go: its pictures are read
+// and encoded. The same AVI with its header stating a length, cut short, is still refused.
+TEST(EngineStreamedAvi, IsReadWhileACutOffAviIsRefused)
+{
+    Scene s;
+    const QString streamed = s.path("streamed.avi");
+    const QString whole = s.path("whole.avi");
+    for (const QString &path : {streamed, whole}) {
+        QStringList args{"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25", "-f", "lavfi", "-i", "sine",
+                         "-t", "2", "-c:v", "mpeg4", "-c:a", "pcm_s16le", "-f", "avi"};
+        // What a pipe leaves: the writer cannot go back to fill in the lengths.
+        if (path == streamed)
+            args << "-seekable" << "0";
+        ASSERT_TRUE(MediaTools::Generate(args << path, &s.error)) << s.error.toStdString();
+    }
+    ASSERT_EQ(s.read(streamed).mid(4, 4), QByteArray(4, '\xFF'));
+    const QByteArray bytes = s.read(whole);
+    s.write("cut.avi", bytes.left(bytes.size() * 3 / 5));
+
+    FfmpegEncodingEngine engine;
+    engine.SetAudiencesDirectory(s.audiences);
+    JobSettings job;
+    job.audience = kCbr;
+    job.singlePass = true;
+    job.input = streamed;
+    job.output = s.path("streamed.rm");
+    const Outcome read = EngineRunner::Run(engine, [&] { engine.StartJob(job); });
+    ASSERT_TRUE(read.ended);
+    EXPECT_TRUE(read.succeeded) << read.reason.toStdString();
+    EXPECT_EQ(MediaTools::PacketCount(job.output, "v"), 50);
+    EXPECT_EQ(MediaTools::DecodeErrors(job.output), QString());
+    EXPECT_EQ(read.percents.last(), 100);
+
+    job.input = s.path("cut.avi");
+    job.output = s.path("cut.rm");
+    const Outcome cut = EngineRunner::Run(engine, [&] { engine.StartJob(job); });
+    ASSERT_TRUE(cut.ended);
+    EXPECT_FALSE(cut.succeeded);
+    EXPECT_TRUE(cut.reason.contains(QStringLiteral("不完整")) && cut.reason.contains(job.input)) << cut.reason.toStdString();
+    EXPECT_FALSE(QFile::exists(job.output));
 }
 
 } // namespace

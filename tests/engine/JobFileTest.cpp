@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace corva;
 
 namespace {
@@ -126,6 +128,18 @@ TEST(JobFile, ReadMissingFileNamesIt)
     QString error;
     EXPECT_FALSE(JobFile::Read(QStringLiteral("/nonexistent/1.rpjf"), &error));
     EXPECT_TRUE(error.contains(QStringLiteral("/nonexistent/1.rpjf")));
+}
+
+// A job path that is a pipe would hold the engine in open() for ever; it is refused by name.
+TEST(JobFile, ReadRefusesAPipeAtOnce)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("1.rpjf"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    QString error;
+    EXPECT_FALSE(JobFile::Read(path, &error));
+    EXPECT_TRUE(error.contains(path) && error.contains(QStringLiteral("管道"))) << error.toStdString();
+    EXPECT_FALSE(JobFile::LooksLikeJobFile(path));
 }
 
 } // namespace

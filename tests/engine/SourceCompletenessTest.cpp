@@ -24,6 +24,8 @@ struct CompletenessCase
     // Changes the whole file's bytes; returns how many bytes to keep.
     std::function<qsizetype(QByteArray &)> spoil;
     bool refused;
+    // Written through a pipe: the header states no length at all.
+    bool streamed = false;
 };
 
 class SourceCompletenessCheck : public ::testing::TestWithParam<CompletenessCase>
@@ -56,6 +58,7 @@ TEST_P(SourceCompletenessCheck, TellsCutOffFromWholeAndStreamed)
     out.write(bytes.left(keep));
     out.close();
 
+    EXPECT_EQ(SourceCompleteness::Streamed(path), GetParam().streamed);
     const auto shortfall = SourceCompleteness::Check(path);
     ASSERT_EQ(shortfall.has_value(), GetParam().refused);
     if (shortfall) {
@@ -91,7 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CompletenessCase{"WholeAvi", "avi", kAvi, whole, false},
                       CompletenessCase{"HalfWav", "wav", kWav, half, true},
                       CompletenessCase{"WholeWav", "wav", kWav, whole, false},
-                      CompletenessCase{"StreamedWavCut", "wav", kWav, riffUnknown, false},
+                      CompletenessCase{"StreamedWavCut", "wav", kWav, riffUnknown, false, true},
+                      CompletenessCase{"StreamedAviCut", "avi", kAvi, riffUnknown, false, true},
                       CompletenessCase{"HalfWmv", "wmv", kWmv, half, true},
                       CompletenessCase{"WholeWmv", "wmv", kWmv, whole, false},
                       CompletenessCase{"BroadcastWmvCut", "wmv", kWmv, asfBroadcast, false},

@@ -11,9 +11,13 @@
 #include <set>
 #include <string>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+using corva::PathKind;
 using corva::TemporaryOutput;
 namespace fs = std::filesystem;
 
@@ -166,6 +170,71 @@ TEST_P(TemporaryOutputTest, SignalCleanupLeavesNothing)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_TRUE(names(m_dir).empty());
+}
+
+bool makeSocket(const fs::path &path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = path.string();
+    if (name.size() >= sizeof address.sun_path)
+        return false;
+    std::copy(name.begin(), name.end(), address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return bound;
+}
+
+// A pipe, a socket or a link to a pipe at the target is refused before anything is made, with
+// the reason naming the path and what is there; nothing is left beside it.
+TEST_P(TemporaryOutputTest, RefusesATargetThatIsNotARegularFile)
+{
+    ASSERT_EQ(::mkfifo((m_dir / "pipe.rm").c_str(), 0600), 0);
+    ASSERT_TRUE(makeSocket(m_dir / "sock.rm"));
+    fs::create_symlink(m_dir / "pipe.rm", m_dir / "link.rm");
+    const struct
+    {
+        const char *name;
+        PathKind::Kind kind;
+        const char *words;
+    } rows[] = {{"pipe.rm", PathKind::Kind::Pipe, "pipe.rm”是管道（FIFO），不是普通文件"},
+                {"sock.rm", PathKind::Kind::Socket, "sock.rm”是套接字，不是普通文件"},
+                {"link.rm", PathKind::Kind::Pipe, "link.rm”是管道（FIFO），不是普通文件"}};
+    for (const auto &row : rows) {
+        TemporaryOutput out(m_dir / row.name);
+        EXPECT_FALSE(out.IsOpen()) << row.name;
+        EXPECT_EQ(out.RefusedKind(), row.kind) << row.name;
+        EXPECT_NE(out.Reason().find(row.words), std::string::npos) << out.Reason();
+        EXPECT_FALSE(out.Commit()) << row.name;
+    }
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(m_dir / "pipe.rm")));
+    EXPECT_TRUE(fs::is_socket(fs::symlink_status(m_dir / "sock.rm")));
+    EXPECT_TRUE(fs::is_symlink(m_dir / "link.rm"));
+    EXPECT_EQ(names(m_dir), (std::set<std::string>{"link.rm", "pipe.rm", "sock.rm"}));
+    EXPECT_EQ(PathKind::Of("/dev/null"), PathKind::Kind::Device);
+}
+
+// A target that turns into a pipe while the file is written (from nothing, or from a regular
+// file) is not replaced at the commit either.
+TEST_P(TemporaryOutputTest, RefusesATargetThatBecameAPipeMeanwhile)
+{
+    for (const bool existed : {false, true}) {
+        const fs::path target = m_dir / (existed ? "was-a-file.rm" : "was-nothing.rm");
+        if (existed)
+            writeFile(target, "earlier");
+        TemporaryOutput out(target);
+        ASSERT_TRUE(out.IsOpen()) << out.Error();
+        ASSERT_TRUE(writeAll(out, "new whole file"));
+        if (existed)
+            fs::remove(target);
+        ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+        EXPECT_FALSE(out.Commit());
+        EXPECT_EQ(out.RefusedKind(), PathKind::Kind::Pipe);
+        EXPECT_TRUE(fs::is_fifo(fs::symlink_status(target)));
+    }
+    EXPECT_EQ(names(m_dir), (std::set<std::string>{"was-a-file.rm", "was-nothing.rm"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, TemporaryOutputTest, ::testing::Values(false, true),

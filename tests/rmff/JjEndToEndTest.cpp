@@ -26,6 +26,11 @@
 
 #include <csignal>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 using namespace corva::rmff;
 
 namespace {
@@ -413,6 +418,27 @@ QStringList Inputs(std::initializer_list<QString> files)
     return a;
 }
 
+// A pipe or a listening socket at `path`, made the way a user's tools would make them.
+QString Fifo(const QString &path)
+{
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 ? path : QString();
+}
+
+QString Socket(const QString &path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (name.size() >= qsizetype(sizeof address.sun_path))
+        return {};
+    std::copy(name.begin(), name.end(), address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return bound ? path : QString();
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, JjRefuses,
     ::testing::Values(
@@ -462,6 +488,20 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalRow{"output_is_a_folder",
                    [](const QString &dir) { return Inputs({AV1(), AV2()}) << QStringLiteral("-o") << dir; }, 4,
                    "是一个文件夹"},
+        // A pipe as input would hold jj in open() for ever; as output it would be replaced.
+        RefusalRow{"fifo_input",
+                   [](const QString &dir) { return Inputs({AV1(), Fifo(dir + QStringLiteral("/pipe.rm"))}); }, 2,
+                   "是管道（FIFO），不是普通文件"},
+        RefusalRow{"output_is_a_fifo",
+                   [](const QString &dir) {
+                       return Inputs({AV1(), AV2()}) << QStringLiteral("-o") << Fifo(dir + QStringLiteral("/pipe.rm"));
+                   },
+                   4, "pipe.rm”是管道（FIFO），不是普通文件"},
+        RefusalRow{"output_is_a_socket",
+                   [](const QString &dir) {
+                       return Inputs({AV1(), AV2()}) << QStringLiteral("-o") << Socket(dir + QStringLiteral("/sock.rm"));
+                   },
+                   4, "sock.rm”是套接字，不是普通文件"},
         RefusalRow{"missing_input",
                    [](const QString &dir) { return Inputs({AV1(), dir + QStringLiteral("/none.rm")}); }, 2, "none.rm"},
         RefusalRow{"truncated_input",
@@ -532,6 +572,62 @@ INSTANTIATE_TEST_SUITE_P(
         IndexDamageRow{"length_below_header",
                        [](QByteArray &b, qsizetype at) { b.replace(at + 4, 4, QByteArray("\0\0\0\4", 4)); }},
         IndexDamageRow{"cut_short", [](QByteArray &b, qsizetype) { b.chop(7); }}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+// A data header that counts fewer packets than its chunk holds: every packet is joined, and
+// the user is told the header was wrong.
+struct CountRow
+{
+    const char *name;
+    std::function<void(QByteArray &bytes, qsizetype data)> spoil;
+};
+
+class JjPacketCount : public JjTest, public ::testing::WithParamInterface<CountRow> {};
+
+TEST_P(JjPacketCount, JoinsEveryPacketWithANote)
+{
+    QFile in(AV1());
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    QByteArray bytes = in.readAll();
+    const qsizetype data = bytes.indexOf("DATA");
+    ASSERT_GT(data, 0);
+    GetParam().spoil(bytes, data);
+    const QString miscounted = Out(QStringLiteral("miscounted.rm"));
+    QFile out(miscounted);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+    out.close();
+
+    const QString joined = Out(QStringLiteral("joined.rm"));
+    const Ran r = RunProgram(Jj(), {QStringLiteral("-i"), miscounted, QStringLiteral("-i"), AV1(), QStringLiteral("-o"), joined});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("注意：")) && r.err.contains(QStringLiteral("miscounted.rm"))
+                && r.err.contains(QStringLiteral("实际有")))
+        << r.err.toStdString();
+    CheckJoin({AV1(), AV1()}, joined, QStringLiteral("v"));
+}
+
+void SetU32(QByteArray &b, qsizetype at, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<char>(value >> (24 - 8 * i));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JjPacketCount,
+    ::testing::Values(
+        // DATA: tag, size (+4), version (+8), packet count (+10).
+        CountRow{"count_5", [](QByteArray &b, qsizetype at) { SetU32(b, at + 10, 5); }},
+        CountRow{"count_one_short",
+                 [](QByteArray &b, qsizetype at) {
+                     const quint32 count = quint32(uchar(b[at + 10])) << 24 | quint32(uchar(b[at + 11])) << 16
+                                         | quint32(uchar(b[at + 12])) << 8 | quint32(uchar(b[at + 13]));
+                     SetU32(b, at + 10, count - 1);
+                 }},
+        CountRow{"count_5_size_0", [](QByteArray &b, qsizetype at) {
+                     SetU32(b, at + 4, 0);
+                     SetU32(b, at + 10, 5);
+                 }}),
     [](const auto &row) { return std::string(row.param.name); });
 
 // A join stopped by the user, a kill or a closed terminal leaves no half file; with an unnamed

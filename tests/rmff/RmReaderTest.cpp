@@ -132,8 +132,10 @@ struct RobustCase
     std::size_t packets;                   // expected when no error
     std::optional<ErrorKind> error;
     std::size_t indexChunks = 0;
-    // Damage after the packets that the reading survives (a broken trailing index).
+    // Damage that the reading survives (a broken trailing index, a header that disagrees
+    // with the packets), each warning naming what it is about.
     std::size_t warnings = 0;
+    const char *warningWord = "INDX";
 };
 
 std::vector<std::uint8_t> Clip12(const std::function<void(SynthOptions &)> &set)
@@ -164,8 +166,10 @@ TEST_P(RobustReading, ReadsWhatCanBeReadAndNamesWhatCannot)
         EXPECT_EQ(packets.size(), c.packets);
         EXPECT_EQ(r.IndexChunks().size(), c.indexChunks);
         EXPECT_EQ(r.Warnings().size(), c.warnings);
-        for (const std::string &w : r.Warnings())
-            EXPECT_NE(w.find("INDX"), std::string::npos) << w;
+        for (const std::string &w : r.Warnings()) {
+            EXPECT_NE(w.find(c.warningWord), std::string::npos) << w;
+            EXPECT_NE(w.find("x.rm"), std::string::npos) << w;
+        }
         for (const IndexHeader &h : r.IndexChunks()) {
             r.ReadIndex(h, [&](const IndexRecord &rec) {
                 // Every record must name the header of a keyframe packet of its stream.
@@ -204,6 +208,21 @@ std::size_t FindTag(const std::vector<std::uint8_t> &b, const char (&tag)[5])
     return static_cast<std::size_t>(it - b.begin());
 }
 
+// The DATA chunk's true size in a Clip12 file without index or trailer.
+std::uint32_t TrueDataSize()
+{
+    return std::uint32_t(Clip12([](SynthOptions &) {}).size() - (kFirstPacket - 18));
+}
+
+// A Clip12 file whose second packet's header is spoilt (version 7), in a chunk that counts
+// no packets, so that only the bytes tell where the packets stop.
+std::vector<std::uint8_t> SecondPacketSpoilt(std::optional<std::uint32_t> dataSize)
+{
+    auto b = Clip12([&](SynthOptions &o) { o.numPackets = 0; o.dataSize = dataSize; });
+    const std::size_t second = kFirstPacket + (std::size_t(b[kFirstPacket + 2]) << 8 | b[kFirstPacket + 3]);
+    return WithPatch(b, second, {0, 7});
+}
+
 std::vector<std::uint8_t> IndexCount(bool sizeQuirk)
 {
     auto b = Clip12([sizeQuirk](SynthOptions &o) { o.index = true; o.indexSizeQuirk = sizeQuirk; });
@@ -228,6 +247,31 @@ INSTANTIATE_TEST_SUITE_P(
         RobustCase{"texts of an unknown layout",
                    [] { return WithPatch(Clip12([](SynthOptions &) {}), 18 + 50 + 8, {0, 1}); }, // CONT version
                    kClipPackets, {}},
+        // A packet count below what the chunk holds must not hide the rest of the packets.
+        RobustCase{"packet count 5 of more",
+                   [] { return Clip12([](SynthOptions &o) { o.numPackets = 5; }); }, kClipPackets, {}, 0, 1, "实际有"},
+        RobustCase{"packet count one short",
+                   [] { return Clip12([](SynthOptions &o) { o.numPackets = std::uint32_t(kClipPackets - 1); }); },
+                   kClipPackets, {}, 0, 1, "实际有"},
+        RobustCase{"packet count 5 of more, data size 0",
+                   [] { return Clip12([](SynthOptions &o) { o.numPackets = 5; o.dataSize = 0; }); }, kClipPackets, {}, 0, 1,
+                   "实际有"},
+        RobustCase{"packet count 5 of more, index follows",
+                   [] { return Clip12([](SynthOptions &o) { o.numPackets = 5; o.index = true; }); }, kClipPackets, {}, 2, 1,
+                   "实际有"},
+        RobustCase{"data size short of its packets",
+                   [] { return Clip12([](SynthOptions &o) { o.dataSize = TrueDataSize() - 10; }); }, kClipPackets, {}, 0, 1,
+                   "DATA 块声明的长度"},
+        RobustCase{"zero padding at the end of the data chunk",
+                   [] {
+                       return Clip12([](SynthOptions &o) {
+                           o.dataSize = TrueDataSize() + 8;
+                           o.trailer = std::vector<std::uint8_t>(8, 0);
+                       });
+                   },
+                   kClipPackets, {}},
+        RobustCase{"spoilt packet header inside a chunk of stated size", [] { return SecondPacketSpoilt({}); }, 0,
+                   ErrorKind::Corrupt},
         RobustCase{"last packet cut short", [] { return Clip12([](SynthOptions &o) { o.truncateBy = 5; }); }, 0,
                    ErrorKind::Truncated},
         RobustCase{"fewer packets than declared, at the end",

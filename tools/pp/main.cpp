@@ -6,6 +6,8 @@
 #include "engine/FfmpegEncodingEngine.h"
 #include "engine/JobFile.h"
 #include "engine/ProducerOptions.h"
+#include "engine/SubtitleBurn.h"
+#include "platform/PathKind.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -141,6 +143,10 @@ int main(int argc, char **argv)
     arguments.removeFirst();
     const corva::ProducerOptions options = corva::ProducerOptions::Parse(arguments);
 
+    // What is at a path, in words when it is neither a regular file nor missing.
+    const auto notAFile = [](const QString &path) {
+        return QString::fromUtf8(corva::PathKind::NotAFile(ToPath(path), corva::PathKind::Of(ToPath(path))));
+    };
     // A job file left from an earlier run must not be taken for this one.
     const auto fail = [&](int status, const QString &reason) {
         printError(reason);
@@ -162,21 +168,31 @@ int main(int argc, char **argv)
     if (!input.exists())
         return fail(kBadInput, QStringLiteral("找不到输入文件 %1").arg(job.input));
     // Checked before any open: opening a pipe for reading waits for a writer forever.
-    std::error_code typeError;
-    const auto type = std::filesystem::status(ToPath(job.input), typeError).type();
-    if (!typeError && type != std::filesystem::file_type::regular && type != std::filesystem::file_type::directory)
-        return fail(kBadInput, QStringLiteral("输入 %1 不是普通文件（是管道或设备），无法压缩").arg(job.input));
+    if (const QString problem = notAFile(job.input); !problem.isEmpty() && !input.isDir())
+        return fail(kBadInput, QStringLiteral("输入%1，无法压缩").arg(problem));
     QFile probe(job.input);
     if (input.isDir() || !probe.open(QIODevice::ReadOnly))
         return fail(kBadInput, QStringLiteral("无法读取输入文件 %1").arg(job.input));
     probe.close();
     job.input = QDir::toNativeSeparators(input.absoluteFilePath());
     if (job.subtitles == corva::SubtitleChoice::File) {
-        const QFileInfo subtitles(job.subtitleFile);
-        if (!subtitles.isFile())
-            return fail(kBadInput, QStringLiteral("找不到字幕文件 %1").arg(job.subtitleFile));
+        if (const QString problem = corva::SubtitleBurn::FileProblem(job.subtitleFile); !problem.isEmpty())
+            return fail(kBadInput, problem);
         // The engine may run elsewhere than here.
-        job.subtitleFile = QDir::toNativeSeparators(subtitles.absoluteFilePath());
+        job.subtitleFile = QDir::toNativeSeparators(QFileInfo(job.subtitleFile).absoluteFilePath());
+    }
+    // Nothing but a regular file of ours ever takes an output's place. A relative -o in a job
+    // file is placed by the engine, which checks it there.
+    if (!options.WritesJob() || QDir::isAbsolutePath(job.output)) {
+        if (const QString problem = notAFile(job.output); !problem.isEmpty())
+            return fail(kBadSwitches, QStringLiteral("输出路径%1，不能用压缩结果替换它").arg(problem));
+    }
+    if (options.WritesJob()) {
+        if (const QString problem = notAFile(options.JobPath()); !problem.isEmpty()) {
+            // Not through fail(): what is there is not ours to remove.
+            printError(QStringLiteral("任务文件路径%1，不能写入任务文件").arg(problem));
+            return kJobNotWritten;
+        }
     }
 
     if (options.WritesJob()) {

@@ -203,6 +203,15 @@ TEST_F(PpTool, UnusableSubtitlesStopTheJob)
     EXPECT_TRUE(r.errors.contains(QStringLiteral("找不到字幕文件"))) << r.errors.toStdString();
     EXPECT_FALSE(QFile::exists(out));
 
+    // A pipe named with -sub would hold the job for ever; it is no missing file either.
+    const QString fifo = path("pipe.srt");
+    ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
+    r = runPp({"-i", m_clip, "-o", out, "-ad", kCbr, "-dt", "-sub", fifo}, 10000);
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_TRUE(r.errors.contains(QStringLiteral("是管道（FIFO），不是普通文件")) && r.errors.contains(fifo))
+        << r.errors.toStdString();
+    EXPECT_FALSE(QFile::exists(out));
+
     r = runPp({"-i", m_clip, "-o", out, "-ad", kCbr, "-dt", "-sub", "NONE"});
     EXPECT_EQ(r.exitCode, 0) << r.errors.toStdString();
     EXPECT_TRUE(QFile::exists(out));
@@ -384,6 +393,35 @@ INSTANTIATE_TEST_SUITE_P(
                                         return dir + "/job.hard";
                                     }}),
     [](const auto &row) { return std::string(row.param.name); });
+
+// A pipe at the output or the job file's path is refused before anything is written, and
+// stays a pipe: replaced by a file it would break whatever reads it (a system's /dev/null).
+TEST_F(PpTool, OutputThatIsNotAFileIsRefusedAndKept)
+{
+    const QString fifo = path("pipe.rm");
+    ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
+    const struct
+    {
+        QStringList args;
+        int exitCode;
+        const char *words;
+    } rows[] = {
+        {{"-o", fifo}, 2, "输出路径"},
+        {{"-o", fifo, "-cj", path("p.rpjf")}, 2, "输出路径"},
+        {{"-o", path("p.rm"), "-cj", fifo}, 5, "任务文件路径"},
+    };
+    for (const auto &row : rows) {
+        const PpRun r = runPp(QStringList{"-i", m_clip, "-ad", kCbr, "-dt"} + row.args, 20000);
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.errors.toStdString();
+        EXPECT_TRUE(r.errors.contains(QString::fromUtf8(row.words)) && r.errors.contains(fifo)
+                    && r.errors.contains(QStringLiteral("是管道（FIFO），不是普通文件")))
+            << r.errors.toStdString();
+        struct stat st{};
+        ASSERT_EQ(::lstat(fifo.toUtf8().constData(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode)) << row.args.join(' ').toStdString();
+        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::System), (QStringList{"pipe.rm", "短片 one.mkv"}));
+    }
+}
 
 // A pipe or a device as source is refused at once, with -cj and without, instead of waiting
 // for a writer that never comes.
