@@ -43,8 +43,8 @@ struct EncodePlan
         int height = 0;
         AVRational frameRate{25, 1};
         int gopSize = 250;
-        // A picture that is made a keyframe as well, so that one falls in the film's last
-        // quarter (-1: none needed, or the film's length is not known).
+        // A picture that is made a keyframe as well, so that one falls in the film's second
+        // half (-1: none needed, or the film's length is not known).
         int lateKeyframe = -1;
         bool variableRate = false;
         int64_t bitRate = 0;

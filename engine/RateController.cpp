@@ -68,6 +68,9 @@ constexpr double kClosing = 0.5;
 // ahead, keeps a wider margin, as a picture coded too coarsely near the top loses its bits.
 constexpr double kFullest = 0.98;
 constexpr double kFullestOnePass = 0.95;
+// How much of its buffer a constant-rate picture at the coarsest quantiser may spend beyond
+// the film's budget.
+constexpr double kBudgetSlack = 0.2;
 // How strongly one pass leans against its buffer's level: a full buffer raises the target by
 // e^0.25, an empty one lowers it as much.
 constexpr double kBufferLean = 0.5;
@@ -99,8 +102,7 @@ RateController::RateController(const Settings &settings) : m_settings(settings)
     if (m_settings.frameRate <= 0)
         m_settings.frameRate = 25;
     m_perPicture = std::max(1.0, m_settings.bitRate / m_settings.frameRate);
-    const double fillRate = m_settings.variableRate ? std::max(m_settings.peakRate, m_settings.bitRate) : m_settings.bitRate;
-    m_bufferSize = std::max(m_perPicture * 4, fillRate * bufferSeconds(m_settings.variableRate));
+    m_bufferSize = std::max(m_perPicture * 4, FillRate() * bufferSeconds(m_settings.variableRate));
     m_buffer = m_bufferSize; // the player starts once its buffer is full
 }
 
@@ -460,7 +462,7 @@ int RateController::PlannedQuantiser(int t)
     return q;
 }
 
-void RateController::Update(bool intra, double cost, int quantiser, double bits, bool bidirectional)
+void RateController::Update(bool intra, double cost, int quantiser, double bits, bool bidirectional, double spent)
 {
     const bool b = bidirectional && !intra;
     const int t = intra ? 1 : (b ? 2 : 0);
@@ -494,7 +496,7 @@ void RateController::Update(bool intra, double cost, int quantiser, double bits,
         m_lastInterQ = intra ? quantiser + 2 : quantiser;
         m_lastReferenceQ = quantiser;
     }
-    Account(bits, b);
+    Account(spent >= 0 ? spent : bits, b);
 }
 
 double RateController::Room() const
@@ -502,6 +504,27 @@ double RateController::Room() const
     // what the buffer holds once the next picture's share has arrived, less a margin for the
     // pictures that follow
     return m_buffer + m_perPicture - m_bufferSize * 0.1;
+}
+
+double RateController::FillRate() const
+{
+    return m_settings.variableRate ? std::max(m_settings.peakRate, m_settings.bitRate) : m_settings.bitRate;
+}
+
+double RateController::MostBits() const
+{
+    return std::min(m_bufferSize, m_buffer + FillRate() / m_settings.frameRate);
+}
+
+double RateController::MostBits(int quantiser) const
+{
+    double most = MostBits();
+    // At the coarsest quantiser the rate has no coarser step left, so a constant-rate picture
+    // takes no more than the film still has of its budget and a little of the buffer besides:
+    // what a hard stretch overspends stays small and is paid back by the pictures after it.
+    if (!m_settings.variableRate && quantiser >= m_settings.qmax)
+        most = std::min(most, std::max(m_perPicture * 0.25, m_allotted - m_spent + m_perPicture + kBudgetSlack * m_bufferSize));
+    return most;
 }
 
 bool RateController::RepeatInstead(double cost) const
@@ -547,8 +570,7 @@ void RateController::Account(double bits, bool bidirectional)
     if (i >= m_plannedBits.size() && m_allotted - m_spent > bank)
         m_spent = m_allotted - bank;
 
-    const double fillRate = m_settings.variableRate ? std::max(m_settings.peakRate, m_settings.bitRate) : m_settings.bitRate;
-    m_buffer = std::min(m_bufferSize, m_buffer + fillRate / m_settings.frameRate) - bits;
+    m_buffer = MostBits() - bits;
     if (m_buffer < 0) {
         ++m_underflows;
         m_buffer = 0; // the player waited until the picture had arrived

@@ -49,8 +49,9 @@ public:
     // `cost`: the encoder's estimate of how hard the picture is to code as the type chosen.
     // A B-picture is coded a little coarser than the references around it: nothing copies it.
     int ChooseQuantiser(bool intra, double cost, bool bidirectional = false);
-    // After the picture is coded: what it took.
-    void Update(bool intra, double cost, int quantiser, double bits, bool bidirectional = false);
+    // After the picture is coded: what it took at the quantiser; `spent`, where the stream took
+    // less than that (levels dropped to keep the buffer), what it did take.
+    void Update(bool intra, double cost, int quantiser, double bits, bool bidirectional = false, double spent = -1);
 
     // A constant-rate inter picture that even at the coarsest quantiser would take more than the
     // player's buffer can give: better it repeats the picture before it (a copy costs a few
@@ -62,6 +63,12 @@ public:
     // A constant quantiser for a first pass that only measures.
     int FirstPassQuantiser() const;
 
+    // The most bits the next picture may take without running the player's buffer dry: what
+    // the buffer holds once the picture's share of the rate has arrived.
+    double MostBits() const;
+    // And for a picture at this quantiser: at the coarsest, no more than the budget allows.
+    double MostBits(int quantiser) const;
+
     // The player's buffer as a share of its size: below 0 it ran dry.
     double BufferLevel() const { return m_buffer / m_bufferSize; }
     int Underflows() const { return m_underflows; }
@@ -69,6 +76,7 @@ public:
     static double Step(int quantiser);
 
 private:
+    double FillRate() const; // bits a second the player's buffer fills with
     void FitPlanToBuffer();
     // Second pass: picture i's bits at a step, by what the first pass measured, and back.
     double PlannedBits(std::size_t i, double step) const;

@@ -74,7 +74,7 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         intra = measured == Kind::Intra;
     } else {
         const bool cut = n > 1 && m_lastRatio >= 0 && ratio >= kSceneCutRatio && ratio > kSceneCutJump * m_lastRatio;
-        const bool late = n == m_settings.lateKeyframe && n - m_lastKeyframe > n / 3;
+        const bool late = n == m_settings.lateKeyframe && m_lastKeyframe < n * 3 / 4;
         intra = n == 0 || n - m_lastKeyframe >= m_settings.keyframeInterval || cut || late;
     }
     if (n > 0)
@@ -189,6 +189,13 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int displ
     if (decision.repeat)
         decision.quantiser = m_settings.rate.qmax;
     const std::uint32_t ms = repeatAtMs ? *repeatAtMs : TimeOf(frame, display);
+    // Never more than the player's buffer holds: a picture that would run it dry is kept within
+    // it at any cost to its quality, less what the stream adds to the slices (their table).
+    // A measuring pass measures the pictures as they are.
+    if (!m_settings.measuring) {
+        const double slack = 1 + 8.0 * (std::max(1, m_settings.threads) + 2);
+        decision.maxBytes = static_cast<std::size_t>(std::max(64.0, m_rate.MostBits(decision.quantiser) / 8 * kBoundShare - slack));
+    }
 
     rv40::EncodedPicture coded = m_encoder.Encode(viewOf(frame, m_settings.width, m_settings.height), decision, ms);
     const bool codedIntra = coded.type == rv40::PictureType::Intra;
@@ -197,9 +204,14 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int displ
     // table (as a demuxer hands it to a decoder) besides the slices; with several bands a
     // picture that would otherwise spend about 1% more than the rate.
     const double bits = double(coded.Bytes() + 1 + 8 * coded.slices.size()) * 8.0;
-    if (decision.repeat && coded.type == rv40::PictureType::Inter) {
+    m_bounded += coded.bounded;
+    if (coded.bounded && coded.coarsestBytes > 0) {
+        // what the picture took at the coarsest quantiser with all its levels says how it codes
+        const double coarsest = double(coded.coarsestBytes + 1 + 8 * coded.slices.size()) * 8.0;
+        m_rate.Update(codedIntra, estimate, coded.quantiser, coarsest, codedB, bits);
+    } else if (coded.bounded || (decision.repeat && coded.type == rv40::PictureType::Inter)) {
         m_rate.UpdateRepeated(bits);
-        if (!repeatAtMs)
+        if (decision.repeat && !repeatAtMs)
             ++m_repeated;
     } else {
         m_rate.Update(codedIntra, estimate, coded.quantiser, bits, codedB);

@@ -29,7 +29,7 @@ public:
         AVRational frameRate{25, 1};
         rv40::Effort effort = rv40::Effort::Quick;
         int keyframeInterval = 250; // pictures
-        int lateKeyframe = -1;      // a picture made a keyframe unless one came shortly before
+        int lateKeyframe = -1;      // a picture made a keyframe unless one came in the film's second half
         RateController::Settings rate;
         // A first pass of two only measures, at the quickest effort.
         bool measuring = false;
@@ -62,6 +62,8 @@ public:
     // Inter pictures that repeated the one before, the rate leaving nothing for them; and how
     // often the player's buffer ran dry all the same.
     int Repeated() const { return m_repeated; }
+    // Pictures whose small levels were dropped to keep them within what the buffer holds.
+    int Bounded() const { return m_bounded; }
     int Underflows() const { return m_rate.Underflows(); }
 
     // A picture starts a new scene when predicting it from the last one saves almost nothing
@@ -76,6 +78,8 @@ public:
     static constexpr double kBShareMemory = 0.7;
     static constexpr int kBRetryPictures = 25;
     static constexpr double kFloodedAbove = 0.9;
+    // The share of what the player's buffer holds a picture may take at most.
+    static constexpr double kBoundShare = 0.97;
 
 private:
     enum class Kind { Intra, Inter, Bidirectional };
@@ -106,6 +110,7 @@ private:
     int m_lastBTry = 0;   // where B-pictures were last tried
     bool m_bRetrying = false; // the B-picture waiting is a retry
     int m_repeated = 0;
+    int m_bounded = 0;
     FramePtr m_first; // the first picture, while it is the only one
 };
 

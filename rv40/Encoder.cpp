@@ -132,6 +132,11 @@ std::uint32_t Rand(std::uint32_t &s)
 
 } // namespace
 
+// The rungs of a picture kept within a size: the largest level dropped at each (the first two
+// at the picture's own quantiser and at the coarsest).
+constexpr int kLevelFloors[] = {0, 0, 1, 2, 4, 8, 1 << 20};
+constexpr int kCoarsest = 31;
+
 struct Encoder::Impl {
     EncoderSettings settings;
     const CodeTables &T = CodeTables::Get();
@@ -153,6 +158,9 @@ struct Encoder::Impl {
     // differed on the vectors.
     bool directAllowed = false;
     EncoderTestHooks testHooks;
+    // Levels this small or smaller are dropped: 0 normally, more where a picture must be kept
+    // within a size (the rungs below), read by the bands while they code.
+    int levelFloor = 0;
     EncoderTestHooks hooks; // this picture's: the tests' own, or the skips of a repeat
     std::uint32_t rng = 0;
 
@@ -318,7 +326,7 @@ struct Encoder::Impl {
 
     // ------------------------------------------------------------------ coefficients
     // Quantises an unscaled transform; first: positions 0 is skipped (16x16 AC blocks).
-    static bool Quantise(const int C[16], const int steps[16], double round, std::int16_t lv[16], bool skipFirst)
+    bool Quantise(const int C[16], const int steps[16], double round, std::int16_t lv[16], bool skipFirst) const
     {
         constexpr double kNorm = 16384.0 / 456976.0; // 1024/676^2 to the coefficient, then 16/step
         bool any = false;
@@ -332,6 +340,8 @@ struct Encoder::Impl {
             const int lim = (i == 0 || i == 2 || i == 8 || i == 10) ? 536 : 535;
             if (m > lim)
                 m = lim;
+            if (m <= levelFloor)
+                m = 0;
             lv[i] = static_cast<std::int16_t>(C[i] < 0 ? -m : m);
             any |= m != 0;
         }
@@ -2060,29 +2070,10 @@ struct Encoder::Impl {
         return std::clamp(threads, 1, std::min(kMaxBands, std::max(1, mbh / 2)));
     }
 
-    EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts)
+    // Every band of the picture coded, then each slice written again with its shortest tables.
+    std::vector<std::vector<std::uint8_t>> CodeSlices(std::uint32_t ts)
     {
-        if (decision.quantiser < 0 || decision.quantiser > 31)
-            throw std::invalid_argument("rv40: quantiser " + std::to_string(decision.quantiser) + " outside 0..31");
-        LoadSource(view);
-        intraPicture = decision.type == PictureType::Intra || !haveRef;
-        bPicture = decision.type == PictureType::Bidirectional && refCount >= 2;
-        const bool repeat = decision.repeat && !intraPicture && !bPicture;
-        hooks = testHooks;
-        if (repeat) {
-            hooks.force = EncoderTestHooks::Kind::Skip;
-            hooks.randomSeed = 0;
-        }
-        haveCatchUp = !intraPicture && !bPicture && !repeat && repeatsSince > 0;
-        catchUp = {motionPerPicture.x * (repeatsSince + 1), motionPerPicture.y * (repeatsSince + 1)};
-        if (bPicture)
-            SetDirectWeights(ts & 0x1FFF);
-        SetQuant(decision.quantiser);
-        rng = hooks.randomSeed ? hooks.randomSeed : 1;
-        EncodedPicture out;
-        out.type = intraPicture ? PictureType::Intra : (bPicture ? PictureType::Bidirectional : PictureType::Inter);
-        out.quantiser = qs.q;
-
+        std::vector<std::vector<std::uint8_t>> out;
         const int bands = Bands();
         std::vector<std::vector<CodedSlice>> coded(static_cast<std::size_t>(bands));
         auto bandStart = [&](int b) { return (mbh * b / bands) * mbw; };
@@ -2110,7 +2101,66 @@ struct Encoder::Impl {
         // the rewrite changes the shared code tables, so it waits for every band
         for (auto &band : coded)
             for (CodedSlice &slice : band)
-                out.slices.push_back(ShortestSlice(std::move(slice.bytes), ts, slice.start, slice.end));
+                out.push_back(ShortestSlice(std::move(slice.bytes), ts, slice.start, slice.end));
+
+        return out;
+    }
+
+    EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts)
+    {
+        if (decision.quantiser < 0 || decision.quantiser > 31)
+            throw std::invalid_argument("rv40: quantiser " + std::to_string(decision.quantiser) + " outside 0..31");
+        LoadSource(view);
+        intraPicture = decision.type == PictureType::Intra || !haveRef;
+        bPicture = decision.type == PictureType::Bidirectional && refCount >= 2;
+        const bool repeat = decision.repeat && !intraPicture && !bPicture;
+        hooks = testHooks;
+        if (repeat) {
+            hooks.force = EncoderTestHooks::Kind::Skip;
+            hooks.randomSeed = 0;
+        }
+        haveCatchUp = !intraPicture && !bPicture && !repeat && repeatsSince > 0;
+        catchUp = {motionPerPicture.x * (repeatsSince + 1), motionPerPicture.y * (repeatsSince + 1)};
+        if (bPicture)
+            SetDirectWeights(ts & 0x1FFF);
+        SetQuant(decision.quantiser);
+        EncodedPicture out;
+        out.type = intraPicture ? PictureType::Intra : (bPicture ? PictureType::Bidirectional : PictureType::Inter);
+        out.quantiser = qs.q;
+
+        // Where the picture must keep within a size, it is coded again at the coarsest
+        // quantiser, then with ever more of its small levels dropped, down to none at all; an
+        // inter picture that still does not fit repeats its reference. Every rung decodes: only
+        // levels go, never syntax.
+        bool repeatNow = repeat;
+        std::size_t rung = decision.quantiser == kCoarsest ? 1 : 0;
+        for (bool first = true;; first = false) {
+            levelFloor = kLevelFloors[rung];
+            rng = hooks.randomSeed ? hooks.randomSeed : 1;
+            out.slices = CodeSlices(ts);
+            if (rung == 1 && !repeatNow)
+                out.coarsestBytes = out.Bytes();
+            if (decision.maxBytes == 0 || out.Bytes() <= decision.maxBytes || repeatNow)
+                break;
+            if (first && qs.q != kCoarsest) {
+                SetQuant(kCoarsest); // the rung of no dropped levels again, at the coarsest step
+                rung = 1;
+                continue;
+            }
+            if (rung + 1 < std::size(kLevelFloors)) {
+                ++rung;
+            } else if (!intraPicture && !bPicture) {
+                repeatNow = true;
+                hooks.force = EncoderTestHooks::Kind::Skip;
+                hooks.randomSeed = 0;
+                rung = 1;
+            } else {
+                break;
+            }
+        }
+        levelFloor = 0;
+        out.quantiser = qs.q;
+        out.bounded = rung > 1 || (repeatNow && !repeat);
 
         intraMbs = 0;
         for (int n = 0; n < nmb; ++n) {
@@ -2132,7 +2182,7 @@ struct Encoder::Impl {
         showCur = bPicture;
         if (bPicture)
             return out; // not a reference: both stay as they are
-        if (repeat)
+        if (repeatNow)
             ++repeatsSince;
         else
             MeasureMotion();

@@ -26,6 +26,10 @@ struct PictureDecision {
     // Inter only: every MB copies the reference (the last is coded, as a picture of skips alone
     // does not decode), for a rate the pictures cannot otherwise keep.
     bool repeat = false;
+    // When not 0, the most bytes the picture's slices may take: small levels are dropped, and
+    // at the last an inter picture repeats its reference, to keep within it. A bound even a
+    // picture of no levels cannot keep is exceeded as little as the syntax allows.
+    std::size_t maxBytes = 0;
 };
 
 // Cost estimates in one unit (SATD of the best cheap prediction) for picture-type decisions.
@@ -38,6 +42,10 @@ struct EncodedPicture {
     int quantiser = 0;
     // Each a whole slice: header, macroblock data, zero padding to a byte.
     std::vector<std::vector<std::uint8_t>> slices;
+    // Levels were dropped (or the picture repeated) to keep within the decision's size; and
+    // what it took at the coarsest quantiser with every level, which says how the picture codes.
+    bool bounded = false;
+    std::size_t coarsestBytes = 0;
     double intraShare = 0;          // share of macroblocks coded intra; 1 for intra pictures
     std::uint64_t sse[3] = {};      // reconstruction against the source, display area
     std::size_t Bytes() const;

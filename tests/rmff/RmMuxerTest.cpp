@@ -355,8 +355,20 @@ TEST(RmMuxer, WritesVideoOnlyFilesThatReadBackPictureForPicture)
     const Read r = ReadBack(sink.Bytes());
     ASSERT_EQ(r.packets.size(), 10u);
     EXPECT_EQ(s.pictures, 10u);
-    for (std::size_t i = 0; i < 10; ++i)
-        EXPECT_EQ(Parse(r.payloads[i]).data, MakeSlices({50 + i})[0]);
+    for (std::size_t i = 0; i < 10; ++i) {
+        const std::vector<std::uint8_t> data = Parse(r.payloads[i]).data;
+        const std::vector<std::uint8_t> slice = MakeSlices({50 + i})[0];
+        if (i % 5 != 0) {
+            EXPECT_EQ(data, slice);
+            continue;
+        }
+        // A keyframe's short first packet is made 256 bytes long with zeros after its slice,
+        // which the decoders leave unread.
+        EXPECT_EQ(12 + r.payloads[i].size(), 256u);
+        ASSERT_GT(data.size(), slice.size());
+        EXPECT_TRUE(std::equal(slice.begin(), slice.end(), data.begin()));
+        EXPECT_TRUE(std::all_of(data.begin() + static_cast<std::ptrdiff_t>(slice.size()), data.end(), [](std::uint8_t b) { return b == 0; }));
+    }
     EXPECT_EQ(r.index.at(0).size(), 2u);
     EXPECT_EQ(r.props.duration, 400u);
 }

@@ -33,6 +33,7 @@ struct Scenario {
     int threads = 1;
     int bFrames = 0; // B-pictures between two references
     int repeatEvery = 0; // inter pictures at multiples of it repeat their reference
+    std::size_t maxBytes = 0; // every picture kept within it
 };
 
 std::ostream &operator<<(std::ostream &os, const Scenario &s) { return os << s.name; }
@@ -57,6 +58,7 @@ struct RunResult {
     std::string firstMismatch;
     std::vector<EncodedPicture> pictures;
     std::vector<double> psnr;
+    int bounded = 0;
 };
 
 // Display indices in coding order: each reference, then the B-pictures shown before it; a film
@@ -100,12 +102,18 @@ RunResult EncodeAndDecode(const Scenario &s)
                             : ((n == 0 || (s.intraEvery && n % s.intraEvery == 0)) ? PictureType::Intra : PictureType::Inter);
         d.quantiser = s.q(n);
         d.repeat = s.repeatEvery && n % s.repeatEvery == 0;
+        d.maxBytes = s.maxBytes;
         const std::uint32_t ts = static_cast<std::uint32_t>(n * 40);
         EncodedPicture pic = enc.Encode(ViewOf(src), d, ts);
         EXPECT_EQ(pic.type, d.type) << "picture " << n;
-        EXPECT_EQ(pic.quantiser, d.quantiser) << "picture " << n;
+        if (!s.maxBytes)
+            EXPECT_EQ(pic.quantiser, d.quantiser) << "picture " << n;
         recon[static_cast<std::size_t>(n)] = CopyOf(enc.Reconstruction());
         res.psnr.push_back(Psnr(pic.sse[0], static_cast<std::size_t>(s.width * s.height)));
+        if (s.maxBytes) {
+            EXPECT_LE(pic.Bytes(), s.maxBytes) << "picture " << n;
+            res.bounded += pic.bounded;
+        }
         EXPECT_TRUE(dec.Send(pic, n)) << "decoder refused picture " << n;
         for (const auto &slice : pic.slices)
             EXPECT_LE(slice.size(), std::max<std::size_t>(s.maxSliceBytes, 1600)) << "picture " << n;
@@ -136,6 +144,9 @@ TEST_P(Rv40BitExact, DecoderShowsTheReconstruction)
 {
     const RunResult r = EncodeAndDecode(GetParam());
     EXPECT_EQ(r.mismatches, 0) << "first mismatch: " << r.firstMismatch;
+    // a bound far below what the quantiser gives must have been used
+    if (GetParam().maxBytes)
+        EXPECT_GT(r.bounded, 0);
 }
 
 int Sweep(int n) { return n % 32; }
@@ -234,7 +245,11 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"IbbpTwoBandsSmallSlices", 176, 144, 10, Content::Pan, Effort::Thorough, Scrambled, 0, 150, {}, 2, 2},
         // repeated pictures: skips across whole bands and slices, B-pictures leaning on them
         Scenario{"RepeatsTwoBands", 176, 144, 20, Content::Mixed, Effort::Thorough, Scrambled, 0, 30000, {}, 2, 0, 2},
-        Scenario{"RepeatsIbpSmallSlices", 96, 64, 21, Content::Pan, Effort::Quick, Scrambled, 0, 200, {}, 3, 1, 4}),
+        Scenario{"RepeatsIbpSmallSlices", 96, 64, 21, Content::Pan, Effort::Quick, Scrambled, 0, 200, {}, 3, 1, 4},
+        // pictures kept within a size far below what their quantiser gives: small levels
+        // dropped, then all, then a repeat; in bands and slices, with B-pictures
+        Scenario{"BoundedNoise", 176, 144, 12, Content::Noise, Effort::Quick, [](int) { return 2; }, 6, 30000, {}, 2, 1, 0, 1500},
+        Scenario{"BoundedTinyThoroughSlices", 96, 64, 12, Content::Noise, Effort::Thorough, [](int n) { return n % 8; }, 4, 120, {}, 1, 2, 0, 90}),
     [](const ::testing::TestParamInfo<Scenario> &i) { return i.param.name; });
 
 // A repeated picture shows its reference again (but for the last MB, which a picture of skips
