@@ -30,16 +30,15 @@ std::vector<double> BandPower(const float *lines, int bands)
 
 } // namespace
 
-Encoder::Encoder(const Flavour &flavour, const BitAllocation *allocation)
+Encoder::Encoder(const Flavour &flavour, const BitAllocation *allocation, bool leadIn)
     : m_flavour(flavour), m_allocation(allocation ? *allocation : m_decoderAllocation),
-      m_mlt(flavour.frameSamples), m_joint(flavour)
+      m_mlt(flavour.frameSamples), m_joint(flavour), m_leadIn(leadIn ? 2 * flavour.frameSamples : 0)
 {
     if (flavour.channels < 1 || flavour.channels > 2 || flavour.subbands < 1 || flavour.subbands > kMaxBands ||
         flavour.TotalBands() * kBandSize > flavour.frameSamples)
         throw std::invalid_argument("cook flavour out of range");
-    // The decoder drops its first two frames: two blocks of silence in front.
     m_pending.assign(static_cast<std::size_t>(flavour.channels),
-                     std::vector<float>(static_cast<std::size_t>(2 * flavour.frameSamples), 0.0f));
+                     std::vector<float>(static_cast<std::size_t>(m_leadIn), 0.0f));
 }
 
 void Encoder::Push(const float *const *planes, std::size_t samples)
@@ -61,7 +60,7 @@ void Encoder::Finish()
     m_finished = true;
     const std::int64_t n = m_flavour.frameSamples;
     // Enough frames that the decoder's output covers every input sample, then whole blocks.
-    std::int64_t target = (m_samplesIn + n - 1) / n + 2;
+    std::int64_t target = (m_samplesIn + m_leadIn + n - 1) / n;
     const std::int64_t block = m_flavour.FramesPerBlock();
     target = (target + block - 1) / block * block;
     while (m_framesCoded < target) {

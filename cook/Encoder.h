@@ -12,13 +12,15 @@
 namespace corva::cook {
 
 // The cook encoder: planar float samples of the flavour's rate and channels in, coded frames of
-// the flavour's size out. Two frames of silence lead the sound, because the decoder keeps its
-// first two frames to itself; so decoded sample 0 is input sample 0.
+// the flavour's size out. Frame k holds the sound of block k (N samples) as the decoder gives
+// it back, and the decoder keeps its first two frames to itself. With a lead-in, two frames of
+// silence come first, so decoded sample 0 is input sample 0; without, the first two blocks are
+// not heard but every frame's time is its block's time, which is what a player's clock wants.
 class Encoder final {
 public:
     // `allocation` stands in for the decoder's allocation (a test's deliberately wrong one);
     // null takes the decoder's.
-    explicit Encoder(const Flavour &flavour, const BitAllocation *allocation = nullptr);
+    explicit Encoder(const Flavour &flavour, const BitAllocation *allocation = nullptr, bool leadIn = true);
 
     const Flavour &GetFlavour() const { return m_flavour; }
     // Also keep what each frame tells the decoder, for a prediction of the decoded sound.
@@ -47,6 +49,7 @@ private:
     std::vector<FrameRecord> m_records;
     std::int64_t m_framesCoded = 0;
     std::int64_t m_samplesIn = 0;
+    std::int64_t m_leadIn = 0;
     bool m_finished = false;
 };
 
