@@ -3,6 +3,7 @@
 #include "cook/ChannelCoder.h"
 #include "cook/CodeTables.h"
 #include "cook/Framing.h"
+#include "cook/GainControl.h"
 
 #include <stdexcept>
 
@@ -39,6 +40,9 @@ Encoder::Encoder(const Flavour &flavour, const BitAllocation *allocation, bool l
         throw std::invalid_argument("cook flavour out of range");
     m_pending.assign(static_cast<std::size_t>(flavour.channels),
                      std::vector<float>(static_cast<std::size_t>(m_leadIn), 0.0f));
+    m_curve.assign(static_cast<std::size_t>(flavour.channels),
+                   std::vector<float>(static_cast<std::size_t>(flavour.frameSamples), 1.0f));
+    m_blockPower.assign(static_cast<std::size_t>(flavour.channels), 0.0);
 }
 
 void Encoder::Push(const float *const *planes, std::size_t samples)
@@ -74,11 +78,39 @@ void Encoder::CodeFrame()
 {
     const int n = m_flavour.frameSamples;
     const int channels = m_flavour.channels;
-    std::vector<std::vector<float>> lines(static_cast<std::size_t>(channels), std::vector<float>(static_cast<std::size_t>(n)));
-    for (int ch = 0; ch < channels; ++ch)
-        m_mlt.Analyse(m_pending[ch].data(), m_pending[ch].data() + n, lines[ch].data());
-
     FrameRecord record;
+    // Gain profiles for the block this frame looks ahead to: one for a joint pair, one per
+    // channel otherwise (each dual mono half carries its own).
+    const bool shared = m_flavour.Mode() == ChannelMode::Joint;
+    std::vector<double> nextPower(static_cast<std::size_t>(channels), 0.0);
+    for (int ch = 0; ch < channels; ++ch) {
+        for (int i = 0; i < n; ++i)
+            nextPower[ch] += double(m_pending[ch][n + i]) * m_pending[ch][n + i];
+        nextPower[ch] /= n;
+    }
+    if (shared) {
+        const std::vector<const float *> both = {m_pending[0].data() + n, m_pending[1].data() + n};
+        record.gains.push_back(GainControl::Detect(both, n, 0.5 * (m_blockPower[0] + m_blockPower[1])));
+    } else {
+        for (int ch = 0; ch < channels; ++ch)
+            record.gains.push_back(GainControl::Detect({m_pending[ch].data() + n}, n, m_blockPower[ch]));
+    }
+    // The frame's signal: the input divided by a curve continuous across the frame.
+    std::vector<std::vector<float>> lines(static_cast<std::size_t>(channels), std::vector<float>(static_cast<std::size_t>(n)));
+    std::vector<float> current(static_cast<std::size_t>(n)), next(static_cast<std::size_t>(n));
+    for (int ch = 0; ch < channels; ++ch) {
+        const GainProfile &gain = record.gains[shared ? 0 : static_cast<std::size_t>(ch)];
+        const std::vector<float> curve = GainControl::Curve(gain, n);
+        const float first = GainControl::Power(gain.level[0]);
+        for (int i = 0; i < n; ++i) {
+            current[i] = m_pending[ch][i] / (m_curve[ch][i] * first);
+            next[i] = m_pending[ch][n + i] / curve[i];
+        }
+        m_mlt.Analyse(current.data(), next.data(), lines[ch].data());
+        m_curve[ch] = curve;
+        m_blockPower[ch] = nextPower[ch];
+    }
+
     std::vector<BitWriter> substreams;
     ChannelSetup setup;
     setup.bits = Framing::SubstreamBits(m_flavour);
@@ -91,7 +123,7 @@ void Encoder::CodeFrame()
         for (int ch = 0; ch < channels; ++ch) {
             const ChannelCoder coder(setup, m_allocation);
             BitWriter out;
-            out.Put(0, 1); // no gain changes
+            GainControl::Write(out, record.gains[static_cast<std::size_t>(ch)]);
             const std::vector<double> masking = ChannelCoder::Spread(BandPower(lines[ch].data(), setup.bands));
             record.substreams.push_back(coder.Code(lines[ch].data(), masking, out));
             substreams.push_back(std::move(out));
@@ -103,7 +135,7 @@ void Encoder::CodeFrame()
         record.coupling = m_joint.Choose(lines[0].data(), lines[1].data());
         const std::vector<float> pair = m_joint.Combine(lines[0].data(), lines[1].data(), record.coupling);
         BitWriter out;
-        out.Put(0, 1); // no gain changes
+        GainControl::Write(out, record.gains[0]);
         m_joint.Write(out, record.coupling);
         // Masking by frequency, from both channels, whichever way each band is coded.
         const std::vector<double> left = BandPower(lines[0].data(), m_flavour.subbands);

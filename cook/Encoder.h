@@ -45,6 +45,8 @@ private:
     JointStereo m_joint;
     bool m_keepRecords = false;
     std::vector<std::vector<float>> m_pending; // per channel, from the current frame's first block
+    std::vector<std::vector<float>> m_curve;   // per channel: the last frame's gain curve
+    std::vector<double> m_blockPower;          // per channel: mean power of the current first block
     std::vector<std::vector<std::uint8_t>> m_frames;
     std::vector<FrameRecord> m_records;
     std::int64_t m_framesCoded = 0;

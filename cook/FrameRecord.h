@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cook/BandQuantiser.h"
+#include "cook/GainControl.h"
 
 #include <vector>
 
@@ -16,6 +17,7 @@ struct SubstreamRecord {
 
 struct FrameRecord {
     std::vector<SubstreamRecord> substreams; // one, or two for dual mono
+    std::vector<GainProfile> gains;          // per substream
     std::vector<int> coupling;               // joint stereo: value per coupling band
 };
 

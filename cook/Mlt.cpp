@@ -112,7 +112,7 @@ void Mlt::Analyse(const float *current, const float *next, float *coefficients) 
         coefficients[k] = static_cast<float>(-32768.0 * x[k]);
 }
 
-void Mlt::Synthesise(const float *coefficients, std::vector<double> &overlap, double *out) const
+void Mlt::Synthesise(const float *coefficients, std::vector<double> &overlap, double *out, double newHalfGain) const
 {
     const int n = m_n;
     std::vector<double> in(coefficients, coefficients + n);
@@ -120,7 +120,7 @@ void Mlt::Synthesise(const float *coefficients, std::vector<double> &overlap, do
     Inverse(in.data(), y.data());
     overlap.resize(static_cast<std::size_t>(n), 0.0);
     for (int i = 0; i < n; ++i)
-        out[i] = (-y[n + i] / 32768.0) * m_window[i] - overlap[i] * m_window[n - 1 - i];
+        out[i] = (-y[n + i] / 32768.0) * newHalfGain * m_window[i] - overlap[i] * m_window[n - 1 - i];
     for (int i = 0; i < n; ++i)
         overlap[i] = -y[i] / 32768.0;
 }

@@ -18,9 +18,11 @@ public:
     // that the decoder's synthesis gives the samples back.
     void Analyse(const float *current, const float *next, float *coefficients) const;
 
-    // The decoder's synthesis: `out` gets the frame's N samples (before gain control and clipping);
-    // `overlap` (N) carries the first half of the inverse transform from frame to frame.
-    void Synthesise(const float *coefficients, std::vector<double> &overlap, double *out) const;
+    // The decoder's synthesis: `out` gets the frame's N samples (before the gain curve and
+    // clipping); `overlap` (N) carries the first half of the inverse transform from frame to
+    // frame; the new half is scaled by `newHalfGain` (the frame's first gain level).
+    void Synthesise(const float *coefficients, std::vector<double> &overlap, double *out,
+                    double newHalfGain = 1.0) const;
 
     // The unscaled transforms the two are built on (2N inputs to N lines, and back); public so
     // that a test can hold them against the direct sums.

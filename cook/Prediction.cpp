@@ -9,7 +9,8 @@ namespace corva::cook {
 
 Prediction::Prediction(const Flavour &flavour, NoiseSource &noise)
     : m_flavour(flavour), m_noise(noise), m_mlt(flavour.frameSamples), m_joint(flavour),
-      m_overlap(static_cast<std::size_t>(flavour.channels), std::vector<double>(static_cast<std::size_t>(flavour.frameSamples), 0.0))
+      m_overlap(static_cast<std::size_t>(flavour.channels), std::vector<double>(static_cast<std::size_t>(flavour.frameSamples), 0.0)),
+      m_curve(static_cast<std::size_t>(flavour.channels), std::vector<float>(static_cast<std::size_t>(flavour.frameSamples), 1.0f))
 {
 }
 
@@ -74,9 +75,13 @@ std::vector<std::vector<float>> Prediction::Decode(const FrameRecord &frame)
     std::vector<std::vector<float>> out(static_cast<std::size_t>(channels), std::vector<float>(static_cast<std::size_t>(n)));
     std::vector<double> samples(static_cast<std::size_t>(n));
     for (int ch = 0; ch < channels; ++ch) {
-        m_mlt.Synthesise(lines[ch].data(), m_overlap[ch], samples.data());
+        // A joint pair shares one profile; dual mono has one per channel.
+        const GainProfile &gain = frame.gains.at(frame.gains.size() > 1 ? static_cast<std::size_t>(ch) : 0);
+        m_mlt.Synthesise(lines[ch].data(), m_overlap[ch], samples.data(), GainControl::Power(gain.level[0]));
+        // The last frame's profile describes this block.
         for (int i = 0; i < n; ++i)
-            out[ch][i] = static_cast<float>(std::clamp(samples[i], -1.0, 1.0));
+            out[ch][i] = static_cast<float>(std::clamp(samples[i] * m_curve[ch][i], -1.0, 1.0));
+        m_curve[ch] = GainControl::Curve(gain, n);
     }
     return out;
 }

@@ -28,6 +28,7 @@ private:
     Mlt m_mlt;
     JointStereo m_joint;
     std::vector<std::vector<double>> m_overlap;
+    std::vector<std::vector<float>> m_curve; // per channel: the last frame's gain curve
 };
 
 } // namespace corva::cook

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <string>
 
 namespace corva::cook::test {
@@ -19,12 +21,15 @@ struct MirrorResult {
     double sourceSnr = 0; // decoder output against the source
     std::size_t decoded = 0;
     std::size_t expected = 0;
+    int gainFrames = 0; // frames that lower the stretch before an attack
     std::vector<std::string> errors;
 };
 
-MirrorResult Mirror(const Flavour &flavour, const BitAllocation *allocation, double seconds = 0.8)
+MirrorResult Mirror(const Flavour &flavour, const BitAllocation *allocation, double seconds = 0.8,
+                    std::vector<std::vector<float>> source = {})
 {
-    const auto source = FilmLikeSound(flavour.sampleRate, flavour.channels, seconds);
+    if (source.empty())
+        source = FilmLikeSound(flavour.sampleRate, flavour.channels, seconds);
     Encoder encoder(flavour, allocation);
     encoder.KeepRecords(true);
     std::vector<const float *> planes;
@@ -54,6 +59,9 @@ MirrorResult Mirror(const Flavour &flavour, const BitAllocation *allocation, dou
     result.snr = SnrDb(decoder.Samples(), predicted);
     result.sourceSnr = SnrDb(source, decoder.Samples());
     result.decoded = decoder.Samples()[0].size();
+    for (const FrameRecord &r : records)
+        for (const GainProfile &g : r.gains)
+            result.gainFrames += g != GainProfile{} ? 1 : 0;
     result.expected = (frames.size() - 2) * static_cast<std::size_t>(flavour.frameSamples);
     return result;
 }
@@ -76,6 +84,35 @@ TEST_P(CookMirror, PredictionEqualsFfmpegDecoder)
 }
 
 INSTANTIATE_TEST_SUITE_P(Flavours, CookMirror, ::testing::Values(4, 5, 6, 22, 24, 25, 12, 9, 2, 17, 26),
+                         [](const auto &p) { return "flavour" + std::to_string(p.param); });
+
+// Clicks on near silence make the encoder send gain profiles: the decoder's ramps, its scaling
+// of the new half and the profile's place one block later must be mirrored too.
+class CookGainMirror : public ::testing::TestWithParam<int> {};
+
+TEST_P(CookGainMirror, AttacksWithGainProfilesDecodeAsPredicted)
+{
+    const Flavour flavour = *FlavourByIndex(GetParam());
+    std::vector<std::vector<float>> clicks(static_cast<std::size_t>(flavour.channels),
+                                           std::vector<float>(static_cast<std::size_t>(flavour.sampleRate), 0.0f));
+    std::uint32_t s = 1;
+    for (std::size_t i = 0; i < clicks[0].size(); ++i) {
+        s = s * 1664525u + 1013904223u;
+        const double noise = double(s >> 8) / double(1u << 24) - 0.5;
+        // Attacks at varied places within the segments, some early, some late.
+        const std::size_t period = static_cast<std::size_t>(flavour.sampleRate) / 7 + 37;
+        const double since = double(i % period) / flavour.sampleRate;
+        const double v = since < 0.01 ? noise * 1.6 * std::exp(-since * 300) : noise * 0.001;
+        for (auto &ch : clicks)
+            ch[i] = static_cast<float>(v);
+    }
+    const MirrorResult r = Mirror(flavour, nullptr, 0, clicks);
+    EXPECT_GT(r.gainFrames, 3) << "no gain profiles were sent";
+    EXPECT_TRUE(r.errors.empty()) << r.errors.front();
+    EXPECT_GT(r.snr, 60.0) << "flavour " << flavour.index;
+}
+
+INSTANTIATE_TEST_SUITE_P(Flavours, CookGainMirror, ::testing::Values(4, 24, 12, 17),
                          [](const auto &p) { return "flavour" + std::to_string(p.param); });
 
 // The first step of the decoder's list pointed at the wrong band: the encoder now codes bands at
