@@ -318,7 +318,7 @@ int Compare(const std::string &srcPath, const std::string &decPath, int channels
     double bandwidth = 0;
     for (std::size_t k = bins - 1; k > 0; --k) {
         const double ss = smooth(sp.src, k), dd = smooth(sp.dec, k);
-        if (ss > peak * 1e-9 && dd >= ss * 0.01) {
+        if (ss > peak * 1e-7 && dd >= ss * 0.01) {
             bandwidth = double(k) * binHz;
             break;
         }
