@@ -41,17 +41,16 @@ GainProfile GainControl::Detect(const std::vector<const float *> &block, int n, 
                         onset = std::min(onset, i);
                         break;
                     }
-            // The decoder ramps back up over one segment. Ramping over the attack's own segment
-            // lowers the noise right up to a late attack, but lifts the attack itself in the
-            // coded signal, so there the step is kept to a factor of about four at the attack.
-            int last = s - 1;
-            if (2 * onset >= seg) {
-                level = std::min(level, static_cast<int>(2.0 * seg / (seg - onset + 1)));
-                last = s;
-            }
-            if (level >= kMinLevel)
-                for (int i = 0; i <= last; ++i)
+            // The decoder ramps between levels over a segment. The stretch before the attack's
+            // segment is lowered fully; the attack's own segment ramps from a smaller step, which
+            // lowers the noise right up to the attack but lifts the attack in the coded signal,
+            // so that step is kept to a factor of about four where the attack starts.
+            const int near = std::min(level, static_cast<int>(2.0 * seg / (seg - onset + 1)));
+            if (level >= kMinLevel) {
+                for (int i = 0; i < s; ++i)
                     profile.level[i] = -level;
+                profile.level[s] = -near;
+            }
             return profile;
         }
         floor = std::max(floor, power[s]);
