@@ -41,6 +41,20 @@ AVRational pickFrameRate(VideoMode mode, AVRational source, int audienceMax)
 
 } // namespace
 
+namespace {
+
+// The job's cook flavour: speech needs one channel; music the audience's channels, no more
+// than the source has.
+int soundFlavour(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source)
+{
+    if (job.audioMode == AudioMode::Voice)
+        return EncodePlan::CookFlavour(std::min(audience.audioKbps, 64), 1);
+    const int sourceChannels = source.channels > 0 ? source.channels : 2;
+    return EncodePlan::CookFlavour(audience.audioKbps, std::min(audience.audioChannels, std::min(sourceChannels, 2)));
+}
+
+} // namespace
+
 int EncodePlan::CookFlavour(int audioKbps, int channels)
 {
     if (channels == 1) {
@@ -110,9 +124,7 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         v.bitRate = videoKbps * 1000;
         // What the sound's flavour leaves of the audience's sound share goes to the picture.
         if (source.hasAudio) {
-            const int channels = job.audioMode == AudioMode::Voice ? 1 : std::min(audience.audioChannels, source.channels > 0 ? std::min(source.channels, 2) : 2);
-            const int kbps = job.audioMode == AudioMode::Voice ? std::min(audience.audioKbps, 64) : audience.audioKbps;
-            const int64_t soundRate = cook::FlavourByIndex(CookFlavour(kbps, channels))->BitRate();
+            const int64_t soundRate = cook::FlavourByIndex(soundFlavour(job, audience, source))->BitRate();
             v.bitRate += std::max<int64_t>(0, int64_t{audience.audioKbps} * 1000 - soundRate);
         }
         v.variableRate = audience.vbr;
@@ -154,12 +166,9 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
     Audio &a = plan.audio;
     a.enabled = source.hasAudio;
     if (a.enabled) {
-        const int sourceChannels = source.channels > 0 ? source.channels : 2;
-        // Speech: one channel is all it needs. The flavour fixes the rate; sound at another rate
-        // (no flavour has 32 or 48 kHz) is resampled to it.
-        const bool voice = job.audioMode == AudioMode::Voice;
-        const int channels = voice ? 1 : std::min(audience.audioChannels, std::min(sourceChannels, 2));
-        a.cookFlavour = CookFlavour(voice ? std::min(audience.audioKbps, 64) : audience.audioKbps, channels);
+        // The flavour fixes the rate; sound at another rate (no flavour has 32 or 48 kHz) is
+        // resampled to it.
+        a.cookFlavour = soundFlavour(job, audience, source);
         const cook::Flavour flavour = *cook::FlavourByIndex(a.cookFlavour);
         a.channels = flavour.channels;
         a.sampleRate = flavour.sampleRate;

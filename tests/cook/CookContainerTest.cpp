@@ -193,6 +193,40 @@ TEST_P(CookContainer, FfmpegDemuxesAndDecodesAsPredicted)
 INSTANTIATE_TEST_SUITE_P(Flavours, CookContainer, ::testing::Values(4, 22, 24, 25, 12),
                          [](const auto &p) { return "flavour" + std::to_string(p.param); });
 
+// An encoder that stops inside a block: the muxer fills the block with its last frame, so both
+// demuxers still get whole blocks; a frame of another size is refused and leaves nothing behind.
+TEST(CookMuxer, ShortLastBlockIsFilledAndWrongSizesRefused)
+{
+    const Flavour f = *FlavourByIndex(24);
+    const Muxed m = Make(f.index, 2.5); // two blocks of frames
+    rmff::MemorySink sink;
+    rmff::MuxAudio audio{44100, 2, static_cast<std::uint32_t>(f.BitRate()), SetupOf(f)};
+    rmff::RmMuxer mux(sink, std::nullopt, audio, rmff::Content{});
+    const std::size_t given = static_cast<std::size_t>(f.FramesPerBlock()) + 7;
+    ASSERT_GE(m.frames.size(), given);
+    for (std::size_t k = 0; k < given; ++k)
+        mux.WriteAudio(m.frames[k], static_cast<std::uint32_t>(k * 1024 * 1000 / 44100));
+    EXPECT_THROW(mux.WriteAudio(std::vector<std::uint8_t>(static_cast<std::size_t>(f.frameBytes) - 1, 0), 9999),
+                 rmff::RmError);
+    const rmff::MuxSummary summary = mux.Finish();
+    EXPECT_EQ(summary.audioFrames, given);
+    rmff::MemorySource source(sink.Bytes());
+    rmff::RmReader reader(source, "short.rm");
+    const rmff::GenrInterleaver genr(f.packetsPerBlock, f.framesPerPacket);
+    Frames packets, back;
+    rmff::Packet p;
+    while (reader.NextPacket(p))
+        packets.emplace_back(p.payload.begin(), p.payload.end());
+    ASSERT_EQ(packets.size(), 2u * static_cast<std::size_t>(f.packetsPerBlock));
+    for (std::size_t b = 0; b < 2; ++b) {
+        const auto block = genr.Deinterleave(std::span(packets).subspan(b * f.packetsPerBlock, f.packetsPerBlock),
+                                             static_cast<std::size_t>(f.frameBytes));
+        back.insert(back.end(), block.begin(), block.end());
+    }
+    for (std::size_t k = 0; k < back.size(); ++k)
+        EXPECT_EQ(back[k], m.frames[std::min(k, given - 1)]) << k;
+}
+
 // Two flavours of the same rate and channels cannot be joined: the reason names both.
 TEST(CookJoin, DifferentFlavoursAreRefusedNamingBoth)
 {
