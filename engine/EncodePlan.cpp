@@ -1,5 +1,6 @@
 #include "engine/EncodePlan.h"
 
+#include "cook/Flavour.h"
 #include "engine/SubtitleBurn.h"
 
 #include <algorithm>
@@ -37,29 +38,42 @@ AVRational pickFrameRate(VideoMode mode, AVRational source, int audienceMax)
     return atMost(audienceMax);
 }
 
-// The AC-3 encoder takes a fixed set of bit rates.
-int64_t ac3BitRate(int kbps, int channels)
-{
-    static const int rates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
-    const int floor = channels > 1 ? 64 : 32;
-    int best = floor;
-    for (int r : rates) {
-        if (r <= kbps && r >= floor)
-            best = r;
-    }
-    return int64_t{best} * 1000;
-}
 
-int ac3SampleRate(int rate)
+} // namespace
+
+namespace {
+
+// The job's cook flavour: speech needs one channel; music the audience's channels, no more
+// than the source has.
+int soundFlavour(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source)
 {
-    if (rate >= 46000)
-        return 48000;
-    if (rate >= 38000)
-        return 44100;
-    return 32000;
+    if (job.audioMode == AudioMode::Voice)
+        return EncodePlan::CookFlavour(std::min(audience.audioKbps, 64), 1);
+    const int sourceChannels = source.channels > 0 ? source.channels : 2;
+    return EncodePlan::CookFlavour(audience.audioKbps, std::min(audience.audioChannels, std::min(sourceChannels, 2)));
 }
 
 } // namespace
+
+int EncodePlan::CookFlavour(int audioKbps, int channels)
+{
+    if (channels == 1) {
+        if (audioKbps >= 64)
+            return 6;  // 64 kbit/s, 44.1 kHz, 47 bands
+        if (audioKbps >= 44)
+            return 5;  // 44 kbit/s, 44.1 kHz, 47 bands
+        return 4;      // 32 kbit/s, 44.1 kHz, 37 bands
+    }
+    if (audioKbps >= 96)
+        return 25;     // 96 kbit/s joint stereo, 37 bands: cook's highest
+    if (audioKbps >= 64)
+        return 24;     // 64 kbit/s joint stereo, 37 bands
+    if (audioKbps >= 44)
+        return 22;     // 44 kbit/s joint stereo, 32 bands
+    if (audioKbps >= 32)
+        return 21;     // 32 kbit/s joint stereo, 32 bands
+    return 18;         // 20 kbit/s joint stereo at 22.05 kHz
+}
 
 bool EncodePlan::PlausiblePicture(int width, int height)
 {
@@ -116,6 +130,11 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
 
         const int64_t videoKbps = audience.videoKbps > 0 ? audience.videoKbps : std::max(audience.totalKbps - audience.audioKbps, 20);
         v.bitRate = videoKbps * 1000;
+        // What the sound's flavour leaves of the audience's sound share goes to the picture.
+        if (source.hasAudio) {
+            const int64_t soundRate = cook::FlavourByIndex(soundFlavour(job, audience, source))->BitRate();
+            v.bitRate += std::max<int64_t>(0, int64_t{audience.audioKbps} * 1000 - soundRate);
+        }
         v.variableRate = audience.vbr;
         if (audience.vbr) {
             // Spend bits where the picture needs them, within the audience's quantizer and peak.
@@ -155,17 +174,13 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
     Audio &a = plan.audio;
     a.enabled = source.hasAudio;
     if (a.enabled) {
-        const int sourceChannels = source.channels > 0 ? source.channels : 2;
-        if (job.audioMode == AudioMode::Voice) {
-            // Speech: one channel at a lower rate is all it needs.
-            a.channels = 1;
-            a.sampleRate = 32000;
-            a.bitRate = ac3BitRate(std::min(audience.audioKbps, 64), 1);
-        } else {
-            a.channels = std::min(audience.audioChannels, std::min(sourceChannels, 2));
-            a.sampleRate = ac3SampleRate(audience.audioRate);
-            a.bitRate = ac3BitRate(audience.audioKbps, a.channels);
-        }
+        // The flavour fixes the rate; sound at another rate (no flavour has 32 or 48 kHz) is
+        // resampled to it.
+        a.cookFlavour = soundFlavour(job, audience, source);
+        const cook::Flavour flavour = *cook::FlavourByIndex(a.cookFlavour);
+        a.channels = flavour.channels;
+        a.sampleRate = flavour.sampleRate;
+        a.bitRate = flavour.BitRate();
         const QString layout = a.channels == 1 ? QStringLiteral("mono") : QStringLiteral("stereo");
         QStringList chain;
         if (job.gainDb != 0)

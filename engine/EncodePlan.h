@@ -58,6 +58,7 @@ struct EncodePlan
     struct Audio
     {
         bool enabled = false;
+        int cookFlavour = 24; // the RealAudio cook flavour; rate and channels are its own
         int sampleRate = 44100;
         int channels = 2;
         int64_t bitRate = 64000;
@@ -71,6 +72,10 @@ struct EncodePlan
     // `subtitles`, when given and active, are drawn on the finished picture.
     static EncodePlan Make(const JobSettings &job, const AudienceDefinition &audience, const SourceInfo &source,
                            const SubtitleBurn *subtitles = nullptr);
+
+    // The cook flavour for an audience's sound share and channels: the standard flavour of the
+    // most bits that share allows (joint stereo for two channels), none above 96 kbit/s.
+    static int CookFlavour(int audioKbps, int channels);
 
     // Deinterlacing, one picture out for each in, of the pictures marked interlaced only. A source
     // that says it is interlaced marks its pictures itself; one that says nothing has a detector

@@ -94,6 +94,12 @@ QString RmOutput::WriteAudio(std::span<const std::uint8_t> frame, std::uint32_t 
     return {};
 }
 
+void RmOutput::SetAudioEnd(std::uint32_t ms)
+{
+    if (m_muxer)
+        m_muxer->SetAudioEnd(ms);
+}
+
 QString RmOutput::Finish()
 {
     try {

@@ -30,6 +30,8 @@ public:
                  const JobSettings &job);
     QString WriteVideo(std::span<const std::vector<std::uint8_t>> slices, std::uint32_t timestampMs, bool keyframe);
     QString WriteAudio(std::span<const std::uint8_t> frame, std::uint32_t timestampMs);
+    // Where the sound ends when its last interleave block is padded with silence.
+    void SetAudioEnd(std::uint32_t ms);
     // Writes the index and the totals, and flushes; the file is still temporary.
     QString Finish();
     // Puts the finished file in the output's place.

@@ -1,7 +1,7 @@
 #include "engine/Transcoder.h"
 
-#include "engine/Ac3AudioEncoder.h"
 #include "engine/AvText.h"
+#include "engine/CookAudioEncoder.h"
 #include "engine/EncodePlan.h"
 #include "engine/FrameQueue.h"
 #include "engine/ProducerOptions.h"
@@ -242,7 +242,7 @@ QString Job::RunPass(int pass)
     }
 
     std::optional<Rv40VideoEncoder> videoEncoder;
-    std::optional<Ac3AudioEncoder> audioEncoder;
+    std::optional<CookAudioEncoder> audioEncoder;
     const bool measuring = m_plan.passes == 2 && !finalPass;
     if (useVideo) {
         try {
@@ -256,8 +256,7 @@ QString Job::RunPass(int pass)
     }
     if (useAudio) {
         audioEncoder.emplace();
-        if (QString error = audioEncoder->Open(m_plan.audio.sampleRate, m_plan.audio.channels, m_plan.audio.bitRate);
-            !error.isEmpty())
+        if (QString error = audioEncoder->Open(m_plan.audio.cookFlavour); !error.isEmpty())
             return error;
         audio.encoderTimeBase = audioEncoder->TimeBase();
         audio.frameSize = audioEncoder->FrameSize();
@@ -279,6 +278,17 @@ QString Job::RunPass(int pass)
             a.sampleRate = static_cast<std::uint32_t>(m_plan.audio.sampleRate);
             a.channels = static_cast<std::uint16_t>(m_plan.audio.channels);
             a.bitRate = static_cast<std::uint32_t>(m_plan.audio.bitRate);
+            const cook::Flavour &f = audioEncoder->Flavour();
+            rmff::CookSetupFields c;
+            c.flavour = static_cast<std::uint16_t>(f.index);
+            c.sampleRate = static_cast<std::uint32_t>(f.sampleRate);
+            c.channels = static_cast<std::uint16_t>(f.channels);
+            c.frameSamples = static_cast<std::uint32_t>(f.frameSamples);
+            c.frameBytes = static_cast<std::uint16_t>(f.frameBytes);
+            c.framesPerPacket = static_cast<std::uint16_t>(f.framesPerPacket);
+            c.packetsPerBlock = static_cast<std::uint16_t>(f.packetsPerBlock);
+            c.codecSetup = f.SetupBytes();
+            a.cook = std::move(c);
             muxAudio = a;
         }
         m_out = std::make_unique<RmOutput>(m_output);
@@ -382,6 +392,8 @@ QString Job::RunPass(int pass)
     if (audioEncoder) {
         if (QString error = audioEncoder->Encode(nullptr, writeAudio); !error.isEmpty())
             return error;
+        if (m_out)
+            m_out->SetAudioEnd(audioEncoder->EndMs());
     }
 
     // A file that stops well before the length its header promises was cut off.

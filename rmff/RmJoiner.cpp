@@ -268,6 +268,7 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
     std::uint64_t bytes = 0;
     std::uint32_t maxPayload = 0;
     std::uint64_t offset = 0;
+    std::uint64_t lastEnd = 0; // where the last input's content ends
     for (std::size_t i = 0; i < m_inputs.size(); ++i) {
         const Input &in = m_inputs[i];
         props.maxBitRate = std::max(props.maxBitRate, in.props.maxBitRate);
@@ -390,8 +391,18 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
         for (const std::string &w : reader.Warnings())
             summary.warnings.push_back(w);
         const auto whole = static_cast<std::uint64_t>(std::ceil(length));
-        if (in.props.duration != 0 && (whole > std::uint64_t{in.props.duration} + 1000 ||
-                                       whole + 1000 < in.props.duration))
+        // Sound interleaved in blocks ends in a block filled up with silence; its header says
+        // where the sound really ends, within that last block. The next input still starts
+        // after the block, or the two would overlap.
+        double unit = 0;
+        for (const OutStream &o : m_out)
+            if (o.seen)
+                unit = std::max(unit, o.UnitMs());
+        const bool padded = in.props.duration != 0 && in.props.duration < whole &&
+                            double(whole - in.props.duration) <= unit + 1;
+        lastEnd = offset + (padded ? in.props.duration : whole);
+        if (!padded && in.props.duration != 0 && (whole > std::uint64_t{in.props.duration} + 1000 ||
+                                                  whole + 1000 < in.props.duration))
             summary.warnings.push_back(in.name + "：文件头记录的时长为 " +
                                        std::to_string(in.props.duration) + " 毫秒，数据包给出 " +
                                        std::to_string(whole) + " 毫秒；按数据包计算");
@@ -402,7 +413,7 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
     }
 
     const std::uint32_t packets = writer.PacketCount();
-    const auto duration = static_cast<std::uint32_t>(offset);
+    const auto duration = static_cast<std::uint32_t>(lastEnd);
     const auto rate = [](std::uint64_t payload, std::uint64_t ms) {
         return ms == 0 ? 0u : Clamp32(payload * 8000 / ms);
     };
@@ -416,7 +427,7 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
         if (!o.media)
             continue;
         MediaProperties &m = headers[k];
-        m.duration = Clamp32(o.end);
+        m.duration = Clamp32(std::min(o.end, lastEnd));
         m.avgBitRate = rate(o.bytes, o.end);
         m.maxBitRate = std::max(o.maxBitRate, m.avgBitRate);
         m.maxPacketSize = std::max(o.maxPacketSize, o.maxPayload);

@@ -1,5 +1,6 @@
 #include "rmff/RmMuxer.h"
 
+#include "rmff/GenrInterleaver.h"
 #include "rmff/RmChunks.h"
 #include "rmff/RmError.h"
 #include "rmff/StreamSetup.h"
@@ -82,12 +83,23 @@ RmMuxer::RmMuxer(ByteSink &sink, std::optional<MuxVideo> video, std::optional<Mu
         m.streamNumber = static_cast<std::uint16_t>(m_streams.size());
         m.name = "Audio Stream";
         m.mime = kRealAudioMime;
-        m.typeSpecific = BuildAc3Setup(audio->sampleRate, audio->channels, audio->bitRate);
-        m.maxBitRate = m.avgBitRate = audio->bitRate;
-        m.preroll = options.prerollMs;
         Stream s;
         s.number = m.streamNumber;
-        s.unitMs = 1000.0 * kAc3SamplesPerFrame / audio->sampleRate;
+        if (audio->cook) {
+            const CookSetupFields &c = *audio->cook;
+            if (c.frameBytes == 0 || c.framesPerPacket == 0 || c.packetsPerBlock == 0 || c.frameSamples == 0 ||
+                std::uint64_t{c.frameBytes} * c.framesPerPacket > kLargestPayload)
+                throw RmError(ErrorKind::Output, "RealAudio 的交织设置无法写入 RealMedia 文件");
+            m_cook = c;
+            m.typeSpecific = BuildCookSetup(c);
+            // A block is the unit: its packets share its first frame's time.
+            s.unitMs = 1000.0 * c.frameSamples * c.framesPerPacket * c.packetsPerBlock / audio->sampleRate;
+        } else {
+            m.typeSpecific = BuildAc3Setup(audio->sampleRate, audio->channels, audio->bitRate);
+            s.unitMs = 1000.0 * kAc3SamplesPerFrame / audio->sampleRate;
+        }
+        m.maxBitRate = m.avgBitRate = audio->bitRate;
+        m.preroll = options.prerollMs;
         m_audio = m_streams.size();
         m_streams.push_back(std::move(s));
         m_headers.push_back(std::move(m));
@@ -183,6 +195,18 @@ void RmMuxer::WriteAudio(std::span<const std::uint8_t> frame, std::uint32_t time
     if (frame.empty() || frame.size() > kLargestPayload)
         throw RmError(ErrorKind::Output, "一个音频帧有 " + std::to_string(frame.size()) +
                                              " 字节，无法写入一个 RealMedia 数据包");
+    if (m_cook) {
+        if (frame.size() != m_cook->frameBytes)
+            throw RmError(ErrorKind::Output, "一个 RealAudio 帧有 " + std::to_string(frame.size()) + " 字节，应为 " +
+                                                 std::to_string(m_cook->frameBytes) + " 字节");
+        if (m_cookBlock.empty())
+            m_cookBlockMs = timestampMs;
+        m_cookBlock.emplace_back(frame.begin(), frame.end());
+        ++m_audioFrames;
+        if (m_cookBlock.size() == std::size_t{m_cook->framesPerPacket} * m_cook->packetsPerBlock)
+            WriteCookBlock();
+        return;
+    }
     Stream &s = m_streams[*m_audio];
     Pending p;
     p.header.streamNumber = s.number;
@@ -195,6 +219,38 @@ void RmMuxer::WriteAudio(std::span<const std::uint8_t> frame, std::uint32_t time
     std::vector<Pending> one;
     one.push_back(std::move(p));
     Enqueue(s, std::move(one));
+}
+
+void RmMuxer::SetAudioEnd(std::uint32_t ms)
+{
+    m_audioEndMs = ms;
+}
+
+void RmMuxer::WriteCookBlock()
+{
+    const GenrInterleaver interleaver(m_cook->packetsPerBlock, m_cook->framesPerPacket);
+    // A short last block (an encoder that stopped early) is filled with its own last frame:
+    // both demuxers wait for whole blocks.
+    while (m_cookBlock.size() < static_cast<std::size_t>(interleaver.FramesPerBlock()))
+        m_cookBlock.push_back(m_cookBlock.back());
+    auto payloads = interleaver.Interleave(m_cookBlock);
+    m_cookBlock.clear();
+    Stream &s = m_streams[*m_audio];
+    std::vector<Pending> packets;
+    std::uint64_t bytes = 0;
+    for (std::size_t y = 0; y < payloads.size(); ++y) {
+        Pending p;
+        p.header.streamNumber = s.number;
+        p.header.timestamp = m_cookBlockMs;
+        // Only a block's first packet: the readers start a new block at every flagged packet.
+        p.header.flags = y == 0 ? kPacketKeyframe : 0;
+        p.frameStart = y == 0;
+        p.payload = std::move(payloads[y]);
+        bytes += kPacketHeaderBytes + p.payload.size();
+        packets.push_back(std::move(p));
+    }
+    CheckRoom(bytes, packets.size());
+    Enqueue(s, std::move(packets));
 }
 
 void RmMuxer::Enqueue(Stream &s, std::vector<Pending> packets)
@@ -262,7 +318,8 @@ void RmMuxer::WriteOut(Stream &s)
     if (s.video)
         indexIt = p.frameStart && (p.header.flags & kPacketKeyframe) != 0;
     else if (!m_video)
-        indexIt = !s.lastIndexTs || ts >= *s.lastIndexTs + kAudioIndexStepMs;
+        indexIt = (p.header.flags & kPacketKeyframe) != 0 &&
+                  (!s.lastIndexTs || ts >= *s.lastIndexTs + kAudioIndexStepMs);
     if (indexIt) {
         m_writer->AddIndexRecord(s.number, IndexRecord{ts, static_cast<std::uint32_t>(at), before});
         s.lastIndexTs = ts;
@@ -273,6 +330,8 @@ void RmMuxer::WriteOut(Stream &s)
 MuxSummary RmMuxer::Finish()
 {
     CheckOpen();
+    if (m_cook && !m_cookBlock.empty())
+        WriteCookBlock();
     Drain(true);
     m_finished = true;
 
@@ -287,6 +346,10 @@ MuxSummary RmMuxer::Finish()
         std::uint64_t end = 0;
         if (s.packets != 0)
             end = static_cast<std::uint64_t>(std::ceil(s.maxTs + s.unitMs));
+        // The rate is over what the packets span; the length is where the sound ends.
+        const std::uint64_t span = end;
+        if (m_audio && k == *m_audio && m_audioEndMs && s.packets != 0)
+            end = std::min<std::uint64_t>(end, std::max<std::uint64_t>(*m_audioEndMs, 1));
         m.duration = Clamp32(end);
         m.maxPacketSize = s.maxPayload;
         m.avgPacketSize = s.packets == 0 ? 0 : Clamp32(s.payloadBytes / s.packets);
@@ -295,7 +358,7 @@ MuxSummary RmMuxer::Finish()
             peak = std::max(peak, b);
             fileBytesPerSecond[second] += b;
         }
-        m.avgBitRate = end == 0 ? m.avgBitRate : Clamp32(s.payloadBytes * 8000 / end);
+        m.avgBitRate = span == 0 ? m.avgBitRate : Clamp32(s.payloadBytes * 8000 / span);
         m.maxBitRate = std::max(m.avgBitRate, Clamp32(peak * 8));
         bytes += s.payloadBytes;
         packets += s.packets;

@@ -4,6 +4,7 @@
 #include "rmff/RmLimits.h"
 #include "rmff/RmObjects.h"
 #include "rmff/RmWriter.h"
+#include "rmff/StreamSetup.h"
 
 #include <cstdint>
 #include <deque>
@@ -24,12 +25,14 @@ struct MuxVideo
     std::vector<std::uint8_t> codecSetup; // the setup block from its byte 26 on
 };
 
-// AC-3, carried the way the readers of these files know it.
+// AC-3, carried the way the readers of these files know it; or, with `cook`, RealAudio cook
+// frames interleaved in "genr" blocks.
 struct MuxAudio
 {
     std::uint32_t sampleRate = 0;
     std::uint16_t channels = 0;
     std::uint32_t bitRate = 0; // bit/s, the encoder's nominal rate
+    std::optional<CookSetupFields> cook = std::nullopt;
 };
 
 struct MuxOptions
@@ -71,8 +74,13 @@ public:
     // One picture: its slices in order (each whole; each must fit one packet).
     void WriteVideo(std::span<const std::vector<std::uint8_t>> slices, std::uint32_t timestampMs,
                     bool keyframe);
-    // One AC-3 frame as the encoder gives it (sync word first).
+    // One AC-3 frame as the encoder gives it (sync word first); or one coded cook frame, in
+    // order: a block's packets go out once its last frame is in, all at its first frame's time,
+    // the first of them flagged as the keyframe.
     void WriteAudio(std::span<const std::uint8_t> frame, std::uint32_t timestampMs);
+    // Where the sound really ends, when its last block is filled up with silence: the durations
+    // in the headers say this, not the end of the padding.
+    void SetAudioEnd(std::uint32_t ms);
     // Writes what is buffered, the index, and the headers with the totals.
     MuxSummary Finish();
 
@@ -104,6 +112,7 @@ private:
     };
 
     void Enqueue(Stream &s, std::vector<Pending> packets);
+    void WriteCookBlock();
     void Drain(bool all);
     void WriteOut(Stream &s);
     void CheckRoom(std::uint64_t packetBytes, std::size_t packets) const;
@@ -123,6 +132,10 @@ private:
     std::uint32_t m_indexRecords = 0;
     std::uint32_t m_pictures = 0;
     std::uint32_t m_audioFrames = 0;
+    std::optional<CookSetupFields> m_cook;
+    std::vector<std::vector<std::uint8_t>> m_cookBlock; // frames of the block being filled
+    std::uint32_t m_cookBlockMs = 0;
+    std::optional<std::uint32_t> m_audioEndMs;
     bool m_finished = false;
 };
 

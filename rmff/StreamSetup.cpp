@@ -96,6 +96,45 @@ std::vector<std::uint8_t> BuildAc3Setup(std::uint32_t sampleRate, std::uint16_t 
     return out;
 }
 
+std::vector<std::uint8_t> BuildCookSetup(const CookSetupFields &cook)
+{
+    const std::uint32_t packetBytes = std::uint32_t{cook.frameBytes} * cook.framesPerPacket;
+    const std::uint32_t bytesPerMinute =
+        cook.frameSamples == 0 ? 0
+                               : static_cast<std::uint32_t>((std::uint64_t{cook.frameBytes} * cook.sampleRate * 60 +
+                                                             cook.frameSamples / 2) / cook.frameSamples);
+    std::vector<std::uint8_t> out{'.', 'r', 'a', 0xFD};
+    Put16(out, 5); // version
+    Put16(out, 0); // revision
+    PutTag(out, FourCc(".ra5"));
+    Put32(out, 0); // data size: unknown while writing
+    Put16(out, 5); // version again
+    Put32(out, static_cast<std::uint32_t>(78 + cook.codecSetup.size() - 16)); // header bytes after this field's block
+    Put16(out, cook.flavour);
+    // One reader takes this as the packet size, the other checks it against the interleave.
+    Put32(out, packetBytes);
+    Put32(out, 0);
+    Put32(out, bytesPerMinute);
+    Put32(out, bytesPerMinute);
+    Put16(out, cook.packetsPerBlock);
+    Put16(out, static_cast<std::uint16_t>(packetBytes));
+    Put16(out, cook.frameBytes); // one coded frame: what the decoder takes at a time
+    Put16(out, 0);
+    Put16(out, 0); // three words version 5 adds
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, static_cast<std::uint16_t>(cook.sampleRate));
+    Put16(out, 0);
+    Put16(out, 16); // sample size
+    Put16(out, cook.channels);
+    PutTag(out, FourCc("genr"));
+    PutTag(out, FourCc("cook"));
+    out.insert(out.end(), {1, 0, 0, 0}); // flags
+    Put32(out, static_cast<std::uint32_t>(cook.codecSetup.size()));
+    out.insert(out.end(), cook.codecSetup.begin(), cook.codecSetup.end());
+    return out;
+}
+
 std::vector<std::uint8_t> SwapAc3Words(std::span<const std::uint8_t> frame)
 {
     std::vector<std::uint8_t> out(frame.begin(), frame.end());

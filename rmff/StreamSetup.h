@@ -22,6 +22,21 @@ std::vector<std::uint8_t> BuildVideoSetup(std::uint32_t fourcc, std::uint16_t wi
 std::vector<std::uint8_t> BuildAc3Setup(std::uint32_t sampleRate, std::uint16_t channels,
                                         std::uint32_t bitRate);
 
+// The version-5 ".ra" block of a cook stream: flavour, interleave sizes ("genr": h packets of
+// `framesPerPacket` coded frames each), and the codec's set-up bytes.
+struct CookSetupFields
+{
+    std::uint16_t flavour = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint16_t channels = 0;
+    std::uint32_t frameSamples = 0; // per channel
+    std::uint16_t frameBytes = 0;
+    std::uint16_t framesPerPacket = 0;
+    std::uint16_t packetsPerBlock = 0;
+    std::vector<std::uint8_t> codecSetup;
+};
+std::vector<std::uint8_t> BuildCookSetup(const CookSetupFields &cook);
+
 // AC-3 frames are stored with their 16-bit words byte-swapped; an odd last byte stays put.
 std::vector<std::uint8_t> SwapAc3Words(std::span<const std::uint8_t> frame);
 

@@ -116,7 +116,7 @@ TEST_F(EndToEnd, SingleJobEncodesAValidFile)
     ASSERT_TRUE(waitIdle());
     EXPECT_TRUE(answerer.Texts().isEmpty()) << answerer.Texts().join(u'|').toStdString();
     EXPECT_TRUE(Ui(form).Label7->text().contains(QStringLiteral("完毕!用时"))) << Ui(form).Label7->text().toStdString();
-    EXPECT_EQ(probe(media + QStringLiteral("/clip.rm")), QStringLiteral("rv40,video,ac3,audio"));
+    EXPECT_EQ(probe(media + QStringLiteral("/clip.rm")), QStringLiteral("rv40,video,cook,audio"));
     EXPECT_TRUE(Ui(form).command3->Enabled());
     EXPECT_FALSE(Ui(form).command4->Enabled());
 }
@@ -195,8 +195,8 @@ TEST_F(EndToEnd, BatchWithACorruptSourceMarksItFailedAndGoesOn)
     EXPECT_FALSE(Ui(form).command4->Enabled());
     EXPECT_TRUE(Ui(form).command7->Enabled());
     EXPECT_TRUE(Ui(form).command9->Enabled());
-    EXPECT_EQ(probe(media + QStringLiteral("/one.rm")), QStringLiteral("rv40,video,ac3,audio"));
-    EXPECT_EQ(probe(media + QStringLiteral("/three.rm")), QStringLiteral("rv40,video,ac3,audio"));
+    EXPECT_EQ(probe(media + QStringLiteral("/one.rm")), QStringLiteral("rv40,video,cook,audio"));
+    EXPECT_EQ(probe(media + QStringLiteral("/three.rm")), QStringLiteral("rv40,video,cook,audio"));
     EXPECT_FALSE(QFile::exists(media + QStringLiteral("/two.rm")));
 }
 

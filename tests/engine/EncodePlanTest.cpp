@@ -1,5 +1,9 @@
 #include "engine/EncodePlan.h"
 
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 using namespace corva;
@@ -154,18 +158,62 @@ TEST(EncodePlan, AudioModes)
     JobSettings job;
     SourceInfo s = source(320, 240);
     const EncodePlan music = EncodePlan::Make(job, cbr(), s);
+    EXPECT_EQ(music.audio.cookFlavour, 24);
     EXPECT_EQ(music.audio.channels, 2);
     EXPECT_EQ(music.audio.sampleRate, 44100);
-    EXPECT_EQ(music.audio.bitRate, 64000);
+    EXPECT_EQ(music.audio.bitRate, 64082); // 186-byte frames of 1024 samples at 44.1 kHz
 
     job.audioMode = AudioMode::Voice;
     const EncodePlan voice = EncodePlan::Make(job, cbr(), s);
     EXPECT_EQ(voice.audio.channels, 1);
-    EXPECT_LT(voice.audio.sampleRate, music.audio.sampleRate);
+    EXPECT_EQ(voice.audio.cookFlavour, 6);
+    EXPECT_EQ(voice.audio.sampleRate, 44100);
 
     // A mono source is not blown up to two identical channels.
     s.channels = 1;
     EXPECT_EQ(EncodePlan::Make(JobSettings{}, cbr(), s).audio.channels, 1);
+}
+
+// Each audience file names the cook flavour its sound gets; the plan must give that one, at the
+// flavour's own rate and channels (48 and 32 kHz sound is resampled to it), and what the
+// flavour leaves of the audience's sound share goes to the picture.
+TEST(EncodePlan, EveryAudienceGetsTheFlavourItsFileNames)
+{
+    const QDir dir(QStringLiteral(CORVA_SOURCE_DIR "/data/Audiences"));
+    const QStringList files = dir.entryList({QStringLiteral("*.audience")}, QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), 7);
+    const QRegularExpression named(QStringLiteral("^# sound: cook flavour (\\d+):"), QRegularExpression::MultilineOption);
+    for (const QString &name : files) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
+        const QString text = QString::fromUtf8(f.readAll());
+        const QRegularExpressionMatch m = named.match(text);
+        ASSERT_TRUE(m.hasMatch()) << name.toStdString() << " names no flavour";
+        QString error;
+        const auto audience = AudienceDefinition::Parse(text, &error);
+        ASSERT_TRUE(audience) << error.toStdString();
+        const EncodePlan plan = EncodePlan::Make(JobSettings{}, *audience, source(320, 240));
+        const int flavour = m.captured(1).toInt();
+        EXPECT_EQ(plan.audio.cookFlavour, flavour) << name.toStdString();
+        EXPECT_EQ(plan.audio.channels, audience->audioChannels) << name.toStdString();
+        EXPECT_EQ(plan.audio.sampleRate, 44100) << name.toStdString();
+        EXPECT_TRUE(plan.audio.filters.contains(QStringLiteral("aresample=44100"))) << name.toStdString();
+        EXPECT_LE(plan.audio.bitRate, audience->audioKbps * 1000 + 500) << name.toStdString();
+        EXPECT_EQ(plan.video.bitRate + plan.audio.bitRate,
+                  std::max<int64_t>(audience->videoKbps * 1000 + audience->audioKbps * 1000,
+                                    audience->videoKbps * 1000 + plan.audio.bitRate))
+            << name.toStdString();
+    }
+    // Voice takes one channel whatever the audience.
+    JobSettings voice;
+    voice.audioMode = AudioMode::Voice;
+    for (int kbps : {32, 48, 64, 192}) {
+        AudienceDefinition a = cbr();
+        a.audioKbps = kbps;
+        const EncodePlan plan = EncodePlan::Make(voice, a, source(320, 240));
+        EXPECT_EQ(plan.audio.channels, 1) << kbps;
+        EXPECT_LE(plan.audio.bitRate, std::min(kbps, 64) * 1000 + 500) << kbps;
+    }
 }
 
 } // namespace

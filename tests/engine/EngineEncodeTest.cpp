@@ -161,14 +161,14 @@ TEST_P(EngineEncodes, FileReadsBackAsRequested)
     QJsonObject a;
     if (e.audio) {
         ASSERT_TRUE(streamOf(streams, "audio", &a));
-        EXPECT_EQ(a.value("codec_name").toString(), QStringLiteral("ac3"));
+        EXPECT_EQ(a.value("codec_name").toString(), QStringLiteral("cook"));
         EXPECT_EQ(a.value("channels").toInt(), e.channels);
         EXPECT_EQ(a.value("sample_rate").toString().toInt(), e.sampleRate);
-        // AC-3 frames are 1536 samples; the encoder's priming and flush add up to one more.
+        // The sound's length, not its last interleave block's, within one 1024-sample frame.
         const double duration = a.value("duration").toString().toDouble();
-        EXPECT_LE(std::abs(duration - kSeconds), 2 * 1536.0 / e.sampleRate + 1e-3) << duration;
+        EXPECT_LE(std::abs(duration - kSeconds), 1024.0 / e.sampleRate + 1e-3) << duration;
         const QJsonObject mi = trackOf(info, "Audio");
-        EXPECT_EQ(mi.value("Format").toString(), QStringLiteral("AC-3"));
+        EXPECT_EQ(mi.value("CodecID").toString(), QStringLiteral("cook"));
         EXPECT_EQ(mi.value("Channels").toString().toInt(), e.channels);
     } else {
         EXPECT_FALSE(streamOf(streams, "audio", &a));
@@ -181,11 +181,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EncodeCase{"TwoPassDefaults", [](JobSettings &) {}, {}},
         EncodeCase{"SinglePass", [](JobSettings &j) { j.singlePass = true; }, {}},
-        EncodeCase{"VariableRate", [](JobSettings &j) { j.audience = kVbr; }, {.sampleRate = 48000}, &Clips::av, ".rmvb"},
+        EncodeCase{"VariableRate", [](JobSettings &j) { j.audience = kVbr; }, {}, &Clips::av, ".rmvb"},
         EncodeCase{"Sharp", [](JobSettings &j) { j.videoMode = VideoMode::Sharp; }, {.fps = 15}},
         EncodeCase{"Smooth", [](JobSettings &j) { j.videoMode = VideoMode::Smooth; }, {}},
         EncodeCase{"Slideshow", [](JobSettings &j) { j.videoMode = VideoMode::Slideshow; j.singlePass = true; }, {.fps = 1}},
-        EncodeCase{"Voice", [](JobSettings &j) { j.audioMode = AudioMode::Voice; }, {.channels = 1, .sampleRate = 32000}},
+        EncodeCase{"Voice", [](JobSettings &j) { j.audioMode = AudioMode::Voice; }, {.channels = 1}},
         EncodeCase{"AudioOnly", [](JobSettings &j) { j.audioOnly = true; }, {.video = false}},
         EncodeCase{"HighResampleNoiseAndLift",
                    [](JobSettings &j) {

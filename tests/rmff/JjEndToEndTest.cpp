@@ -139,6 +139,9 @@ struct Probe
 {
     double duration = 0;
     std::vector<StreamFacts> streams;
+    // Where the next input starts: cook sound ends in a block filled up with silence, which
+    // the duration leaves out but a join must keep (ffprobe's last cook packet's end).
+    double span = 0;
 };
 
 Probe ProbeFile(const QString &file)
@@ -151,6 +154,21 @@ Probe ProbeFile(const QString &file)
     const QJsonObject root = QJsonDocument::fromJson(r.out.toUtf8()).object();
     Probe p;
     p.duration = root[QStringLiteral("format")].toObject()[QStringLiteral("duration")].toString().toDouble();
+    p.span = p.duration;
+    for (const QJsonValue &s : root[QStringLiteral("streams")].toArray()) {
+        if (s.toObject()[QStringLiteral("codec_name")].toString() != QStringLiteral("cook"))
+            continue;
+        const Ran packets = RunProgram(QStringLiteral("ffprobe"),
+                                       {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                                        QStringLiteral("a"), QStringLiteral("-show_entries"),
+                                        QStringLiteral("packet=pts_time,duration_time"), QStringLiteral("-of"),
+                                        QStringLiteral("csv=p=0"), file});
+        for (const QString &line : packets.out.split(u'\n', Qt::SkipEmptyParts)) {
+            const QStringList f = line.trimmed().split(u',');
+            if (f.size() >= 2)
+                p.span = std::max(p.span, f[0].toDouble() + f[1].toDouble());
+        }
+    }
     for (const QJsonValue &s : root[QStringLiteral("streams")].toArray()) {
         const QJsonObject o = s.toObject();
         p.streams.push_back({o[QStringLiteral("codec_name")].toString(),
@@ -211,11 +229,16 @@ void CheckJoin(const QStringList &inputs, const QString &joined, const QString &
     Probe sum;
     std::vector<double> starts;
     double start = 0;
+    int cookSeams = 0;
     for (const QString &in : inputs) {
         const Probe p = ProbeFile(in);
         starts.push_back(start);
-        start += p.duration;
-        sum.duration += p.duration;
+        // Every input but the last is taken whole, the silence that fills its last block too.
+        sum.duration = start + p.duration;
+        start += p.span;
+        if (starts.size() > 1)
+            for (const StreamFacts &f : p.streams)
+                cookSeams += f.codec == QStringLiteral("cook") ? 1 : 0;
         if (sum.streams.empty())
             sum.streams = p.streams;
         else
@@ -230,7 +253,10 @@ void CheckJoin(const QStringList &inputs, const QString &joined, const QString &
     ASSERT_EQ(out.streams.size(), sum.streams.size());
     for (std::size_t s = 0; s < out.streams.size(); ++s) {
         EXPECT_EQ(out.streams[s].codec, sum.streams[s].codec);
-        EXPECT_EQ(out.streams[s].frames, sum.streams[s].frames) << out.streams[s].codec.toStdString();
+        // The cook decoder keeps the first two frames of a stream to itself, once per file: the
+        // joined file gives the two of each later input.
+        const int kept = out.streams[s].codec == QStringLiteral("cook") ? 2 * cookSeams : 0;
+        EXPECT_EQ(out.streams[s].frames, sum.streams[s].frames + kept) << out.streams[s].codec.toStdString();
         EXPECT_EQ(out.streams[s].packets, sum.streams[s].packets) << out.streams[s].codec.toStdString();
     }
     EXPECT_EQ(DecodeErrors(joined).toStdString(), "");

@@ -1,0 +1,169 @@
+#include "CookTestDecoder.h"
+#include "TestSignals.h"
+
+#include "cook/CodeTables.h"
+#include "cook/Encoder.h"
+#include "cook/Envelope.h"
+#include "cook/Mlt.h"
+#include "cook/Prediction.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+
+namespace corva::cook::test {
+namespace {
+
+// The fast transforms against the sums they stand for: a wrong fold, twiddle or sign shows here.
+TEST(CookMlt, FastTransformsEqualDirectSums)
+{
+    for (int n : {256, 1024}) {
+        const Mlt mlt(n);
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<double> u(-1, 1);
+        std::vector<double> in(2 * n), out(n), back(2 * n), lines(n);
+        for (double &v : in)
+            v = u(rng);
+        for (double &v : lines)
+            v = u(rng);
+        mlt.Forward(in.data(), out.data());
+        mlt.Inverse(lines.data(), back.data());
+        const double pi = std::numbers::pi;
+        double worstForward = 0, worstInverse = 0;
+        for (int k = 0; k < n; k += 37) {
+            double s = 0;
+            for (int m = 0; m < 2 * n; ++m)
+                s += in[m] * std::cos(pi / n * (m + 0.5 + n / 2.0) * (k + 0.5));
+            worstForward = std::max(worstForward, std::fabs(s - out[k]));
+        }
+        for (int m = 0; m < 2 * n; m += 41) {
+            double s = 0;
+            for (int k = 0; k < n; ++k)
+                s += lines[k] * std::cos(pi / n * (m + 0.5 + n / 2.0) * (k + 0.5));
+            worstInverse = std::max(worstInverse, std::fabs(s - back[m]));
+        }
+        EXPECT_LT(worstForward, 1e-9 * n) << n;
+        EXPECT_LT(worstInverse, 1e-9 * n) << n;
+    }
+}
+
+// Analysis then the decoder's synthesis gives the input back, one frame late as the frames say.
+TEST(CookMlt, AnalysisThenDecoderSynthesisIsLossless)
+{
+    const int n = 512;
+    const Mlt mlt(n);
+    const auto sound = FilmLikeSound(22050, 1, 0.5)[0];
+    std::vector<float> padded(static_cast<std::size_t>(n), 0.0f); // block 0 silent
+    padded.insert(padded.end(), sound.begin(), sound.end());
+    padded.resize((padded.size() / n + 2) * n, 0.0f);
+    std::vector<double> overlap(n, 0.0);
+    std::vector<float> lines(n);
+    std::vector<double> out(n);
+    std::vector<float> rebuilt;
+    for (std::size_t t = 0; (t + 2) * n <= padded.size(); ++t) {
+        mlt.Analyse(padded.data() + t * n, padded.data() + (t + 1) * n, lines.data());
+        mlt.Synthesise(lines.data(), overlap, out.data());
+        if (t >= 1)
+            rebuilt.insert(rebuilt.end(), out.begin(), out.end());
+    }
+    EXPECT_GT(SnrDb({sound}, {rebuilt}), 100.0);
+}
+
+// Every Huffman table rebuilt from its counts is a complete prefix code: a table embedded wrong
+// (a count, a symbol out of place) breaks the sum or leaves a symbol without a code.
+TEST(CookCodeTables, CodesAreCompletePrefixCodes)
+{
+    const CodeTables &t = CodeTables::Get();
+    auto kraft = [](auto codeOf, int symbols) {
+        double sum = 0;
+        for (int s = 0; s < symbols; ++s)
+            if (codeOf(s).length > 0)
+                sum += std::ldexp(1.0, -codeOf(s).length);
+        return sum;
+    };
+    for (int table = 0; table < 13; ++table)
+        EXPECT_DOUBLE_EQ(kraft([&](int s) { return t.Envelope(table, s); }, 24), 1.0) << "envelope " << table;
+    for (int c = 0; c < 7; ++c) {
+        EXPECT_DOUBLE_EQ(kraft([&](int s) { return t.Vector(c, s); }, t.VectorSymbols(c)), 1.0) << "vectors " << c;
+        EXPECT_GT(t.Vector(c, 0).length, 0) << "category " << c << " lacks the zero vector";
+    }
+    for (int bits = 2; bits <= 6; ++bits)
+        EXPECT_DOUBLE_EQ(kraft([&](int s) { return t.Coupling(bits, s); }, (1 << bits) - 1), 1.0) << bits;
+}
+
+// A peak after a deep valley keeps its level: the valley is raised to within the step limit
+// instead of the peak being pulled down.
+TEST(CookEnvelope, SharpRiseRaisesTheBandsBeforeIt)
+{
+    std::vector<float> lines(10 * kBandSize, 0.0f);
+    for (int j = 0; j < kBandSize; ++j)
+        lines[8 * kBandSize + j] = 1e6f;
+    const std::vector<int> qi = Envelope::Measure(lines.data(), 10);
+    ASSERT_TRUE(Envelope::Codable(qi));
+    EXPECT_EQ(qi[8], static_cast<int>(std::lround(std::log2(1e12))));
+    EXPECT_EQ(qi[7], qi[8] - 11);
+    EXPECT_EQ(qi[9], qi[8] - 12);
+}
+
+// Sounds at the edges of what the code carries: silence, a full-scale square wave (steep
+// envelope steps, lines past the largest index), full-scale noise (every bit wanted) and lone
+// impulses. Each decodes without a message and as predicted.
+TEST(CookExtremes, EdgeSoundsDecodeCleanly)
+{
+    const int rate = 44100;
+    const std::size_t count = rate / 2;
+    std::vector<std::vector<std::vector<float>>> sounds;
+    sounds.push_back({std::vector<float>(count, 0.0f), std::vector<float>(count, 0.0f)});
+    std::vector<float> square(count), noise(count), impulses(count, 0.0f);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(-1, 1);
+    for (std::size_t i = 0; i < count; ++i) {
+        square[i] = (i / 50) % 2 ? 1.0f : -1.0f;
+        noise[i] = u(rng);
+        if (i % 9000 == 4000)
+            impulses[i] = 1.0f;
+    }
+    sounds.push_back({square, noise});
+    sounds.push_back({impulses, square});
+    for (int index : {4, 12, 24}) {
+        const Flavour flavour = *FlavourByIndex(index);
+        for (const auto &sound : sounds) {
+            Encoder encoder(flavour);
+            encoder.KeepRecords(true);
+            const float *planes[2] = {sound[0].data(), sound[1].data()};
+            encoder.Push(planes, count);
+            encoder.Finish();
+            const auto frames = encoder.TakeFrames();
+            const auto records = encoder.TakeRecords();
+            EXPECT_EQ(frames.size() % static_cast<std::size_t>(flavour.FramesPerBlock()), 0u);
+            CookTestDecoder::TakeErrors();
+            CookTestDecoder decoder(flavour);
+            FfmpegNoise ffNoise;
+            Prediction prediction(flavour, ffNoise);
+            std::vector<std::vector<float>> predicted(static_cast<std::size_t>(flavour.channels));
+            for (std::size_t f = 0; f < frames.size(); ++f) {
+                ASSERT_EQ(frames[f].size(), static_cast<std::size_t>(flavour.frameBytes));
+                EXPECT_TRUE(decoder.Send(frames[f])) << "flavour " << index << " frame " << f;
+                const auto out = prediction.Decode(records[f]);
+                if (f >= 2)
+                    for (int ch = 0; ch < flavour.channels; ++ch)
+                        predicted[ch].insert(predicted[ch].end(), out[ch].begin(), out[ch].end());
+            }
+            const auto errors = CookTestDecoder::TakeErrors();
+            EXPECT_TRUE(errors.empty()) << "flavour " << index << ": " << errors.front();
+            EXPECT_GE(decoder.Samples()[0].size(), count);
+            double energy = 0;
+            for (const auto &ch : decoder.Samples())
+                for (float v : ch)
+                    energy += double(v) * v;
+            if (energy > 1e-6) {
+                EXPECT_GT(SnrDb(decoder.Samples(), predicted), 60.0) << "flavour " << index;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace corva::cook::test
