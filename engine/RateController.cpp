@@ -519,10 +519,11 @@ double RateController::MostBits() const
 double RateController::MostBits(int quantiser) const
 {
     double most = MostBits();
-    // At the coarsest quantiser the rate has no coarser step left, so a constant-rate picture
+    // At the coarsest quantiser one pass has no coarser step left, so a constant-rate picture
     // takes no more than the film still has of its budget and a little of the buffer besides:
-    // what a hard stretch overspends stays small and is paid back by the pictures after it.
-    if (!m_settings.variableRate && quantiser >= m_settings.qmax)
+    // what a hard stretch overspends stays small and is paid back by the pictures after it. A
+    // second pass borrows from the buffer where its plan says, and only the buffer bounds it.
+    if (!m_settings.variableRate && m_firstPass.empty() && quantiser >= m_settings.qmax)
         most = std::min(most, std::max(m_perPicture * 0.25, m_allotted - m_spent + m_perPicture + kBudgetSlack * m_bufferSize));
     return most;
 }

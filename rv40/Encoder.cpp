@@ -136,6 +136,8 @@ std::uint32_t Rand(std::uint32_t &s)
 // at the picture's own quantiser and at the coarsest).
 constexpr int kLevelFloors[] = {0, 0, 1, 2, 4, 8, 1 << 20};
 constexpr int kCoarsest = 31;
+// How far the quantiser is raised, in turn, before the coarsest.
+constexpr int kStepsUp[] = {3, 6, 10};
 
 struct Encoder::Impl {
     EncoderSettings settings;
@@ -2128,13 +2130,14 @@ struct Encoder::Impl {
         out.type = intraPicture ? PictureType::Intra : (bPicture ? PictureType::Bidirectional : PictureType::Inter);
         out.quantiser = qs.q;
 
-        // Where the picture must keep within a size, it is coded again at the coarsest
-        // quantiser, then with ever more of its small levels dropped, down to none at all; an
+        // Where the picture must keep within a size, it is coded again at ever coarser
+        // quantisers, then with ever more of its small levels dropped, down to none at all; an
         // inter picture that still does not fit repeats its reference. Every rung decodes: only
         // levels go, never syntax.
         bool repeatNow = repeat;
         std::size_t rung = decision.quantiser == kCoarsest ? 1 : 0;
-        for (bool first = true;; first = false) {
+        std::size_t stepsUp = 0;
+        for (;;) {
             levelFloor = kLevelFloors[rung];
             rng = hooks.randomSeed ? hooks.randomSeed : 1;
             out.slices = CodeSlices(ts);
@@ -2142,9 +2145,12 @@ struct Encoder::Impl {
                 out.coarsestBytes = out.Bytes();
             if (decision.maxBytes == 0 || out.Bytes() <= decision.maxBytes || repeatNow)
                 break;
-            if (first && qs.q != kCoarsest) {
-                SetQuant(kCoarsest); // the rung of no dropped levels again, at the coarsest step
-                rung = 1;
+            if (rung == 0) {
+                // coarser steps first, so a picture a little over its size loses little
+                const int q = stepsUp < std::size(kStepsUp) ? std::min(kCoarsest, decision.quantiser + kStepsUp[stepsUp++]) : kCoarsest;
+                SetQuant(q);
+                if (q == kCoarsest)
+                    rung = 1;
                 continue;
             }
             if (rung + 1 < std::size(kLevelFloors)) {
