@@ -169,22 +169,9 @@ void RmMuxer::WriteVideo(std::span<const std::vector<std::uint8_t>> slices,
                           "一个视频片（slice）有 " + std::to_string(slices[i].size()) +
                               " 字节，一个 RealMedia 数据包装不下");
 
-    Stream &s = m_streams[*m_video];
-    std::vector<Pending> packets;
-    std::uint64_t bytes = 0;
-    for (std::size_t i = 0; i < payloads.size(); ++i) {
-        Pending p;
-        p.header.streamNumber = s.number;
-        p.header.timestamp = timestampMs;
-        p.header.flags = keyframe ? kPacketKeyframe : 0;
-        p.frameStart = i == 0;
-        p.payload = std::move(payloads[i]);
-        bytes += kPacketHeaderBytes + p.payload.size();
-        packets.push_back(std::move(p));
-    }
-    CheckRoom(bytes, packets.size());
+    const std::uint8_t flags = keyframe ? kPacketKeyframe : 0;
+    Queue(m_streams[*m_video], std::move(payloads), timestampMs, flags, flags);
     ++m_pictures;
-    Enqueue(s, std::move(packets));
 }
 
 void RmMuxer::WriteAudio(std::span<const std::uint8_t> frame, std::uint32_t timestampMs)
@@ -207,18 +194,11 @@ void RmMuxer::WriteAudio(std::span<const std::uint8_t> frame, std::uint32_t time
             WriteCookBlock();
         return;
     }
-    Stream &s = m_streams[*m_audio];
-    Pending p;
-    p.header.streamNumber = s.number;
-    p.header.timestamp = timestampMs;
-    p.header.flags = kPacketKeyframe; // every AC-3 frame stands alone
-    p.frameStart = true;
-    p.payload = SwapAc3Words(frame);
-    CheckRoom(kPacketHeaderBytes + p.payload.size(), 1);
+    std::vector<std::vector<std::uint8_t>> one;
+    one.push_back(SwapAc3Words(frame));
+    // every AC-3 frame stands alone
+    Queue(m_streams[*m_audio], std::move(one), timestampMs, kPacketKeyframe, kPacketKeyframe);
     ++m_audioFrames;
-    std::vector<Pending> one;
-    one.push_back(std::move(p));
-    Enqueue(s, std::move(one));
 }
 
 void RmMuxer::SetAudioEnd(std::uint32_t ms)
@@ -235,17 +215,22 @@ void RmMuxer::WriteCookBlock()
         m_cookBlock.push_back(m_cookBlock.back());
     auto payloads = interleaver.Interleave(m_cookBlock);
     m_cookBlock.clear();
-    Stream &s = m_streams[*m_audio];
+    // Only a block's first packet is flagged: the readers start a new block at every flagged packet.
+    Queue(m_streams[*m_audio], std::move(payloads), m_cookBlockMs, kPacketKeyframe, 0);
+}
+
+void RmMuxer::Queue(Stream &s, std::vector<std::vector<std::uint8_t>> payloads, std::uint32_t timestampMs,
+                    std::uint8_t firstFlags, std::uint8_t restFlags)
+{
     std::vector<Pending> packets;
     std::uint64_t bytes = 0;
-    for (std::size_t y = 0; y < payloads.size(); ++y) {
+    for (std::size_t i = 0; i < payloads.size(); ++i) {
         Pending p;
         p.header.streamNumber = s.number;
-        p.header.timestamp = m_cookBlockMs;
-        // Only a block's first packet: the readers start a new block at every flagged packet.
-        p.header.flags = y == 0 ? kPacketKeyframe : 0;
-        p.frameStart = y == 0;
-        p.payload = std::move(payloads[y]);
+        p.header.timestamp = timestampMs;
+        p.header.flags = i == 0 ? firstFlags : restFlags;
+        p.frameStart = i == 0;
+        p.payload = std::move(payloads[i]);
         bytes += kPacketHeaderBytes + p.payload.size();
         packets.push_back(std::move(p));
     }

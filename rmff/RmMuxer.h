@@ -111,6 +111,11 @@ private:
         std::map<std::uint32_t, std::uint64_t> bytesPerSecond;
     };
 
+    // One picture's or audio block's payloads as packets at one time, the first starting the
+    // unit and carrying `firstFlags`, the others `restFlags`. Throws, queueing nothing, where
+    // the file would outgrow what RealMedia can address.
+    void Queue(Stream &s, std::vector<std::vector<std::uint8_t>> payloads, std::uint32_t timestampMs,
+               std::uint8_t firstFlags, std::uint8_t restFlags);
     void Enqueue(Stream &s, std::vector<Pending> packets);
     void WriteCookBlock();
     void Drain(bool all);

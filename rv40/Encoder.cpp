@@ -2128,7 +2128,6 @@ struct Encoder::Impl {
         SetQuant(decision.quantiser);
         EncodedPicture out;
         out.type = intraPicture ? PictureType::Intra : (bPicture ? PictureType::Bidirectional : PictureType::Inter);
-        out.quantiser = qs.q;
 
         // Where the picture must keep within a size, it is coded again at ever coarser
         // quantisers, then with ever more of its small levels dropped, down to none at all; an
