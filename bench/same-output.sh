@@ -19,7 +19,7 @@ pp=$build/app/pp
 [[ -x $pp ]] || { echo "no pp at $pp; build the pp target first" >&2; exit 1; }
 command -v ffmpeg >/dev/null || { echo "ffmpeg not found" >&2; exit 1; }
 
-sha=$(git -C "$top" rev-parse --short=12 "$base^{commit}")
+sha=$(git -C "$top" rev-parse --short=7 "$base^{commit}")
 tree=$(dirname "$top")/base-$sha
 if [[ ! -d $tree ]]; then
   git -C "$top" worktree add --detach "$tree" "$sha" >/dev/null
