@@ -3,7 +3,8 @@
 // and times the cook encoder alone.
 //
 //   cook-measure make KIND OUT.wav          KIND: film, speech, music, transient (48 kHz stereo, 8 s)
-//   cook-measure compare SRC.wav DEC.f32 CH  DEC: raw float at 48 kHz with CH channels
+//   cook-measure compare SRC DEC.f32 CH      SRC: a sound made above, or raw stereo float at 48 kHz
+//                                            (SRC.f32); DEC: raw float at 48 kHz with CH channels
 //   cook-measure speed FLAVOUR SECONDS      CPU seconds the encoder takes for that much sound
 #include "cook/Encoder.h"
 
@@ -296,7 +297,8 @@ Spectra Measure(const std::vector<float> &src, const std::vector<float> &dec, lo
 
 int Compare(const std::string &srcPath, const std::string &decPath, int channels)
 {
-    const Sound src = ReadRaw(srcPath, 2, 44);
+    const bool raw = srcPath.size() > 4 && srcPath.compare(srcPath.size() - 4, 4, ".f32") == 0;
+    const Sound src = ReadRaw(srcPath, 2, raw ? 0 : 44);
     const Sound dec = ReadRaw(decPath, channels);
     const std::vector<float> s = Mono(src), d = Mono(dec);
     const long lag = Lag(s, d);

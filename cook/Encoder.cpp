@@ -53,7 +53,7 @@ void Encoder::Push(const float *const *planes, std::size_t samples)
     for (int ch = 0; ch < m_flavour.channels; ++ch)
         m_pending[ch].insert(m_pending[ch].end(), planes[ch], planes[ch] + samples);
     m_samplesIn += static_cast<std::int64_t>(samples);
-    while (m_pending[0].size() >= 2 * n)
+    while (m_pending[0].size() >= 2 * n + static_cast<std::size_t>(GainControl::LookAhead(m_flavour.frameSamples)))
         CodeFrame();
 }
 
@@ -69,7 +69,7 @@ void Encoder::Finish()
     target = (target + block - 1) / block * block;
     while (m_framesCoded < target) {
         for (auto &p : m_pending)
-            p.resize(static_cast<std::size_t>(2 * n), 0.0f);
+            p.resize(static_cast<std::size_t>(2 * n + GainControl::LookAhead(m_flavour.frameSamples)), 0.0f);
         CodeFrame();
     }
 }

@@ -9,6 +9,7 @@ namespace {
 constexpr int kSegments = 8;
 constexpr double kAttackRatio = 16.0; // 12 dB above everything before it
 constexpr int kMinLevel = 2;          // a smaller step is not worth its ten bits
+constexpr double kAttackLift = 2.0;   // log2 of the most the attack's own segment is lifted
 
 } // namespace
 
@@ -20,18 +21,28 @@ float GainControl::Power(int level)
 GainProfile GainControl::Detect(const std::vector<const float *> &block, int n, double before)
 {
     const int seg = n / kSegments;
-    std::array<double, kSegments> power{};
+    // The block's eight segments and the first of the block after it.
+    std::array<double, kSegments + 1> power{};
     for (const float *ch : block)
-        for (int s = 0; s < kSegments; ++s)
+        for (int s = 0; s <= kSegments; ++s)
             for (int i = 0; i < seg; ++i)
                 power[s] += double(ch[s * seg + i]) * ch[s * seg + i];
     for (double &p : power)
         p /= double(seg * static_cast<int>(block.size()));
     GainProfile profile;
     double floor = std::max(before, 1e-9);
-    for (int s = 0; s < kSegments; ++s) {
+    for (int s = 0; s <= kSegments; ++s) {
         if (power[s] > kAttackRatio * floor) {
-            int level = std::clamp(static_cast<int>(std::floor(0.5 * std::log2(power[s] / floor))), 0, 7);
+            const int level = std::clamp(static_cast<int>(std::floor(0.5 * std::log2(power[s] / floor))), 0, 7);
+            if (level < kMinLevel)
+                return profile;
+            if (s == kSegments) {
+                // The attack opens the next block: only this block can be lowered before it, all
+                // of it, rising back over its last segment (a profile always ends level).
+                for (int i = 0; i < kSegments; ++i)
+                    profile.level[i] = -level;
+                return profile;
+            }
             // Where in its segment the attack starts: the first sample well above the quiet.
             const double threshold = std::sqrt(kAttackRatio * floor);
             int onset = seg;
@@ -43,14 +54,14 @@ GainProfile GainControl::Detect(const std::vector<const float *> &block, int n, 
                     }
             // The decoder ramps between levels over a segment. The stretch before the attack's
             // segment is lowered fully; the attack's own segment ramps from a smaller step, which
-            // lowers the noise right up to the attack but lifts the attack in the coded signal,
-            // so that step is kept to a factor of about four where the attack starts.
-            const int near = std::min(level, static_cast<int>(2.0 * seg / (seg - onset + 1)));
-            if (level >= kMinLevel) {
-                for (int i = 0; i < s; ++i)
-                    profile.level[i] = -level;
-                profile.level[s] = -near;
-            }
+            // lowers the noise right up to the attack but lifts the attack in the coded signal
+            // (and with it the noise of the whole frame), so that step is kept to a factor of
+            // about four where the attack starts: more lowers the stretch before a click little
+            // more and spoils the click itself.
+            const int near = std::min(level, static_cast<int>(kAttackLift * seg / (seg - onset + 1)));
+            for (int i = 0; i < s; ++i)
+                profile.level[i] = -level;
+            profile.level[s] = -near;
             return profile;
         }
         floor = std::max(floor, power[s]);

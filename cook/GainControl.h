@@ -21,10 +21,13 @@ struct GainProfile {
 // block the last frame's curve times 2^level[0], over its second block its own curve.
 class GainControl final {
 public:
-    // The profile for a block about to be coded (per channel, N samples each): the segments
-    // before the first attack well above everything before it are lowered. `before` is the mean
-    // power of the block in front of it.
+    // The profile for a block about to be coded (per channel, N samples each, and readable on
+    // for the first segment, N/8 samples, of the block after it): the segments before the first
+    // attack well above everything before it are lowered; an attack that opens the next block
+    // lowers all of this one. `before` is the mean power of the block in front of it.
     static GainProfile Detect(const std::vector<const float *> &block, int n, double before);
+    // Samples Detect reads past the block.
+    static int LookAhead(int n) { return n / 8; }
     static void Write(BitWriter &out, const GainProfile &profile);
     // The decoder's curve over a block, in its float arithmetic (1 where the profile is flat).
     static std::vector<float> Curve(const GainProfile &profile, int n);

@@ -165,5 +165,71 @@ TEST(CookExtremes, EdgeSoundsDecodeCleanly)
     }
 }
 
+// Clicks out of near silence, decoded by FFmpeg: the noise the coding spreads into the stretch
+// before each click stays well under the click (gain control lowers it, the block before too when
+// the click opens a block), and the click itself stays closer to the source than to silence
+// (lifting its segment too far spoils it). Clicks fall at varied places within the gain segments.
+class CookPreEcho : public ::testing::TestWithParam<int> {};
+
+TEST_P(CookPreEcho, StretchBeforeAClickStaysQuietAndTheClickWhole)
+{
+    const Flavour flavour = *FlavourByIndex(GetParam());
+    const int rate = flavour.sampleRate;
+    const std::size_t length = static_cast<std::size_t>(3 * rate);
+    std::vector<std::vector<float>> source(static_cast<std::size_t>(flavour.channels), std::vector<float>(length));
+    // Onsets early in a block's first gain segment (where the block before must carry the
+    // lowering), later in it, and at other places.
+    std::vector<std::size_t> onsets;
+    const std::size_t n = static_cast<std::size_t>(flavour.frameSamples);
+    const std::size_t offsets[] = {24, 36, 60, 140, 530, 1000};
+    for (std::size_t k = 0; (4 * k + 6) * n < length; ++k)
+        onsets.push_back((4 * k + 4) * n + offsets[k % 6] * n / 1024);
+    std::uint32_t s = 7;
+    for (std::size_t i = 0; i < length; ++i) {
+        s = s * 1664525u + 1013904223u;
+        const double noise = double(s >> 8) / double(1u << 24) - 0.5;
+        double v = noise * 0.0002;
+        for (std::size_t at : onsets)
+            if (i >= at && i < at + static_cast<std::size_t>(rate * 3 / 200))
+                v = noise * 1.6 * std::exp(-double(i - at) / rate * 400);
+        for (auto &ch : source)
+            ch[i] = static_cast<float>(v);
+    }
+    Encoder encoder(flavour);
+    std::vector<const float *> planes;
+    for (const auto &ch : source)
+        planes.push_back(ch.data());
+    encoder.Push(planes.data(), length);
+    encoder.Finish();
+    CookTestDecoder decoder(flavour);
+    for (const auto &frame : encoder.TakeFrames())
+        ASSERT_TRUE(decoder.Send(frame));
+    const auto &decoded = decoder.Samples();
+    ASSERT_GE(decoded[0].size(), length);
+
+    double before = 0, click = 0, clickError = 0, clickSource = 0;
+    const std::size_t quiet = static_cast<std::size_t>(rate / 50), gap = static_cast<std::size_t>(rate / 500);
+    for (std::size_t at : onsets)
+        for (std::size_t ch = 0; ch < decoded.size(); ++ch) {
+            for (std::size_t i = at - quiet; i < at - gap; ++i)
+                before += double(decoded[ch][i]) * decoded[ch][i];
+            for (std::size_t i = at; i < at + static_cast<std::size_t>(rate / 100); ++i) {
+                const double d = decoded[ch][i], x = source[ch][i];
+                click += d * d;
+                clickSource += x * x;
+                clickError += (d - x) * (d - x);
+            }
+        }
+    const double preEcho = 10 * std::log10(before / click * double(rate / 100) / double(quiet - gap));
+    const double clickSnr = 10 * std::log10(clickSource / clickError);
+    RecordProperty("pre_echo_db", std::to_string(preEcho));
+    RecordProperty("click_snr_db", std::to_string(clickSnr));
+    EXPECT_LT(preEcho, -40.0) << "flavour " << flavour.index;
+    EXPECT_GT(clickSnr, 0.0) << "flavour " << flavour.index;
+}
+
+INSTANTIATE_TEST_SUITE_P(Flavours, CookPreEcho, ::testing::Values(4, 22, 24, 25),
+                         [](const auto &p) { return "flavour" + std::to_string(p.param); });
+
 } // namespace
 } // namespace corva::cook::test
