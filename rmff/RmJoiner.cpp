@@ -1,20 +1,11 @@
 #include "rmff/RmJoiner.h"
 
-#include "rmff/FileHandle.h"
-#include "rmff/FileSink.h"
-#include "rmff/FileSource.h"
-#include "rmff/RmLimits.h"
+#include "rmff/GenrReblocker.h"
 #include "rmff/StreamFormat.h"
-#include "platform/PathKind.h"
-#include "platform/TemporaryOutput.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <limits>
 #include <map>
-#include <random>
 
 namespace corva::rmff {
 
@@ -82,6 +73,9 @@ struct RmJoiner::OutStream
     double minFrameStep = 0;
     double lastUnitStep = 0;
     std::optional<std::uint64_t> lastIndexTs;
+    // Block-interleaved sound, joined frame by frame rather than copied block by block.
+    std::optional<GenrReblocker> reblock;
+    PacketHeader packetTemplate;
 
     void StartInput()
     {
@@ -264,11 +258,46 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
 
     RmWriter writer(sink, first.file, props, headers, content, m_options);
     writer.Begin();
+    for (OutStream &o : m_out) {
+        o.reblock.reset();
+        const std::optional<AudioFormat> &a = o.format.audio;
+        const double blockMs = o.format.NominalUnitMs();
+        if (a && a->interleaver == FourCc("genr") && a->subPacketH > 0 && a->subPacketSize > 0 &&
+            a->frameSize % a->subPacketSize == 0 && blockMs > 0) {
+            const int perPacket = a->frameSize / a->subPacketSize;
+            o.reblock.emplace(a->subPacketH, perPacket, a->subPacketSize, blockMs / (double(a->subPacketH) * perPacket));
+        }
+    }
 
     std::uint64_t bytes = 0;
     std::uint32_t maxPayload = 0;
     std::uint64_t offset = 0;
     std::uint64_t lastEnd = 0; // where the last input's content ends
+    std::uint64_t nextOffset = 0;
+    // Writes the sound blocks a reblocker has completed, as the packets of its stream.
+    const auto writeBlocks = [&](OutStream &o) {
+        for (GenrReblocker::Block &block : o.reblock->TakeBlocks()) {
+            for (std::size_t k = 0; k < block.packets.size(); ++k) {
+                PacketHeader h = o.packetTemplate;
+                h.streamNumber = o.header.streamNumber;
+                h.timestamp = block.timestampMs;
+                h.flags = k == 0 ? kPacketKeyframe : 0;
+                const std::uint32_t before = writer.PacketCount();
+                const std::uint64_t at = writer.WritePacket(h, block.packets[k]);
+                const auto size = static_cast<std::uint32_t>(block.packets[k].size());
+                o.bytes += size;
+                ++o.packets;
+                o.maxPayload = std::max(o.maxPayload, size);
+                bytes += size;
+                maxPayload = std::max(maxPayload, size);
+                if (k == 0 && (!o.lastIndexTs || block.timestampMs >= *o.lastIndexTs + kSparseIndexMs)) {
+                    writer.AddIndexRecord(h.streamNumber, IndexRecord{block.timestampMs, static_cast<std::uint32_t>(at), before});
+                    o.lastIndexTs = block.timestampMs;
+                }
+            }
+            o.end = std::max<std::uint64_t>(o.end, block.timestampMs + static_cast<std::uint64_t>(std::ceil(o.format.NominalUnitMs())));
+        }
+    };
     for (std::size_t i = 0; i < m_inputs.size(); ++i) {
         const Input &in = m_inputs[i];
         props.maxBitRate = std::max(props.maxBitRate, in.props.maxBitRate);
@@ -291,21 +320,35 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
             OpenedInput scan = open(i);
             if (!sameFile(*scan.reader))
                 throw changed();
-            std::map<std::uint16_t, bool> firstSeen;
+            std::map<std::uint16_t, std::uint32_t> firstSeen;
             Packet p;
             std::uint64_t scanned = 0;
             for (int n = 0; n < kBaseScanPackets && scanned < kBaseScanBytes &&
                             firstSeen.size() < in.toOut.size() && scan.reader->NextPacket(p);
                  ++n) {
                 scanned += p.payload.size();
-                if (!firstSeen[p.header.streamNumber]) {
-                    firstSeen[p.header.streamNumber] = true;
+                if (firstSeen.emplace(p.header.streamNumber, p.header.timestamp).second)
                     base = std::min(base, p.header.timestamp);
-                }
             }
             if (firstSeen.empty())
                 throw RmError(ErrorKind::Unsupported, "DATA 块中没有任何数据包，无法合并",
                               std::nullopt, in.name);
+            // An input starts where the one before ends, and no sooner than its sound can follow
+            // on the sound before it; that sound's last frame is followed by silence up to the
+            // start of this one's.
+            offset = nextOffset;
+            for (const auto &[number, ts] : firstSeen) {
+                const auto it = in.toOut.find(number);
+                if (it == in.toOut.end() || !m_out[it->second].reblock || i == 0)
+                    continue;
+                const double follow = m_out[it->second].reblock->NextFrameMs() - double(ts - base);
+                offset = std::max<std::uint64_t>(offset, static_cast<std::uint64_t>(std::max(0.0, std::ceil(follow - 0.5))));
+            }
+            for (const auto &[number, ts] : firstSeen) {
+                const auto it = in.toOut.find(number);
+                if (it != in.toOut.end() && m_out[it->second].reblock)
+                    m_out[it->second].reblock->StartAt(double(offset) + double(ts - base));
+            }
         }
 
         OpenedInput opened = open(i);
@@ -342,17 +385,24 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
             PacketHeader h = p.header;
             h.streamNumber = o.header.streamNumber;
             h.timestamp = static_cast<std::uint32_t>(newTs);
-            const std::uint32_t before = writer.PacketCount();
-            const std::uint64_t at = writer.WritePacket(h, p.payload);
-
-            const auto size = static_cast<std::uint32_t>(p.payload.size());
-            o.bytes += size;
-            ++o.packets;
-            o.maxPayload = std::max(o.maxPayload, size);
-            bytes += size;
-            maxPayload = std::max(maxPayload, size);
-
             const bool key = (h.flags & kPacketKeyframe) != 0;
+            if (o.reblock) {
+                if (o.packets == 0 && !o.seen)
+                    o.packetTemplate = p.header;
+                o.reblock->Add(p.header, p.payload, p.offset);
+                writeBlocks(o);
+            }
+            const std::uint32_t before = writer.PacketCount();
+            const std::uint64_t at = o.reblock ? 0 : writer.WritePacket(h, p.payload);
+            if (!o.reblock) {
+                const auto size = static_cast<std::uint32_t>(p.payload.size());
+                o.bytes += size;
+                ++o.packets;
+                o.maxPayload = std::max(o.maxPayload, size);
+                bytes += size;
+                maxPayload = std::max(maxPayload, size);
+            }
+
             const bool video = o.format.kind == StreamKind::Video;
             const bool realVideo = video && o.header.mime == "video/x-pn-realvideo";
             const bool unitStart = realVideo ? StartsVideoFrame(p.payload) : (video || key);
@@ -368,7 +418,7 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
             o.maxTs = std::max(o.maxTs, rel);
 
             bool indexIt = false;
-            if (key && unitStart) {
+            if (key && unitStart && !o.reblock) {
                 indexIt = video || !o.lastIndexTs || newTs >= *o.lastIndexTs + kSparseIndexMs;
             }
             if (indexIt) {
@@ -401,17 +451,36 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
         const bool padded = in.props.duration != 0 && in.props.duration < whole &&
                             double(whole - in.props.duration) <= unit + 1;
         lastEnd = offset + (padded ? in.props.duration : whole);
+        bool reblocked = false;
+        for (OutStream &o : m_out) {
+            if (!o.reblock || !o.seen)
+                continue;
+            reblocked = true;
+            o.reblock->EndInput(padded ? std::optional<double>(double(in.props.duration)) : std::nullopt);
+            writeBlocks(o);
+            for (const std::string &w : o.reblock->TakeWarnings())
+                summary.warnings.push_back(in.name + "：" + w);
+        }
         if (!padded && in.props.duration != 0 && (whole > std::uint64_t{in.props.duration} + 1000 ||
                                                   whole + 1000 < in.props.duration))
             summary.warnings.push_back(in.name + "：文件头记录的时长为 " +
                                        std::to_string(in.props.duration) + " 毫秒，数据包给出 " +
                                        std::to_string(whole) + " 毫秒；按数据包计算");
         summary.inputStarts.push_back(static_cast<std::uint32_t>(offset));
-        offset += whole;
-        if (offset > UINT32_MAX)
+        // Sound copied block by block starts the next input after this one's last block.
+        nextOffset = reblocked ? lastEnd : offset + whole;
+        if (nextOffset > UINT32_MAX)
             throw RmError(ErrorKind::Output, "合并后的时长超出了 RealMedia 时间戳的范围");
     }
 
+    for (OutStream &o : m_out) {
+        if (!o.reblock)
+            continue;
+        o.reblock->Finish();
+        writeBlocks(o);
+        for (const std::string &w : o.reblock->TakeWarnings())
+            summary.warnings.push_back(w);
+    }
     const std::uint32_t packets = writer.PacketCount();
     const auto duration = static_cast<std::uint32_t>(lastEnd);
     const auto rate = [](std::uint64_t payload, std::uint64_t ms) {
@@ -441,93 +510,6 @@ JoinSummary RmJoiner::Write(ByteSink &sink, const InputOpener &open)
     summary.packets = packets;
     summary.bytes = sink.Size();
     return summary;
-}
-
-namespace {
-
-OpenedInput OpenFileInput(const std::filesystem::path &path)
-{
-    OpenedInput in;
-    in.source = std::make_unique<FileSource>(path);
-    in.reader = std::make_unique<RmReader>(*in.source, PathText(path));
-    return in;
-}
-
-} // namespace
-
-JoinOutcome JoinFiles(const std::vector<std::filesystem::path> &inputs,
-                      const std::filesystem::path &output, const JoinTexts &texts)
-{
-    JoinOutcome outcome;
-    auto &problems = outcome.problems;
-    RmJoiner joiner(texts);
-    bool allRead = true;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        try {
-            // Only the headers are kept; the files are opened again one by one to copy.
-            OpenedInput in = OpenFileInput(inputs[i]);
-            joiner.AddInput(*in.reader);
-        } catch (const RmError &e) {
-            problems.push_back(e);
-            allRead = false;
-        }
-        std::error_code sameError;
-        if (std::filesystem::equivalent(output, inputs[i], sameError))
-            problems.emplace_back(ErrorKind::Output,
-                                  "输出文件“" + PathText(output) + "”就是输入 " +
-                                      std::to_string(i + 1) + "，不能用合并结果覆盖输入文件");
-    }
-    const PathKind::Kind outputKind = PathKind::Of(output);
-    if (outputKind == PathKind::Kind::Folder)
-        problems.emplace_back(ErrorKind::Output,
-                              "输出路径“" + PathText(output) + "”是一个文件夹，请给出文件名");
-    else if (PathKind::IsSpecial(outputKind))
-        problems.emplace_back(ErrorKind::Output,
-                              "输出路径" + PathKind::NotAFile(output, outputKind) + "，不能用合并结果替换它");
-    if (allRead) {
-        for (RmError &e : joiner.Check())
-            problems.push_back(std::move(e));
-    }
-    // The join holds every input's packets; past the limit it would only fail late, with
-    // most of it written.
-    std::uint64_t inputBytes = 0;
-    for (const std::filesystem::path &input : inputs) {
-        std::error_code sizeError;
-        const std::uintmax_t size = std::filesystem::file_size(input, sizeError);
-        if (!sizeError)
-            inputBytes += size;
-    }
-    if (inputBytes > kMaxFileBytes)
-        problems.emplace_back(ErrorKind::Output, "输入文件合计 " + std::to_string(inputBytes) +
-                                                     " 字节，合并后会超过 RealMedia 文件的上限 " +
-                                                     MaxFileBytesText() + "，无法合并");
-    if (!problems.empty())
-        return outcome;
-
-    TemporaryOutput temp(output);
-    try {
-        if (!temp.IsOpen()) {
-            throw RmError(ErrorKind::Output, "无法在输出文件夹中创建文件：" + temp.Reason(),
-                          std::nullopt, PathText(output));
-        }
-        FileSink sink(temp.Descriptor(), output);
-        outcome.summary = joiner.Write(sink, [&inputs](std::size_t i) { return OpenFileInput(inputs[i]); });
-        sink.Close();
-        if (!temp.Commit())
-            throw RmError(ErrorKind::Output, "无法把合并结果保存为输出文件：" + temp.Reason(),
-                          std::nullopt, PathText(output));
-        return outcome;
-    } catch (const RmError &e) {
-        problems.push_back(e);
-    } catch (const std::bad_alloc &) {
-        problems.emplace_back(ErrorKind::Output, "内存不足");
-    } catch (const std::exception &e) {
-        problems.emplace_back(ErrorKind::Output, std::string("写入输出文件失败：") + e.what(),
-                              std::nullopt, PathText(output));
-    }
-    temp.Discard();
-    outcome.summary = {};
-    return outcome;
 }
 
 } // namespace corva::rmff
