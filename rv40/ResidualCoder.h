@@ -38,7 +38,6 @@ public:
 
 private:
     void ChromaSteps(int steps[16]) const;
-    bool Quantise(const int C[16], const int steps[16], double round, std::int16_t lv[16], bool skipFirst) const;
 
     const Picture &m_src;
     const QuantSet &m_qs;
