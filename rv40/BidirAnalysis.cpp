@@ -5,7 +5,6 @@
 #include "rv40/Dsp.h"
 #include "rv40/InterAnalysis.h"
 #include "rv40/RdChooser.h"
-#include "rv40/VectorPredictor.h"
 
 #include <algorithm>
 
@@ -53,10 +52,10 @@ MbRecord BidirAnalysis::Decide(int mbx, int mby)
     DecisionPolicy &policy = m_ctx.policy;
     const MbKind kind = policy.Kind();
     const Avail av = m_ctx.grid.AvailAt(mbx, mby);
-    const VectorPredictor predict(m_ctx.grid);
+    const Bitstream &bitstream = pc.bitstream;
     Searched s;
-    s.pf = predict.B(mbx, mby, av, false);
-    s.pb = predict.B(mbx, mby, av, true);
+    s.pf = bitstream.PredictB(m_ctx.grid, mbx, mby, av, false);
+    s.pb = bitstream.PredictB(m_ctx.grid, mbx, mby, av, true);
     MotionVector df[4], db[4];
     s.directOk = DirectVectors(mbx, mby, df, db);
     if (s.directOk)
@@ -88,6 +87,8 @@ MbRecord BidirAnalysis::Decide(int mbx, int mby)
         intra = type == kI16;
         if ((type == kBDirect && !s.directOk) || (type == kSkip && !s.skipOk))
             type = kBBidir;
+        if (!bitstream.Codes(type))
+            type = kBFwd;
     } else if (kind == MbKind::ByCost) {
         return Choose(mbx, mby, av, s);
     }
@@ -117,7 +118,7 @@ MbRecord BidirAnalysis::Choose(int mbx, int mby, const Avail &av, const Searched
     cands[nc++] = {kBBwd, s.cb};
     if (s.directOk)
         cands[nc++] = {kBDirect, dsp::Sad16(src, ss, s.direct.y, 16) + static_cast<int>(lambda * 2)};
-    if (pc.effort != Effort::Quickest) {
+    if (pc.effort != Effort::Quickest && pc.bitstream.Codes(kBBidir)) {
         MbPixels bi;
         m_ctx.prediction.PredictB(pc.prev, pc.ref, pc.direct, mbx, mby, kBBidir, s.vf, s.vb, nullptr, nullptr, bi);
         const int bits = MotionSearch::VectorBits(s.vf, s.pf) + MotionSearch::VectorBits(s.vb, s.pb);

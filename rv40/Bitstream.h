@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rv40/BitWriter.h"
+#include "rv40/InterPrediction.h"
 #include "rv40/LoopFilter.h"
 #include "rv40/Macroblock.h"
 
@@ -56,6 +57,12 @@ public:
     virtual std::size_t PendingBits(int run) const = 0;
     // A coded macroblock's own bits, for the decisions.
     std::size_t CodedMbBits(const MbSite &at, const MbRecord &mb) const;
+    // Whether the bitstream has a macroblock type at all: the decisions try only those.
+    virtual bool Codes(int mbType) const = 0;
+    // The vector a B MB's forward or backward vector is coded against.
+    virtual MotionVector PredictB(const MbGrid &grid, int mbx, int mby, const Avail &av, bool backward) const = 0;
+    // Direct MBs' vector scales and blend weights from the three pictures' 13-bit times.
+    virtual DirectWeights Direct(std::uint32_t ts, std::uint32_t refTs, std::uint32_t prevTs) const = 0;
 
     // Prediction of a w x h block from ref (at the block's own position) by a vector.
     virtual void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride,

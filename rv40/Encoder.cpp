@@ -90,7 +90,7 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     pc.haveCatchUp = !intraPicture && !bPicture && !repeat && repeatsSince > 0;
     pc.catchUp = {motionPerPicture.x * (repeatsSince + 1), motionPerPicture.y * (repeatsSince + 1)};
     if (bPicture)
-        pc.direct = DirectWeights::For(ts & 0x1FFF, refTs, prevTs);
+        pc.direct = bitstream->Direct(ts & 0x1FFF, refTs, prevTs);
     pc.qs = QuantSet::For(decision.quantiser, bitstream->LumaDcQuantiser(decision.quantiser));
     EncodedPicture out;
     out.type = intraPicture ? PictureType::Intra : (bPicture ? PictureType::Bidirectional : PictureType::Inter);

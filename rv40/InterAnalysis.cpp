@@ -118,7 +118,8 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
     int type = split ? kP8 : kP16;
     if (!intra && !skip &&
         (kind == MbKind::Inter16x8 || kind == MbKind::Inter8x16 ||
-         (random && kind == MbKind::ByCost && !split && policy.Draw() % 3 == 0))) {
+         (random && kind == MbKind::ByCost && !split && pc.bitstream.Codes(kP16x8) && pc.bitstream.Codes(kP8x16) &&
+          policy.Draw() % 3 == 0))) {
         // halves: forced, or at random with their vectors moved at random
         type = kind == MbKind::Inter16x8   ? kP16x8
                : kind == MbKind::Inter8x16 ? kP8x16
@@ -166,6 +167,8 @@ MbRecord InterAnalysis::Choose(int mbx, int mby, const Avail &av, const MbRecord
         rd.Try(other, bits(other));
         // and the two halves, where their vectors differ (alike, they are the MB's)
         for (const int halves : {kP16x8, kP8x16}) {
+            if (!pc.bitstream.Codes(halves))
+                continue;
             MbRecord half = searched;
             SearchHalves(mbx, mby, av, halves, v, half.mv8);
             if (half.mv8[0] == half.mv8[3])

@@ -4,6 +4,7 @@
 #include "rv40/Dsp.h"
 #include "rv40/QuantSet.h"
 #include "rv40/Rv40MbSyntax.h"
+#include "rv40/VectorPredictor.h"
 
 namespace corva::rv40 {
 
@@ -98,6 +99,16 @@ void Rv40Bitstream::EndSlice(BitWriter &w, int &run) const
 std::size_t Rv40Bitstream::PendingBits(int run) const
 {
     return run ? static_cast<std::size_t>(BitWriter::UeBits(static_cast<std::uint32_t>(run))) : 0;
+}
+
+MotionVector Rv40Bitstream::PredictB(const MbGrid &grid, int mbx, int mby, const Avail &av, bool backward) const
+{
+    return VectorPredictor(grid).B(mbx, mby, av, backward);
+}
+
+DirectWeights Rv40Bitstream::Direct(std::uint32_t ts, std::uint32_t refTs, std::uint32_t prevTs) const
+{
+    return DirectWeights::For(ts, refTs, prevTs);
 }
 
 void Rv40Bitstream::LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride,

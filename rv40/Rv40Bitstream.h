@@ -16,6 +16,9 @@ public:
     void WriteMb(BitWriter &w, const MbSite &at, const MbRecord &mb, int &run) const override;
     void EndSlice(BitWriter &w, int &run) const override;
     std::size_t PendingBits(int run) const override;
+    bool Codes(int) const override { return true; }
+    MotionVector PredictB(const MbGrid &grid, int mbx, int mby, const Avail &av, bool backward) const override;
+    DirectWeights Direct(std::uint32_t ts, std::uint32_t refTs, std::uint32_t prevTs) const override;
     void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride,
                 const MotionVector &v, int w, int h) const override;
     void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride,

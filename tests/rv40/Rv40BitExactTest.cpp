@@ -314,6 +314,46 @@ TEST(Rv40BitExactCheck, CatchesAWrongChromaRounding)
     EXPECT_GT(r.mismatches, 0);
 }
 
+// A bitstream without the 16x8 and 8x16 halves and the bidirectional B type (RealVideo 8 has
+// none): the decisions keep to the types it has, and what they code still decodes exactly.
+struct TypeTally {
+    int counts[12] = {};
+};
+
+class FewerTypes final : public Rv40Bitstream {
+public:
+    FewerTypes(bool limited, std::shared_ptr<TypeTally> tally) : m_limited(limited), m_tally(std::move(tally)) {}
+    bool Codes(int type) const override { return !m_limited || (type != kP16x8 && type != kP8x16 && type != kBBidir); }
+    void WriteMb(BitWriter &w, const MbSite &at, const MbRecord &mb, int &run) const override
+    {
+        ++m_tally->counts[mb.type];
+        Rv40Bitstream::WriteMb(w, at, mb, run);
+    }
+
+private:
+    bool m_limited;
+    std::shared_ptr<TypeTally> m_tally;
+};
+
+TEST(Rv40BitExactCheck, DecisionsKeepToTheTypesTheBitstreamHas)
+{
+    for (const bool limited : {false, true}) {
+        auto tally = std::make_shared<TypeTally>();
+        Scenario s{"Thorough", 176, 144, 13, Content::Pan, Effort::Thorough, Scrambled, 0, 30000, {}, 1, 2};
+        s.bitstream = [=] { return std::make_unique<FewerTypes>(limited, tally); };
+        const RunResult r = EncodeAndDecode(s);
+        EXPECT_EQ(r.mismatches, 0) << "limited " << limited << ": " << r.firstMismatch;
+        const int halves = tally->counts[kP16x8] + tally->counts[kP8x16], both = tally->counts[kBBidir];
+        if (limited) {
+            EXPECT_EQ(halves, 0);
+            EXPECT_EQ(both, 0);
+        } else { // the film has them where it may: the check above can fail
+            EXPECT_GT(halves, 0);
+            EXPECT_GT(both, 0);
+        }
+    }
+}
+
 // A B-picture timed outside its references (times wrapping, or a caller's slip) still decodes
 // exactly: direct scales beyond one would overflow the blend, so such a picture codes none, even
 // where every MB is asked to be a skip.

@@ -163,5 +163,35 @@ TEST(DecisionPolicy, ForcedKindsReachEveryMacroblock)
     }
 }
 
+// What differs between bitstreams reaches the slices only through the Bitstream: one with its
+// own slice header gets it into every slice, first writes and rewrites alike, in every band.
+class MarkedHeader final : public Rv40Bitstream {
+public:
+    void WriteSliceHeader(BitWriter &w, const SliceHeader &h) const override
+    {
+        w.Put(0xA5, 8);
+        Rv40Bitstream::WriteSliceHeader(w, h);
+    }
+};
+
+TEST(Bitstream, EverySliceCarriesItsHeader)
+{
+    const int w = 176, h = 144;
+    Encoder enc({.width = w, .height = h, .maxSliceBytes = 300, .threads = 2}, std::make_unique<MarkedHeader>(), nullptr);
+    std::size_t slices = 0;
+    for (int n = 0; n < 3; ++n) {
+        PictureDecision d;
+        d.type = n ? PictureType::Inter : PictureType::Intra;
+        d.quantiser = 8;
+        const EncodedPicture p = enc.Encode(ViewOf(MakeFrame(Content::Mixed, w, h, n, 3)), d, 40u * n);
+        for (const auto &slice : p.slices) {
+            ASSERT_FALSE(slice.empty());
+            EXPECT_EQ(slice[0], 0xA5) << "picture " << n;
+            ++slices;
+        }
+    }
+    EXPECT_GT(slices, 6u) << "small slices in two bands";
+}
+
 } // namespace
 } // namespace corva::rv40::test
