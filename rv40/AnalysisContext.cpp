@@ -52,7 +52,8 @@ MotionResult AnalysisContext::SearchPart(int mbx, int mby, int ox, int oy, int w
     q.lambda = pc.qs.lambda;
     q.thorough = pc.effort == Effort::Thorough;
     // Thorough looks at the full square around each step, Quick at a cross only
-    return search.Refine(q, ox, oy, w, h, start, q.thorough ? 4 : 2, q.thorough);
+    const int units = pc.bounds.Units();
+    return search.Refine(q, ox, oy, w, h, start, q.thorough ? units : units / 2, q.thorough);
 }
 
 void AnalysisContext::Jitter(int mbx, int mby, MotionVector &v, int reach)

@@ -64,6 +64,8 @@ public:
     // Direct MBs' vector scales and blend weights from the three pictures' 13-bit times.
     virtual DirectWeights Direct(std::uint32_t ts, std::uint32_t refTs, std::uint32_t prevTs) const = 0;
 
+    // Vector units to a luma pixel (4: quarter pixels).
+    virtual int VectorUnits() const = 0;
     // Prediction of a w x h block from ref (at the block's own position) by a vector.
     virtual void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride,
                         const MotionVector &v, int w, int h) const = 0;

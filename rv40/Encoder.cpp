@@ -60,7 +60,7 @@ struct Encoder::Impl {
     Impl(const EncoderSettings &s, std::unique_ptr<Bitstream> b, std::unique_ptr<DecisionPolicy> p)
         : settings(Checked(s)), bitstream(b ? std::move(b) : std::make_unique<Rv40Bitstream>()),
           policy(p ? std::move(p) : std::make_unique<DecisionPolicy>()), mbw((s.width + 15) / 16),
-          mbh((s.height + 15) / 16), bounds(mbw * 16, mbh * 16), small(s.width * s.height <= 176 * 144),
+          mbh((s.height + 15) / 16), bounds(mbw * 16, mbh * 16, bitstream->VectorUnits()), small(s.width * s.height <= 176 * 144),
           grid(mbw, mbh)
     {
         for (Picture *p : {&src, &cur, &ref, &prev})

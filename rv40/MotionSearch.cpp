@@ -18,8 +18,9 @@ MotionResult MotionSearch::Search(const MotionQuery &q) const
     const std::uint8_t *s = q.src->At(q.mbx * 16, q.mby * 16);
     const std::ptrdiff_t ss = q.src->stride;
     const std::uint8_t *r0 = R.At(q.mbx * 16, q.mby * 16);
+    const int units = m_bounds.Units();
     auto intCost = [&](int x, int y) {
-        const MotionVector v{4 * x, 4 * y};
+        const MotionVector v{units * x, units * y};
         return dsp::Sad16(s, ss, r0 + y * R.stride + x, R.stride) + static_cast<int>(q.lambda * VectorBits(v, q.pred));
     };
     int bx = 0, by = 0, best = intCost(0, 0);
@@ -33,7 +34,7 @@ MotionResult MotionSearch::Search(const MotionQuery &q) const
         }
     };
     for (int k = 0; k < q.startCount; ++k)
-        consider((q.starts[k].x + 2) >> 2, (q.starts[k].y + 2) >> 2);
+        consider(m_bounds.Whole(q.starts[k].x + units / 2), m_bounds.Whole(q.starts[k].y + units / 2));
     // large diamond steps until the centre wins, then a small diamond
     static constexpr int kLarge[8][2] = {{0, -2}, {1, -1}, {2, 0}, {1, 1}, {0, 2}, {-1, 1}, {-2, 0}, {-1, -1}};
     static constexpr int kSmall[4][2] = {{0, -1}, {1, 0}, {0, 1}, {-1, 0}};
@@ -47,8 +48,8 @@ MotionResult MotionSearch::Search(const MotionQuery &q) const
             for (int x = ox - 3; x <= ox + 3; ++x)
                 consider(x, y);
     }
-    // half then quarter pel with the real interpolation
-    return Refine(q, 0, 0, 16, 16, {4 * bx, 4 * by}, 2, true);
+    // the fractions (half then quarter pixels) with the bitstream's own interpolation
+    return Refine(q, 0, 0, 16, 16, {units * bx, units * by}, units / 2, true);
 }
 
 MotionResult MotionSearch::Refine(const MotionQuery &q, int ox, int oy, int w, int h, const MotionVector &start,

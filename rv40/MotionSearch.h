@@ -29,8 +29,8 @@ struct MotionResult {
     int cost = 0;
 };
 
-// Motion search: whole pixels by diamond, then half and quarter pixels with the bitstream's
-// own interpolation.
+// Motion search: whole pixels by diamond, then the fractions (half and quarter pixels in RV40)
+// with the bitstream's own interpolation.
 class MotionSearch final {
 public:
     MotionSearch(const Bitstream &bitstream, const VectorBounds &bounds) : m_bitstream(bitstream), m_bounds(bounds) {}
@@ -40,8 +40,8 @@ public:
 
     // The 16x16 block of the MB.
     MotionResult Search(const MotionQuery &q) const;
-    // The w x h part of the MB at (ox, oy), refined around start in steps of firstStep (4, 2 or
-    // 1 quarter pixels) down to one; square: all eight neighbours at each step, else four.
+    // The w x h part of the MB at (ox, oy), refined around start in steps of firstStep (in
+    // vector units), halved down to one; square: all eight neighbours at each step, else four.
     MotionResult Refine(const MotionQuery &q, int ox, int oy, int w, int h, const MotionVector &start, int firstStep,
                         bool square) const;
 

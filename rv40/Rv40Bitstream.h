@@ -19,6 +19,7 @@ public:
     bool Codes(int) const override { return true; }
     MotionVector PredictB(const MbGrid &grid, int mbx, int mby, const Avail &av, bool backward) const override;
     DirectWeights Direct(std::uint32_t ts, std::uint32_t refTs, std::uint32_t prevTs) const override;
+    int VectorUnits() const override { return 4; }
     void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride,
                 const MotionVector &v, int w, int h) const override;
     void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride,

@@ -12,6 +12,7 @@
 #include "rv40/Picture.h"
 #include "rv40/RdChooser.h"
 #include "rv40/Rv40Bitstream.h"
+#include "rv40/VectorBounds.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +43,7 @@ TEST_P(KnownShift, SearchFindsIt)
 {
     const MotionVector v = GetParam();
     const Rv40Bitstream bitstream;
-    const VectorBounds bounds(64, 64);
+    const VectorBounds bounds(64, 64, 4);
     Plane ref, src;
     ref.Init(64, 64, 64);
     src.Init(64, 64, 64);
@@ -72,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(Vectors, KnownShift,
 // no more steps than it is allowed.
 TEST(MotionSearch, DiamondKeepsToItsWindowAndSteps)
 {
-    const VectorBounds bounds(256, 256);
+    const VectorBounds bounds(256, 256, 4);
     static constexpr int kCross[4][2] = {{0, -1}, {1, 0}, {0, 1}, {-1, 0}};
     auto bowl = [](int x, int y) { return (x - 5) * (x - 5) + (y + 3) * (y + 3); };
     struct Row {
@@ -85,6 +86,26 @@ TEST(MotionSearch, DiamondKeepsToItsWindowAndSteps)
         EXPECT_EQ(by, r.y) << "iterations " << r.iterations << " window " << r.window;
         EXPECT_EQ(best, bowl(bx, by));
     }
+}
+
+// Motion reaches 40 pixels outside the picture, a fraction one pixel less (its filter reads one
+// more), in quarter pixels and in thirds alike: a vector past it reads outside the planes.
+TEST(VectorBounds, KeepsVectorsWithinTheBorder)
+{
+    struct Row {
+        int units, x;
+        bool inRange;
+    } rows[] = {{4, -160, true}, {4, -161, false}, {4, -159, true}, {4, 352, true}, {4, 353, false}, {4, 351, true},
+                {3, -120, true}, {3, -121, false}, {3, -119, true}, {3, 264, true}, {3, 265, false}, {3, 263, true}};
+    for (const Row &r : rows) {
+        const VectorBounds bounds(64, 64, r.units); // MB (0, 0): whole pixels -40..88
+        EXPECT_EQ(bounds.InRange(0, 0, {r.x, 0}), r.inRange) << r.x << " in units of 1/" << r.units;
+        EXPECT_EQ(bounds.InRange(0, 0, {0, r.x}), r.inRange) << r.x << " in units of 1/" << r.units;
+    }
+    EXPECT_EQ(VectorBounds(64, 64, 3).Whole(-1), -1);
+    EXPECT_EQ(VectorBounds(64, 64, 3).Whole(-3), -1);
+    EXPECT_EQ(VectorBounds(64, 64, 3).Whole(-4), -2);
+    EXPECT_EQ(VectorBounds(64, 64, 3).Whole(5), 1);
 }
 
 // Candidates coded into the picture in turn: the cheapest in distortion plus lambda times bits
