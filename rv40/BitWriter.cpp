@@ -4,7 +4,7 @@
 
 namespace corva::rv40 {
 
-void BitWriter::Put(std::uint32_t value, int bits)
+void BitWriter::Write(std::uint32_t value, int bits)
 {
     if (bits <= 0)
         return;
@@ -71,6 +71,7 @@ void BitWriter::Clear()
     m_bytes.clear();
     m_acc = 0;
     m_held = 0;
+    m_counted = 0;
 }
 
 } // namespace corva::rv40

@@ -6,14 +6,31 @@
 
 namespace corva::rv40 {
 
-// Most-significant-bit-first writer with the interleaved Exp-Golomb codes of the format.
+// Most-significant-bit-first writer with the interleaved Exp-Golomb codes of the format. A
+// counter (Counter()) takes the same calls and only counts, so that the decisions measure a
+// macroblock with the very code that writes it.
 class BitWriter final {
 public:
-    void Put(std::uint32_t value, int bits);
+    static BitWriter Counter()
+    {
+        BitWriter w;
+        w.m_counting = true;
+        return w;
+    }
+    void Put(std::uint32_t value, int bits)
+    {
+        if (m_counting)
+            m_counted += static_cast<std::size_t>(bits);
+        else
+            Write(value, bits);
+    }
     void PutBit(bool bit) { Put(bit ? 1u : 0u, 1); }
     void Ue(std::uint32_t v);
     void Se(int v);
-    std::size_t BitCount() const { return m_bytes.size() * 8 + static_cast<std::size_t>(m_held); }
+    std::size_t BitCount() const
+    {
+        return m_counting ? m_counted : m_bytes.size() * 8 + static_cast<std::size_t>(m_held);
+    }
     // Pads with zero bits to a byte boundary and hands the bytes over; the writer is then empty.
     std::vector<std::uint8_t> Take();
     void Clear();
@@ -31,9 +48,13 @@ public:
     static int SeBits(int v);
 
 private:
+    void Write(std::uint32_t value, int bits);
+
     std::vector<std::uint8_t> m_bytes;
     std::uint64_t m_acc = 0; // low m_held bits are pending
     int m_held = 0;
+    bool m_counting = false;
+    std::size_t m_counted = 0;
 };
 
 } // namespace corva::rv40

@@ -96,20 +96,19 @@ std::unique_ptr<CodeTables> Build()
         const auto *r = aic_pair_contexts + i;
         t->aicPairContext[r[1]][r[2]][r[3]] = static_cast<std::int8_t>(r[0]);
     }
-    for (std::size_t i = 0; i + 4 <= ptype_codes_count; i += 4) {
-        const auto *r = ptype_codes + i;
-        if (r[1] < 12)
-            t->ptype[r[0]][r[1]] = vlc(r[2], r[3]);
-    }
-    for (std::size_t i = 0; i < 12; ++i)
-        t->ptypeContext[i] = static_cast<std::uint8_t>(ptype_context_map[i]);
-    for (std::size_t i = 0; i + 4 <= btype_codes_count; i += 4) {
-        const auto *r = btype_codes + i;
-        if (r[1] < 12)
-            t->btype[r[0]][r[1]] = vlc(r[2], r[3]);
-    }
-    for (std::size_t i = 0; i < 12; ++i)
-        t->btypeContext[i] = static_cast<std::uint8_t>(btype_context_map[i]);
+    // P- and B-picture MB types: rows of (context table, type, code, length), then the map
+    // from the neighbours' commonest type to a context table
+    auto typeCodes = [&](const auto *rows, std::size_t count, auto &codes, const auto *map, std::uint8_t *contexts) {
+        for (std::size_t i = 0; i + 4 <= count; i += 4) {
+            const auto *r = rows + i;
+            if (r[1] < 12)
+                codes[r[0]][r[1]] = vlc(r[2], r[3]);
+        }
+        for (std::size_t i = 0; i < 12; ++i)
+            contexts[i] = static_cast<std::uint8_t>(map[i]);
+    };
+    typeCodes(ptype_codes, ptype_codes_count, t->ptype, ptype_context_map, t->ptypeContext);
+    typeCodes(btype_codes, btype_codes_count, t->btype, btype_context_map, t->btypeContext);
     for (std::size_t s = 0; s < 16; ++s)
         t->cbpSymbol[cbp_code[s] & 63] = static_cast<std::uint8_t>(s);
     Copy(qscale, 32, t->qscale);

@@ -10,7 +10,23 @@ namespace corva::rv40::dsp {
 
 namespace {
 constexpr int kBasis[4][4] = {{13, 13, 13, 13}, {17, 7, -7, -17}, {13, -13, -13, 13}, {7, -17, 17, -7}};
+
+// The first pass of both inverse transforms, down the columns.
+void InverseColumns(const int c[16], int t[16])
+{
+    for (int i = 0; i < 4; ++i) {
+        const int z0 = 13 * (c[i] + c[8 + i]);
+        const int z1 = 13 * (c[i] - c[8 + i]);
+        const int z2 = 7 * c[4 + i] - 17 * c[12 + i];
+        const int z3 = 17 * c[4 + i] + 7 * c[12 + i];
+        t[i] = z0 + z3;
+        t[4 + i] = z1 + z2;
+        t[8 + i] = z1 - z2;
+        t[12 + i] = z0 - z3;
+    }
 }
+
+} // namespace
 
 void ForwardTransform(const int x[16], int out[16])
 {
@@ -35,16 +51,7 @@ void ForwardTransform(const int x[16], int out[16])
 void InverseTransformAdd(const int c[16], std::uint8_t *dst, std::ptrdiff_t stride)
 {
     int t[16];
-    for (int i = 0; i < 4; ++i) { // down the columns
-        const int z0 = 13 * (c[i] + c[8 + i]);
-        const int z1 = 13 * (c[i] - c[8 + i]);
-        const int z2 = 7 * c[4 + i] - 17 * c[12 + i];
-        const int z3 = 17 * c[4 + i] + 7 * c[12 + i];
-        t[i] = z0 + z3;
-        t[4 + i] = z1 + z2;
-        t[8 + i] = z1 - z2;
-        t[12 + i] = z0 - z3;
-    }
+    InverseColumns(c, t);
     for (int r = 0; r < 4; ++r) { // along the rows
         const int *a = t + 4 * r;
         const int z0 = 13 * (a[0] + a[2]) + 512;
@@ -62,16 +69,7 @@ void InverseTransformAdd(const int c[16], std::uint8_t *dst, std::ptrdiff_t stri
 void InverseDcBlock(const int c[16], int out[16])
 {
     int t[16];
-    for (int i = 0; i < 4; ++i) {
-        const int z0 = 13 * (c[i] + c[8 + i]);
-        const int z1 = 13 * (c[i] - c[8 + i]);
-        const int z2 = 7 * c[4 + i] - 17 * c[12 + i];
-        const int z3 = 17 * c[4 + i] + 7 * c[12 + i];
-        t[i] = z0 + z3;
-        t[4 + i] = z1 + z2;
-        t[8 + i] = z1 - z2;
-        t[12 + i] = z0 - z3;
-    }
+    InverseColumns(c, t);
     for (int r = 0; r < 4; ++r) {
         const int *a = t + 4 * r;
         const int z0 = 13 * (a[0] + a[2]);

@@ -9,24 +9,17 @@
 
 namespace corva::rv40 {
 
-// Switches for tests only: force one macroblock kind, randomise choices to reach rare codes,
-// or turn on one deliberately wrong reconstruction to show that a check can fail.
-struct EncoderTestHooks {
-    // In B-pictures Inter16x16 means forward, Inter8x8 direct (its prediction follows the later
-    // reference's 8x8 vectors), Skip a direct MB without residual; Direct, Backward and
-    // Bidirectional apply to B-pictures only (P-pictures code 16x16 then). Inter16x8 and
-    // Inter8x16 (P halves) code forward MBs in B-pictures.
-    enum class Kind { Any, Intra4x4, Intra16x16, Inter16x16, Inter8x8, Skip, Direct, Backward, Bidirectional, Inter16x8,
-                      Inter8x16 };
-    Kind force = Kind::Any;
-    std::uint32_t randomSeed = 0;   // non-zero: random intra modes and vector offsets
-    bool mutateChromaRounding = false;
-};
+class Bitstream;
+class DecisionPolicy;
 
 class Encoder final {
 public:
     // Throws std::invalid_argument on a size it cannot code.
     explicit Encoder(const EncoderSettings &settings);
+    // With a bitstream or a decision policy of the caller's (either may be null: the encoder's
+    // own), e.g. to force macroblock kinds or to put in a fault a check must find.
+    Encoder(const EncoderSettings &settings, std::unique_ptr<Bitstream> bitstream,
+            std::unique_ptr<DecisionPolicy> policy);
     ~Encoder();
     Encoder(const Encoder &) = delete;
     Encoder &operator=(const Encoder &) = delete;
@@ -46,8 +39,6 @@ public:
     // What a decoder shows for the last picture coded (display size), a B-picture too; valid until
     // the next Encode.
     PictureView Reconstruction() const;
-
-    void SetTestHooks(const EncoderTestHooks &hooks);
 
     struct Impl;
 

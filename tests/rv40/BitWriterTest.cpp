@@ -79,6 +79,28 @@ TEST(BitWriter, LongGolombCodesAndRewind)
     EXPECT_EQ(Bits(w), "100");
 }
 
+// The decisions weigh a macroblock's bits with a counter fed the very calls that write it; a
+// counter that drifts from the writer mis-prices every candidate.
+TEST(BitWriter, CounterCountsWhatTheWriterWrites)
+{
+    auto feed = [](BitWriter &w) {
+        w.Put(5, 3);
+        w.Put(0, 0);
+        w.PutBit(true);
+        for (const std::uint32_t v : {0u, 1u, 2u, 254u, 70000u, 0xFFFFFFFFu})
+            w.Ue(v);
+        for (const int v : {0, 1, -1, 17, -300, 2147483647})
+            w.Se(v);
+        w.Put(0xABCDu, 16);
+    };
+    BitWriter w;
+    BitWriter c = BitWriter::Counter();
+    feed(w);
+    feed(c);
+    EXPECT_EQ(c.BitCount(), w.BitCount());
+    EXPECT_TRUE(c.Take().empty()) << "a counter holds no bytes";
+}
+
 TEST(CanonicalCodes, RejectsLengthsThatAreNoPrefixCode)
 {
     const std::int32_t lengths[3] = {1, 1, 1};

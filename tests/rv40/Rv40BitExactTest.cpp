@@ -4,22 +4,25 @@
 // ahead of it) and come back from the decoder in display order.
 // Any fault in prediction, coding or filtering shows up as a differing byte (and later
 // pictures drift from it), which PSNR alone would hide.
+#include "ForcedPolicy.h"
 #include "Rv40TestDecoder.h"
 #include "TestPictures.h"
 
 #include "rv40/Encoder.h"
+#include "rv40/Rv40Bitstream.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace corva::rv40::test {
 namespace {
 
-using Kind = EncoderTestHooks::Kind;
+using Kind = MbKind;
 
 struct Scenario {
     std::string name;
@@ -29,11 +32,12 @@ struct Scenario {
     std::function<int(int)> q;          // quantiser of picture n
     int intraEvery;                     // 0: only the first picture
     std::size_t maxSliceBytes = 30000;
-    EncoderTestHooks hooks{};
+    Choices choices{};
     int threads = 1;
     int bFrames = 0; // B-pictures between two references
     int repeatEvery = 0; // inter pictures at multiples of it repeat their reference
     std::size_t maxBytes = 0; // every picture kept within it
+    std::function<std::unique_ptr<Bitstream>()> bitstream; // none: the encoder's own
 };
 
 std::ostream &operator<<(std::ostream &os, const Scenario &s) { return os << s.name; }
@@ -85,8 +89,7 @@ RunResult EncodeAndDecode(const Scenario &s)
     settings.effort = s.effort;
     settings.maxSliceBytes = s.maxSliceBytes;
     settings.threads = s.threads;
-    Encoder enc(settings);
-    enc.SetTestHooks(s.hooks);
+    Encoder enc(settings, s.bitstream ? s.bitstream() : nullptr, std::make_unique<ForcedPolicy>(s.choices));
     Rv40TestDecoder dec(s.width, s.height);
     Rv40TestDecoder::TakeErrors();
     std::vector<YuvFrame> recon(static_cast<std::size_t>(s.frames));
@@ -151,12 +154,9 @@ TEST_P(Rv40BitExact, DecoderShowsTheReconstruction)
 
 int Sweep(int n) { return n % 32; }
 int Scrambled(int n) { return (n * 7 + 3) % 32; }
-EncoderTestHooks Force(Kind k, std::uint32_t seed = 0)
+Choices Force(Kind k, std::uint32_t seed = 0)
 {
-    EncoderTestHooks h;
-    h.force = k;
-    h.randomSeed = seed;
-    return h;
+    return {k, seed};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -198,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
                  Force(Kind::Inter8x8)},
         Scenario{"ForcedInter8x8Slices", 96, 64, 8, Content::Noise, Effort::Thorough, Scrambled, 0, 300,
                  Force(Kind::Inter8x8, 4242)},
-        Scenario{"ForcedSkip", 96, 64, 8, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Skip)},
+        Scenario{"ForcedSkip", 96, 64, 8, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Copy)},
         // halves: every neighbour arrangement of their vector prediction, in slices and bands
         Scenario{"ForcedInter16x8", 96, 64, 8, Content::Mixed, Effort::Quick, Scrambled, 0, 30000,
                  Force(Kind::Inter16x8, 2024)},
@@ -209,9 +209,9 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"ForcedInter8x16Slices", 176, 144, 8, Content::Noise, Effort::Thorough, Scrambled, 0, 300,
                  Force(Kind::Inter8x16, 8), 2},
         Scenario{"RandomModesAndVectors", 96, 64, 64, Content::Mixed, Effort::Quick, Sweep, 16, 30000,
-                 Force(Kind::Any, 12345)},
+                 Force(Kind::ByCost, 12345)},
         Scenario{"RandomModesSlices", 96, 64, 32, Content::Noise, Effort::Quick, Scrambled, 0, 200,
-                 Force(Kind::Any, 777)},
+                 Force(Kind::ByCost, 777)},
         // bands of rows coded at once, each its own slice, also with size-limited slices inside
         Scenario{"TwoBandsMotion", 176, 144, 60, Content::Mixed, Effort::Quick, Scrambled, 30, 30000, {}, 2},
         Scenario{"ThreeBandsThoroughSmallSlices", 176, 144, 40, Content::Mixed, Effort::Thorough, Scrambled, 20, 150,
@@ -226,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"IbbpQuickestPan", 96, 64, 16, Content::Pan, Effort::Quickest, Scrambled, 0, 30000, {}, 1, 2},
         Scenario{"IbbpThoroughSmallSlices", 176, 144, 13, Content::Mixed, Effort::Thorough, Scrambled, 0, 200, {}, 1, 2},
         Scenario{"IbbpForcedDirect", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Direct), 1, 2},
-        Scenario{"IbbpForcedSkip", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Skip), 1, 2},
+        Scenario{"IbbpForcedSkip", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Copy), 1, 2},
         Scenario{"IbbpForcedForward", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000,
                  Force(Kind::Inter16x16), 1, 2},
         Scenario{"IbbpForcedBackward", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Backward),
@@ -238,8 +238,8 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"IbbpForcedDirectAfter8x8", 96, 64, 10, Content::Noise, Effort::Quick, Scrambled, 0, 30000,
                  Force(Kind::Inter8x8, 31), 1, 2},
         Scenario{"IbbpRandomTypesAndVectors", 96, 64, 25, Content::Mixed, Effort::Quick, Sweep, 9, 30000,
-                 Force(Kind::Any, 4711), 1, 2},
-        Scenario{"IbbbpRandomSlices", 96, 64, 17, Content::Noise, Effort::Quick, Scrambled, 0, 200, Force(Kind::Any, 99),
+                 Force(Kind::ByCost, 4711), 1, 2},
+        Scenario{"IbbbpRandomSlices", 96, 64, 17, Content::Noise, Effort::Quick, Scrambled, 0, 200, Force(Kind::ByCost, 99),
                  1, 3},
         Scenario{"IbbpTwoBands", 176, 144, 13, Content::Mixed, Effort::Quick, Scrambled, 0, 30000, {}, 2, 2},
         Scenario{"IbbpTwoBandsSmallSlices", 176, 144, 10, Content::Pan, Effort::Thorough, Scrambled, 0, 150, {}, 2, 2},
@@ -296,14 +296,62 @@ TEST(Rv40BitExactCheck, RepeatShowsItsReferenceAgain)
 
 // The check above must be able to fail: a wrong chroma vector rounding (floor instead of
 // truncation toward zero) decodes without a message but differs.
+class FloorChromaBitstream final : public Rv40Bitstream {
+public:
+    void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride,
+                  const MotionVector &v, int w, int h) const override
+    {
+        Rv40Bitstream::ChromaMc(dst, ds, ref, stride, {(v.x >> 1) * 2, (v.y >> 1) * 2}, w, h);
+    }
+};
+
 TEST(Rv40BitExactCheck, CatchesAWrongChromaRounding)
 {
-    EncoderTestHooks h;
-    h.mutateChromaRounding = true;
-    h.randomSeed = 99; // vectors with negative odd components
-    Scenario s{"Mutated", 96, 64, 10, Content::Pan, Effort::Quick, [](int) { return 4; }, 0, 30000, h};
+    // random vectors: negative odd components
+    Scenario s{"Mutated", 96, 64, 10, Content::Pan, Effort::Quick, [](int) { return 4; }, 0, 30000, Force(Kind::ByCost, 99)};
+    s.bitstream = [] { return std::make_unique<FloorChromaBitstream>(); };
     const RunResult r = EncodeAndDecode(s);
     EXPECT_GT(r.mismatches, 0);
+}
+
+// A bitstream without the 16x8 and 8x16 halves and the bidirectional B type (RealVideo 8 has
+// none): the decisions keep to the types it has, and what they code still decodes exactly.
+struct TypeTally {
+    int counts[12] = {};
+};
+
+class FewerTypes final : public Rv40Bitstream {
+public:
+    FewerTypes(bool limited, std::shared_ptr<TypeTally> tally) : m_limited(limited), m_tally(std::move(tally)) {}
+    bool Codes(int type) const override { return !m_limited || (type != kP16x8 && type != kP8x16 && type != kBBidir); }
+    void WriteMb(BitWriter &w, const MbSite &at, const MbRecord &mb, int &run) const override
+    {
+        ++m_tally->counts[mb.type];
+        Rv40Bitstream::WriteMb(w, at, mb, run);
+    }
+
+private:
+    bool m_limited;
+    std::shared_ptr<TypeTally> m_tally;
+};
+
+TEST(Rv40BitExactCheck, DecisionsKeepToTheTypesTheBitstreamHas)
+{
+    for (const bool limited : {false, true}) {
+        auto tally = std::make_shared<TypeTally>();
+        Scenario s{"Thorough", 176, 144, 13, Content::Pan, Effort::Thorough, Scrambled, 0, 30000, {}, 1, 2};
+        s.bitstream = [=] { return std::make_unique<FewerTypes>(limited, tally); };
+        const RunResult r = EncodeAndDecode(s);
+        EXPECT_EQ(r.mismatches, 0) << "limited " << limited << ": " << r.firstMismatch;
+        const int halves = tally->counts[kP16x8] + tally->counts[kP8x16], both = tally->counts[kBBidir];
+        if (limited) {
+            EXPECT_EQ(halves, 0);
+            EXPECT_EQ(both, 0);
+        } else { // the film has them where it may: the check above can fail
+            EXPECT_GT(halves, 0);
+            EXPECT_GT(both, 0);
+        }
+    }
 }
 
 // A B-picture timed outside its references (times wrapping, or a caller's slip) still decodes
@@ -316,8 +364,7 @@ TEST(Rv40BitExactCheck, BPictureTimedOutsideItsReferences)
         EncoderSettings settings;
         settings.width = w;
         settings.height = h;
-        Encoder enc(settings);
-        enc.SetTestHooks(Force(Kind::Skip));
+        Encoder enc(settings, nullptr, std::make_unique<ForcedPolicy>(Force(Kind::Copy)));
         Rv40TestDecoder dec(w, h);
         Rv40TestDecoder::TakeErrors();
         std::vector<YuvFrame> recon;

@@ -1,0 +1,143 @@
+#include "rv40/CoefficientWriter.h"
+
+#include "rv40/CodeTables.h"
+#include "rv40/QuantSet.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+
+namespace corva::rv40 {
+
+namespace {
+
+void PutVlc(BitWriter &w, const Vlc &v)
+{
+    w.Put(v.code, v.len);
+}
+
+void WriteEscape(BitWriter &w, const Vlc *coeff, int e)
+{
+    if (e <= 23) {
+        PutVlc(w, coeff[e]);
+        return;
+    }
+    int n = 0;
+    while ((e - 22) >> (n + 1))
+        ++n;
+    PutVlc(w, coeff[23 + n]);
+    w.Put(static_cast<std::uint32_t>(e - 22 - (1 << n)), n);
+}
+
+} // namespace
+
+void CoefficientWriter::WriteBlock(BitWriter &w, const std::int16_t lv[16], const Vlc *first, const Vlc *second,
+                                   const Vlc *third, const Vlc *coeff)
+{
+    const CodeTables &T = CodeTables::Get();
+    int codes[4];
+    for (int g = 0; g < 4; ++g) {
+        int c = 0;
+        for (int k = 0; k < 4; ++k) {
+            const int m = std::abs(lv[T.codedPosition[4 * g + k]]);
+            const int esc = k ? 2 : 3;
+            c = 3 * c + std::min(m, esc);
+        }
+        codes[g] = c;
+    }
+    const int pat = (codes[1] ? 4 : 0) | (codes[2] ? 2 : 0) | (codes[3] ? 1 : 0);
+    PutVlc(w, first[codes[0] * 8 + pat]);
+    for (int g = 0; g < 4; ++g) {
+        if (g && !codes[g])
+            continue;
+        if (g == 1 || g == 2)
+            PutVlc(w, second[codes[g]]);
+        else if (g == 3)
+            PutVlc(w, third[codes[g]]);
+        for (int k = 0; k < 4; ++k) {
+            const int v = lv[T.codedPosition[4 * g + k]];
+            if (!v)
+                continue;
+            const int esc = k ? 2 : 3;
+            const int m = std::abs(v);
+            if (m >= esc)
+                WriteEscape(w, coeff, m - esc);
+            w.Put(v < 0 ? 1 : 0, 1);
+        }
+    }
+}
+
+void CoefficientWriter::WriteCbp(BitWriter &w, std::uint32_t cbp, int intraTable) const
+{
+    const CodeTables &T = CodeTables::Get();
+    static constexpr int kQuadShift[4] = {0, 2, 8, 10};
+    int pattern = 0;
+    for (int k = 0; k < 4; ++k)
+        if (cbp & (0x33u << kQuadShift[k]))
+            pattern |= 8 >> k;
+    int ccode = 0, extra[4], nextra = 0;
+    for (int i = 0; i < 4; ++i) {
+        const bool u = (cbp >> (16 + i)) & 1, v = (cbp >> (20 + i)) & 1;
+        const int t = (u && v) ? 2 : ((u || v) ? 1 : 0);
+        if (t == 1)
+            extra[nextra++] = u ? 1 : 0;
+        ccode = 3 * ccode + t;
+    }
+    const int sym = ccode * 16 + pattern;
+    const int ones = std::popcount(static_cast<unsigned>(pattern)) - 1;
+    if (intraTable >= 0)
+        PutVlc(w, T.intraCbppat[m_qs.intraSet][intraTable][sym]);
+    else
+        PutVlc(w, T.interCbppat[m_qs.interSet][sym]);
+    for (int k = 0; k < 4; ++k) {
+        if (!(pattern & (8 >> k)))
+            continue;
+        const int sub = static_cast<int>((cbp >> kQuadShift[k]) & 0x33u);
+        const int s = T.cbpSymbol[sub];
+        if (intraTable >= 0)
+            PutVlc(w, T.intraCbp[m_qs.intraSet][2 * ones + intraTable][s]);
+        else
+            PutVlc(w, T.interCbp[m_qs.interSet][ones][s]);
+    }
+    for (int i = 0; i < nextra; ++i)
+        w.Put(static_cast<std::uint32_t>(extra[i]), 1);
+}
+
+void CoefficientWriter::WriteResidual(BitWriter &w, const MbRecord &mb) const
+{
+    const CodeTables &T = CodeTables::Get();
+    if (IsIntra(mb.type)) {
+        const int s = m_qs.intraSet;
+        WriteCbp(w, mb.cbp, mb.type == kI16 ? 1 : 0);
+        if (mb.type == kI16)
+            WriteBlock(w, mb.levels[24], T.intraFirst[s][3], T.intraSecond[s][0], T.intraThird[s][0], T.intraCoeff[s]);
+        const int lumaTable = mb.type == kI16 ? 2 : 1;
+        for (int b = 0; b < 16; ++b)
+            if (mb.cbp & (1u << b))
+                WriteBlock(w, mb.levels[b], T.intraFirst[s][lumaTable], T.intraSecond[s][0], T.intraThird[s][0],
+                           T.intraCoeff[s]);
+        for (int b = 16; b < 24; ++b)
+            if (mb.cbp & (1u << b))
+                WriteBlock(w, mb.levels[b], T.intraFirst[s][0], T.intraSecond[s][1], T.intraThird[s][1],
+                           T.intraCoeff[s]);
+        return;
+    }
+    const int s = m_qs.interSet;
+    WriteCbp(w, mb.cbp, -1);
+    for (int b = 0; b < 24; ++b) {
+        const int t = b < 16 ? 0 : 1;
+        if (mb.cbp & (1u << b))
+            WriteBlock(w, mb.levels[b], T.interFirst[s][t], T.interSecond[s][t], T.interThird[s][t], T.interCoeff[s]);
+    }
+}
+
+std::size_t CoefficientWriter::InterBlockBits(const std::int16_t lv[16], bool chroma) const
+{
+    const CodeTables &T = CodeTables::Get();
+    const int s = m_qs.interSet, t = chroma ? 1 : 0;
+    BitWriter c = BitWriter::Counter();
+    WriteBlock(c, lv, T.interFirst[s][t], T.interSecond[s][t], T.interThird[s][t], T.interCoeff[s]);
+    return c.BitCount();
+}
+
+} // namespace corva::rv40

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "rv40/IntraAnalysis.h"
+#include "rv40/Macroblock.h"
+
+namespace corva::rv40 {
+
+struct AnalysisContext;
+
+// A copy of the reference (or, in a B-picture, of the direct prediction), without residual.
+MbRecord CopyRecord();
+
+// Macroblocks of P-pictures: the vector, the split into 8x8 blocks or halves, intra, or a copy
+// of the reference, decided and coded into the record and the reconstruction.
+class InterAnalysis final {
+public:
+    explicit InterAnalysis(AnalysisContext &ctx) : m_ctx(ctx), m_intra(ctx) {}
+    MbRecord Decide(int mbx, int mby);
+
+private:
+    // Predicts and codes an inter MB of a type: one vector, or those of mv8 when partitioned.
+    void Code(int mbx, int mby, int type, const MotionVector &v, MbRecord &m);
+    // The two halves of a 16x8 (top, bottom) or 8x16 (left, right) MB: each searched from the
+    // MB's vector, the second predicted from the first.
+    void SearchHalves(int mbx, int mby, const Avail &av, int type, const MotionVector &start, MotionVector out[4]) const;
+    // The candidates coded for real; distortion plus rate picks.
+    MbRecord Choose(int mbx, int mby, const Avail &av, const MbRecord &searched, int type, const MotionVector &v,
+                    bool tried8, bool split, bool tryIntra);
+
+    AnalysisContext &m_ctx;
+    IntraAnalysis m_intra;
+};
+
+} // namespace corva::rv40

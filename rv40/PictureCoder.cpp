@@ -1,0 +1,78 @@
+#include "rv40/PictureCoder.h"
+
+#include "rv40/BandCoder.h"
+#include "rv40/DecisionPolicy.h"
+#include "rv40/MbGrid.h"
+#include "rv40/PictureContext.h"
+#include "rv40/SliceWriter.h"
+
+#include <algorithm>
+#include <exception>
+#include <thread>
+
+namespace corva::rv40 {
+
+namespace {
+// At most this many bands of a picture are coded at once.
+constexpr int kMaxBands = 8;
+} // namespace
+
+// Random choices come from one generator, so they keep to one thread.
+int PictureCoder::Bands(const MbGrid &grid, const DecisionPolicy &policy, int threads)
+{
+    const int wanted = policy.Random() ? 1 : std::max(1, threads);
+    return std::clamp(wanted, 1, std::min(kMaxBands, std::max(1, grid.Height() / 2)));
+}
+
+std::vector<std::vector<std::uint8_t>> PictureCoder::Code(const PictureContext &pc, Picture &cur, MbGrid &grid,
+                                                          DecisionPolicy &policy, const EncoderSettings &settings)
+{
+    const int bands = Bands(grid, policy, settings.threads);
+    std::vector<std::vector<CodedSlice>> coded(static_cast<std::size_t>(bands));
+    auto bandStart = [&](int b) { return (grid.Height() * b / bands) * grid.Width(); };
+    auto codeBand = [&](int b) {
+        coded[static_cast<std::size_t>(b)] =
+            BandCoder(pc, cur, grid, policy, settings.maxSliceBytes).Code(bandStart(b), bandStart(b + 1));
+    };
+    {
+        std::vector<std::jthread> workers;
+        std::exception_ptr failure[kMaxBands];
+        for (int b = 1; b < bands; ++b)
+            workers.emplace_back([&, b] {
+                try {
+                    codeBand(b);
+                } catch (...) {
+                    failure[b] = std::current_exception();
+                }
+            });
+        try {
+            codeBand(0);
+        } catch (...) {
+            failure[0] = std::current_exception();
+        }
+        workers.clear(); // joins
+        for (int b = 0; b < bands; ++b)
+            if (failure[b])
+                std::rethrow_exception(failure[b]);
+    }
+    // The code-table modifier changes no decision, only codes: each slice is written again
+    // from its records with every other one.
+    std::vector<std::vector<std::uint8_t>> out;
+    SliceWriter writer(pc, grid);
+    for (auto &band : coded)
+        for (CodedSlice &slice : band) {
+            std::vector<std::uint8_t> best = std::move(slice.bytes);
+            for (int m = 1; m < pc.bitstream.Modifiers() && pc.effort != Effort::Quickest; ++m) {
+                writer.Begin(slice.start, pc.qs.WithModifier(m));
+                for (int n = slice.start; n < slice.end; ++n)
+                    writer.Write(n);
+                std::vector<std::uint8_t> alt = writer.Finish();
+                if (alt.size() < best.size())
+                    best = std::move(alt);
+            }
+            out.push_back(std::move(best));
+        }
+    return out;
+}
+
+} // namespace corva::rv40

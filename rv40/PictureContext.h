@@ -1,0 +1,36 @@
+#pragma once
+
+#include "rv40/Bitstream.h"
+#include "rv40/InterPrediction.h"
+#include "rv40/Macroblock.h"
+#include "rv40/Picture.h"
+#include "rv40/QuantSet.h"
+#include "rv40/Rv40Types.h"
+#include "rv40/VectorBounds.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace corva::rv40 {
+
+// What every band of a picture reads and none writes while the bands run: the source, the
+// references and their motion, the picture's kind, quantiser and times.
+struct PictureContext {
+    const Bitstream &bitstream;
+    Effort effort = Effort::Quick;
+    int width = 0, height = 0; // display size
+    const Picture &src, &ref, &prev;
+    const std::vector<MotionVector> &refMv8;   // the later reference's vectors on the 8x8 grid
+    const std::vector<std::uint8_t> &refMbType; // and its MB types, for direct MBs
+    VectorBounds bounds;
+    SliceKind kind = SliceKind::Intra;
+    QuantSet qs;
+    int levelFloor = 0;
+    std::uint32_t timestamp = 0;
+    DirectWeights direct;
+    // The film's motion since the reference, repeats between, as one more search start.
+    bool haveCatchUp = false;
+    MotionVector catchUp;
+};
+
+} // namespace corva::rv40

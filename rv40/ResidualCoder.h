@@ -1,0 +1,47 @@
+#pragma once
+
+#include "rv40/Macroblock.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace corva::rv40 {
+
+struct Picture;
+struct Plane;
+struct QuantSet;
+
+// Transform, quantisation and reconstruction of the residual, as the decoder rebuilds it. A
+// prediction is in the reconstruction already; the levels go into the record and the
+// reconstruction takes them in.
+class ResidualCoder final {
+public:
+    // levelFloor: levels this small or smaller are dropped (0 normally, more where a picture
+    // must keep within a size).
+    ResidualCoder(const Picture &src, const QuantSet &qs, int levelFloor) : m_src(src), m_qs(qs), m_floor(levelFloor) {}
+
+    // One 4x4 block whose prediction is in dst; true when it has levels. With rd (inter
+    // blocks only), levels that remove less error than their bits are worth are dropped: at
+    // coarse quantisers a lone level often costs more than the picture gains from it.
+    bool CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uint8_t *dst, std::ptrdiff_t ds, const int steps[16],
+                   double round, std::int16_t lv[16], bool rd, bool chroma) const;
+    // The luma of a 16x16 intra MB with its DC block, pred (stride 16) its prediction.
+    void CodeLuma16(int mbx, int mby, Plane &Y, const std::uint8_t pred[256], MbRecord &mb) const;
+    // One chroma 4x4 block (plane c at x, y) whose prediction is in dst.
+    void CodeChromaBlock(int c, int x, int y, std::uint8_t *dst, std::ptrdiff_t ds, MbRecord &mb, int idx) const;
+    // The residual of an inter MB whose prediction is in cur; reconstructs in place.
+    void CodeInter(int mbx, int mby, Picture &cur, MbRecord &mb, bool rd) const;
+    // Whether a prediction of the MB leaves nothing the quantiser would code.
+    bool IsClean(int mbx, int mby, const std::uint8_t *py, std::ptrdiff_t ys, const std::uint8_t *pu,
+                 const std::uint8_t *pv, std::ptrdiff_t pcs) const;
+    void LumaSteps(int steps[16]) const;
+
+private:
+    void ChromaSteps(int steps[16]) const;
+
+    const Picture &m_src;
+    const QuantSet &m_qs;
+    int m_floor;
+};
+
+} // namespace corva::rv40

@@ -1,0 +1,218 @@
+// The encoder's parts on their own: the motion search behind its query, the diamond the
+// look-ahead shares, the rate-distortion chooser, and the decision policy the analysis
+// consults. A fault here shows in the films only as worse pictures, which the bit-exact
+// checks do not see.
+#include "ForcedPolicy.h"
+#include "TestPictures.h"
+
+#include "rv40/Dsp.h"
+#include "rv40/Encoder.h"
+#include "rv40/MbGrid.h"
+#include "rv40/MotionSearch.h"
+#include "rv40/Picture.h"
+#include "rv40/RdChooser.h"
+#include "rv40/Rv40Bitstream.h"
+#include "rv40/VectorBounds.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+namespace corva::rv40::test {
+namespace {
+
+// A smooth texture, so that the cost falls steadily towards the true vector.
+void Paint(Plane &p, double phase)
+{
+    for (int y = 0; y < p.h; ++y)
+        for (int x = 0; x < p.w; ++x)
+            p.At(x, y)[0] = static_cast<std::uint8_t>(128 + 60 * std::sin((x + phase) * 0.21) +
+                                                      50 * std::cos((y - phase) * 0.17 + x * 0.05));
+    p.Extend();
+}
+
+class KnownShift : public ::testing::TestWithParam<MotionVector> {};
+
+// The source MB is the reference moved by a known quarter-pel vector, made with the decoder's
+// own filters: the search must return that vector, at no distortion.
+TEST_P(KnownShift, SearchFindsIt)
+{
+    const MotionVector v = GetParam();
+    const Rv40Bitstream bitstream;
+    const VectorBounds bounds(64, 64, 4);
+    Plane ref, src;
+    ref.Init(64, 64, 64);
+    src.Init(64, 64, 64);
+    Paint(ref, 0);
+    Paint(src, 9); // everything but the MB searched differs
+    bitstream.LumaMc(src.At(16, 16), src.stride, ref.At(16, 16), ref.stride, v, 16, 16);
+    for (const bool thorough : {false, true}) {
+        MotionQuery q;
+        q.src = &src;
+        q.ref = &ref;
+        q.mbx = q.mby = 1;
+        q.pred = v; // no bits to pay for the right answer
+        q.lambda = 4;
+        q.range = 16;
+        q.thorough = thorough;
+        const MotionResult r = MotionSearch(bitstream, bounds).Search(q);
+        EXPECT_EQ(r.mv, v) << "found (" << r.mv.x << "," << r.mv.y << "), thorough " << thorough;
+        EXPECT_EQ(r.cost, 8) << "no distortion, a zero difference of one bit per component at lambda 4";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Vectors, KnownShift,
+                         ::testing::Values(MotionVector{0, 0}, MotionVector{12, -8}, MotionVector{-9, 6},
+                                           MotionVector{5, 3}, MotionVector{-14, -2}));
+
+// A bowl of costs around (5, -3): the diamond walks down to it, no further than its window and
+// no more steps than it is allowed.
+TEST(MotionSearch, DiamondKeepsToItsWindowAndSteps)
+{
+    const VectorBounds bounds(256, 256, 4);
+    static constexpr int kCross[4][2] = {{0, -1}, {1, 0}, {0, 1}, {-1, 0}};
+    auto bowl = [](int x, int y) { return (x - 5) * (x - 5) + (y + 3) * (y + 3); };
+    struct Row {
+        int iterations, window, x, y;
+    } rows[] = {{20, 100, 5, -3}, {20, 2, 2, -2}, {2, 100, 2, 0}, {0, 100, 0, 0}};
+    for (const Row &r : rows) {
+        int bx = 0, by = 0;
+        const int best = MotionSearch::Diamond(kCross, 4, 1, r.iterations, r.window, bounds, 4, 4, bx, by, bowl(0, 0), bowl);
+        EXPECT_EQ(bx, r.x) << "iterations " << r.iterations << " window " << r.window;
+        EXPECT_EQ(by, r.y) << "iterations " << r.iterations << " window " << r.window;
+        EXPECT_EQ(best, bowl(bx, by));
+    }
+}
+
+// Motion reaches 40 pixels outside the picture, a fraction one pixel less (its filter reads one
+// more), in quarter pixels and in thirds alike: a vector past it reads outside the planes.
+TEST(VectorBounds, KeepsVectorsWithinTheBorder)
+{
+    struct Row {
+        int units, x;
+        bool inRange;
+    } rows[] = {{4, -160, true}, {4, -161, false}, {4, -159, true}, {4, 352, true}, {4, 353, false}, {4, 351, true},
+                {3, -120, true}, {3, -121, false}, {3, -119, true}, {3, 264, true}, {3, 265, false}, {3, 263, true}};
+    for (const Row &r : rows) {
+        const VectorBounds bounds(64, 64, r.units); // MB (0, 0): whole pixels -40..88
+        EXPECT_EQ(bounds.InRange(0, 0, {r.x, 0}), r.inRange) << r.x << " in units of 1/" << r.units;
+        EXPECT_EQ(bounds.InRange(0, 0, {0, r.x}), r.inRange) << r.x << " in units of 1/" << r.units;
+    }
+    EXPECT_EQ(VectorBounds(64, 64, 3).Whole(-1), -1);
+    EXPECT_EQ(VectorBounds(64, 64, 3).Whole(-3), -1);
+    EXPECT_EQ(VectorBounds(64, 64, 3).Whole(-4), -2);
+    EXPECT_EQ(VectorBounds(64, 64, 3).Whole(5), 1);
+}
+
+// Candidates coded into the picture in turn: the cheapest in distortion plus lambda times bits
+// is kept, the picture restored between tries, and a copy no dearer than the best wins.
+TEST(RdChooser, KeepsTheCheapestAndRestoresThePicture)
+{
+    Picture src, cur;
+    src.Init(32, 32);
+    cur.Init(32, 32);
+    for (Plane &p : src.p)
+        std::memset(p.buf.data(), 100, p.buf.size());
+    for (Plane &p : cur.p)
+        std::memset(p.buf.data(), 7, p.buf.size());
+    auto fill = [&](int value) {
+        for (Plane &p : cur.p)
+            for (int y = 0; y < p.h / 2; ++y)
+                std::memset(p.At(0, y), value, static_cast<std::size_t>(p.w / 2));
+    };
+    MbRecord exact, close;
+    exact.type = kI16;
+    close.type = kP16;
+    RdChooser rd(cur, src, 0, 0, 10.0);
+    fill(100); // no error, 100 bits: 1000
+    rd.Try(exact, 100);
+    EXPECT_EQ(cur.p[0].At(3, 3)[0], 7) << "restored after a try";
+    fill(101); // 384 pixels one off, 10 bits: 484
+    rd.Try(close, 10);
+    fill(101); // the same as a copy of one bit: 394
+    EXPECT_TRUE(rd.TakeCopy());
+    fill(102); // 1536 + 10
+    EXPECT_FALSE(rd.TakeCopy());
+    EXPECT_EQ(rd.Finish().type, kP16);
+    EXPECT_EQ(cur.p[0].At(15, 15)[0], 101);
+    EXPECT_EQ(cur.p[2].At(7, 7)[0], 101);
+}
+
+// Bands run at once on one grid: a band that commits a macroblock of another would race with
+// it, so the grid refuses.
+TEST(MbGrid, ABandCommitsOnlyItsOwnRows)
+{
+    MbGrid grid(4, 4);
+    MbGrid::Rows second = grid.Band(4, 8);
+    MbRecord mb;
+    mb.type = kP16;
+    EXPECT_THROW(second.Commit(3, 0, mb, 10), std::logic_error);
+    EXPECT_THROW(second.SetSliceStart(8, 8), std::logic_error);
+    second.SetSliceStart(4, 4);
+    second.Commit(3, 1, mb, 10);
+    EXPECT_EQ(grid.Type(7), kP16);
+}
+
+// The analysis asks the policy: a forced kind is what every macroblock becomes.
+TEST(DecisionPolicy, ForcedKindsReachEveryMacroblock)
+{
+    const int w = 96, h = 64;
+    struct Row {
+        MbKind kind;
+        double intraShare;
+    } rows[] = {{MbKind::Intra16x16, 1.0}, {MbKind::Intra4x4, 1.0}, {MbKind::Inter16x16, 0.0}, {MbKind::Copy, 0.0}};
+    for (const Row &r : rows) {
+        EncoderSettings s;
+        s.width = w;
+        s.height = h;
+        Encoder enc(s, nullptr, std::make_unique<ForcedPolicy>(Choices{r.kind, 0}));
+        PictureDecision d;
+        d.quantiser = 10;
+        enc.Encode(ViewOf(MakeFrame(Content::Pan, w, h, 0, 2)), d, 0);
+        const YuvFrame before = CopyOf(enc.Reconstruction());
+        d.type = PictureType::Inter;
+        const EncodedPicture p = enc.Encode(ViewOf(MakeFrame(Content::Pan, w, h, 1, 2)), d, 40);
+        EXPECT_EQ(p.intraShare, r.intraShare) << static_cast<int>(r.kind);
+        // copies but the last MB: the first row shows the reference again, the panned one does not
+        const YuvFrame after = CopyOf(enc.Reconstruction());
+        const bool same = std::equal(before.plane[0].begin(), before.plane[0].begin() + 16 * w, after.plane[0].begin());
+        EXPECT_EQ(same, r.kind == MbKind::Copy) << static_cast<int>(r.kind);
+    }
+}
+
+// What differs between bitstreams reaches the slices only through the Bitstream: one with its
+// own slice header gets it into every slice, first writes and rewrites alike, in every band.
+class MarkedHeader final : public Rv40Bitstream {
+public:
+    void WriteSliceHeader(BitWriter &w, const SliceHeader &h) const override
+    {
+        w.Put(0xA5, 8);
+        Rv40Bitstream::WriteSliceHeader(w, h);
+    }
+};
+
+TEST(Bitstream, EverySliceCarriesItsHeader)
+{
+    const int w = 176, h = 144;
+    Encoder enc({.width = w, .height = h, .maxSliceBytes = 300, .threads = 2}, std::make_unique<MarkedHeader>(), nullptr);
+    std::size_t slices = 0;
+    for (int n = 0; n < 3; ++n) {
+        PictureDecision d;
+        d.type = n ? PictureType::Inter : PictureType::Intra;
+        d.quantiser = 8;
+        const EncodedPicture p = enc.Encode(ViewOf(MakeFrame(Content::Mixed, w, h, n, 3)), d, 40u * n);
+        for (const auto &slice : p.slices) {
+            ASSERT_FALSE(slice.empty());
+            EXPECT_EQ(slice[0], 0xA5) << "picture " << n;
+            ++slices;
+        }
+    }
+    EXPECT_GT(slices, 6u) << "small slices in two bands";
+}
+
+} // namespace
+} // namespace corva::rv40::test
