@@ -91,7 +91,7 @@ private:
     EncodePlan m_plan;
     int64_t m_inputSize = 0;
     // What the measuring first pass found, picture by picture, for the second.
-    std::vector<RateController::PassRecord> m_firstPass;
+    std::vector<PassRecord> m_firstPass;
     // Where the output is written until it is complete; made when the last pass opens it.
     std::unique_ptr<RmOutput> m_out;
 };

@@ -41,6 +41,10 @@ struct FakeFilm
     }
     bool IsIntra(int n) const { return n % keyframeEvery == 0 || (!rising && !ripple && !cliff && n % 150 == 0); }
     bool IsB(int n) const { return withB && n % 2 == 1 && !IsIntra(n); }
+    rv40::PictureType Type(int n) const
+    {
+        return IsIntra(n) ? rv40::PictureType::Intra : IsB(n) ? rv40::PictureType::Bidirectional : rv40::PictureType::Inter;
+    }
     double TrueBits(int n, int q) const
     {
         const double d = Difficulty(n) * (IsIntra(n) ? 4.0 : 1.0) * (IsB(n) ? 0.25 : 1.0);
@@ -65,7 +69,7 @@ struct Outcome
     int underflows = 0;
     int repeated = 0;
     int repeatedWhereCalm = 0;
-    std::vector<RateController::PassRecord> records;
+    std::vector<PassRecord> records;
 };
 
 // A repeated picture: its header and a skip run.
@@ -84,17 +88,17 @@ Outcome Encode(const FakeFilm &film, RateController &rc, bool fixedQ = false, bo
             o.bits += kRepeatBits;
             ++o.repeated;
             o.repeatedWhereCalm += (n / 150) % 3 == 0;
-            o.records.push_back({false, cost, 31, kRepeatBits, false, n});
+            o.records.push_back({rv40::PictureType::Inter, cost, 31, kRepeatBits, n});
             continue;
         }
-        const int q = fixedQ ? q0 : rc.ChooseQuantiser(intra, cost, b);
+        const int q = fixedQ ? q0 : rc.ChooseQuantiser(film.Type(n), cost);
         const double bits = film.TrueBits(n, q);
-        rc.Update(intra, cost, q, bits, b);
+        rc.Update(film.Type(n), cost, q, bits);
         o.bits += bits;
         ((n / 150) % 3 == 1 ? o.busyBits : o.calmBits) += (n / 150) % 3 == 2 ? 0 : bits;
         o.qmin = std::min(o.qmin, q);
         o.qmax = std::max(o.qmax, q);
-        o.records.push_back({intra, cost, q, bits, b, n});
+        o.records.push_back({film.Type(n), cost, q, bits, n});
     }
     o.underflows = rc.Underflows();
     return o;
@@ -192,12 +196,12 @@ TEST(RateControllerTest, TwoPassesKeepTheQuantiserSteady)
     EXPECT_NEAR(two.bits / (kbps * 1000 * film.seconds), 1.0, 0.03);
     int widest = 0;
     for (std::size_t n = 2; n < two.records.size(); ++n)
-        if (!two.records[n].intra && !two.records[n - 1].intra)
+        if (two.records[n].type != rv40::PictureType::Intra && two.records[n - 1].type != rv40::PictureType::Intra)
             widest = std::max(widest, std::abs(two.records[n].quantiser - two.records[n - 1].quantiser));
     // the fraction a rounding carries to the next picture may make one step of two
     EXPECT_LE(widest, 2);
     for (std::size_t n = 0; n + 1 < two.records.size(); ++n) {
-        if (two.records[n].intra) {
+        if (two.records[n].type == rv40::PictureType::Intra) {
             EXPECT_LE(two.records[n].quantiser, two.records[n + 1].quantiser) << "picture " << n;
         }
     }
@@ -215,7 +219,7 @@ TEST(RateControllerTest, BPicturesFollowTheirReferenceAndTheRateHolds)
     auto check = [&](const Outcome &o, const char *what) {
         EXPECT_NEAR(o.bits / budget, 1.0, 0.03) << what;
         for (std::size_t n = 1; n < o.records.size(); ++n) {
-            if (o.records[n].bidirectional && !o.records[n - 1].bidirectional) {
+            if (o.records[n].type == rv40::PictureType::Bidirectional && o.records[n - 1].type != rv40::PictureType::Bidirectional) {
                 EXPECT_GE(o.records[n].quantiser, o.records[n - 1].quantiser) << what << " picture " << n;
                 EXPECT_LE(o.records[n].quantiser, o.records[n - 1].quantiser + 3) << what << " picture " << n;
             }

@@ -42,14 +42,14 @@ FramePtr makeFrame(int n, bool noise, bool soft = false)
 
 struct Coded
 {
-    std::vector<RateController::PassRecord> records;
+    std::vector<PassRecord> records;
     std::vector<std::uint32_t> times; // in the order written
     int repeated = 0;
     int underflows = 0;
 };
 
 // The first `noisy` pictures noise, the rest the pan.
-Coded encode(int noisy, double kbps, bool measuring, const std::vector<RateController::PassRecord> *firstPass,
+Coded encode(int noisy, double kbps, bool measuring, const std::vector<PassRecord> *firstPass,
             int bPictures = 1, int pictures = 60)
 {
     Rv40VideoEncoder::Settings s;
@@ -83,7 +83,7 @@ int bPictures(const Coded &run)
 {
     int b = 0;
     for (const auto &r : run.records)
-        b += r.bidirectional;
+        b += r.type == rv40::PictureType::Bidirectional;
     return b;
 }
 
@@ -101,8 +101,7 @@ TEST_P(Rv40VideoEncoderB, WhereTheyPayAndBothPassesAgree)
     ASSERT_EQ(second.records.size(), first.records.size());
     for (std::size_t i = 0; i < first.records.size(); ++i) {
         EXPECT_EQ(second.records[i].display, first.records[i].display) << "coding order differs at " << i;
-        EXPECT_EQ(second.records[i].bidirectional, first.records[i].bidirectional) << i;
-        EXPECT_EQ(second.records[i].intra, first.records[i].intra) << i;
+        EXPECT_EQ(second.records[i].type, first.records[i].type) << i;
     }
     // every picture once, each B-picture after the later reference it leans on
     std::vector<int> seen(60, 0);
@@ -110,11 +109,11 @@ TEST_P(Rv40VideoEncoderB, WhereTheyPayAndBothPassesAgree)
         const auto &r = second.records[i];
         ASSERT_GE(r.display, 0);
         ++seen[static_cast<std::size_t>(r.display)];
-        if (r.bidirectional) {
+        if (r.type == rv40::PictureType::Bidirectional) {
             std::size_t later = i;
-            while (later > 0 && second.records[later].bidirectional)
+            while (later > 0 && second.records[later].type == rv40::PictureType::Bidirectional)
                 --later;
-            ASSERT_FALSE(second.records[later].bidirectional);
+            ASSERT_NE(second.records[later].type, rv40::PictureType::Bidirectional);
             EXPECT_GT(second.records[later].display, r.display);
             EXPECT_LT(second.times[i], second.times[later]);
         }
@@ -124,7 +123,7 @@ TEST_P(Rv40VideoEncoderB, WhereTheyPayAndBothPassesAgree)
     // never more B-pictures in a row than asked for
     int run = 0;
     for (const auto &r : second.records) {
-        run = r.bidirectional ? run + 1 : 0;
+        run = r.type == rv40::PictureType::Bidirectional ? run + 1 : 0;
         EXPECT_LE(run, most);
     }
 }
@@ -150,7 +149,7 @@ TEST(Rv40VideoEncoder, BPicturesReturnWhenTheFilmCalms)
     ASSERT_EQ(run.records.size(), static_cast<std::size_t>(pictures));
     int firstB = -1, afterwards = 0;
     for (const auto &r : run.records)
-        if (r.bidirectional && r.display >= noisy) {
+        if (r.type == rv40::PictureType::Bidirectional && r.display >= noisy) {
             if (firstB < 0 || r.display < firstB)
                 firstB = r.display;
             ++afterwards;
