@@ -19,10 +19,8 @@ constexpr double kThumbQuantiser = 20.0;
 constexpr double kThumbBitsPerPixel = 0.05;
 constexpr double kThumbDoubling = 6.0;
 
+// How quickly one pass forgets what it learnt of earlier pictures.
 constexpr double kMemory = 0.85;
-// How slowly the second pass learns how its pictures differ from the first pass's.
-constexpr double kRatioMemory = 0.95;
-constexpr double kRatioPrior = 3.0;
 
 } // namespace
 
@@ -109,7 +107,8 @@ void BitModel::LearnPlanned(PictureType type, double expected, int quantiser, do
     // A ratio of sums, not a mean of ratios: where bits fall off a cliff with the quantiser
     // (noise that vanishes at a coarse step), a few large pictures must not outweigh the many
     // that came out tiny. Far from the first pass's quantiser the measure says little: one
-    // picture moves it only so far.
+    // picture moves it only so far. It learns slowly: the first pass measured every picture.
+    constexpr double kRatioMemory = 0.95;
     const int t = Slot(type);
     m_ratio[t] = m_ratio[t] * kRatioMemory + std::clamp(bits, expected / 3, expected * 3);
     m_ratioWeight[t] = m_ratioWeight[t] * kRatioMemory + expected;
@@ -128,6 +127,8 @@ void BitModel::LearnBidirectional(double bits, int quantiser)
 
 void BitModel::TrustPlan()
 {
+    // as much as a few pictures' worth of this pass would say
+    constexpr double kRatioPrior = 3.0;
     for (int t = 0; t < 3; ++t)
         m_ratio[t] = m_ratioWeight[t] = kRatioPrior * m_perPicture;
     std::fill(std::begin(m_qRatio), std::end(m_qRatio), 0.0);

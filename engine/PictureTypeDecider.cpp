@@ -6,9 +6,11 @@ namespace corva {
 
 using rv40::PictureType;
 
-PictureTypeDecider::PictureTypeDecider(const Settings &settings) : m_settings(settings)
+PictureTypeDecider::PictureTypeDecider(const EncodePlan::Video &video)
+    : m_keyframeInterval(std::max(1, video.gopSize)), m_lateKeyframe(video.lateKeyframe),
+      m_bPictures(std::clamp(video.bPictures, 0, 2)), m_qmin(video.qmin), m_qmax(video.qmax),
+      m_variableRate(video.variableRate)
 {
-    m_settings.keyframeInterval = std::max(1, m_settings.keyframeInterval);
 }
 
 void PictureTypeDecider::Follow(const std::vector<PassRecord> &records)
@@ -25,23 +27,33 @@ void PictureTypeDecider::Follow(const std::vector<PassRecord> &records)
 
 bool PictureTypeDecider::Keyframe(int n, double ratio) const
 {
+    // A picture starts a new scene when predicting it from the last one saves almost nothing
+    // (its inter cost is at least this share of its intra cost) and much less than it did for
+    // the pictures before: a detailed pan keeps a high share all along, a cut jumps to it.
+    constexpr double kSceneCutRatio = 0.85;
+    constexpr double kSceneCutJump = 1.6;
     const bool cut = n > 1 && m_lastRatio >= 0 && ratio >= kSceneCutRatio && ratio > kSceneCutJump * m_lastRatio;
-    const bool late = n == m_settings.lateKeyframe && m_lastKeyframe < n * 3 / 4;
-    return n == 0 || n - m_lastKeyframe >= m_settings.keyframeInterval || cut || late;
+    const bool late = n == m_lateKeyframe && m_lastKeyframe < n * 3 / 4;
+    return n == 0 || n - m_lastKeyframe >= m_keyframeInterval || cut || late;
 }
 
 bool PictureTypeDecider::HoldBack(int n, int waiting, const Recent &recent)
 {
-    if (waiting >= std::clamp(m_settings.bPictures, 0, 2) || n == 0)
+    if (waiting >= m_bPictures || n == 0)
         return false;
     // B-pictures pay where they come out much smaller than the reference after them; where
     // they do not (fast or erratic motion; a rate even the coarsest quantisers exceed, where
     // two references further apart cost more than the B-picture saves), the
-    // pictures are coded plain, and B-pictures are tried again now and then.
-    const bool starved = recent.last && recent.last->quantiser >= m_settings.qmax - 1;
+    // pictures are coded plain, and B-pictures are tried again now and then. They pay while they
+    // take less than this share of their later reference's bits (two in a row, the lower share).
+    constexpr double kBPaysBelow = 0.65;
+    constexpr double kSecondBBelow = 0.35;
+    constexpr int kBRetryPictures = 25;
+    const bool starved = recent.last && recent.last->quantiser >= m_qmax - 1;
     // Nor where the references are as fine as they go and the buffer is full all the same:
     // what a B-picture saves could never be spent.
-    const bool flooded = recent.last && recent.last->quantiser <= m_settings.qmin && !m_settings.variableRate &&
+    constexpr double kFloodedAbove = 0.9;
+    const bool flooded = recent.last && recent.last->quantiser <= m_qmin && !m_variableRate &&
                          recent.bufferLevel > kFloodedAbove;
     const bool plain = starved || flooded;
     if (waiting > 0) {
@@ -80,6 +92,7 @@ void PictureTypeDecider::Coded(const PassRecord &record)
 void PictureTypeDecider::CodedBidirectional(double bits, double referenceBits)
 {
     // A retry stands on its own measure: the old one is of another stretch of the film.
+    constexpr double kBShareMemory = 0.7;
     const double share = bits / referenceBits;
     m_bToReference = m_bRetrying ? share : kBShareMemory * m_bToReference + (1 - kBShareMemory) * share;
     m_bRetrying = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/EncodePlan.h"
 #include "engine/PassRecord.h"
 #include "rv40/Rv40Types.h"
 
@@ -13,17 +14,6 @@ namespace corva {
 class PictureTypeDecider final
 {
 public:
-    struct Settings
-    {
-        int keyframeInterval = 250; // pictures
-        int lateKeyframe = -1;      // a picture made a keyframe unless one came in the film's second half
-        int bPictures = 0;          // at most this many B-pictures (0 to 2) between two references
-        // The rate's quantiser bounds and whether it is variable: B-pictures do not pay at either end.
-        int qmin = 0;
-        int qmax = 31;
-        bool variableRate = false;
-    };
-
     // What was last coded and how full the player's buffer is, where B-pictures are weighed.
     struct Recent
     {
@@ -31,7 +21,9 @@ public:
         double bufferLevel = 1;
     };
 
-    explicit PictureTypeDecider(const Settings &settings);
+    // From the plan: the keyframe interval, the late keyframe, B-pictures, and the rate's
+    // quantiser bounds and whether it is variable (B-pictures do not pay at either end).
+    explicit PictureTypeDecider(const EncodePlan::Video &video);
 
     // Second pass: the first pass's picture types, by display position.
     void Follow(const std::vector<PassRecord> &records);
@@ -44,24 +36,16 @@ public:
     // A B-picture took `bits` against its later reference's.
     void CodedBidirectional(double bits, double referenceBits);
 
-    // A picture starts a new scene when predicting it from the last one saves almost nothing
-    // (its inter cost is at least this share of its intra cost) and much less than it did for
-    // the pictures before: a detailed pan keeps a high share all along, a cut jumps to it.
-    static constexpr double kSceneCutRatio = 0.85;
-    static constexpr double kSceneCutJump = 1.6;
-    // B-pictures are kept while they take less than this share of their later reference's
-    // bits, and tried again every so many pictures when they did not.
-    static constexpr double kBPaysBelow = 0.65;
-    static constexpr double kSecondBBelow = 0.35;
-    static constexpr double kBShareMemory = 0.7;
-    static constexpr int kBRetryPictures = 25;
-    static constexpr double kFloodedAbove = 0.9;
-
 private:
     bool Keyframe(int display, double ratio) const;
     bool HoldBack(int display, int waiting, const Recent &recent);
 
-    Settings m_settings;
+    int m_keyframeInterval = 250;
+    int m_lateKeyframe = -1;
+    int m_bPictures = 0;
+    int m_qmin = 0;
+    int m_qmax = 31;
+    bool m_variableRate = false;
     std::vector<rv40::PictureType> m_firstPassTypes; // second pass: by display position
     int m_lastKeyframe = 0;   // where the last keyframe shows
     double m_lastRatio = -1;  // inter/intra of the recent pictures, faded

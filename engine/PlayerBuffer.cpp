@@ -6,13 +6,6 @@ namespace corva {
 
 namespace {
 
-// The player's buffer, in seconds of the rate: a constant-rate stream allows a burst of about a
-// second; a variable-rate one is measured against its peak over a few seconds.
-double bufferSeconds(bool variableRate)
-{
-    return variableRate ? 3.0 : 1.0;
-}
-
 // What a picture leaves in the buffer for the pictures after it, as a share of its size.
 constexpr double kMargin = 0.1;
 // How full a constant-rate buffer may run before pictures are coded finer to spend what arrives:
@@ -20,18 +13,15 @@ constexpr double kMargin = 0.1;
 // ahead, keeps a wider margin, as a picture coded too coarsely near the top loses its bits.
 constexpr double kFullest = 0.98;
 constexpr double kFullestOnePass = 0.95;
-// How much of its buffer a constant-rate picture at the coarsest quantiser may spend beyond
-// the film's budget.
-constexpr double kBudgetSlack = 0.2;
-// Towards the end a plan closes on the rate by this share of a picture's bits per picture.
-constexpr double kClosing = 0.5;
 
 } // namespace
 
+// Its size, in seconds of the rate it fills at: a constant-rate stream allows a burst of about a
+// second; a variable-rate one is measured against its peak over a few seconds.
 PlayerBuffer::PlayerBuffer(double bitRate, double peakRate, double frameRate, bool variableRate, double perPicture)
     : m_fillRate(variableRate ? std::max(peakRate, bitRate) : bitRate), m_frameRate(frameRate),
       m_variableRate(variableRate), m_perPicture(perPicture),
-      m_size(std::max(perPicture * 4, m_fillRate * bufferSeconds(variableRate))), m_fullest(kFullestOnePass)
+      m_size(std::max(perPicture * 4, m_fillRate * (variableRate ? 3.0 : 1.0))), m_fullest(kFullestOnePass)
 {
     m_bits = m_size; // the player starts once its buffer is full
 }
@@ -48,8 +38,11 @@ double PlayerBuffer::MostBits() const
 
 double PlayerBuffer::MostBitsWithin(double budgetLeft) const
 {
-    // what a hard stretch overspends stays small and is paid back by the pictures after it
-    return std::min(MostBits(), std::max(m_perPicture * 0.25, budgetLeft + m_perPicture + kBudgetSlack * m_size));
+    // What a hard stretch overspends stays small and is paid back by the pictures after it: a
+    // constant-rate picture at the coarsest quantiser may spend this much of its buffer beyond
+    // the film's budget.
+    constexpr double budgetSlack = 0.2;
+    return std::min(MostBits(), std::max(m_perPicture * 0.25, budgetLeft + m_perPicture + budgetSlack * m_size));
 }
 
 double PlayerBuffer::Room() const
@@ -105,13 +98,14 @@ void PlayerBuffer::Fit(std::vector<double> &plannedBits) const
     // holds, counted from the lowest point so far (where it was last full), and bits a calm
     // stretch leaves unused beyond that much cannot be spent later. The plan is walked in order
     // with each picture kept between those walls; towards the end they close in on the rate, so
-    // that the film as a whole spends what it should.
+    // that the film as a whole spends what it should, by this share of a picture's bits a picture.
+    constexpr double closingShare = 0.5;
     const double room = m_size * (1 - kMargin);
     const std::size_t n = plannedBits.size();
     double ahead = 0;  // bits spent beyond the rate so far
     double lowest = 0; // the least of it so far
     for (std::size_t i = 0; i < n; ++i) {
-        const double closing = m_perPicture * kClosing * double(n - 1 - i);
+        const double closing = m_perPicture * closingShare * double(n - 1 - i);
         const double floor = -std::min(room, closing);
         const double ceiling = std::min(lowest + room, closing);
         const double wanted = std::clamp(plannedBits[i], m_perPicture + floor - ahead, m_perPicture + ceiling - ahead);

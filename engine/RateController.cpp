@@ -32,21 +32,27 @@ constexpr int kBidirectionalOffset = 2;
 // e^0.25, an empty one lowers it as much.
 constexpr double kBufferLean = 0.5;
 
-RateController::Settings normalised(RateController::Settings s)
-{
-    s.qmin = std::clamp(s.qmin, 0, 31);
-    s.qmax = std::clamp(s.qmax, s.qmin, 31);
-    if (s.frameRate <= 0)
-        s.frameRate = 25;
-    return s;
-}
-
 } // namespace
 
-RateController::RateController(const Settings &settings)
-    : m_settings(normalised(settings)), m_perPicture(std::max(1.0, m_settings.bitRate / m_settings.frameRate)),
+RateController::Rate RateController::RateOf(const EncodePlan::Video &video)
+{
+    Rate r;
+    r.bitRate = double(video.bitRate);
+    r.frameRate = av_q2d(video.frameRate);
+    if (r.frameRate <= 0)
+        r.frameRate = 25;
+    r.variableRate = video.variableRate;
+    r.peakRate = double(video.maxRate);
+    r.qmin = std::clamp(video.qmin, 0, 31);
+    r.qmax = std::clamp(video.qmax, r.qmin, 31);
+    r.pixels = double(video.width) * video.height;
+    return r;
+}
+
+RateController::RateController(const EncodePlan::Video &video)
+    : m_settings(RateOf(video)), m_perPicture(std::max(1.0, m_settings.bitRate / m_settings.frameRate)),
       m_buffer(m_settings.bitRate, m_settings.peakRate, m_settings.frameRate, m_settings.variableRate, m_perPicture),
-      m_model(double(m_settings.width) * m_settings.height, m_perPicture)
+      m_model(m_settings.pixels, m_perPicture)
 {
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/BitModel.h"
+#include "engine/EncodePlan.h"
 #include "engine/PassRecord.h"
 #include "engine/PlayerBuffer.h"
 #include "engine/TwoPassPlan.h"
@@ -20,19 +21,8 @@ namespace corva {
 class RateController final
 {
 public:
-    struct Settings
-    {
-        double bitRate = 0;   // video bits per second
-        double frameRate = 25;
-        bool variableRate = false;
-        double peakRate = 0;  // variable rate: the most a few seconds may average
-        int qmin = 0;
-        int qmax = 31;
-        int width = 0;
-        int height = 0;
-    };
-
-    explicit RateController(const Settings &settings);
+    // From the plan: the rate, its peak where it is variable, the quantiser bounds, the picture size.
+    explicit RateController(const EncodePlan::Video &video);
 
     // Second pass: allocate the film's budget by what the first pass measured, picture by
     // picture in coding order. Without it the controller works on what it has seen so far.
@@ -76,7 +66,20 @@ private:
     double TargetBits(rv40::PictureType type, double cost);
     int QuantiserFor(rv40::PictureType type, double cost, double target) const;
 
-    Settings m_settings;
+    // the plan's numbers as the arithmetic wants them, the bounds within 0..31
+    struct Rate
+    {
+        double bitRate = 0;
+        double frameRate = 25;
+        bool variableRate = false;
+        double peakRate = 0;
+        int qmin = 0;
+        int qmax = 31;
+        double pixels = 0;
+    };
+    static Rate RateOf(const EncodePlan::Video &video);
+
+    Rate m_settings;
     double m_perPicture = 0;
     PlayerBuffer m_buffer;
     BitModel m_model;

@@ -8,36 +8,21 @@ namespace corva {
 
 namespace {
 
-rv40::EncoderSettings encoderSettings(const Rv40VideoEncoder::Settings &s)
+// The one place the plan becomes the picture encoder's settings.
+rv40::EncoderSettings encoderSettings(const EncodePlan::Video &video, bool measuring)
 {
     rv40::EncoderSettings e;
-    e.width = s.width;
-    e.height = s.height;
-    e.effort = s.measuring ? rv40::Effort::Quickest : s.effort;
-    e.threads = s.threads;
+    e.width = video.width;
+    e.height = video.height;
+    e.effort = measuring ? rv40::Effort::Quickest : video.effort;
+    e.threads = video.threads;
     return e;
 }
 
 } // namespace
 
-namespace {
-
-PictureTypeDecider::Settings typeSettings(const Rv40VideoEncoder::Settings &s)
-{
-    PictureTypeDecider::Settings t;
-    t.keyframeInterval = s.keyframeInterval;
-    t.lateKeyframe = s.lateKeyframe;
-    t.bPictures = s.bPictures;
-    t.qmin = s.rate.qmin;
-    t.qmax = s.rate.qmax;
-    t.variableRate = s.rate.variableRate;
-    return t;
-}
-
-} // namespace
-
-Rv40VideoEncoder::Rv40VideoEncoder(const Settings &settings)
-    : m_settings(settings), m_encoder(encoderSettings(settings)), m_rate(settings.rate), m_types(typeSettings(settings))
+Rv40VideoEncoder::Rv40VideoEncoder(const EncodePlan::Video &video, bool measuring)
+    : m_video(video), m_measuring(measuring), m_encoder(encoderSettings(video, measuring)), m_rate(video), m_types(video)
 {
 }
 
@@ -66,14 +51,14 @@ rv40::PictureView viewOf(const AVFrame &frame, int width, int height)
 std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &frame)
 {
     const int n = m_displayed++;
-    if (n == 0 && !m_settings.measuring) {
+    if (n == 0 && !m_measuring) {
         m_first.reset(av_frame_clone(&frame));
         if (!m_first)
             throw std::runtime_error("out of memory keeping the first picture");
     } else {
         m_first.reset();
     }
-    const rv40::PictureCost cost = m_encoder.Analyse(viewOf(frame, m_settings.width, m_settings.height));
+    const rv40::PictureCost cost = m_encoder.Analyse(viewOf(frame, m_video.width, m_video.height));
     const PictureTypeDecider::Recent recent{m_records.empty() ? nullptr : &m_records.back(), m_rate.BufferLevel()};
     const rv40::PictureType type = m_types.Decide(n, cost, static_cast<int>(m_waiting.size()), recent);
 
@@ -118,7 +103,7 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Flush()
         // A film of one picture shows it twice, the second time half a picture later as a
         // repeat of a few bytes: FFmpeg's frame threads, given one picture alone, complain that
         // they cannot size their buffers.
-        const AVRational rate = m_settings.frameRate;
+        const AVRational rate = m_video.frameRate;
         const std::uint32_t halfPictureMs = static_cast<std::uint32_t>(std::max<int64_t>(1, 500LL * rate.den / rate.num));
         out.push_back(Code(*m_first, 1, rv40::PictureType::Inter, 0, TimeOf(*m_first, 0) + halfPictureMs));
         m_first.reset();
@@ -135,7 +120,7 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Flush()
 
 std::uint32_t Rv40VideoEncoder::TimeOf(const AVFrame &frame, int display) const
 {
-    const AVRational rate = m_settings.frameRate;
+    const AVRational rate = m_video.frameRate;
     const int64_t pts = frame.pts != AV_NOPTS_VALUE ? frame.pts : static_cast<int64_t>(display);
     return static_cast<std::uint32_t>(std::llround(double(pts) * 1000.0 * rate.den / rate.num));
 }
@@ -151,19 +136,19 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int displ
     decision.quantiser = std::clamp(decision.quantiser, 0, 31);
     // A measuring pass codes every picture, so that it measures them all.
     decision.repeat = repeatAtMs ||
-                      (type == rv40::PictureType::Inter && !m_settings.measuring && m_rate.RepeatInstead(estimate));
+                      (type == rv40::PictureType::Inter && !m_measuring && m_rate.RepeatInstead(estimate));
     if (decision.repeat)
-        decision.quantiser = m_settings.rate.qmax;
+        decision.quantiser = m_video.qmax;
     const std::uint32_t ms = repeatAtMs ? *repeatAtMs : TimeOf(frame, display);
     // Never more than the player's buffer holds: a picture that would run it dry is kept within
     // it at any cost to its quality, less what the stream adds to the slices (their table).
     // A measuring pass measures the pictures as they are.
-    if (!m_settings.measuring) {
-        const double slack = 1 + 8.0 * (std::max(1, m_settings.threads) + 2);
+    if (!m_measuring) {
+        const double slack = 1 + 8.0 * (std::max(1, m_video.threads) + 2);
         decision.maxBytes = static_cast<std::size_t>(std::max(64.0, m_rate.MostBits(decision.quantiser) / 8 * kBoundShare - slack));
     }
 
-    rv40::EncodedPicture coded = m_encoder.Encode(viewOf(frame, m_settings.width, m_settings.height), decision, ms);
+    rv40::EncodedPicture coded = m_encoder.Encode(viewOf(frame, m_video.width, m_video.height), decision, ms);
     // What the stream carries of a picture: a slice count and each slice's entry in the slice
     // table (as a demuxer hands it to a decoder) besides the slices; with several bands a
     // picture that would otherwise spend about 1% more than the rate.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/EncodePlan.h"
 #include "engine/FfmpegOwners.h"
 #include "engine/PassRecord.h"
 #include "engine/PictureTypeDecider.h"
@@ -23,24 +24,6 @@ namespace corva {
 class Rv40VideoEncoder final
 {
 public:
-    struct Settings
-    {
-        int width = 0;
-        int height = 0;
-        AVRational frameRate{25, 1};
-        rv40::Effort effort = rv40::Effort::Quick;
-        int keyframeInterval = 250; // pictures
-        int lateKeyframe = -1;      // a picture made a keyframe unless one came in the film's second half
-        RateController::Settings rate;
-        // A first pass of two only measures, at the quickest effort.
-        bool measuring = false;
-        // Bands of each picture coded at once; the bytes depend on it, so it is chosen per job.
-        int threads = 1;
-        // B-pictures between two references (0 to 2): each waits for the later reference,
-        // which is coded first.
-        int bPictures = 0;
-    };
-
     struct Picture
     {
         std::vector<std::vector<std::uint8_t>> slices;
@@ -48,8 +31,10 @@ public:
         bool keyframe = false;
     };
 
+    // The plan's video: size, rate, effort, B-pictures, threads. A first pass of two only
+    // measures (`measuring`), at the quickest effort.
     // Throws std::invalid_argument for a size the format cannot carry.
-    explicit Rv40VideoEncoder(const Settings &settings);
+    Rv40VideoEncoder(const EncodePlan::Video &video, bool measuring);
 
     // Second pass: the first pass's pictures, whose types are kept and whose sizes guide the budget.
     void SetFirstPass(std::vector<PassRecord> records);
@@ -85,7 +70,8 @@ private:
         double estimate = 0;
     };
 
-    Settings m_settings;
+    EncodePlan::Video m_video;
+    bool m_measuring = false;
     rv40::Encoder m_encoder;
     RateController m_rate;
     PictureTypeDecider m_types;

@@ -9,28 +9,6 @@ using rv40::PictureType;
 
 namespace {
 
-// A second pass plans steps: how strongly its pictures' bits follow their complexity, in
-// steps ~ complexity^(1 - compression), for constant and variable rates.
-double planCompressionFor(bool variableRate)
-{
-    return variableRate ? 0.7 : 0.5;
-}
-// Over how many pictures a second pass averages inter pictures' complexity (the spread of a
-// bell), and how much finer than its followers an intra picture is coded.
-constexpr double kBlurPictures = 8.0;
-constexpr double kIntraStepRatio = 1.4;
-// How much coarser a B-picture's step is planned than the references' around it.
-constexpr double kBidirectionalStepRatio = 1.25;
-// How far, and how fast per picture, a second pass may scale the plan's steps.
-constexpr double kScaleLimit = 4.0;
-constexpr double kScaleMove = 1.03;
-// What a second pass aims at, as a share of its plan: a film that strays ends a little under
-// its rate rather than above it.
-constexpr double kAim = 0.99;
-// How strongly a second pass leans against its buffer straying from the plan's: a buffer's
-// worth astray scales the steps by e.
-constexpr double kAstrayGain = 1.0;
-
 // The order the rest of the plan is summed in, type by type.
 constexpr PictureType kTypes[3] = {PictureType::Inter, PictureType::Intra, PictureType::Bidirectional};
 
@@ -76,7 +54,9 @@ double TwoPassPlan::NeighbourAverage(const std::vector<double> &values, std::siz
                                      const std::function<bool(std::size_t)> &counts,
                                      const std::function<bool(std::size_t)> &ends)
 {
-    // a bell over the pictures on either side, each side up to the first that ends the stretch
+    // a bell over the pictures on either side, each side up to the first that ends the stretch,
+    // its spread this many pictures
+    constexpr double kBlurPictures = 8.0;
     const int reach = static_cast<int>(std::lround(kBlurPictures * 2));
     double sum = withOwn ? values[i] : 0, weights = withOwn ? 1 : 0;
     for (int dir = -1; dir <= 1; dir += 2)
@@ -103,8 +83,12 @@ void TwoPassPlan::Plan(const PlayerBuffer &buffer)
     // Each picture gets a step from its complexity (the texture bits it would take at step 1),
     // steps ~ complexity^(1 - qc). Inter pictures use their complexity averaged over their
     // neighbours up to the next intra picture, so the quantiser follows scenes, not the ripple of
-    // single pictures; an intra picture is coded finer than the pictures that follow and copy it.
-    const double qc = planCompressionFor(m_variableRate);
+    // single pictures; an intra picture is coded finer than the pictures that follow and copy it,
+    // a B-picture coarser than the references around it. A variable rate follows the complexity
+    // more closely.
+    const double qc = m_variableRate ? 0.7 : 0.5;
+    constexpr double kIntraStepRatio = 1.4;
+    constexpr double kBidirectionalStepRatio = 1.25;
     std::vector<double> complexity(n);
     for (std::size_t i = 0; i < n; ++i) {
         const PassRecord &r = m_records[i];
@@ -189,7 +173,12 @@ double TwoPassPlan::StepFor(std::size_t i, double spent, const BitModel &model, 
 {
     // How this pass's pictures compare with the first pass's at the same step (it may search
     // harder and so spend less), for each type apart; from that, the one scale of every step
-    // that spends what the plan has left on the pictures left.
+    // that spends what the plan has left on the pictures left. It aims a little under: a film
+    // that strays ends under its rate rather than above it. The scale moves only so far, and so
+    // fast per picture.
+    constexpr double kAim = 0.99;
+    constexpr double kScaleLimit = 4.0;
+    constexpr double kScaleMove = 1.03;
     double left = m_total * kAim - spent, scaled = 0;
     for (const PictureType type : kTypes) {
         const double r = model.PlanRatio(type);
@@ -200,9 +189,9 @@ double TwoPassPlan::StepFor(std::size_t i, double spent, const BitModel &model, 
     m_scale = std::clamp(std::clamp(fit, m_scale / kScaleMove, m_scale * kScaleMove), 1.0 / kScaleLimit, kScaleLimit);
     // Where the buffer strays from where the plan had it (bits falling off a cliff with the
     // quantiser, as noise does, make single pictures unpredictable), the steps lean against it
-    // at once rather than over the rest of the film.
+    // at once rather than over the rest of the film: a buffer's worth astray scales the steps by e.
     const double astray = m_variableRate ? 0.0 : (spent - m_perPicture * double(i) - m_ahead[i]) / buffer.Size();
-    return m_step[i] * m_scale * std::exp(std::clamp(kAstrayGain * astray, -1.0, 1.0));
+    return m_step[i] * m_scale * std::exp(std::clamp(astray, -1.0, 1.0));
 }
 
 void TwoPassPlan::Coded(std::size_t i)

@@ -104,11 +104,11 @@ Outcome Encode(const FakeFilm &film, RateController &rc, bool fixedQ = false, bo
     return o;
 }
 
-RateController::Settings Cbr(const FakeFilm &film, double kbps)
+EncodePlan::Video Cbr(const FakeFilm &film, double kbps)
 {
-    RateController::Settings s;
-    s.bitRate = kbps * 1000;
-    s.frameRate = film.fps;
+    EncodePlan::Video s;
+    s.bitRate = static_cast<int64_t>(kbps * 1000);
+    s.frameRate = AVRational{static_cast<int>(film.fps), 1};
     s.width = film.width;
     s.height = film.height;
     return s;
@@ -283,9 +283,9 @@ TEST(RateControllerTest, PicturesRepeatWhereEvenTheCoarsestQuantiserIsTooMuch)
     check(SecondPass(film, kbps, first, /*repeats=*/true), "two passes");
 
     // a variable rate has its peak and quantiser bounds instead
-    RateController::Settings vbr = Cbr(film, kbps);
+    EncodePlan::Video vbr = Cbr(film, kbps);
     vbr.variableRate = true;
-    vbr.peakRate = 2 * kbps * 1000;
+    vbr.maxRate = static_cast<int64_t>(2 * kbps * 1000);
     RateController variable(vbr);
     EXPECT_EQ(Encode(film, variable, false, true).repeated, 0);
 }
@@ -297,9 +297,9 @@ INSTANTIATE_TEST_SUITE_P(Audiences, ConstantRate, ::testing::Values(RateCase{118
 TEST(RateControllerTest, VariableRateFollowsTheFilmWithinBounds)
 {
     FakeFilm film;
-    RateController::Settings s = Cbr(film, 554);
+    EncodePlan::Video s = Cbr(film, 554);
     s.variableRate = true;
-    s.peakRate = 1300000;
+    s.maxRate = 1300000;
     s.qmin = 2;
     s.qmax = 20;
 
@@ -319,9 +319,9 @@ TEST(RateControllerTest, QuantiserBoundsHoldWhenTheRateCannot)
 {
     FakeFilm film;
     film.seconds = 10;
-    RateController::Settings s = Cbr(film, 20);
+    EncodePlan::Video s = Cbr(film, 20);
     s.variableRate = true;
-    s.peakRate = 40000;
+    s.maxRate = 40000;
     s.qmin = 2;
     s.qmax = 16;
     RateController rc(s);

@@ -52,15 +52,12 @@ struct Coded
 Coded encode(int noisy, double kbps, bool measuring, const std::vector<PassRecord> *firstPass,
             int bPictures = 1, int pictures = 60)
 {
-    Rv40VideoEncoder::Settings s;
+    EncodePlan::Video s;
     s.width = kWidth;
     s.height = kHeight;
     s.bPictures = bPictures;
-    s.measuring = measuring;
-    s.rate.bitRate = kbps * 1000;
-    s.rate.width = kWidth;
-    s.rate.height = kHeight;
-    Rv40VideoEncoder encoder(s);
+    s.bitRate = static_cast<int64_t>(kbps * 1000);
+    Rv40VideoEncoder encoder(s, measuring);
     if (firstPass)
         encoder.SetFirstPass(*firstPass);
     Coded run;
@@ -166,14 +163,11 @@ TEST(Rv40VideoEncoder, BPicturesReturnWhenTheFilmCalms)
 TEST(Rv40VideoEncoder, PicturesRepeatRatherThanRunTheBufferDry)
 {
     for (const bool measuring : {false, true}) {
-        Rv40VideoEncoder::Settings s;
+        EncodePlan::Video s;
         s.width = kWidth;
         s.height = kHeight;
-        s.measuring = measuring;
-        s.rate.bitRate = 12 * 1000;
-        s.rate.width = kWidth;
-        s.rate.height = kHeight;
-        Rv40VideoEncoder encoder(s);
+        s.bitRate = 12 * 1000;
+        Rv40VideoEncoder encoder(s, measuring);
         const int pictures = 250;
         for (int n = 0; n < pictures; ++n)
             encoder.Encode(*makeFrame(n, false, true));
@@ -191,8 +185,8 @@ TEST(Rv40VideoEncoder, PicturesRepeatRatherThanRunTheBufferDry)
         EXPECT_EQ(encoder.Underflows(), 0);
         // the rate over the film, and no more than the second the buffer held when it began
         const double seconds = pictures / 25.0;
-        EXPECT_LE(bits, s.rate.bitRate * (seconds + 1));
-        EXPECT_GE(bits, s.rate.bitRate * seconds * 0.95);
+        EXPECT_LE(bits, double(s.bitRate) * (seconds + 1));
+        EXPECT_GE(bits, double(s.bitRate) * seconds * 0.95);
     }
 }
 
