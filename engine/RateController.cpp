@@ -32,40 +32,32 @@ constexpr int kBidirectionalOffset = 2;
 // e^0.25, an empty one lowers it as much.
 constexpr double kBufferLean = 0.5;
 
-} // namespace
-
-RateController::Rate RateController::RateOf(const EncodePlan::Video &video)
+// Pictures a second; a plan without a rate has the usual 25.
+double frameRateOf(const EncodePlan::Video &video)
 {
-    Rate r;
-    r.bitRate = double(video.bitRate);
-    r.frameRate = av_q2d(video.frameRate);
-    if (r.frameRate <= 0)
-        r.frameRate = 25;
-    r.variableRate = video.variableRate;
-    r.peakRate = double(video.maxRate);
-    r.qmin = std::clamp(video.qmin, 0, 31);
-    r.qmax = std::clamp(video.qmax, r.qmin, 31);
-    r.pixels = double(video.width) * video.height;
-    return r;
+    const double rate = av_q2d(video.frameRate);
+    return rate <= 0 ? 25 : rate;
 }
 
+} // namespace
+
 RateController::RateController(const EncodePlan::Video &video)
-    : m_settings(RateOf(video)), m_perPicture(std::max(1.0, m_settings.bitRate / m_settings.frameRate)),
-      m_buffer(m_settings.bitRate, m_settings.peakRate, m_settings.frameRate, m_settings.variableRate, m_perPicture),
-      m_model(m_settings.pixels, m_perPicture)
+    : m_qmin(std::clamp(video.qmin, 0, 31)), m_qmax(std::clamp(video.qmax, m_qmin, 31)), m_frameRate(frameRateOf(video)),
+      m_perPicture(std::max(1.0, double(video.bitRate) / m_frameRate)),
+      m_buffer(double(video.bitRate), double(video.maxRate), m_frameRate, video.variableRate, m_perPicture),
+      m_model(double(video.width) * video.height, m_perPicture), m_variableRate(video.variableRate)
 {
 }
 
 int RateController::FirstPassQuantiser() const
 {
-    return std::clamp(BitModel::ThumbQuantiser(m_perPicture / m_model.Pixels()), m_settings.qmin, m_settings.qmax);
+    return std::clamp(BitModel::ThumbQuantiser(m_perPicture / m_model.Pixels()), m_qmin, m_qmax);
 }
 
 void RateController::SetFirstPass(std::vector<PassRecord> records)
 {
     m_buffer.SetPlanned(!records.empty());
-    m_plan = TwoPassPlan(std::move(records), m_perPicture, m_settings.variableRate, m_settings.qmax, m_model.Pixels(),
-                         m_buffer);
+    m_plan = TwoPassPlan(std::move(records), m_perPicture, m_variableRate, m_qmax, m_model.Pixels(), m_buffer);
     m_model.TrustPlan();
     m_carry = 0;
 }
@@ -83,16 +75,16 @@ double RateController::TargetBits(PictureType type, double cost)
 {
     const bool intra = type == PictureType::Intra;
     const double perPicture = PerReference();
-    const double horizon = std::max(1.0, horizonSeconds(m_settings.variableRate) * m_settings.frameRate);
+    const double horizon = std::max(1.0, horizonSeconds(m_variableRate) * m_frameRate);
     const double correction = (m_allotted - m_spent) / horizon;
-    const double qc = compressionFor(m_settings.variableRate);
+    const double qc = compressionFor(m_variableRate);
     const double weight = std::pow(m_model.Difficulty(cost), qc);
     // The share of the rate a picture of average difficulty gets, from what was seen.
     const double average = m_costAverage > 0 ? m_costAverage : weight;
     double target = perPicture * weight / std::max(average, 1e-9) + correction;
     // A constant-rate buffer filling up says the estimates run high (or low, emptying): lean
     // against it before the walls do.
-    if (!m_settings.variableRate)
+    if (!m_variableRate)
         target *= std::exp(kBufferLean * (BufferLevel() - 0.5));
     if (intra)
         target *= 3.0;
@@ -102,8 +94,8 @@ double RateController::TargetBits(PictureType type, double cost)
 
 int RateController::QuantiserFor(PictureType type, double cost, double target) const
 {
-    int low = m_settings.qmin;
-    int high = m_settings.qmax;
+    int low = m_qmin;
+    int high = m_qmax;
     // Neighbouring pictures keep neighbouring quantisers, so quality does not pump; a buffer
     // running low may raise it at once.
     if (m_lastInterQ >= 0) {
@@ -129,13 +121,13 @@ int RateController::ChooseQuantiser(PictureType type, double cost)
         // A B-picture follows the reference coded just before it (its later one): finer, it
         // would take bits the references need, and they are what everything is copied from.
         // What B-pictures leave unspent goes to the references.
-        const int q = std::clamp(m_lastReferenceQ + kBidirectionalOffset, m_settings.qmin, m_settings.qmax);
+        const int q = std::clamp(m_lastReferenceQ + kBidirectionalOffset, m_qmin, m_qmax);
         // Unless a constant-rate buffer would overflow while the references are as fine as they
         // go: bits it turns away are never spent. (Finer B-pictures otherwise take what the
         // references after them need.)
-        if (m_lastReferenceQ > m_settings.qmin || !m_model.KnowsBidirectional())
+        if (m_lastReferenceQ > m_qmin || !m_model.KnowsBidirectional())
             return q;
-        return m_buffer.Finer(q, m_settings.qmin, INT_MAX, [&](int quantiser) { return m_model.Predict(type, cost, quantiser); });
+        return m_buffer.Finer(q, m_qmin, INT_MAX, [&](int quantiser) { return m_model.Predict(type, cost, quantiser); });
     }
     if (Planned())
         return PlannedQuantiser(type);
@@ -149,7 +141,7 @@ int RateController::PlannedQuantiser(PictureType type)
 
     // The quantiser whose step is nearest on the log scale, as a fraction; the fraction left is
     // carried to the next inter pictures, so that on average they come out at the planned step.
-    double wanted = m_settings.qmax;
+    double wanted = m_qmax;
     for (int q = 0; q < 31; ++q)
         if (step < Step(q + 1)) {
             wanted = q + std::clamp(std::log(step / Step(q)) / std::log(Step(q + 1) / Step(q)), 0.0, 1.0);
@@ -157,14 +149,14 @@ int RateController::PlannedQuantiser(PictureType type)
         }
     const bool inter = type == PictureType::Inter;
     const double carried = inter ? wanted + m_carry : wanted;
-    const int rounded = std::clamp(static_cast<int>(std::lround(carried)), m_settings.qmin, m_settings.qmax);
+    const int rounded = std::clamp(static_cast<int>(std::lround(carried)), m_qmin, m_qmax);
     auto predicted = [&](int quantiser) {
         return m_model.PredictPlanned(type, m_plan.BitsAt(i, Step(quantiser)), quantiser);
     };
     // Never take more than the buffer holds; nor, a single step at most, leave it overflowing.
-    int q = m_buffer.Coarser(rounded, m_settings.qmax, predicted);
+    int q = m_buffer.Coarser(rounded, m_qmax, predicted);
     if (q == rounded)
-        q = m_buffer.Finer(q, m_settings.qmin, 1, predicted);
+        q = m_buffer.Finer(q, m_qmin, 1, predicted);
     if (inter)
         m_carry = q != rounded ? 0.0 : std::clamp(carried - q, -1.0, 1.0);
     return q;
@@ -178,7 +170,7 @@ void RateController::Update(PictureType type, double cost, int quantiser, double
     else if (type != PictureType::Bidirectional)
         m_model.Learn(type, cost, quantiser, bits);
     if (type == PictureType::Inter) {
-        const double weight = std::pow(m_model.Difficulty(cost), compressionFor(m_settings.variableRate));
+        const double weight = std::pow(m_model.Difficulty(cost), compressionFor(m_variableRate));
         m_costAverage = m_costAverage > 0 ? m_costAverage * kCostMemory + (1 - kCostMemory) * weight : weight;
     }
     // An intra picture starts a scene (or a stretch of one): the pictures after it follow its quantiser.
@@ -194,7 +186,7 @@ double RateController::MostBits(int quantiser) const
     // At the coarsest quantiser one pass has no coarser step left, so a constant-rate picture
     // takes no more than the film still has of its budget and a little of the buffer besides. A
     // second pass borrows from the buffer where its plan says, and only the buffer bounds it.
-    if (!m_settings.variableRate && m_plan.Records().empty() && quantiser >= m_settings.qmax)
+    if (!m_variableRate && m_plan.Records().empty() && quantiser >= m_qmax)
         return m_buffer.MostBitsWithin(m_allotted - m_spent);
     return m_buffer.MostBits();
 }
@@ -202,7 +194,7 @@ double RateController::MostBits(int quantiser) const
 bool RateController::RepeatInstead(double cost) const
 {
     const std::size_t i = static_cast<std::size_t>(m_pictures);
-    const int q = m_settings.qmax;
+    const int q = m_qmax;
     const double predicted = Planned() ? m_model.PredictPlanned(PictureType::Inter, m_plan.BitsAt(i, Step(q)), q)
                                        : m_model.Predict(PictureType::Inter, cost, q);
     return m_buffer.Repeat(predicted);
@@ -211,8 +203,8 @@ bool RateController::RepeatInstead(double cost) const
 void RateController::UpdateRepeated(double bits)
 {
     // the picture did not fit even at the coarsest quantiser, so the next starts from there
-    m_lastInterQ = m_lastReferenceQ = m_settings.qmax;
-    Account(bits, PictureType::Inter, m_settings.qmax);
+    m_lastInterQ = m_lastReferenceQ = m_qmax;
+    Account(bits, PictureType::Inter, m_qmax);
 }
 
 void RateController::Account(double bits, PictureType type, int quantiser)

@@ -66,24 +66,12 @@ private:
     double TargetBits(rv40::PictureType type, double cost);
     int QuantiserFor(rv40::PictureType type, double cost, double target) const;
 
-    // the plan's numbers as the arithmetic wants them, the bounds within 0..31
-    struct Rate
-    {
-        double bitRate = 0;
-        double frameRate = 25;
-        bool variableRate = false;
-        double peakRate = 0;
-        int qmin = 0;
-        int qmax = 31;
-        double pixels = 0;
-    };
-    static Rate RateOf(const EncodePlan::Video &video);
-
-    Rate m_settings;
+    int m_qmin = 0; // the plan's bounds, within 0..31
+    int m_qmax = 31;
+    double m_frameRate = 25;
     double m_perPicture = 0;
     PlayerBuffer m_buffer;
     BitModel m_model;
-    TwoPassPlan m_plan;
 
     std::int64_t m_pictures = 0;
     double m_spent = 0;
@@ -93,6 +81,8 @@ private:
     int m_lastInterQ = -1;
     int m_lastReferenceQ = -1;
     double m_carry = 0; // the part of a quantiser the last inter picture rounded away
+    bool m_variableRate = false;
+    TwoPassPlan m_plan; // a second pass's
 };
 
 } // namespace corva
