@@ -9,6 +9,7 @@ extern "C" {
 #include <QFileDevice>
 
 #include <cerrno>
+#include <utility>
 
 namespace corva {
 
@@ -33,27 +34,15 @@ QString AvText::Reason(int error)
 
 QString AvText::FileReason(const QFileDevice &file)
 {
-    QString words;
-    switch (file.error()) {
-    case QFileDevice::PermissionsError:
-        words = QStringLiteral("没有访问权限");
-        break;
-    case QFileDevice::OpenError:
-        words = QStringLiteral("无法打开");
-        break;
-    case QFileDevice::ReadError:
-        words = QStringLiteral("读取出错");
-        break;
-    case QFileDevice::WriteError:
-        words = QStringLiteral("写入出错");
-        break;
-    case QFileDevice::ResourceError:
-        words = QStringLiteral("磁盘空间或系统资源不足");
-        break;
-    default:
-        words = QStringLiteral("文件出错");
-        break;
-    }
+    static const std::pair<QFileDevice::FileError, const char *> kWords[] = {
+        {QFileDevice::PermissionsError, "没有访问权限"}, {QFileDevice::OpenError, "无法打开"},
+        {QFileDevice::ReadError, "读取出错"},           {QFileDevice::WriteError, "写入出错"},
+        {QFileDevice::ResourceError, "磁盘空间或系统资源不足"},
+    };
+    QString words = QStringLiteral("文件出错");
+    for (const auto &[error, text] : kWords)
+        if (file.error() == error)
+            words = QString::fromUtf8(text);
     return QStringLiteral("%1（%2）").arg(words, file.errorString());
 }
 

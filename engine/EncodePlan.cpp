@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace corva {
 
@@ -14,6 +15,32 @@ int roundToStep(double value, int step, int low, int high)
 {
     const int rounded = static_cast<int>(std::lround(value / step)) * step;
     return std::clamp(rounded, low, high);
+}
+
+// A B-picture between each two references, but for the quickest effort, which stays plain.
+int bPicturesFor(CodecEffort codec)
+{
+    return codec == CodecEffort::Rv8 ? 0 : (codec == CodecEffort::Rv10 ? 2 : 1);
+}
+
+rv40::Effort effortFor(CodecEffort codec)
+{
+    switch (codec) {
+    case CodecEffort::Rv8:
+        return rv40::Effort::Quickest;
+    case CodecEffort::Rv9:
+        break;
+    case CodecEffort::Rv10:
+        return rv40::Effort::Thorough;
+    }
+    return rv40::Effort::Quick;
+}
+
+// Each picture is coded in as many bands as there are cores, up to four: beyond that a band's
+// extra slice costs more than the time saved on a standard-definition picture.
+int encoderThreads()
+{
+    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
 }
 
 AVRational pickFrameRate(VideoMode mode, AVRational source, int audienceMax)
@@ -144,6 +171,10 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         } else {
             v.maxRate = v.bitRate;
         }
+
+        v.effort = effortFor(job.codec);
+        v.bPictures = bPicturesFor(job.codec);
+        v.threads = encoderThreads();
 
         // Fields are woven back before anything looks at the picture as a whole; then pictures
         // are dropped so the costlier filters see only the ones that are kept.

@@ -2,6 +2,7 @@
 
 #include "common/AudienceDefinition.h"
 #include "engine/JobSettings.h"
+#include "rv40/Rv40Types.h"
 
 extern "C" {
 #include <libavcodec/codec_par.h>
@@ -33,7 +34,7 @@ struct SourceInfo
 };
 
 // The encoder settings and filter chains one job comes down to, worked out from the switches,
-// the audience and the source before anything is decoded.
+// the audience and the source before anything is decoded: everything the encoders are given.
 struct EncodePlan
 {
     struct Video
@@ -52,6 +53,12 @@ struct EncodePlan
         // Bounds of the RealVideo 9/10 quantiser (0..31).
         int qmin = 0;
         int qmax = 31;
+        // How hard the encoder works, and B-pictures between two references (0 to 2): each
+        // waits for the later reference, which is coded first.
+        rv40::Effort effort = rv40::Effort::Quick;
+        int bPictures = 0;
+        // Bands of each picture coded at once; the bytes depend on it.
+        int threads = 1;
         // libavfilter chain from the decoded picture to the encoder's input.
         QString filters;
     };

@@ -61,40 +61,21 @@ struct OutputFormatDeleter
 };
 using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
 
-struct CodecContextDeleter
+// The rest are freed by FFmpeg's own function of each, which takes the pointer's address.
+template <auto Free>
+struct FreedWith
 {
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
+    template <typename T>
+    void operator()(T *object) const
+    {
+        Free(&object);
+    }
 };
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-
-struct FrameDeleter
-{
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-
-struct PacketDeleter
-{
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-
-struct FilterGraphDeleter
-{
-    void operator()(AVFilterGraph *graph) const { avfilter_graph_free(&graph); }
-};
-using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
-
-struct FilterInOutDeleter
-{
-    void operator()(AVFilterInOut *inOut) const { avfilter_inout_free(&inOut); }
-};
-using FilterInOutPtr = std::unique_ptr<AVFilterInOut, FilterInOutDeleter>;
-
-struct DictionaryDeleter
-{
-    void operator()(AVDictionary *dictionary) const { av_dict_free(&dictionary); }
-};
-using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, FreedWith<avcodec_free_context>>;
+using FramePtr = std::unique_ptr<AVFrame, FreedWith<av_frame_free>>;
+using PacketPtr = std::unique_ptr<AVPacket, FreedWith<av_packet_free>>;
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FreedWith<avfilter_graph_free>>;
+using FilterInOutPtr = std::unique_ptr<AVFilterInOut, FreedWith<avfilter_inout_free>>;
+using DictionaryPtr = std::unique_ptr<AVDictionary, FreedWith<av_dict_free>>;
 
 } // namespace corva

@@ -29,7 +29,9 @@ public:
     bool Push(Item item, std::stop_token stop)
     {
         std::unique_lock lock(m_mutex);
+        ++m_waiting;
         m_changed.wait(lock, stop, [&] { return m_items.size() < m_capacity || m_closed; });
+        --m_waiting;
         if (m_closed || stop.stop_requested())
             return false;
         m_items.push_back(std::move(item));
@@ -41,13 +43,22 @@ public:
     std::optional<Item> Pop(std::stop_token stop)
     {
         std::unique_lock lock(m_mutex);
+        ++m_waiting;
         m_changed.wait(lock, stop, [&] { return !m_items.empty() || m_closed; });
+        --m_waiting;
         if (m_items.empty() || stop.stop_requested())
             return std::nullopt;
         Item item = std::move(m_items.front());
         m_items.pop_front();
         m_changed.notify_all();
         return item;
+    }
+
+    // The sides inside Push or Pop now; one seen there sleeps until something changes.
+    int Waiting()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_waiting;
     }
 
     void Close()
@@ -63,6 +74,7 @@ private:
     std::condition_variable_any m_changed;
     std::deque<Item> m_items;
     bool m_closed = false;
+    int m_waiting = 0;
 };
 
 } // namespace corva

@@ -95,6 +95,45 @@ bool parseSubtitles(const QString &text, JobSettings *job)
     return true;
 }
 
+// A flag's value: 0 or 1.
+template <auto Field>
+bool readFlag(const QString &value, JobSettings &job)
+{
+    if (value != u"0" && value != u"1")
+        return false;
+    job.*Field = value == u"1";
+    return true;
+}
+
+bool readSize(const QString &value, JobSettings &job)
+{
+    return SettingWords::ParseSize(value, &job.resizeWidth, &job.resizeHeight) &&
+           SettingWords::SizeProblem(job.resizeWidth, job.resizeHeight).isEmpty();
+}
+
+bool readSubtitles(const QString &value, JobSettings &job)
+{
+    return parseSubtitles(value, &job);
+}
+
+// The keys a job file may leave out, in the order they are checked, each with how it is read.
+using W = SettingWords;
+using J = JobSettings;
+const std::pair<const char *, bool (*)(const QString &, JobSettings &)> kOptionalKeys[] = {
+    {"video_mode", W::Read<W::ParseVideoMode, &J::videoMode>},
+    {"audio_mode", W::Read<W::ParseAudioMode, &J::audioMode>},
+    {"single_pass", readFlag<&J::singlePass>},
+    {"audio_only", readFlag<&J::audioOnly>},
+    {"resample_quality", W::Read<W::ParseQuality, &J::highResampleQuality>},
+    {"noise_filter", W::Read<W::ParseNoiseFilter, &J::noiseFilter>},
+    {"brighten", readFlag<&J::brighten>},
+    {"gain_db", W::Read<W::ParseGain, &J::gainDb>},
+    {"resize", readSize},
+    {"resize_quality", W::Read<W::ParseQuality, &J::highScaleQuality>},
+    {"codec", W::Read<W::ParseCodec, &J::codec>},
+    {"subtitles", readSubtitles},
+};
+
 } // namespace
 
 QByteArray JobFile::Format(const JobSettings &job)
@@ -180,51 +219,11 @@ std::optional<JobSettings> JobFile::ParseText(const QByteArray &text, const QStr
         return fail(QStringLiteral("中 %1 的值“%2”无效")
                         .arg(QString::fromLatin1(key), values.value(QString::fromLatin1(key))));
     };
-    const auto has = [&](const char *key) { return values.contains(QString::fromLatin1(key)); };
-    const auto get = [&](const char *key) { return values.value(QString::fromLatin1(key)); };
-    const auto readFlag = [&](const char *key, bool *out) {
-        if (!has(key))
-            return true;
-        if (get(key) != u"0" && get(key) != u"1")
-            return false;
-        *out = get(key) == u"1";
-        return true;
-    };
-    const auto readWord = [&](const char *key, auto parse, auto *out) {
-        if (!has(key))
-            return true;
-        const auto v = parse(get(key));
-        if (v)
-            *out = *v;
-        return v.has_value();
-    };
-
-    if (!readWord("video_mode", SettingWords::ParseVideoMode, &job.videoMode))
-        return bad("video_mode");
-    if (!readWord("audio_mode", SettingWords::ParseAudioMode, &job.audioMode))
-        return bad("audio_mode");
-    if (!readFlag("single_pass", &job.singlePass))
-        return bad("single_pass");
-    if (!readFlag("audio_only", &job.audioOnly))
-        return bad("audio_only");
-    if (!readWord("resample_quality", SettingWords::ParseQuality, &job.highResampleQuality))
-        return bad("resample_quality");
-    if (!readWord("noise_filter", SettingWords::ParseNoiseFilter, &job.noiseFilter))
-        return bad("noise_filter");
-    if (!readFlag("brighten", &job.brighten))
-        return bad("brighten");
-    if (!readWord("gain_db", SettingWords::ParseGain, &job.gainDb))
-        return bad("gain_db");
-    if (has("resize")
-        && (!SettingWords::ParseSize(get("resize"), &job.resizeWidth, &job.resizeHeight)
-            || !SettingWords::SizeProblem(job.resizeWidth, job.resizeHeight).isEmpty()))
-        return bad("resize");
-    if (!readWord("resize_quality", SettingWords::ParseQuality, &job.highScaleQuality))
-        return bad("resize_quality");
-    if (!readWord("codec", SettingWords::ParseCodec, &job.codec))
-        return bad("codec");
-    if (has("subtitles") && !parseSubtitles(get("subtitles"), &job))
-        return bad("subtitles");
+    for (const auto &[key, read] : kOptionalKeys) {
+        const QString name = QString::fromLatin1(key);
+        if (values.contains(name) && !read(values.value(name), job))
+            return bad(key);
+    }
     return job;
 }
 

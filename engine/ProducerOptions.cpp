@@ -8,6 +8,51 @@
 
 namespace corva {
 
+namespace {
+
+// The switches whose value is taken as it stands.
+struct TextSwitch
+{
+    const char16_t *name;
+    QString JobSettings::*field;
+};
+
+constexpr TextSwitch kTextSwitches[] = {{u"-i", &JobSettings::input},   {u"-o", &JobSettings::output},
+                                        {u"-t", &JobSettings::title},   {u"-a", &JobSettings::author},
+                                        {u"-c", &JobSettings::copyright}, {u"-ad", &JobSettings::audience}};
+
+// The switches whose value is one of a few words: how the word goes into the job, and the words
+// allowed, for the message that refuses another.
+struct WordSwitch
+{
+    const char16_t *name;
+    bool (*read)(const QString &, JobSettings &);
+    const char *allowed;
+};
+
+using W = SettingWords;
+using J = JobSettings;
+constexpr WordSwitch kWordSwitches[] = {
+    {u"-vm", W::Read<W::ParseVideoMode, &J::videoMode>, "normal、sharp、smooth 或 slideshow"},
+    {u"-am", W::Read<W::ParseAudioMode, &J::audioMode>, "music 或 voice"},
+    {u"-arq", W::Read<W::ParseQuality, &J::highResampleQuality>, "fast 或 high"},
+    {u"-rq", W::Read<W::ParseQuality, &J::highScaleQuality>, "fast 或 high"},
+    {u"-nf", W::Read<W::ParseNoiseFilter, &J::noiseFilter>, "None、low 或 high"},
+    {u"-ag", W::Read<W::ParseGain, &J::gainDb>, "-12 到 12 之间的整数"},
+    {u"-vco", W::Read<W::ParseCodec, &J::codec>, "rv8、rv9 或 rv10"},
+};
+
+template <typename Switch, std::size_t N>
+const Switch *find(const Switch (&switches)[N], const QString &name)
+{
+    for (const Switch &s : switches)
+        if (name == QStringView(s.name))
+            return &s;
+    return nullptr;
+}
+
+} // namespace
+
 ProducerOptions ProducerOptions::Parse(const QStringList &arguments)
 {
     ProducerOptions options;
@@ -54,53 +99,16 @@ ProducerOptions ProducerOptions::Parse(const QStringList &arguments)
         const auto badValue = [&](const QString &allowed) {
             return fail(QStringLiteral("开关 %1 的取值“%2”无效，应为 %3").arg(name, value, allowed));
         };
-        if (name == u"-i") {
-            job.input = value;
-        } else if (name == u"-o") {
-            job.output = value;
-        } else if (name == u"-t") {
-            job.title = value;
-        } else if (name == u"-a") {
-            job.author = value;
-        } else if (name == u"-c") {
-            job.copyright = value;
-        } else if (name == u"-ad") {
-            job.audience = value;
-        } else if (name == u"-vm") {
-            const auto v = SettingWords::ParseVideoMode(value);
-            if (!v)
-                return badValue(QStringLiteral("normal、sharp、smooth 或 slideshow"));
-            job.videoMode = *v;
-        } else if (name == u"-am") {
-            const auto v = SettingWords::ParseAudioMode(value);
-            if (!v)
-                return badValue(QStringLiteral("music 或 voice"));
-            job.audioMode = *v;
-        } else if (name == u"-arq" || name == u"-rq") {
-            const auto v = SettingWords::ParseQuality(value);
-            if (!v)
-                return badValue(QStringLiteral("fast 或 high"));
-            (name == u"-arq" ? job.highResampleQuality : job.highScaleQuality) = *v;
-        } else if (name == u"-nf") {
-            const auto v = SettingWords::ParseNoiseFilter(value);
-            if (!v)
-                return badValue(QStringLiteral("None、low 或 high"));
-            job.noiseFilter = *v;
-        } else if (name == u"-ag") {
-            const auto v = SettingWords::ParseGain(value);
-            if (!v)
-                return badValue(QStringLiteral("-12 到 12 之间的整数"));
-            job.gainDb = *v;
+        if (const TextSwitch *text = find(kTextSwitches, name)) {
+            job.*text->field = value;
+        } else if (const WordSwitch *word = find(kWordSwitches, name)) {
+            if (!word->read(value, job))
+                return badValue(QString::fromUtf8(word->allowed));
         } else if (name == u"-rs") {
             if (!SettingWords::ParseSize(value, &job.resizeWidth, &job.resizeHeight))
                 return badValue(QStringLiteral("宽x高，例如 640x0"));
             if (const QString problem = SettingWords::SizeProblem(job.resizeWidth, job.resizeHeight); !problem.isEmpty())
                 return fail(QStringLiteral("开关 -rs：%1").arg(problem));
-        } else if (name == u"-vco") {
-            const auto v = SettingWords::ParseCodec(value);
-            if (!v)
-                return badValue(QStringLiteral("rv8、rv9 或 rv10"));
-            job.codec = *v;
         } else if (name == u"-sub") {
             if (value.isEmpty())
                 return fail(QStringLiteral("开关 -sub 的字幕文件路径为空"));

@@ -32,6 +32,17 @@ public:
     static QString SizeProblem(int width, int height);
     // The gains the window offers lie in -12..12 dB; scripts may use any whole number there.
     static std::optional<int> ParseGain(const QString &text);
+
+    // A job's setting read from its word with `Parse`: false, and the job untouched, for a word
+    // that is none of the allowed.
+    template <auto Parse, auto Field>
+    static bool Read(const QString &word, JobSettings &job)
+    {
+        const auto value = Parse(word);
+        if (value)
+            job.*Field = *value;
+        return value.has_value();
+    }
 };
 
 } // namespace corva

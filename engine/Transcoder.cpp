@@ -33,31 +33,21 @@ std::filesystem::path fsPath(const QString &path)
     return std::filesystem::path(path.toStdU16String());
 }
 
-// A B-picture between each two references, but for the quickest effort, which stays plain.
-int bPicturesFor(CodecEffort codec)
+// What one pass holds while it runs: the source, its lanes from decoder to filter chain, and
+// the encoders.
+struct Pass
 {
-    return codec == CodecEffort::Rv8 ? 0 : (codec == CodecEffort::Rv10 ? 2 : 1);
-}
-
-rv40::Effort effortFor(CodecEffort codec)
-{
-    switch (codec) {
-    case CodecEffort::Rv8:
-        return rv40::Effort::Quickest;
-    case CodecEffort::Rv9:
-        break;
-    case CodecEffort::Rv10:
-        return rv40::Effort::Thorough;
-    }
-    return rv40::Effort::Quick;
-}
-
-// Each picture is coded in as many bands as there are cores, up to four: beyond that a band's
-// extra slice costs more than the time saved on a standard-definition picture.
-int encoderThreads()
-{
-    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
-}
+    int number = 1;
+    bool last = true;      // the pass that writes the output
+    bool measuring = false; // a first pass of two, which only measures
+    Source source;
+    std::optional<SourceReader> reader;
+    Lane video;
+    Lane audio;
+    std::optional<Rv40VideoEncoder> videoEncoder;
+    std::optional<CookAudioEncoder> audioEncoder;
+    double reached = 0; // media seconds the encoders have reached
+};
 
 class Job
 {
@@ -74,7 +64,17 @@ private:
     QString Check();
     QString Probe();
     QString RunPass(int pass);
-    Rv40VideoEncoder::Settings VideoSettings(bool measuring) const;
+    QString OpenLanes(Pass &pass);
+    QString OpenEncoders(Pass &pass);
+    QString OpenOutput(Pass &pass);
+    QString Pump(Pass &pass);
+    QString Finish(Pass &pass);
+    // A picture through the encoder to the output; `frame` null at the end, where the pictures
+    // held back for their later reference come out.
+    QString EncodeVideo(Pass &pass, const AVFrame *frame);
+    // Sound through the encoder to the output; `frame` null at the end.
+    QString EncodeAudio(Pass &pass, const AVFrame *frame);
+    void Report(Pass &pass, const FrameQueue::Item &item);
 
     bool stopped() const { return m_stop.stop_requested(); }
 
@@ -91,7 +91,7 @@ private:
     EncodePlan m_plan;
     int64_t m_inputSize = 0;
     // What the measuring first pass found, picture by picture, for the second.
-    std::vector<RateController::PassRecord> m_firstPass;
+    std::vector<PassRecord> m_firstPass;
     // Where the output is written until it is complete; made when the last pass opens it.
     std::unique_ptr<RmOutput> m_out;
 };
@@ -176,133 +176,169 @@ QString Job::Probe()
     return {};
 }
 
-Rv40VideoEncoder::Settings Job::VideoSettings(bool measuring) const
+QString Job::RunPass(int number)
 {
-    const EncodePlan::Video &v = m_plan.video;
-    Rv40VideoEncoder::Settings s;
-    s.width = v.width;
-    s.height = v.height;
-    s.frameRate = v.frameRate;
-    s.effort = effortFor(m_job.codec);
-    s.keyframeInterval = v.gopSize;
-    s.lateKeyframe = v.lateKeyframe;
-    s.measuring = measuring;
-    s.threads = encoderThreads();
-    s.bPictures = bPicturesFor(m_job.codec);
-    s.rate.bitRate = double(v.bitRate);
-    s.rate.frameRate = av_q2d(v.frameRate);
-    s.rate.variableRate = v.variableRate;
-    s.rate.peakRate = double(v.maxRate);
-    s.rate.qmin = v.qmin;
-    s.rate.qmax = v.qmax;
-    s.rate.width = v.width;
-    s.rate.height = v.height;
-    return s;
-}
-
-QString Job::RunPass(int pass)
-{
-    const bool finalPass = pass == m_plan.passes;
-    const bool useVideo = m_plan.video.enabled;
-    const bool useAudio = m_plan.audio.enabled && finalPass;
-
-    Source source;
-    if (pass == 1) {
+    Pass pass;
+    pass.number = number;
+    pass.last = number == m_plan.passes;
+    pass.measuring = m_plan.passes == 2 && !pass.last;
+    if (number == 1) {
         // The probe already opened the file once; reuse it.
-        source = std::move(m_probe);
-    } else if (QString error = SourceProbe::Open(m_input, m_stop, &source); !error.isEmpty()) {
+        pass.source = std::move(m_probe);
+    } else if (QString error = SourceProbe::Open(m_input, m_stop, &pass.source); !error.isEmpty()) {
         return error;
     }
-    AVFormatContext *format = source.format.get();
-    SourceReader reader(m_input, source.info.frameRate, m_stop);
-
-    Lane video;
-    Lane audio;
-    video.kind = FrameQueue::Kind::Video;
-    audio.kind = FrameQueue::Kind::Audio;
-    if (useVideo) {
-        video.index = source.videoIndex;
-        video.filters = m_plan.video.filters;
+    // each step only once the one before it went well
+    for (QString (Job::*step)(Pass &) : {&Job::OpenLanes, &Job::OpenEncoders, &Job::OpenOutput, &Job::Pump, &Job::Finish}) {
+        if (QString error = (this->*step)(pass); !error.isEmpty())
+            return error;
     }
-    if (useAudio) {
-        audio.index = source.audioIndex;
-        audio.filters = m_plan.audio.filters;
+    return {};
+}
+
+QString Job::OpenLanes(Pass &pass)
+{
+    AVFormatContext *format = pass.source.format.get();
+    pass.reader.emplace(m_input, pass.source.info.frameRate, m_stop);
+    pass.video.kind = FrameQueue::Kind::Video;
+    pass.audio.kind = FrameQueue::Kind::Audio;
+    if (m_plan.video.enabled) {
+        pass.video.index = pass.source.videoIndex;
+        pass.video.filters = m_plan.video.filters;
+    }
+    // The sound is encoded by the pass that writes the output only.
+    if (m_plan.audio.enabled && pass.last) {
+        pass.audio.index = pass.source.audioIndex;
+        pass.audio.filters = m_plan.audio.filters;
     }
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         const int index = static_cast<int>(i);
-        format->streams[i]->discard = index == video.index || index == audio.index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        format->streams[i]->discard = index == pass.video.index || index == pass.audio.index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     }
-    for (Lane *lane : {&video, &audio}) {
+    for (Lane *lane : {&pass.video, &pass.audio}) {
         if (!lane->active())
             continue;
         lane->stream = format->streams[lane->index];
-        lane->startOffset = av_rescale_q(source.startTime, AV_TIME_BASE_Q, lane->stream->time_base);
-        if (QString error = reader.OpenDecoder(*lane, lane == &video); !error.isEmpty())
+        lane->startOffset = av_rescale_q(pass.source.startTime, AV_TIME_BASE_Q, lane->stream->time_base);
+        if (QString error = pass.reader->OpenDecoder(*lane, lane == &pass.video); !error.isEmpty())
             return error;
     }
+    return {};
+}
 
-    std::optional<Rv40VideoEncoder> videoEncoder;
-    std::optional<CookAudioEncoder> audioEncoder;
-    const bool measuring = m_plan.passes == 2 && !finalPass;
-    if (useVideo) {
+QString Job::OpenEncoders(Pass &pass)
+{
+    if (m_plan.video.enabled) {
         try {
-            videoEncoder.emplace(VideoSettings(measuring));
+            pass.videoEncoder.emplace(m_plan.video, pass.measuring);
         } catch (const std::exception &) {
             return QStringLiteral("无法以 %1x%2 的画面压缩 RealVideo").arg(m_plan.video.width).arg(m_plan.video.height);
         }
-        if (finalPass && !m_firstPass.empty())
-            videoEncoder->SetFirstPass(std::move(m_firstPass));
-        video.encoderTimeBase = av_inv_q(m_plan.video.frameRate);
+        if (pass.last && !m_firstPass.empty())
+            pass.videoEncoder->SetFirstPass(std::move(m_firstPass));
+        pass.video.encoderTimeBase = av_inv_q(m_plan.video.frameRate);
     }
-    if (useAudio) {
-        audioEncoder.emplace();
-        if (QString error = audioEncoder->Open(m_plan.audio.cookFlavour); !error.isEmpty())
+    if (m_plan.audio.enabled && pass.last) {
+        pass.audioEncoder.emplace();
+        if (QString error = pass.audioEncoder->Open(m_plan.audio.cookFlavour); !error.isEmpty())
             return error;
-        audio.encoderTimeBase = audioEncoder->TimeBase();
-        audio.frameSize = audioEncoder->FrameSize();
+        pass.audio.encoderTimeBase = pass.audioEncoder->TimeBase();
+        pass.audio.frameSize = pass.audioEncoder->FrameSize();
     }
-    if (finalPass) {
-        std::optional<rmff::MuxVideo> muxVideo;
-        std::optional<rmff::MuxAudio> muxAudio;
-        if (useVideo) {
-            rmff::MuxVideo v;
-            v.fourcc = rmff::FourCc(rv40::kFourcc);
-            v.width = static_cast<std::uint16_t>(m_plan.video.width);
-            v.height = static_cast<std::uint16_t>(m_plan.video.height);
-            v.framesPerSecond = static_cast<std::uint32_t>(std::lround(av_q2d(m_plan.video.frameRate) * 65536.0));
-            v.codecSetup = rv40::CodecSetupBytes();
-            muxVideo = v;
-        }
-        if (useAudio) {
-            rmff::MuxAudio a;
-            a.sampleRate = static_cast<std::uint32_t>(m_plan.audio.sampleRate);
-            a.channels = static_cast<std::uint16_t>(m_plan.audio.channels);
-            a.bitRate = static_cast<std::uint32_t>(m_plan.audio.bitRate);
-            const cook::Flavour &f = audioEncoder->Flavour();
-            rmff::CookSetupFields c;
-            c.flavour = static_cast<std::uint16_t>(f.index);
-            c.sampleRate = static_cast<std::uint32_t>(f.sampleRate);
-            c.channels = static_cast<std::uint16_t>(f.channels);
-            c.frameSamples = static_cast<std::uint32_t>(f.frameSamples);
-            c.frameBytes = static_cast<std::uint16_t>(f.frameBytes);
-            c.framesPerPacket = static_cast<std::uint16_t>(f.framesPerPacket);
-            c.packetsPerBlock = static_cast<std::uint16_t>(f.packetsPerBlock);
-            c.codecSetup = f.SetupBytes();
-            a.cook = std::move(c);
-            muxAudio = a;
-        }
-        m_out = std::make_unique<RmOutput>(m_output);
-        if (QString error = m_out->Open(muxVideo, muxAudio, m_job); !error.isEmpty())
-            return error;
-    }
+    return {};
+}
 
+QString Job::OpenOutput(Pass &pass)
+{
+    if (!pass.last)
+        return {};
+    std::optional<rmff::MuxVideo> muxVideo;
+    std::optional<rmff::MuxAudio> muxAudio;
+    if (pass.videoEncoder) {
+        rmff::MuxVideo v;
+        v.fourcc = rmff::FourCc(rv40::kFourcc);
+        v.width = static_cast<std::uint16_t>(m_plan.video.width);
+        v.height = static_cast<std::uint16_t>(m_plan.video.height);
+        v.framesPerSecond = static_cast<std::uint32_t>(std::lround(av_q2d(m_plan.video.frameRate) * 65536.0));
+        v.codecSetup = rv40::CodecSetupBytes();
+        muxVideo = v;
+    }
+    if (pass.audioEncoder) {
+        rmff::MuxAudio a;
+        a.sampleRate = static_cast<std::uint32_t>(m_plan.audio.sampleRate);
+        a.channels = static_cast<std::uint16_t>(m_plan.audio.channels);
+        a.bitRate = static_cast<std::uint32_t>(m_plan.audio.bitRate);
+        const cook::Flavour &f = pass.audioEncoder->Flavour();
+        rmff::CookSetupFields c;
+        c.flavour = static_cast<std::uint16_t>(f.index);
+        c.sampleRate = static_cast<std::uint32_t>(f.sampleRate);
+        c.channels = static_cast<std::uint16_t>(f.channels);
+        c.frameSamples = static_cast<std::uint32_t>(f.frameSamples);
+        c.frameBytes = static_cast<std::uint16_t>(f.frameBytes);
+        c.framesPerPacket = static_cast<std::uint16_t>(f.framesPerPacket);
+        c.packetsPerBlock = static_cast<std::uint16_t>(f.packetsPerBlock);
+        c.codecSetup = f.SetupBytes();
+        a.cook = std::move(c);
+        muxAudio = a;
+    }
+    m_out = std::make_unique<RmOutput>(m_output);
+    return m_out->Open(muxVideo, muxAudio, m_job);
+}
+
+QString Job::EncodeAudio(Pass &pass, const AVFrame *frame)
+{
+    return pass.audioEncoder->Encode(frame, [this](std::span<const std::uint8_t> bytes, std::uint32_t ms) {
+        return m_out ? m_out->WriteAudio(bytes, ms) : QString();
+    });
+}
+
+QString Job::EncodeVideo(Pass &pass, const AVFrame *frame)
+{
+    std::vector<Rv40VideoEncoder::Picture> pictures;
+    try {
+        pictures = frame ? pass.videoEncoder->Encode(*frame) : pass.videoEncoder->Flush();
+    } catch (const std::exception &e) {
+        return QStringLiteral("压缩 %1 的画面时出错：%2").arg(m_input, QString::fromLocal8Bit(e.what()));
+    }
+    for (const Rv40VideoEncoder::Picture &picture : pictures) {
+        if (!m_out)
+            break;
+        if (QString error = m_out->WriteVideo(picture.slices, picture.timestampMs, picture.keyframe); !error.isEmpty())
+            return error;
+    }
+    return {};
+}
+
+void Job::Report(Pass &pass, const FrameQueue::Item &item)
+{
+    // Progress follows the picture where there is one, else the sound.
+    const FrameQueue::Kind leading = pass.videoEncoder ? FrameQueue::Kind::Video : FrameQueue::Kind::Audio;
+    const AVFrame *frame = item.frame.get();
+    if (item.kind != leading || frame->pts == AV_NOPTS_VALUE)
+        return;
+    const bool isVideo = item.kind == FrameQueue::Kind::Video;
+    const double length = isVideo ? 1.0 : frame->nb_samples;
+    const AVRational tb = isVideo ? pass.video.encoderTimeBase : pass.audio.encoderTimeBase;
+    pass.reached = std::max(pass.reached, (static_cast<double>(frame->pts) + length) * av_q2d(tb));
+    const double duration = m_probe.duration;
+    Transcoder::Status status{pass.number, m_plan.passes, pass.reached, duration, 0};
+    if (duration > 0)
+        status.fraction = std::min(1.0, pass.reached / duration);
+    else if (m_inputSize > 0)
+        status.fraction = std::min(1.0, static_cast<double>(pass.reader->BytesRead()) / static_cast<double>(m_inputSize));
+    m_progress(status);
+}
+
+QString Job::Pump(Pass &pass)
+{
+    SourceReader &reader = *pass.reader;
     // About a second of pictures in flight is enough to keep both threads busy.
     FrameQueue queue(32);
     // Whatever leaves the reading thread's body becomes the pass's failure; it must never
     // reach std::terminate.
     std::thread readerThread([&] {
         try {
-            reader.ReadAll(format, video, audio, queue);
+            reader.ReadAll(pass.source.format.get(), pass.video, pass.audio, queue);
         } catch (const std::exception &e) {
             reader.ReadFailed(QStringLiteral("读取输入文件 %1 时出现内部错误：%2").arg(m_input, QString::fromLocal8Bit(e.what())));
             queue.Close();
@@ -326,51 +362,17 @@ QString Job::RunPass(int pass)
     } joinReader{queue, readerThread};
 
     QString writeError;
-    const auto writeAudio = [&](std::span<const std::uint8_t> bytes, std::uint32_t ms) -> QString {
-        return m_out ? m_out->WriteAudio(bytes, ms) : QString();
-    };
-    // frame null: the end, where pictures held back for their later reference come out
-    const auto encodeVideo = [&](const AVFrame *frame) -> QString {
-        std::vector<Rv40VideoEncoder::Picture> pictures;
-        try {
-            pictures = frame ? videoEncoder->Encode(*frame) : videoEncoder->Flush();
-        } catch (const std::exception &e) {
-            return QStringLiteral("压缩 %1 的画面时出错：%2").arg(m_input, QString::fromLocal8Bit(e.what()));
-        }
-        for (const Rv40VideoEncoder::Picture &picture : pictures) {
-            if (!m_out)
-                break;
-            if (QString error = m_out->WriteVideo(picture.slices, picture.timestampMs, picture.keyframe); !error.isEmpty())
-                return error;
-        }
-        return {};
-    };
-
-    const FrameQueue::Kind leading = useVideo ? FrameQueue::Kind::Video : FrameQueue::Kind::Audio;
-    double reached = 0;
     bool ended = false;
     while (auto item = queue.Pop(m_stop)) {
         if (item->kind == FrameQueue::Kind::End) {
             ended = true;
             break;
         }
-        AVFrame *frame = item->frame.get();
         const bool isVideo = item->kind == FrameQueue::Kind::Video;
-        writeError = isVideo ? encodeVideo(frame) : audioEncoder->Encode(frame, writeAudio);
+        writeError = isVideo ? EncodeVideo(pass, item->frame.get()) : EncodeAudio(pass, item->frame.get());
         if (!writeError.isEmpty())
             break;
-        if (item->kind == leading && frame->pts != AV_NOPTS_VALUE) {
-            const double length = isVideo ? 1.0 : frame->nb_samples;
-            const AVRational tb = isVideo ? video.encoderTimeBase : audio.encoderTimeBase;
-            reached = std::max(reached, (static_cast<double>(frame->pts) + length) * av_q2d(tb));
-            const double duration = m_probe.duration;
-            Transcoder::Status status{pass, m_plan.passes, reached, duration, 0};
-            if (duration > 0)
-                status.fraction = std::min(1.0, reached / duration);
-            else if (m_inputSize > 0)
-                status.fraction = std::min(1.0, static_cast<double>(reader.BytesRead()) / static_cast<double>(m_inputSize));
-            m_progress(status);
-        }
+        Report(pass, *item);
     }
     if (!ended)
         queue.Close();
@@ -384,20 +386,25 @@ QString Job::RunPass(int pass)
         return writeError;
     if (!ended)
         return QStringLiteral("压缩 %1 时意外中断").arg(m_input);
+    return {};
+}
 
-    if (videoEncoder) {
-        if (QString error = encodeVideo(nullptr); !error.isEmpty())
+QString Job::Finish(Pass &pass)
+{
+    if (pass.videoEncoder) {
+        if (QString error = EncodeVideo(pass, nullptr); !error.isEmpty())
             return error;
     }
-    if (audioEncoder) {
-        if (QString error = audioEncoder->Encode(nullptr, writeAudio); !error.isEmpty())
+    if (pass.audioEncoder) {
+        if (QString error = EncodeAudio(pass, nullptr); !error.isEmpty())
             return error;
         if (m_out)
-            m_out->SetAudioEnd(audioEncoder->EndMs());
+            m_out->SetAudioEnd(pass.audioEncoder->EndMs());
     }
 
     // A file that stops well before the length its header promises was cut off.
-    const double read = reader.SecondsRead();
+    const Source &source = pass.source;
+    const double read = pass.reader->SecondsRead();
     if (source.durationReliable && source.duration > 0 && read < source.duration - std::max(2.0, source.duration * 0.1))
         return QStringLiteral("输入文件 %1 不完整：只能读到 %2 秒，而它应有 %3 秒")
             .arg(m_input)
@@ -406,14 +413,14 @@ QString Job::RunPass(int pass)
     if (read <= 0)
         return QStringLiteral("输入文件 %1 中没有能解码的画面或声音").arg(m_input);
 
-    if (measuring && videoEncoder)
-        m_firstPass = videoEncoder->Records();
+    if (pass.measuring && pass.videoEncoder)
+        m_firstPass = pass.videoEncoder->Records();
     if (m_out) {
         if (QString error = m_out->Finish(); !error.isEmpty())
             return error;
     }
-    const double duration = m_probe.duration > 0 ? m_probe.duration : reached;
-    m_progress(Transcoder::Status{pass, m_plan.passes, duration, duration, 1.0});
+    const double duration = m_probe.duration > 0 ? m_probe.duration : pass.reached;
+    m_progress(Transcoder::Status{pass.number, m_plan.passes, duration, duration, 1.0});
     return {};
 }
 

@@ -5,6 +5,7 @@
 #include "engine/FfmpegEncodingEngine.h"
 #include "platform/DriveLetterOpticalDrives.h"
 #include "support/ModalAnswerer.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,19 +21,10 @@
 using namespace corva;
 using corva::test::Ui;
 using corva::test::ModalAnswerer;
+using corva::test::RunTool;
+using corva::test::ToolResult;
 
 namespace {
-
-bool run(const QString &program, const QStringList &args, QString *out = nullptr)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(60000))
-        return false;
-    if (out)
-        *out = QString::fromUtf8(p.readAllStandardOutput());
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 bool copyAppFolder(const QString &to)
 {
@@ -51,22 +42,18 @@ bool copyAppFolder(const QString &to)
 
 bool makeClip(const QString &path)
 {
-    return run(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                                          QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                          QStringLiteral("testsrc=size=176x144:rate=25:duration=3"),
-                                          QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                          QStringLiteral("sine=frequency=440:duration=3"),
-                                          QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-c:a"),
-                                          QStringLiteral("pcm_s16le"), path});
+    return RunTool(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=3",
+                                              "-f", "lavfi", "-i", "sine=frequency=440:duration=3", "-c:v", "mpeg4",
+                                              "-c:a", "pcm_s16le", path})
+               .exitCode == 0;
 }
 
 // Codec and kind of each stream of an output, as ffprobe reads them.
 QString probe(const QString &path)
 {
-    QString out;
-    run(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                                    QStringLiteral("stream=codec_type,codec_name"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), path},
-        &out);
+    const QString out = QString::fromUtf8(
+        RunTool(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries", "stream=codec_type,codec_name", "-of", "csv=p=0", path})
+            .out);
     return out.split(u'\n', Qt::SkipEmptyParts).join(u',');
 }
 
@@ -127,8 +114,10 @@ TEST_F(EndToEnd, SubtitledSourceEndsDoneWithTheTextBurntIn)
 {
     ModalAnswerer answerer;
     const QString in = media + QStringLiteral("/字幕片.avi");
-    ASSERT_TRUE(run(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i", "color=c=0x203040:s=320x240:r=25:d=3",
-                                               "-c:v", "mpeg4", in}));
+    ASSERT_EQ(RunTool(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i", "color=c=0x203040:s=320x240:r=25:d=3",
+                                                 "-c:v", "mpeg4", in})
+                  .exitCode,
+              0);
     QFile srt(media + QStringLiteral("/字幕片.srt"));
     ASSERT_TRUE(srt.open(QIODevice::WriteOnly));
     QStringEncoder gbk("GBK");
@@ -142,14 +131,12 @@ TEST_F(EndToEnd, SubtitledSourceEndsDoneWithTheTextBurntIn)
     EXPECT_TRUE(answerer.Texts().isEmpty()) << answerer.Texts().join(u'|').toStdString();
     EXPECT_TRUE(Ui(form).Label7->text().contains(QStringLiteral("完毕!用时"))) << Ui(form).Label7->text().toStdString();
     const auto brightest = [&](double seconds) {
-        QProcess p;
-        p.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-i", out, "-frames:v", "1", "-vf",
-                                           QStringLiteral("select=gte(t\\,%1),crop=iw:ih/4:0:ih*3/4,signalstats,"
-                                                          "metadata=print:key=lavfi.signalstats.YMAX")
-                                               .arg(seconds),
-                                           "-f", "null", "-"});
-        p.waitForFinished(60000);
-        const QString err = QString::fromUtf8(p.readAllStandardError() + p.readAllStandardOutput());
+        const ToolResult r = RunTool(QStringLiteral("ffmpeg"), {"-hide_banner", "-i", out, "-frames:v", "1", "-vf",
+                                                                QStringLiteral("select=gte(t\\,%1),crop=iw:ih/4:0:ih*3/4,signalstats,"
+                                                                               "metadata=print:key=lavfi.signalstats.YMAX")
+                                                                    .arg(seconds),
+                                                                "-f", "null", "-"});
+        const QString err = r.err + QString::fromUtf8(r.out);
         const qsizetype at = err.indexOf(QStringLiteral("YMAX="));
         return at < 0 ? -1 : err.mid(at + 5).section(u'\n', 0, 0).trimmed().toInt();
     };

@@ -46,14 +46,9 @@ TEST_P(EngineBuffer, NoiseNeverRunsThePlayersBufferDry)
                                       "-c:v", "ffv1", input},
                                      &error))
         << error.toStdString();
-    FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(QStringLiteral(CORVA_APP_DIR "/Audiences"));
-    JobSettings job;
-    job.input = input;
-    job.output = dir.filePath("noise.rm");
-    job.audience = QString::fromUtf8(c.audience);
+    JobSettings job = EngineRunner::Job(input, dir.filePath("noise.rm"), QString::fromUtf8(c.audience));
     job.singlePass = c.singlePass;
-    const Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(job); }, 300000);
+    const Outcome o = EngineRunner::Encode(job, 300000);
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
 
     const ToolResult r = RunTool(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",

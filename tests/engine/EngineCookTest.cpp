@@ -4,6 +4,7 @@
 // after a seek.
 #include "EngineRunner.h"
 #include "MediaTools.h"
+#include "../support/ToolRun.h"
 
 #include "engine/FfmpegEncodingEngine.h"
 
@@ -15,7 +16,6 @@ extern "C" {
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -26,6 +26,9 @@ extern "C" {
 using namespace corva;
 using corva::test::EngineRunner;
 using corva::test::MediaTools;
+using corva::test::RunGstreamer;
+using corva::test::RunTool;
+using corva::test::ToolResult;
 
 namespace {
 
@@ -157,18 +160,6 @@ Events FindEvents(const QString &path, double from)
     return ev;
 }
 
-QByteArray RunTool(const QString &program, const QStringList &arguments, int *status)
-{
-    QProcess p;
-    p.start(program, arguments);
-    if (!p.waitForStarted(10000) || !p.waitForFinished(60000)) {
-        *status = -1;
-        return {};
-    }
-    *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return p.readAllStandardError();
-}
-
 // Samples per channel a decoder's raw float output holds (the decoder gives 32-bit floats).
 std::int64_t RawSamples(const QString &file, int channels)
 {
@@ -195,18 +186,13 @@ TEST_P(EngineCook, OutsideReadersAgree)
     const CookCase &c = GetParam();
     QTemporaryDir out;
     const QString film = out.filePath(QStringLiteral("film.rm"));
-    JobSettings job;
-    job.input = clip.path;
-    job.output = film;
-    job.audience = QString::fromUtf8(c.audience);
+    JobSettings job = EngineRunner::Job(clip.path, film, QString::fromUtf8(c.audience));
     job.singlePass = true;
     job.codec = CodecEffort::Rv8;
     job.audioOnly = c.audioOnly;
     if (c.voice)
         job.audioMode = AudioMode::Voice;
-    FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(QStringLiteral(CORVA_APP_DIR "/Audiences"));
-    const corva::test::Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(job); });
+    const corva::test::Outcome o = EngineRunner::Encode(job);
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
 
     // ffprobe: cook at the flavour's rate and channels, the source's length within a frame.
@@ -230,13 +216,10 @@ TEST_P(EngineCook, OutsideReadersAgree)
 
     // GStreamer gives as many samples as FFmpeg, within a frame.
     const QString ffRaw = out.filePath("ff.f32"), gstRaw = out.filePath("gst.f32");
-    int status = 0;
-    RunTool("ffmpeg", {"-v", "error", "-y", "-i", film, "-map", "0:a", "-f", "f32le", ffRaw}, &status);
-    ASSERT_EQ(status, 0);
-    const QByteArray gstErrors =
-        RunTool("gst-launch-1.0", {"-q", "filesrc", "location=" + film, "!", "rmdemux", "!", "avdec_cook", "!", "filesink", "location=" + gstRaw},
-            &status);
-    ASSERT_EQ(status, 0) << gstErrors.toStdString();
+    ASSERT_EQ(RunTool("ffmpeg", {"-v", "error", "-y", "-i", film, "-map", "0:a", "-f", "f32le", ffRaw}).exitCode, 0);
+    const ToolResult gst =
+        RunGstreamer({"filesrc", "location=" + film, "!", "rmdemux", "!", "avdec_cook", "!", "filesink", "location=" + gstRaw});
+    ASSERT_EQ(gst.exitCode, 0) << gst.err.toStdString();
     const std::int64_t ffSamples = RawSamples(ffRaw, c.channels);
     EXPECT_GE(ffSamples, static_cast<std::int64_t>(kSeconds * 44100) - 3 * 1024);
     EXPECT_LE(std::llabs(RawSamples(gstRaw, c.channels) - ffSamples), 1024);
@@ -261,8 +244,8 @@ TEST_P(EngineCook, OutsideReadersAgree)
 
     // jj joins two such films whole: both halves' sound and pictures, without a decoder message.
     const QString joined = out.filePath("joined.rm");
-    const QByteArray jjErrors = RunTool(QStringLiteral(CORVA_APP_DIR "/jj"), {"-i", film, "-i", film, "-o", joined}, &status);
-    ASSERT_EQ(status, 0) << jjErrors.toStdString();
+    const ToolResult jj = RunTool(QStringLiteral(CORVA_APP_DIR "/jj"), {"-i", film, "-i", film, "-o", joined});
+    ASSERT_EQ(jj.exitCode, 0) << jj.err.toStdString();
     EXPECT_EQ(MediaTools::DecodeErrors(joined), QString());
     const Events both = FindEvents(joined, 0);
     ASSERT_EQ(both.clicks.size(), 4u);

@@ -53,11 +53,6 @@ private:
     QTemporaryDir m_dir;
 };
 
-QString audiences()
-{
-    return QStringLiteral(CORVA_APP_DIR "/Audiences");
-}
-
 JobSettings baseJob(const QString &input, const QString &output)
 {
     JobSettings job;
@@ -65,13 +60,6 @@ JobSettings baseJob(const QString &input, const QString &output)
     job.output = output;
     job.audience = kCbr;
     return job;
-}
-
-Outcome runJob(const JobSettings &job)
-{
-    FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(audiences());
-    return EngineRunner::Run(engine, [&] { engine.StartJob(job); });
 }
 
 const QJsonObject *streamOf(const QJsonArray &streams, const QString &type, QJsonObject *out)
@@ -128,7 +116,7 @@ TEST_P(EngineEncodes, FileReadsBackAsRequested)
     JobSettings job = baseJob(clips.*(GetParam().source), output);
     GetParam().change(job);
 
-    const Outcome o = runJob(job);
+    const Outcome o = EngineRunner::Encode(job);
     ASSERT_TRUE(o.ended) << "no EncodingFinished";
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
     ASSERT_TRUE(QFile::exists(output));
@@ -223,7 +211,7 @@ TEST(EngineTags, TextsAreWrittenInGbk)
     job.title = QStringLiteral("春江花月夜");
     job.author = QStringLiteral("张若虚 (唐)");
     job.copyright = QStringLiteral("墨川压缩2005");
-    const Outcome o = runJob(job);
+    const Outcome o = EngineRunner::Encode(job);
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
 
     EXPECT_EQ(MediaTools::ProbeTag(job.output, "title"), Gbk::Encode(job.title));
@@ -246,7 +234,7 @@ TEST(EngineFilters, GainAndLiftChangeTheContent)
         JobSettings job = baseJob(clips.av, out.filePath(name));
         job.singlePass = true;
         change(job);
-        const Outcome o = runJob(job);
+        const Outcome o = EngineRunner::Encode(job);
         EXPECT_TRUE(o.succeeded) << o.reason.toStdString();
         return job.output;
     };
@@ -275,7 +263,7 @@ TEST(EngineTwoPass, BudgetTooSmallStillEncodes)
     JobSettings job = baseJob(input, dir.filePath("noisy.rm"));
     job.audience = QStringLiteral("窄带上网 CBR 150Kbps");
     job.resizeWidth = 1280;
-    const Outcome o = runJob(job);
+    const Outcome o = EngineRunner::Encode(job);
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
     EXPECT_EQ(o.passes.last(), 2);
     EXPECT_EQ(MediaTools::DecodeErrors(job.output), QString());
@@ -308,7 +296,7 @@ TEST(EngineSplice, FormatChangeMidStream)
 
     JobSettings job = baseJob(joined.fileName(), dir.filePath("joined.rm"));
     job.singlePass = true;
-    const Outcome o = runJob(job);
+    const Outcome o = EngineRunner::Encode(job);
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
     EXPECT_EQ(MediaTools::DecodeErrors(job.output), QString());
     EXPECT_NEAR(MediaTools::PacketCount(job.output, "v"), 75, 2);
@@ -330,7 +318,7 @@ TEST(EngineRateControl, VariableRateFollowsContent)
     const auto busyKbps = [&](const QString &audience, const QString &name) {
         JobSettings job = baseJob(input, dir.filePath(name));
         job.audience = audience;
-        const Outcome o = runJob(job);
+        const Outcome o = EngineRunner::Encode(job);
         EXPECT_TRUE(o.succeeded) << o.reason.toStdString();
         const auto [still, busy] = MediaTools::VideoBytesAround(job.output, 2.0);
         EXPECT_LT(still * 5, busy);
@@ -349,7 +337,7 @@ TEST(EngineProgress, TwoPassSweepAndTenths)
     const Clips &clips = Clips::Get();
     ASSERT_TRUE(clips.error.isEmpty());
     QTemporaryDir out;
-    const Outcome o = runJob(baseJob(clips.av, out.filePath("p.rm")));
+    const Outcome o = EngineRunner::Encode(baseJob(clips.av, out.filePath("p.rm")));
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
     EXPECT_EQ(o.isEncodingAfterStart, 1);
     EXPECT_EQ(o.startedBeforeEnd, 1);
@@ -385,7 +373,7 @@ TEST(EngineJobFile, LoadsJobAndPlacesRelativeOutput)
     ASSERT_TRUE(JobFile::Write(jobPath, job, &error)) << error.toStdString();
 
     FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(audiences() + "/");
+    engine.SetAudiencesDirectory(EngineRunner::Audiences() + "/");
     engine.SetOutputDirectory(out.path() + "/");
     engine.SetJobFile(jobPath);
     const Outcome o = EngineRunner::Run(engine, [&] { engine.StartEncoding(); });
@@ -406,7 +394,7 @@ TEST(EngineStop, AbortsPromptlyAndRemovesPartialFile)
     const QString output = dir.filePath("long.rm");
 
     FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(audiences());
+    engine.SetAudiencesDirectory(EngineRunner::Audiences());
     JobSettings job = baseJob(input, output);
     job.singlePass = true;
     qint64 stopMs = -1;

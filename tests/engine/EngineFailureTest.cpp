@@ -98,9 +98,7 @@ TEST_P(EngineFails, WithReasonAndNoOutput)
     if (hadOutput)
         s.write(QFileInfo(s.output).fileName(), kOldOutput);
 
-    FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(s.audiences);
-    const Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(s.job); }, 30000);
+    const Outcome o = EngineRunner::Encode(s.job, 30000, s.audiences);
     ASSERT_TRUE(o.ended) << "no EncodingFinished";
     EXPECT_FALSE(o.succeeded);
     EXPECT_EQ(o.startedBeforeEnd, 1);
@@ -270,13 +268,8 @@ TEST(EngineDamaged, SpoiltMiddleEndsCleanly)
             }
             const QString input = s.path(QStringLiteral("spoilt-%1-%2").arg(round).arg(name));
             s.write(QFileInfo(input).fileName(), spoilt);
-            JobSettings job;
-            job.input = input;
-            job.output = s.path("spoilt.rm");
-            job.audience = kCbr;
-            FfmpegEncodingEngine engine;
-            engine.SetAudiencesDirectory(s.audiences);
-            const Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(job); }, 30000);
+            const JobSettings job = EngineRunner::Job(input, s.path("spoilt.rm"), kCbr);
+            const Outcome o = EngineRunner::Encode(job, 30000, s.audiences);
             ASSERT_TRUE(o.ended) << input.toStdString();
             EXPECT_FALSE(MediaTools::PartialOutputLeft(job.output));
             if (o.succeeded) {
@@ -297,13 +290,7 @@ TEST(EngineSameFile, InputIsUntouched)
     s.input = s.path("keep.mkv");
     ASSERT_TRUE(MediaTools::MakeClip(s.input, 1, "176x144", 25, 44100, 2, &s.error));
     const QByteArray before = s.read(s.input);
-    JobSettings job;
-    job.input = s.input;
-    job.output = s.dir.path() + "/./keep.mkv";
-    job.audience = kCbr;
-    FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(s.audiences);
-    const Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(job); });
+    const Outcome o = EngineRunner::Encode(EngineRunner::Job(s.input, s.dir.path() + "/./keep.mkv", kCbr), 60000, s.audiences);
     EXPECT_FALSE(o.succeeded);
     EXPECT_EQ(s.read(s.input), before);
 }

@@ -35,6 +35,25 @@ class EngineRunner final
 public:
     template <typename Start>
     static Outcome Run(FfmpegEncodingEngine &engine, Start start, int timeoutMs = 60000);
+
+    // The audiences the built application carries.
+    static QString Audiences() { return QStringLiteral(CORVA_APP_DIR "/Audiences"); }
+    // One job through a fresh engine that reads those audiences (or others).
+    static Outcome Encode(const JobSettings &job, int timeoutMs = 120000, const QString &audiences = Audiences())
+    {
+        FfmpegEncodingEngine engine;
+        engine.SetAudiencesDirectory(audiences);
+        return Run(engine, [&] { engine.StartJob(job); }, timeoutMs);
+    }
+    // A job of `input` to `output` at `audience`, every other switch as the tool leaves it.
+    static JobSettings Job(const QString &input, const QString &output, const QString &audience)
+    {
+        JobSettings job;
+        job.input = input;
+        job.output = output;
+        job.audience = audience;
+        return job;
+    }
 };
 
 } // namespace corva::test

@@ -24,13 +24,6 @@ namespace {
 const QString kCbr = QStringLiteral("标准画质 CBR 450Kbps");
 const QString kNarrow = QStringLiteral("窄带上网 CBR 150Kbps");
 
-Outcome encode(JobSettings job)
-{
-    FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(QStringLiteral(CORVA_APP_DIR "/Audiences"));
-    return EngineRunner::Run(engine, [&] { engine.StartJob(job); }, 120000);
-}
-
 // Pictures ffmpeg decodes from the file, and what it printed while doing so.
 int ffmpegPictures(const QString &path, QString *errors)
 {
@@ -84,7 +77,7 @@ TEST_P(EngineRv40, EveryReaderDecodesTheWholeFilm)
     job.audience = kCbr;
     job.codec = GetParam().codec;
     job.singlePass = GetParam().singlePass;
-    const Outcome o = encode(job);
+    const Outcome o = EngineRunner::Encode(job);
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
 
     const QJsonObject probe = MediaTools::Probe(job.output);
@@ -199,7 +192,7 @@ TEST_P(EngineRv40Shapes, LowestAudienceStillDecodes)
     job.output = dir.filePath("shape.rm");
     job.audience = kNarrow;
     job.singlePass = true;
-    const Outcome o = encode(job);
+    const Outcome o = EngineRunner::Encode(job);
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
     QString errors;
     const int pictures = ffmpegPictures(job.output, &errors);
@@ -246,7 +239,7 @@ TEST(EngineRv40Rate, ConstantRateHeldOverAMinute)
         job.output = dir.filePath(singlePass ? "one.rm" : "two.rm");
         job.audience = kNarrow; // 118 kbit/s of video
         job.singlePass = singlePass;
-        const Outcome o = encode(job);
+        const Outcome o = EngineRunner::Encode(job);
         ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
         const auto [before, after] = MediaTools::VideoBytesAround(job.output, 0);
         const double kbps = double(before + after) * 8 / 60.0 / 1000;

@@ -175,9 +175,7 @@ TEST_P(EngineTakesWholeSource, AndWritesADecodableFile)
     job.output = dir.filePath("out.rm");
     QString error;
     ASSERT_TRUE(makeSource(job.input, GetParam().codecs, GetParam().video, 1, 0, &error)) << error.toStdString();
-    FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(kAudiences);
-    const Outcome o = EngineRunner::Run(engine, [&] { engine.StartJob(job); });
+    const Outcome o = EngineRunner::Encode(job);
     ASSERT_TRUE(o.ended);
     EXPECT_TRUE(o.succeeded) << o.reason.toStdString();
     EXPECT_EQ(MediaTools::DecodeErrors(job.output), QString());
@@ -214,7 +212,13 @@ TEST(EngineJobs, StoppedJobsLateEndBelongsToNobody)
     QObject::connect(&engine, &EncodingEngine::EncodingFinished, &engine,
                      [&](bool, const QString &reason) { ends << reason; });
     engine.StartJob(first);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Stopped once it is under way (it has measured the film), without letting the event loop
+    // see its start: that too must never be reported once the next job began.
+    QElapsedTimer waited;
+    waited.start();
+    while (engine.SecondsTotal() == 0 && waited.elapsed() < 30000)
+        std::this_thread::yield();
+    ASSERT_GT(engine.SecondsTotal(), 0);
     engine.StopEncoding();
     engine.StartJob(second); // before the event loop has seen the first job's end
     // After the first end, a second more for a late one that must not come.
@@ -271,7 +275,8 @@ TEST(FrameQueueStop, WaitingSidesWakeOnStop)
             result = full ? queue.Push(FrameQueue::Item{}, stop.get_token()) : queue.Pop(stop.get_token()).has_value();
             returned = true;
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        while (queue.Waiting() == 0)
+            std::this_thread::yield();
         EXPECT_FALSE(returned);
         stop.request_stop();
         waiter.join();

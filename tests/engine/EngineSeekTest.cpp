@@ -23,17 +23,6 @@ namespace {
 const QString kNarrow = QStringLiteral("窄带上网 CBR 150Kbps");
 const QString kStandard = QStringLiteral("标准画质 CBR 450Kbps");
 
-Outcome encode(const QString &input, const QString &output, const QString &audience)
-{
-    FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(QStringLiteral(CORVA_APP_DIR "/Audiences"));
-    JobSettings job;
-    job.input = input;
-    job.output = output;
-    job.audience = audience;
-    return EngineRunner::Run(engine, [&] { engine.StartJob(job); }, 120000);
-}
-
 // Where the keyframes show, in seconds, as ffprobe reads them.
 std::vector<double> keyframeTimes(const QString &path)
 {
@@ -141,7 +130,7 @@ TEST(EngineSeek, FfmpegSeeksInShortFilmsAndTheirJoin)
                             {pan, kNarrow, 6, dir.filePath("pan-narrow.rm")}};
     int complaints = 0, seeks = 0;
     for (Film &f : films) {
-        const Outcome o = encode(f.input, f.output, f.audience);
+        const Outcome o = EngineRunner::Encode(EngineRunner::Job(f.input, f.output, f.audience));
         ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
         expectSeekable(f.output, f.seconds);
         // Anywhere else FFmpeg's scan may still take bytes inside a picture for a packet header
@@ -168,7 +157,7 @@ TEST(EngineSeek, OnePictureFilmDecodesQuietlyWithDefaultThreads)
         << error.toStdString();
     for (const QString &audience : {kNarrow, kStandard}) {
         const QString output = dir.filePath(audience == kNarrow ? "narrow.rm" : "standard.rm");
-        const Outcome o = encode(input, output, audience);
+        const Outcome o = EngineRunner::Encode(EngineRunner::Job(input, output, audience));
         ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
         for (const QString &threads : {QStringLiteral("0"), QStringLiteral("3")}) {
             const ToolResult r = RunTool(QStringLiteral("ffmpeg"), {"-v", "error", "-threads", threads, "-i", output, "-f", "null", "-"});

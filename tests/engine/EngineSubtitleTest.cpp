@@ -30,19 +30,9 @@ namespace {
 
 const QString kCbr = QStringLiteral("标准画质 CBR 450Kbps");
 
-Outcome encode(const JobSettings &job)
-{
-    FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(QStringLiteral(CORVA_APP_DIR "/Audiences"));
-    return EngineRunner::Run(engine, [&] { engine.StartJob(job); }, 120000);
-}
-
 JobSettings jobFor(const QString &input, const QString &output)
 {
-    JobSettings job;
-    job.input = input;
-    job.output = output;
-    job.audience = kCbr;
+    JobSettings job = EngineRunner::Job(input, output, kCbr);
     job.singlePass = true;
     return job;
 }
@@ -156,7 +146,7 @@ TEST_P(EngineSubtitles, TextIsInThePictureWhileDue)
         job.subtitles = SubtitleChoice::File;
         job.subtitleFile = subtitles;
     }
-    const Outcome o = encode(job);
+    const Outcome o = EngineRunner::Encode(job);
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
     EXPECT_EQ(MediaTools::DecodeErrors(job.output), QString());
     const QString read = readSubtitle(job.output, 1.2, c.language, dir.path());
@@ -193,7 +183,7 @@ TEST(EngineSubtitlesRefused, BadFileStopsTheJobBeforeWriting)
     write(binary, junk);
 
     JobSettings beside = jobFor(film, dir.filePath(QStringLiteral("out.rm")));
-    Outcome o = encode(beside);
+    Outcome o = EngineRunner::Encode(beside);
     EXPECT_FALSE(o.succeeded);
     EXPECT_TRUE(o.reason.contains(binary)) << o.reason.toStdString();
     EXPECT_FALSE(QFile::exists(beside.output));
@@ -202,7 +192,7 @@ TEST(EngineSubtitlesRefused, BadFileStopsTheJobBeforeWriting)
     JobSettings missing = beside;
     missing.subtitles = SubtitleChoice::File;
     missing.subtitleFile = dir.filePath(QStringLiteral("不存在.ass"));
-    o = encode(missing);
+    o = EngineRunner::Encode(missing);
     EXPECT_FALSE(o.succeeded);
     EXPECT_TRUE(o.reason.contains(QStringLiteral("找不到字幕文件"))) << o.reason.toStdString();
     EXPECT_FALSE(QFile::exists(missing.output));
@@ -210,7 +200,7 @@ TEST(EngineSubtitlesRefused, BadFileStopsTheJobBeforeWriting)
     // Turned off, the same film encodes despite the file beside it.
     JobSettings off = beside;
     off.subtitles = SubtitleChoice::None;
-    o = encode(off);
+    o = EngineRunner::Encode(off);
     EXPECT_TRUE(o.succeeded) << o.reason.toStdString();
 }
 
@@ -249,7 +239,7 @@ TEST_P(EngineInterlaced, OutputIsProgressive)
     ASSERT_GT(sourceCombed, 3 * sourceProgressive) << "the source must be interlaced for this test to mean anything";
 
     JobSettings job = jobFor(film, dir.filePath(QStringLiteral("out.rm")));
-    const Outcome o = encode(job);
+    const Outcome o = EngineRunner::Encode(job);
     ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
     const auto [combed, progressive] = detectInterlace(job.output);
     EXPECT_GT(progressive, 3 * combed) << combed << " interlaced, " << progressive << " progressive";

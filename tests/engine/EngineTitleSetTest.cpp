@@ -18,14 +18,9 @@ namespace {
 
 Outcome encode(const QString &input, const QString &output)
 {
-    JobSettings job;
-    job.input = input;
-    job.output = output;
-    job.audience = QStringLiteral("标准画质 CBR 450Kbps");
+    JobSettings job = EngineRunner::Job(input, output, QStringLiteral("标准画质 CBR 450Kbps"));
     job.singlePass = true;
-    FfmpegEncodingEngine engine;
-    engine.SetAudiencesDirectory(QStringLiteral(CORVA_APP_DIR "/Audiences"));
-    return EngineRunner::Run(engine, [&] { engine.StartJob(job); }, 120000);
+    return EngineRunner::Encode(job);
 }
 
 double probedSeconds(const QString &path)

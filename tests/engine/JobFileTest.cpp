@@ -120,7 +120,11 @@ INSTANTIATE_TEST_SUITE_P(
                       BadJob{"BadFlag", kMinimal + "single_pass=yes\n", "single_pass"},
                       BadJob{"GainOutOfRange", kMinimal + "gain_db=20\n", "gain_db"},
                       BadJob{"BadSize", kMinimal + "resize=640*480\n", "resize"},
-                      BadJob{"BadCodec", kMinimal + "codec=rv40\n", "codec"}),
+                      BadJob{"BadCodec", kMinimal + "codec=rv40\n", "codec"},
+                      BadJob{"BadScaleQuality", kMinimal + "resize_quality=best\n", "resize_quality"},
+                      BadJob{"BadSubtitles", kMinimal + "subtitles=maybe\n", "subtitles"},
+                      // the first refused key in the file's order is the one named
+                      BadJob{"FirstBadKeyNamed", kMinimal + "codec=rv40\naudio_only=2\n", "audio_only"}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST(JobFile, ReadMissingFileNamesIt)

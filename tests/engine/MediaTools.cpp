@@ -1,44 +1,20 @@
 #include "MediaTools.h"
 
+#include "../support/ToolRun.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 
 namespace corva::test {
 
-namespace {
-
-QByteArray run(const QString &program, const QStringList &arguments, QByteArray *errors = nullptr, int *status = nullptr)
-{
-    QProcess p;
-    p.start(program, arguments);
-    if (!p.waitForStarted(10000)) {
-        if (errors)
-            *errors = "could not start " + program.toUtf8();
-        if (status)
-            *status = -1;
-        return {};
-    }
-    p.waitForFinished(60000);
-    if (errors)
-        *errors = p.readAllStandardError();
-    if (status)
-        *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return p.readAllStandardOutput();
-}
-
-} // namespace
-
 bool MediaTools::Generate(const QStringList &arguments, QString *error)
 {
-    QByteArray errors;
-    int status = 0;
-    run(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + arguments, &errors, &status);
-    if (status != 0 && error)
-        *error = QString::fromUtf8(errors);
-    return status == 0;
+    const ToolResult r = RunTool(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + arguments);
+    if (r.exitCode != 0 && error)
+        *error = r.err;
+    return r.exitCode == 0;
 }
 
 bool MediaTools::MakeClip(const QString &path, double seconds, const QString &size, int fps, int rate, int channels,
@@ -59,8 +35,9 @@ bool MediaTools::MakeClip(const QString &path, double seconds, const QString &si
 
 QJsonObject MediaTools::Probe(const QString &path)
 {
-    const QByteArray out = run(QStringLiteral("ffprobe"),
-                               {"-v", "error", "-show_streams", "-show_format", "-of", "json=string_validation=ignore", path});
+    const QByteArray out = RunTool(QStringLiteral("ffprobe"),
+                                   {"-v", "error", "-show_streams", "-show_format", "-of", "json=string_validation=ignore", path})
+                               .out;
     // Tags hold GBK bytes that are not UTF-8; Latin-1 keeps every byte for ProbeTag.
     return QJsonDocument::fromJson(QString::fromLatin1(out).toUtf8()).object();
 }
@@ -73,7 +50,7 @@ QByteArray MediaTools::ProbeTag(const QString &path, const QString &tag)
 
 QList<QJsonObject> MediaTools::MediaInfoTracks(const QString &path)
 {
-    const QByteArray out = run(QStringLiteral("mediainfo"), {"--Output=JSON", path});
+    const QByteArray out = RunTool(QStringLiteral("mediainfo"), {"--Output=JSON", path}).out;
     QList<QJsonObject> tracks;
     const QJsonArray array = QJsonDocument::fromJson(out).object().value("media").toObject().value("track").toArray();
     for (const QJsonValue &v : array)
@@ -83,18 +60,16 @@ QList<QJsonObject> MediaTools::MediaInfoTracks(const QString &path)
 
 QString MediaTools::DecodeErrors(const QString &path)
 {
-    QByteArray errors;
-    int status = 0;
-    run(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-f", "null", "-"}, &errors, &status);
-    if (status != 0 && errors.isEmpty())
-        return QStringLiteral("ffmpeg exited with %1").arg(status);
-    return QString::fromUtf8(errors);
+    const ToolResult r = RunTool(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-f", "null", "-"});
+    if (r.exitCode != 0 && r.err.isEmpty())
+        return QStringLiteral("ffmpeg exited with %1").arg(r.exitCode);
+    return r.err;
 }
 
 double MediaTools::MeanVolume(const QString &path)
 {
-    QByteArray errors;
-    run(QStringLiteral("ffmpeg"), {"-v", "info", "-i", path, "-vn", "-af", "volumedetect", "-f", "null", "-"}, &errors);
+    const QByteArray errors =
+        RunTool(QStringLiteral("ffmpeg"), {"-v", "info", "-i", path, "-vn", "-af", "volumedetect", "-f", "null", "-"}).err.toUtf8();
     const qsizetype at = errors.indexOf("mean_volume:");
     if (at < 0)
         return 0;
@@ -103,10 +78,9 @@ double MediaTools::MeanVolume(const QString &path)
 
 double MediaTools::MeanLuma(const QString &path)
 {
-    QByteArray errors;
-    run(QStringLiteral("ffmpeg"), {"-v", "info", "-i", path, "-an", "-vf",
-                                   "signalstats,metadata=print:key=lavfi.signalstats.YAVG", "-f", "null", "-"},
-        &errors);
+    const QByteArray errors = RunTool(QStringLiteral("ffmpeg"), {"-v", "info", "-i", path, "-an", "-vf",
+                                                                 "signalstats,metadata=print:key=lavfi.signalstats.YAVG", "-f", "null", "-"})
+                                  .err.toUtf8();
     double sum = 0;
     int count = 0;
     const QByteArray key = "lavfi.signalstats.YAVG=";
@@ -120,8 +94,9 @@ double MediaTools::MeanLuma(const QString &path)
 
 std::pair<qint64, qint64> MediaTools::VideoBytesAround(const QString &path, double split)
 {
-    const QByteArray out = run(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                                                           "packet=pts_time,size", "-of", "csv=p=0", path});
+    const QByteArray out = RunTool(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                               "packet=pts_time,size", "-of", "csv=p=0", path})
+                               .out;
     std::pair<qint64, qint64> bytes{0, 0};
     for (const QByteArray &line : out.split('\n')) {
         const QList<QByteArray> fields = line.trimmed().split(',');
@@ -134,8 +109,9 @@ std::pair<qint64, qint64> MediaTools::VideoBytesAround(const QString &path, doub
 
 int MediaTools::PacketCount(const QString &path, const QString &type)
 {
-    const QByteArray out = run(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", type + ":0", "-count_packets",
-                                                           "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path});
+    const QByteArray out = RunTool(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", type + ":0", "-count_packets",
+                                                               "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path})
+                               .out;
     return out.trimmed().toInt();
 }
 

@@ -117,6 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCase{"BadVideoMode", kBase + QStringList{"-vm", "fast"}, "fast"},
                       BadCase{"BadAudioMode", kBase + QStringList{"-am", "mono"}, "mono"},
                       BadCase{"BadQuality", kBase + QStringList{"-arq", "best"}, "best"},
+                      BadCase{"BadScaleQuality", kBase + QStringList{"-rq", "best"}, "-rq 的取值“best”无效，应为 fast 或 high"},
                       BadCase{"BadNoise", kBase + QStringList{"-nf", "medium"}, "medium"},
                       BadCase{"GainTooHigh", kBase + QStringList{"-ag", "13"}, "13"},
                       BadCase{"GainNotNumber", kBase + QStringList{"-ag", "6dB"}, "6dB"},

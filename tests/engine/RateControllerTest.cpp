@@ -41,6 +41,10 @@ struct FakeFilm
     }
     bool IsIntra(int n) const { return n % keyframeEvery == 0 || (!rising && !ripple && !cliff && n % 150 == 0); }
     bool IsB(int n) const { return withB && n % 2 == 1 && !IsIntra(n); }
+    rv40::PictureType Type(int n) const
+    {
+        return IsIntra(n) ? rv40::PictureType::Intra : IsB(n) ? rv40::PictureType::Bidirectional : rv40::PictureType::Inter;
+    }
     double TrueBits(int n, int q) const
     {
         const double d = Difficulty(n) * (IsIntra(n) ? 4.0 : 1.0) * (IsB(n) ? 0.25 : 1.0);
@@ -65,7 +69,7 @@ struct Outcome
     int underflows = 0;
     int repeated = 0;
     int repeatedWhereCalm = 0;
-    std::vector<RateController::PassRecord> records;
+    std::vector<PassRecord> records;
 };
 
 // A repeated picture: its header and a skip run.
@@ -84,27 +88,27 @@ Outcome Encode(const FakeFilm &film, RateController &rc, bool fixedQ = false, bo
             o.bits += kRepeatBits;
             ++o.repeated;
             o.repeatedWhereCalm += (n / 150) % 3 == 0;
-            o.records.push_back({false, cost, 31, kRepeatBits, false, n});
+            o.records.push_back({rv40::PictureType::Inter, cost, 31, kRepeatBits, n});
             continue;
         }
-        const int q = fixedQ ? q0 : rc.ChooseQuantiser(intra, cost, b);
+        const int q = fixedQ ? q0 : rc.ChooseQuantiser(film.Type(n), cost);
         const double bits = film.TrueBits(n, q);
-        rc.Update(intra, cost, q, bits, b);
+        rc.Update(film.Type(n), cost, q, bits);
         o.bits += bits;
         ((n / 150) % 3 == 1 ? o.busyBits : o.calmBits) += (n / 150) % 3 == 2 ? 0 : bits;
         o.qmin = std::min(o.qmin, q);
         o.qmax = std::max(o.qmax, q);
-        o.records.push_back({intra, cost, q, bits, b, n});
+        o.records.push_back({film.Type(n), cost, q, bits, n});
     }
     o.underflows = rc.Underflows();
     return o;
 }
 
-RateController::Settings Cbr(const FakeFilm &film, double kbps)
+EncodePlan::Video Cbr(const FakeFilm &film, double kbps)
 {
-    RateController::Settings s;
-    s.bitRate = kbps * 1000;
-    s.frameRate = film.fps;
+    EncodePlan::Video s;
+    s.bitRate = static_cast<int64_t>(kbps * 1000);
+    s.frameRate = AVRational{static_cast<int>(film.fps), 1};
     s.width = film.width;
     s.height = film.height;
     return s;
@@ -192,12 +196,12 @@ TEST(RateControllerTest, TwoPassesKeepTheQuantiserSteady)
     EXPECT_NEAR(two.bits / (kbps * 1000 * film.seconds), 1.0, 0.03);
     int widest = 0;
     for (std::size_t n = 2; n < two.records.size(); ++n)
-        if (!two.records[n].intra && !two.records[n - 1].intra)
+        if (two.records[n].type != rv40::PictureType::Intra && two.records[n - 1].type != rv40::PictureType::Intra)
             widest = std::max(widest, std::abs(two.records[n].quantiser - two.records[n - 1].quantiser));
     // the fraction a rounding carries to the next picture may make one step of two
     EXPECT_LE(widest, 2);
     for (std::size_t n = 0; n + 1 < two.records.size(); ++n) {
-        if (two.records[n].intra) {
+        if (two.records[n].type == rv40::PictureType::Intra) {
             EXPECT_LE(two.records[n].quantiser, two.records[n + 1].quantiser) << "picture " << n;
         }
     }
@@ -215,7 +219,7 @@ TEST(RateControllerTest, BPicturesFollowTheirReferenceAndTheRateHolds)
     auto check = [&](const Outcome &o, const char *what) {
         EXPECT_NEAR(o.bits / budget, 1.0, 0.03) << what;
         for (std::size_t n = 1; n < o.records.size(); ++n) {
-            if (o.records[n].bidirectional && !o.records[n - 1].bidirectional) {
+            if (o.records[n].type == rv40::PictureType::Bidirectional && o.records[n - 1].type != rv40::PictureType::Bidirectional) {
                 EXPECT_GE(o.records[n].quantiser, o.records[n - 1].quantiser) << what << " picture " << n;
                 EXPECT_LE(o.records[n].quantiser, o.records[n - 1].quantiser + 3) << what << " picture " << n;
             }
@@ -279,9 +283,9 @@ TEST(RateControllerTest, PicturesRepeatWhereEvenTheCoarsestQuantiserIsTooMuch)
     check(SecondPass(film, kbps, first, /*repeats=*/true), "two passes");
 
     // a variable rate has its peak and quantiser bounds instead
-    RateController::Settings vbr = Cbr(film, kbps);
+    EncodePlan::Video vbr = Cbr(film, kbps);
     vbr.variableRate = true;
-    vbr.peakRate = 2 * kbps * 1000;
+    vbr.maxRate = static_cast<int64_t>(2 * kbps * 1000);
     RateController variable(vbr);
     EXPECT_EQ(Encode(film, variable, false, true).repeated, 0);
 }
@@ -293,9 +297,9 @@ INSTANTIATE_TEST_SUITE_P(Audiences, ConstantRate, ::testing::Values(RateCase{118
 TEST(RateControllerTest, VariableRateFollowsTheFilmWithinBounds)
 {
     FakeFilm film;
-    RateController::Settings s = Cbr(film, 554);
+    EncodePlan::Video s = Cbr(film, 554);
     s.variableRate = true;
-    s.peakRate = 1300000;
+    s.maxRate = 1300000;
     s.qmin = 2;
     s.qmax = 20;
 
@@ -315,9 +319,9 @@ TEST(RateControllerTest, QuantiserBoundsHoldWhenTheRateCannot)
 {
     FakeFilm film;
     film.seconds = 10;
-    RateController::Settings s = Cbr(film, 20);
+    EncodePlan::Video s = Cbr(film, 20);
     s.variableRate = true;
-    s.peakRate = 40000;
+    s.maxRate = 40000;
     s.qmin = 2;
     s.qmax = 16;
     RateController rc(s);

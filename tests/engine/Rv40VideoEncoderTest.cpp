@@ -42,25 +42,22 @@ FramePtr makeFrame(int n, bool noise, bool soft = false)
 
 struct Coded
 {
-    std::vector<RateController::PassRecord> records;
+    std::vector<PassRecord> records;
     std::vector<std::uint32_t> times; // in the order written
     int repeated = 0;
     int underflows = 0;
 };
 
 // The first `noisy` pictures noise, the rest the pan.
-Coded encode(int noisy, double kbps, bool measuring, const std::vector<RateController::PassRecord> *firstPass,
+Coded encode(int noisy, double kbps, bool measuring, const std::vector<PassRecord> *firstPass,
             int bPictures = 1, int pictures = 60)
 {
-    Rv40VideoEncoder::Settings s;
+    EncodePlan::Video s;
     s.width = kWidth;
     s.height = kHeight;
     s.bPictures = bPictures;
-    s.measuring = measuring;
-    s.rate.bitRate = kbps * 1000;
-    s.rate.width = kWidth;
-    s.rate.height = kHeight;
-    Rv40VideoEncoder encoder(s);
+    s.bitRate = static_cast<int64_t>(kbps * 1000);
+    Rv40VideoEncoder encoder(s, measuring);
     if (firstPass)
         encoder.SetFirstPass(*firstPass);
     Coded run;
@@ -83,7 +80,7 @@ int bPictures(const Coded &run)
 {
     int b = 0;
     for (const auto &r : run.records)
-        b += r.bidirectional;
+        b += r.type == rv40::PictureType::Bidirectional;
     return b;
 }
 
@@ -101,8 +98,7 @@ TEST_P(Rv40VideoEncoderB, WhereTheyPayAndBothPassesAgree)
     ASSERT_EQ(second.records.size(), first.records.size());
     for (std::size_t i = 0; i < first.records.size(); ++i) {
         EXPECT_EQ(second.records[i].display, first.records[i].display) << "coding order differs at " << i;
-        EXPECT_EQ(second.records[i].bidirectional, first.records[i].bidirectional) << i;
-        EXPECT_EQ(second.records[i].intra, first.records[i].intra) << i;
+        EXPECT_EQ(second.records[i].type, first.records[i].type) << i;
     }
     // every picture once, each B-picture after the later reference it leans on
     std::vector<int> seen(60, 0);
@@ -110,11 +106,11 @@ TEST_P(Rv40VideoEncoderB, WhereTheyPayAndBothPassesAgree)
         const auto &r = second.records[i];
         ASSERT_GE(r.display, 0);
         ++seen[static_cast<std::size_t>(r.display)];
-        if (r.bidirectional) {
+        if (r.type == rv40::PictureType::Bidirectional) {
             std::size_t later = i;
-            while (later > 0 && second.records[later].bidirectional)
+            while (later > 0 && second.records[later].type == rv40::PictureType::Bidirectional)
                 --later;
-            ASSERT_FALSE(second.records[later].bidirectional);
+            ASSERT_NE(second.records[later].type, rv40::PictureType::Bidirectional);
             EXPECT_GT(second.records[later].display, r.display);
             EXPECT_LT(second.times[i], second.times[later]);
         }
@@ -124,7 +120,7 @@ TEST_P(Rv40VideoEncoderB, WhereTheyPayAndBothPassesAgree)
     // never more B-pictures in a row than asked for
     int run = 0;
     for (const auto &r : second.records) {
-        run = r.bidirectional ? run + 1 : 0;
+        run = r.type == rv40::PictureType::Bidirectional ? run + 1 : 0;
         EXPECT_LE(run, most);
     }
 }
@@ -150,7 +146,7 @@ TEST(Rv40VideoEncoder, BPicturesReturnWhenTheFilmCalms)
     ASSERT_EQ(run.records.size(), static_cast<std::size_t>(pictures));
     int firstB = -1, afterwards = 0;
     for (const auto &r : run.records)
-        if (r.bidirectional && r.display >= noisy) {
+        if (r.type == rv40::PictureType::Bidirectional && r.display >= noisy) {
             if (firstB < 0 || r.display < firstB)
                 firstB = r.display;
             ++afterwards;
@@ -167,14 +163,11 @@ TEST(Rv40VideoEncoder, BPicturesReturnWhenTheFilmCalms)
 TEST(Rv40VideoEncoder, PicturesRepeatRatherThanRunTheBufferDry)
 {
     for (const bool measuring : {false, true}) {
-        Rv40VideoEncoder::Settings s;
+        EncodePlan::Video s;
         s.width = kWidth;
         s.height = kHeight;
-        s.measuring = measuring;
-        s.rate.bitRate = 12 * 1000;
-        s.rate.width = kWidth;
-        s.rate.height = kHeight;
-        Rv40VideoEncoder encoder(s);
+        s.bitRate = 12 * 1000;
+        Rv40VideoEncoder encoder(s, measuring);
         const int pictures = 250;
         for (int n = 0; n < pictures; ++n)
             encoder.Encode(*makeFrame(n, false, true));
@@ -192,8 +185,8 @@ TEST(Rv40VideoEncoder, PicturesRepeatRatherThanRunTheBufferDry)
         EXPECT_EQ(encoder.Underflows(), 0);
         // the rate over the film, and no more than the second the buffer held when it began
         const double seconds = pictures / 25.0;
-        EXPECT_LE(bits, s.rate.bitRate * (seconds + 1));
-        EXPECT_GE(bits, s.rate.bitRate * seconds * 0.95);
+        EXPECT_LE(bits, double(s.bitRate) * (seconds + 1));
+        EXPECT_GE(bits, double(s.bitRate) * seconds * 0.95);
     }
 }
 

@@ -3,44 +3,38 @@
 
 #include "common/Gbk.h"
 #include "support/ModalAnswerer.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 using corva::test::JoinerFixtureWindow;
 using corva::test::ModalAnswerer;
+using corva::test::RunTool;
+using corva::test::ToolResult;
 
 namespace {
 
 const QString kDone = QStringLiteral("合并完毕！");
-
-QByteArray run(const QString &program, const QStringList &arguments)
-{
-    QProcess p;
-    p.start(program, arguments);
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return QByteArray("failed: ") + p.readAllStandardError();
-    return p.readAllStandardOutput().trimmed();
-}
 
 QString ffmpeg() { return QStandardPaths::findExecutable(QStringLiteral("ffmpeg")); }
 QString ffprobe() { return QStandardPaths::findExecutable(QStringLiteral("ffprobe")); }
 
 double duration(const QString &file)
 {
-    return run(ffprobe(), {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", file})
+    return RunTool(ffprobe(), {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", file})
+        .out.trimmed()
         .toDouble();
 }
 
 int packets(const QString &file)
 {
-    const QList<QByteArray> counts = run(ffprobe(), {"-v", "error", "-count_packets", "-show_entries",
-                                                     "stream=nb_read_packets", "-of", "csv=p=0", file})
-                                         .split('\n');
+    const QList<QByteArray> counts = RunTool(ffprobe(), {"-v", "error", "-count_packets", "-show_entries",
+                                                         "stream=nb_read_packets", "-of", "csv=p=0", file})
+                                         .out.split('\n');
     int sum = 0;
     for (const QByteArray &c : counts)
         sum += c.trimmed().toInt();
@@ -59,7 +53,7 @@ protected:
         for (const auto &[name, size] : {std::pair{"a.rm", "176x144"}, std::pair{"b.rm", "176x144"},
                                          std::pair{"wide.rm", "320x240"}}) {
             const QString out = s_folder + QString::fromLatin1(name);
-            run(ffmpeg(), {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+            RunTool(ffmpeg(), {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                            QStringLiteral("testsrc=size=%1:rate=25").arg(QLatin1String(size)),
                            "-f", "lavfi", "-i", "sine", "-t", "2", "-c:v", "rv20", "-b:v", "200k",
                            "-c:a", "ac3", out});
@@ -114,7 +108,9 @@ TEST_F(JoinerEndToEnd, JoinsTwoFilesIntoOneThatPlaysTheirLength)
     for (const char *text : {"两段测试", "作者 \"甲\"", "墨川压缩合并 2004"})
         EXPECT_TRUE(bytes.contains(corva::Gbk::Encode(QString::fromUtf8(text)))) << text;
     // And the whole of it decodes.
-    EXPECT_EQ(run(ffmpeg(), {"-v", "error", "-i", output, "-f", "null", "-"}), QByteArray());
+    const ToolResult decoded = RunTool(ffmpeg(), {"-v", "error", "-i", output, "-f", "null", "-"});
+    EXPECT_EQ(decoded.exitCode, 0);
+    EXPECT_EQ(decoded.err, QString());
 }
 
 // Files that cannot be joined: the tool's reason, not "finished", and no output.

@@ -3,7 +3,6 @@
 #include "joiner/JoinFileChooser.h"
 #include "joiner/JoinerWindow.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -111,13 +110,7 @@ struct JoinerFixtureWindow
 // Waits, handling events, until the condition holds or the time is up.
 inline bool WaitFor(const std::function<bool()> &condition, int milliseconds)
 {
-    QDeadlineTimer deadline(milliseconds);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return QTest::qWaitFor(condition, milliseconds);
 }
 
 } // namespace corva::test

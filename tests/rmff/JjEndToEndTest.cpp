@@ -2,6 +2,7 @@
 // pp), joined by the real program, checked with ffprobe, ffmpeg and mediainfo.
 
 #include "rmff/FileSink.h"
+#include "support/ToolRun.h"
 #include "rmff/FileSource.h"
 #include "rmff/RmReader.h"
 #include "rmff/RmWriter.h"
@@ -33,30 +34,10 @@
 #include <unistd.h>
 
 using namespace corva::rmff;
+using corva::test::RunTool;
+using corva::test::ToolResult;
 
 namespace {
-
-struct Ran
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Ran RunProgram(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    Ran r;
-    if (!p.waitForStarted(10000) || !p.waitForFinished(120000)) {
-        r.err = QStringLiteral("did not run: ") + program;
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 QString Jj()
 {
@@ -75,7 +56,7 @@ QString Media(const QString &name, const QStringList &ffmpegArgs, const QString 
     const QString part = path + QStringLiteral(".part") + QString::number(QCoreApplication::applicationPid()) + ext;
     QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")};
     args << ffmpegArgs << part;
-    const Ran r = RunProgram(QStringLiteral("ffmpeg"), args);
+    const ToolResult r = RunTool(QStringLiteral("ffmpeg"), args);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     QFile::rename(part, path); // fails harmlessly when a parallel test got there first
     QFile::remove(part);
@@ -118,7 +99,7 @@ QString PpMedia(const QString &name, const QString &video, const QString &audio,
         const QStringList args = QStringList{QStringLiteral("-i"), in, QStringLiteral("-o"), part, QStringLiteral("-t"), QString(),
                                              QStringLiteral("-a"), QString(), QStringLiteral("-c"), QString(),
                                              QStringLiteral("-ad"), audience} + extra;
-        const Ran r = RunProgram(pp, args);
+        const ToolResult r = RunTool(pp, args);
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         QFile::rename(part, out);
         QFile::remove(part);
@@ -144,12 +125,12 @@ struct Probe
 
 Probe ProbeFile(const QString &file)
 {
-    const Ran r = RunProgram(QStringLiteral("ffprobe"),
+    const ToolResult r = RunTool(QStringLiteral("ffprobe"),
                       {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
                        QStringLiteral("-count_packets"), QStringLiteral("-show_format"),
                        QStringLiteral("-show_streams"), QStringLiteral("-of"), QStringLiteral("json"), file});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    const QJsonObject root = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    const QJsonObject root = QJsonDocument::fromJson(r.out).object();
     Probe p;
     p.duration = root[QStringLiteral("format")].toObject()[QStringLiteral("duration")].toString().toDouble();
     for (const QJsonValue &s : root[QStringLiteral("streams")].toArray()) {
@@ -164,12 +145,12 @@ Probe ProbeFile(const QString &file)
 // The first packet of the stream that ffprobe reads after seeking to `seconds`.
 std::pair<double, bool> PacketAfterSeek(const QString &file, const QString &stream, double seconds)
 {
-    const Ran r = RunProgram(QStringLiteral("ffprobe"),
+    const ToolResult r = RunTool(QStringLiteral("ffprobe"),
                       {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-read_intervals"),
                        QString::number(seconds, 'f', 3) + QStringLiteral("%+#1"), QStringLiteral("-select_streams"),
                        stream, QStringLiteral("-show_entries"), QStringLiteral("packet=pts_time,flags"),
                        QStringLiteral("-of"), QStringLiteral("csv=p=0"), file});
-    const QStringList fields = r.out.trimmed().split(u',');
+    const QStringList fields = QString::fromUtf8(r.out).trimmed().split(u',');
     if (fields.size() < 2)
         return {-1, false};
     return {fields[0].toDouble(), fields[1].startsWith(u'K')};
@@ -180,7 +161,7 @@ std::pair<double, bool> PacketAfterSeek(const QString &file, const QString &stre
 double QuietAround(const QString &file, double seconds)
 {
     const QString raw = file + QStringLiteral(".f32");
-    const Ran r = RunProgram(QStringLiteral("ffmpeg"),
+    const ToolResult r = RunTool(QStringLiteral("ffmpeg"),
                              {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
                               QStringLiteral("-i"), file, QStringLiteral("-map"), QStringLiteral("0:a"), QStringLiteral("-ac"),
                               QStringLiteral("1"), QStringLiteral("-ar"), QStringLiteral("8000"), QStringLiteral("-f"),
@@ -212,7 +193,7 @@ double QuietAround(const QString &file, double seconds)
 
 QString DecodeErrors(const QString &file)
 {
-    const Ran r = RunProgram(QStringLiteral("ffmpeg"), {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+    const ToolResult r = RunTool(QStringLiteral("ffmpeg"), {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
                                                  QStringLiteral("-i"), file, QStringLiteral("-f"), QStringLiteral("null"),
                                                  QStringLiteral("-")});
     return r.exitCode == 0 ? r.err : QStringLiteral("exit %1: %2").arg(r.exitCode).arg(r.err);
@@ -288,9 +269,9 @@ void CheckJoin(const QStringList &inputs, const QString &joined, const QString &
             EXPECT_LE(QuietAround(joined, starts[k]), 0.06) << "seam " << k;
     EXPECT_EQ(DecodeErrors(joined).toStdString(), "");
 
-    const Ran info = RunProgram(QStringLiteral("mediainfo"),
+    const ToolResult info = RunTool(QStringLiteral("mediainfo"),
                          {QStringLiteral("--Inform=General;%Format%|%Duration%"), joined});
-    const QStringList mi = info.out.trimmed().split(u'|');
+    const QStringList mi = QString::fromUtf8(info.out).trimmed().split(u'|');
     ASSERT_EQ(mi.size(), 2) << info.out.toStdString();
     EXPECT_EQ(mi[0], QStringLiteral("RealMedia"));
     EXPECT_NEAR(mi[1].toDouble() / 1000.0, sum.duration, frame * double(inputs.size()));
@@ -359,7 +340,7 @@ TEST_P(JjJoins, GivesOneFileThatDecodesCountsAndSeeksLikeItsParts)
         args << QStringLiteral("-i") << in;
     args << QStringLiteral("-o") << joined << QStringLiteral("-t") << QStringLiteral("合并") << QStringLiteral("-a")
          << QString() << QStringLiteral("-c") << QStringLiteral("墨川压缩合并 2004");
-    const Ran r = RunProgram(Jj(), args);
+    const ToolResult r = RunTool(Jj(), args);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.err, QString());
     EXPECT_EQ(Leftovers(), QStringList{QStringLiteral("joined.rm")});
@@ -410,7 +391,7 @@ TEST_F(JjTest, JoinsFilesWithSeveralDataChunksAndNoIndex)
         ASSERT_EQ(check.Props().indexOffset, 0u);
     }
     const QString joined = Out(QStringLiteral("joined.rm"));
-    const Ran r = RunProgram(Jj(), {QStringLiteral("-i"), split, QStringLiteral("-i"), AV2(), QStringLiteral("-o"), joined});
+    const ToolResult r = RunTool(Jj(), {QStringLiteral("-i"), split, QStringLiteral("-i"), AV2(), QStringLiteral("-o"), joined});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     CheckJoin({AV1(), AV2()}, joined, QStringLiteral("v"));
 }
@@ -423,9 +404,9 @@ TEST_F(JjTest, TakesTheWindowsCommandLineAndWritesTheTextsInGbk)
     const QString out = Out(QStringLiteral("我的 影片/第一 集_合并.rm"));
     const QString line = Jj() + QStringLiteral(" -i \"%1\" -i \"%2\" -o \"%3\" -t \"标题 一\" -a \"\" -c \"墨川压缩合并 2004\" ")
                                     .arg(a, AV2(), out);
-    const Ran r = RunProgram(Jj(), {line});
+    const ToolResult r = RunTool(Jj(), {line});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("合并完成")));
+    EXPECT_TRUE(QString::fromUtf8(r.out).contains(QStringLiteral("合并完成")));
 
     FileSource src(QFile::encodeName(out).toStdString());
     RmReader joined(src, "out");
@@ -460,11 +441,11 @@ TEST_P(JjRefuses, ExitsWithItsReasonOnTheLastLineAndWritesNothing)
     const QStringList before = Leftovers();
     if (!args.contains(QStringLiteral("-o")))
         args << QStringLiteral("-o") << Out(QStringLiteral("out.rm"));
-    const Ran r = RunProgram(Jj(), args);
+    const ToolResult r = RunTool(Jj(), args);
     EXPECT_EQ(r.exitCode, row.exitCode) << r.err.toStdString();
     const QStringList lines = r.err.trimmed().split(u'\n');
     EXPECT_TRUE(lines.last().contains(QString::fromUtf8(row.lastLine))) << r.err.toStdString();
-    EXPECT_EQ(r.out, QString());
+    EXPECT_EQ(r.out, QByteArray());
     EXPECT_EQ(Leftovers(), before);
 }
 
@@ -602,7 +583,7 @@ TEST_P(JjIndexDamage, WarnsAndJoins)
 {
     // FFmpeg's muxer writes no index; ours does.
     const QString indexed = Out(QStringLiteral("indexed.rm"));
-    const Ran made = RunProgram(Jj(), {QStringLiteral("-i"), AV1(), QStringLiteral("-i"), AV1(), QStringLiteral("-o"), indexed});
+    const ToolResult made = RunTool(Jj(), {QStringLiteral("-i"), AV1(), QStringLiteral("-i"), AV1(), QStringLiteral("-o"), indexed});
     ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
     QFile in(indexed);
     ASSERT_TRUE(in.open(QIODevice::ReadOnly));
@@ -617,7 +598,7 @@ TEST_P(JjIndexDamage, WarnsAndJoins)
     out.close();
 
     const QString joined = Out(QStringLiteral("joined.rm"));
-    const Ran r = RunProgram(Jj(), {QStringLiteral("-i"), damaged, QStringLiteral("-i"), AV1(), QStringLiteral("-o"), joined});
+    const ToolResult r = RunTool(Jj(), {QStringLiteral("-i"), damaged, QStringLiteral("-i"), AV1(), QStringLiteral("-o"), joined});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("注意：")) && r.err.contains(QStringLiteral("INDX"))) << r.err.toStdString();
     CheckJoin({indexed, AV1()}, joined, QStringLiteral("v"));
@@ -657,7 +638,7 @@ TEST_P(JjPacketCount, JoinsEveryPacketWithANote)
     out.close();
 
     const QString joined = Out(QStringLiteral("joined.rm"));
-    const Ran r = RunProgram(Jj(), {QStringLiteral("-i"), miscounted, QStringLiteral("-i"), AV1(), QStringLiteral("-o"), joined});
+    const ToolResult r = RunTool(Jj(), {QStringLiteral("-i"), miscounted, QStringLiteral("-i"), AV1(), QStringLiteral("-o"), joined});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("注意：")) && r.err.contains(QStringLiteral("miscounted.rm"))
                 && r.err.contains(QStringLiteral("实际有")))

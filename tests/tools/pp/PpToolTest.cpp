@@ -1,4 +1,5 @@
 #include "MediaTools.h"
+#include "../../support/ToolRun.h"
 
 #include "common/CommandLine.h"
 #include "engine/JobFile.h"
@@ -18,6 +19,9 @@
 #include <unistd.h>
 
 using namespace corva;
+using corva::test::RunGstreamer;
+using corva::test::RunTool;
+using corva::test::ToolResult;
 using corva::test::MediaTools;
 
 namespace {
@@ -25,27 +29,9 @@ namespace {
 const QString kPp = QStringLiteral(CORVA_APP_DIR "/pp");
 const QString kCbr = QStringLiteral("标准画质 CBR 450Kbps");
 
-struct PpRun
+ToolResult runPp(const QStringList &arguments, int timeoutMs = 60000)
 {
-    int exitCode = -1;
-    bool crashed = false;
-    QString errors;
-};
-
-PpRun runPp(const QStringList &arguments, int timeoutMs = 60000)
-{
-    QProcess p;
-    p.start(kPp, arguments);
-    PpRun r;
-    if (!p.waitForStarted(5000)) {
-        r.errors = QStringLiteral("pp did not start");
-        return r;
-    }
-    p.waitForFinished(timeoutMs);
-    r.crashed = p.exitStatus() != QProcess::NormalExit;
-    r.exitCode = p.exitCode();
-    r.errors = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return RunTool(kPp, arguments, timeoutMs);
 }
 
 class PpTool : public ::testing::Test
@@ -72,8 +58,8 @@ TEST_F(PpTool, WritesJobFileFromWindowLine)
                          + kCbr + "\" -vm sharp -dt -ag -6 -rs 0x120 -rq fast -vco rv10 -cj " + job;
     QStringList args = CommandLine::Split(line);
     args.removeFirst();
-    const PpRun r = runPp(args);
-    ASSERT_EQ(r.exitCode, 0) << r.errors.toStdString();
+    const ToolResult r = runPp(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     QString error;
     const auto settings = JobFile::Read(job, &error);
     ASSERT_TRUE(settings) << error.toStdString();
@@ -125,10 +111,10 @@ TEST_P(PpToolErrors, MessageStatusAndNoJobFile)
     for (const QString &a : GetParam().extra)
         args << QString(a).replace("%D", m_dir.path());
     args << "-cj" << job;
-    const PpRun r = runPp(args);
-    EXPECT_FALSE(r.crashed);
-    EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.errors.toStdString();
-    EXPECT_TRUE(r.errors.contains(QString::fromUtf8(GetParam().messagePart))) << r.errors.toStdString();
+    const ToolResult r = runPp(args);
+    EXPECT_NE(r.exitCode, -2); // not crashed
+    EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8(GetParam().messagePart))) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(job));
     EXPECT_FALSE(QFile::exists(path("out.rm")));
 }
@@ -151,20 +137,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PpTool, UnwritableJobPathFails)
 {
     const QString job = path("no/such/folder/1.rpjf");
-    const PpRun r = runPp({"-i", m_clip, "-o", path("out.rm"), "-ad", kCbr, "-cj", job});
-    EXPECT_EQ(r.exitCode, 5) << r.errors.toStdString();
-    EXPECT_TRUE(r.errors.contains(job)) << r.errors.toStdString();
+    const ToolResult r = runPp({"-i", m_clip, "-o", path("out.rm"), "-ad", kCbr, "-cj", job});
+    EXPECT_EQ(r.exitCode, 5) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(job)) << r.err.toStdString();
 }
 
 // Without -cj pp is a script-friendly encoder: a finished file and a progress bar on stderr.
 TEST_F(PpTool, EncodesDirectlyWithProgress)
 {
     const QString out = path("直接.rm");
-    const PpRun r = runPp({"-i", m_clip, "-o", out, "-t", "标题", "-ad", kCbr, "-vco", "rv9"});
-    ASSERT_EQ(r.exitCode, 0) << r.errors.toStdString();
-    EXPECT_TRUE(r.errors.contains("100%")) << r.errors.toStdString();
-    EXPECT_TRUE(r.errors.contains("速度")) << r.errors.toStdString();
-    EXPECT_TRUE(r.errors.contains("剩余")) << r.errors.toStdString();
+    const ToolResult r = runPp({"-i", m_clip, "-o", out, "-t", "标题", "-ad", kCbr, "-vco", "rv9"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("100%")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("速度")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("剩余")) << r.err.toStdString();
     EXPECT_EQ(MediaTools::DecodeErrors(out), QString());
     EXPECT_EQ(MediaTools::PacketCount(out, "v"), 50);
 }
@@ -176,9 +162,9 @@ TEST_F(PpTool, DirectEncodeFailureReportsReason)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QByteArray(5000, 'z'));
     f.close();
-    const PpRun r = runPp({"-i", bad, "-o", path("bad.rm"), "-ad", kCbr});
+    const ToolResult r = runPp({"-i", bad, "-o", path("bad.rm"), "-ad", kCbr});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.errors.contains(bad)) << r.errors.toStdString();
+    EXPECT_TRUE(r.err.contains(bad)) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("bad.rm")));
     EXPECT_FALSE(QFile::exists(path("bad.rm.part")));
 }
@@ -193,14 +179,14 @@ TEST_F(PpTool, UnusableSubtitlesStopTheJob)
         f.putChar(char((i * 37 + 3) % 256));
     f.close();
     const QString out = path("字幕.rm");
-    PpRun r = runPp({"-i", m_clip, "-o", out, "-ad", kCbr, "-dt", "-sub", junk});
+    ToolResult r = runPp({"-i", m_clip, "-o", out, "-ad", kCbr, "-dt", "-sub", junk});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.errors.contains(junk)) << r.errors.toStdString();
+    EXPECT_TRUE(r.err.contains(junk)) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(out));
 
     r = runPp({"-i", m_clip, "-o", out, "-ad", kCbr, "-dt", "-sub", path("没有.srt")});
     EXPECT_EQ(r.exitCode, 4);
-    EXPECT_TRUE(r.errors.contains(QStringLiteral("找不到字幕文件"))) << r.errors.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("找不到字幕文件"))) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(out));
 
     // A pipe named with -sub would hold the job for ever; it is no missing file either.
@@ -208,12 +194,12 @@ TEST_F(PpTool, UnusableSubtitlesStopTheJob)
     ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
     r = runPp({"-i", m_clip, "-o", out, "-ad", kCbr, "-dt", "-sub", fifo}, 10000);
     EXPECT_EQ(r.exitCode, 4);
-    EXPECT_TRUE(r.errors.contains(QStringLiteral("是管道（FIFO），不是普通文件")) && r.errors.contains(fifo))
-        << r.errors.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("是管道（FIFO），不是普通文件")) && r.err.contains(fifo))
+        << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(out));
 
     r = runPp({"-i", m_clip, "-o", out, "-ad", kCbr, "-dt", "-sub", "NONE"});
-    EXPECT_EQ(r.exitCode, 0) << r.errors.toStdString();
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(QFile::exists(out));
 }
 
@@ -274,18 +260,14 @@ void expectReadWhole(const QString &file, double seconds)
     EXPECT_EQ(MediaTools::DecodeErrors(file), QString()) << file.toStdString();
     EXPECT_NEAR(MediaTools::Probe(file)["format"].toObject()["duration"].toString().toDouble(), seconds, 0.3);
     const QString joined = file + ".joined.rm";
-    QProcess jj;
-    jj.start(QStringLiteral(CORVA_APP_DIR "/jj"), {"-i", file, "-i", file, "-o", joined});
-    ASSERT_TRUE(jj.waitForFinished(30000));
-    EXPECT_EQ(jj.exitCode(), 0) << jj.readAllStandardError().toStdString();
+    const ToolResult jj = RunTool(QStringLiteral(CORVA_APP_DIR "/jj"), {"-i", file, "-i", file, "-o", joined}, 30000);
+    EXPECT_EQ(jj.exitCode, 0) << jj.err.toStdString();
     QFile::remove(joined);
-    QProcess gst;
     const QString pipeline = QStringLiteral("filesrc location=%1 ! rmdemux name=d d.video_0 ! queue ! avdec_rv40 ! fakesink "
                                             "d.audio_0 ! queue ! avdec_cook ! fakesink").arg(file);
-    gst.start("gst-launch-1.0", QStringList{"-q"} + QProcess::splitCommand(pipeline));
-    ASSERT_TRUE(gst.waitForStarted(5000)) << "gst-launch-1.0 is installed by scripts/install-deps";
-    EXPECT_TRUE(gst.waitForFinished(30000)) << "GStreamer did not finish " << file.toStdString();
-    EXPECT_EQ(gst.exitCode(), 0) << gst.readAllStandardError().toStdString();
+    // gst-launch-1.0 is installed by scripts/install-deps
+    const ToolResult gst = RunGstreamer(QProcess::splitCommand(pipeline), 30000);
+    EXPECT_EQ(gst.exitCode, 0) << file.toStdString() << ": " << gst.err.toStdString();
 }
 
 // Names that a fixed temporary name would have hit, and a source under such a name: none is
@@ -309,13 +291,13 @@ TEST_F(PpTool, NeverTouchesFilesTheJobDidNotMake)
 
     for (const bool named : {false, true}) {
         qputenv("CORVA_NAMED_TEMPORARY", named ? "1" : "0");
-        PpRun r = runPp({"-i", source, "-o", path("film.rm"), "-ad", kCbr, "-dt"});
-        EXPECT_EQ(r.exitCode, 0) << r.errors.toStdString();
+        ToolResult r = runPp({"-i", source, "-o", path("film.rm"), "-ad", kCbr, "-dt"});
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         r = runPp({"-i", m_clip, "-o", path("o.rm"), "-ad", kCbr, "-dt"});
-        EXPECT_EQ(r.exitCode, 0) << r.errors.toStdString();
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         // A failing encode to the same names.
         r = runPp({"-i", path("victim.txt"), "-o", path("out.rm"), "-ad", kCbr, "-dt"});
-        EXPECT_EQ(r.exitCode, 1) << r.errors.toStdString();
+        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
     }
     qunsetenv("CORVA_NAMED_TEMPORARY");
     QFile after(source);
@@ -367,9 +349,9 @@ TEST_P(PpToolJobOntoSource, IsRefusedAndTheSourceKept)
     const QByteArray bytes = f.readAll();
     f.close();
     const QString job = GetParam().jobPath(m_dir.path(), m_clip);
-    const PpRun r = runPp({"-i", m_clip, "-o", path("x.rm"), "-ad", kCbr, "-cj", job});
-    EXPECT_EQ(r.exitCode, 5) << r.errors.toStdString();
-    EXPECT_TRUE(r.errors.contains("就是输入文件本身")) << r.errors.toStdString();
+    const ToolResult r = runPp({"-i", m_clip, "-o", path("x.rm"), "-ad", kCbr, "-cj", job});
+    EXPECT_EQ(r.exitCode, 5) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("就是输入文件本身")) << r.err.toStdString();
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), bytes);
 }
@@ -411,11 +393,11 @@ TEST_F(PpTool, OutputThatIsNotAFileIsRefusedAndKept)
         {{"-o", path("p.rm"), "-cj", fifo}, 5, "任务文件路径"},
     };
     for (const auto &row : rows) {
-        const PpRun r = runPp(QStringList{"-i", m_clip, "-ad", kCbr, "-dt"} + row.args, 20000);
-        EXPECT_EQ(r.exitCode, row.exitCode) << r.errors.toStdString();
-        EXPECT_TRUE(r.errors.contains(QString::fromUtf8(row.words)) && r.errors.contains(fifo)
-                    && r.errors.contains(QStringLiteral("是管道（FIFO），不是普通文件")))
-            << r.errors.toStdString();
+        const ToolResult r = runPp(QStringList{"-i", m_clip, "-ad", kCbr, "-dt"} + row.args, 20000);
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(row.words)) && r.err.contains(fifo)
+                    && r.err.contains(QStringLiteral("是管道（FIFO），不是普通文件")))
+            << r.err.toStdString();
         struct stat st{};
         ASSERT_EQ(::lstat(fifo.toUtf8().constData(), &st), 0);
         EXPECT_TRUE(S_ISFIFO(st.st_mode)) << row.args.join(' ').toStdString();
@@ -434,9 +416,9 @@ TEST_F(PpTool, PipeOrDeviceSourceIsRefusedAtOnce)
             QStringList args{"-i", source, "-o", path("p.rm"), "-ad", kCbr};
             if (job)
                 args << "-cj" << path("p.rpjf");
-            const PpRun r = runPp(args, 10000);
-            EXPECT_EQ(r.exitCode, 4) << source.toStdString() << ": " << r.errors.toStdString();
-            EXPECT_TRUE(r.errors.contains("不是普通文件")) << r.errors.toStdString();
+            const ToolResult r = runPp(args, 10000);
+            EXPECT_EQ(r.exitCode, 4) << source.toStdString() << ": " << r.err.toStdString();
+            EXPECT_TRUE(r.err.contains("不是普通文件")) << r.err.toStdString();
         }
     }
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::System), (QStringList{"pipe", "短片 one.mkv"}));

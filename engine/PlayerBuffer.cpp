@@ -1,0 +1,127 @@
+#include "engine/PlayerBuffer.h"
+
+#include <algorithm>
+
+namespace corva {
+
+namespace {
+
+// What a picture leaves in the buffer for the pictures after it, as a share of its size.
+constexpr double kMargin = 0.1;
+// How full a constant-rate buffer may run before pictures are coded finer to spend what arrives:
+// a second pass follows a plan that kept the buffer within its walls; one pass, seeing nothing
+// ahead, keeps a wider margin, as a picture coded too coarsely near the top loses its bits.
+constexpr double kFullest = 0.98;
+constexpr double kFullestOnePass = 0.95;
+
+} // namespace
+
+// Its size, in seconds of the rate it fills at: a constant-rate stream allows a burst of about a
+// second; a variable-rate one is measured against its peak over a few seconds.
+PlayerBuffer::PlayerBuffer(double bitRate, double peakRate, double frameRate, bool variableRate, double perPicture)
+    : m_fillRate(variableRate ? std::max(peakRate, bitRate) : bitRate), m_frameRate(frameRate),
+      m_variableRate(variableRate), m_perPicture(perPicture),
+      m_size(std::max(perPicture * 4, m_fillRate * (variableRate ? 3.0 : 1.0))), m_fullest(kFullestOnePass)
+{
+    m_bits = m_size; // the player starts once its buffer is full
+}
+
+void PlayerBuffer::SetPlanned(bool planned)
+{
+    m_fullest = planned ? kFullest : kFullestOnePass;
+}
+
+double PlayerBuffer::MostBits() const
+{
+    return std::min(m_size, m_bits + m_fillRate / m_frameRate);
+}
+
+double PlayerBuffer::MostBitsWithin(double budgetLeft) const
+{
+    // What a hard stretch overspends stays small and is paid back by the pictures after it: a
+    // constant-rate picture at the coarsest quantiser may spend this much of its buffer beyond
+    // the film's budget.
+    constexpr double budgetSlack = 0.2;
+    return std::min(MostBits(), std::max(m_perPicture * 0.25, budgetLeft + m_perPicture + budgetSlack * m_size));
+}
+
+double PlayerBuffer::Room() const
+{
+    return m_bits + m_perPicture - m_size * kMargin;
+}
+
+double PlayerBuffer::Spill() const
+{
+    if (m_variableRate)
+        return 0;
+    return std::min(m_size, m_bits + m_perPicture) + m_perPicture - m_size * m_fullest;
+}
+
+double PlayerBuffer::Bank() const
+{
+    return m_size * (m_variableRate ? 1.0 : 0.8);
+}
+
+double PlayerBuffer::Clamp(double target, double least) const
+{
+    return std::max({least, std::min(target, Room()), Spill()});
+}
+
+int PlayerBuffer::Coarser(int quantiser, int qmax, const std::function<double(int)> &bitsAt) const
+{
+    const double room = Room();
+    while (quantiser < qmax && bitsAt(quantiser) > room)
+        ++quantiser;
+    return quantiser;
+}
+
+int PlayerBuffer::Finer(int quantiser, int qmin, int steps, const std::function<double(int)> &bitsAt) const
+{
+    const double spill = Spill();
+    for (; steps > 0 && quantiser > qmin && bitsAt(quantiser) < spill; --steps)
+        --quantiser;
+    return quantiser;
+}
+
+bool PlayerBuffer::Repeat(double bitsAtCoarsest) const
+{
+    // A full buffer gains nothing by waiting longer: the picture is coded, whatever it takes, so
+    // that a film no quantiser fits into the buffer still moves.
+    if (m_variableRate || Full())
+        return false;
+    return bitsAtCoarsest > Room();
+}
+
+void PlayerBuffer::Fit(std::vector<double> &plannedBits) const
+{
+    // Through a player's buffer the pictures may run ahead of the rate only by what the buffer
+    // holds, counted from the lowest point so far (where it was last full), and bits a calm
+    // stretch leaves unused beyond that much cannot be spent later. The plan is walked in order
+    // with each picture kept between those walls; towards the end they close in on the rate, so
+    // that the film as a whole spends what it should, by this share of a picture's bits a picture.
+    constexpr double closingShare = 0.5;
+    const double room = m_size * (1 - kMargin);
+    const std::size_t n = plannedBits.size();
+    double ahead = 0;  // bits spent beyond the rate so far
+    double lowest = 0; // the least of it so far
+    for (std::size_t i = 0; i < n; ++i) {
+        const double closing = m_perPicture * closingShare * double(n - 1 - i);
+        const double floor = -std::min(room, closing);
+        const double ceiling = std::min(lowest + room, closing);
+        const double wanted = std::clamp(plannedBits[i], m_perPicture + floor - ahead, m_perPicture + ceiling - ahead);
+        plannedBits[i] = std::max(wanted, 1.0);
+        ahead += plannedBits[i] - m_perPicture;
+        lowest = std::min(lowest, ahead);
+    }
+}
+
+void PlayerBuffer::Drain(double bits)
+{
+    m_bits = MostBits() - bits;
+    if (m_bits < 0) {
+        ++m_underflows;
+        m_bits = 0; // the player waited until the picture had arrived
+    }
+}
+
+} // namespace corva

@@ -1,0 +1,205 @@
+#include "engine/TwoPassPlan.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corva {
+
+using rv40::PictureType;
+
+namespace {
+
+// The order the rest of the plan is summed in, type by type.
+constexpr PictureType kTypes[3] = {PictureType::Inter, PictureType::Intra, PictureType::Bidirectional};
+
+int slot(PictureType type)
+{
+    return static_cast<int>(type);
+}
+
+} // namespace
+
+TwoPassPlan::TwoPassPlan(std::vector<PassRecord> records, double perPicture, bool variableRate, int qmax,
+                         double pixels, const PlayerBuffer &buffer)
+    : m_records(std::move(records)), m_perPicture(perPicture), m_variableRate(variableRate), m_qmax(qmax),
+      m_pixels(std::max(1.0, pixels))
+{
+    Plan(buffer);
+}
+
+double TwoPassPlan::FixedBits(std::size_t i) const
+{
+    // a picture's header and about a bit per macroblock of skips, whatever its quantiser
+    const double header = 64 + m_pixels / 256.0;
+    return std::min(std::max(1.0, m_records[i].bits) * 0.3, header);
+}
+
+double TwoPassPlan::BitsAt(std::size_t i, double step) const
+{
+    const PassRecord &r = m_records[i];
+    return BitModel::Scaled(std::max(1.0, r.bits), FixedBits(i), BitModel::Step(r.quantiser), step);
+}
+
+double TwoPassPlan::StepForBits(std::size_t i, double bits) const
+{
+    const PassRecord &r = m_records[i];
+    const double measured = std::max(1.0, r.bits);
+    const double fixed = FixedBits(i);
+    if (bits <= fixed + 1)
+        return BitModel::Step(m_qmax);
+    return BitModel::Step(r.quantiser) * std::pow((measured - fixed) / (bits - fixed), 1.0 / BitModel::kBitsExponent);
+}
+
+double TwoPassPlan::NeighbourAverage(const std::vector<double> &values, std::size_t i, bool withOwn,
+                                     const std::function<bool(std::size_t)> &counts,
+                                     const std::function<bool(std::size_t)> &ends)
+{
+    // a bell over the pictures on either side, each side up to the first that ends the stretch,
+    // its spread this many pictures
+    constexpr double kBlurPictures = 8.0;
+    const int reach = static_cast<int>(std::lround(kBlurPictures * 2));
+    double sum = withOwn ? values[i] : 0, weights = withOwn ? 1 : 0;
+    for (int dir = -1; dir <= 1; dir += 2)
+        for (int d = 1; d <= reach; ++d) {
+            const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) + dir * d;
+            if (j < 0 || j >= static_cast<std::ptrdiff_t>(values.size()) || ends(static_cast<std::size_t>(j)))
+                break;
+            if (!counts(static_cast<std::size_t>(j)))
+                continue;
+            const double w = std::exp(-0.5 * d * d / (kBlurPictures * kBlurPictures));
+            sum += w * values[static_cast<std::size_t>(j)];
+            weights += w;
+        }
+    return weights > 0 ? sum / weights : values[i];
+}
+
+void TwoPassPlan::Plan(const PlayerBuffer &buffer)
+{
+    const std::size_t n = m_records.size();
+    m_bits.assign(n, 0);
+    m_step.assign(n, 0);
+    if (n == 0)
+        return;
+    // Each picture gets a step from its complexity (the texture bits it would take at step 1),
+    // steps ~ complexity^(1 - qc). Inter pictures use their complexity averaged over their
+    // neighbours up to the next intra picture, so the quantiser follows scenes, not the ripple of
+    // single pictures; an intra picture is coded finer than the pictures that follow and copy it,
+    // a B-picture coarser than the references around it. A variable rate follows the complexity
+    // more closely.
+    const double qc = m_variableRate ? 0.7 : 0.5;
+    constexpr double kIntraStepRatio = 1.4;
+    constexpr double kBidirectionalStepRatio = 1.25;
+    std::vector<double> complexity(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const PassRecord &r = m_records[i];
+        complexity[i] = std::max(1.0, std::max(1.0, r.bits) - FixedBits(i)) *
+                        std::pow(BitModel::Step(r.quantiser), BitModel::kBitsExponent);
+    }
+    std::vector<double> shape(n, 0);
+    auto isReference = [&](std::size_t j) { return m_records[j].type == PictureType::Inter; };
+    auto isIntra = [&](std::size_t j) { return m_records[j].type == PictureType::Intra; };
+    for (std::size_t i = 0; i < n; ++i) {
+        if (isIntra(i))
+            continue;
+        // A B-picture takes the step of the inter pictures around it, a little coarser; an intra
+        // picture ends the stretch: the scene behind it is another.
+        const bool b = m_records[i].type == PictureType::Bidirectional;
+        const double average = NeighbourAverage(complexity, i, !b, isReference, isIntra);
+        shape[i] = std::pow(average, 1.0 - qc) * (b ? kBidirectionalStepRatio : 1.0);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!isIntra(i))
+            continue;
+        // the inter picture after it (or before it, at the end of the film) sets its step
+        double follower = 0;
+        for (std::size_t j = i + 1; j < n && !follower; ++j)
+            if (isReference(j))
+                follower = shape[j];
+        for (std::size_t j = i; j-- > 0 && !follower;)
+            if (isReference(j))
+                follower = shape[j];
+        shape[i] = (follower ? follower : std::pow(complexity[i], 1.0 - qc)) / kIntraStepRatio;
+    }
+    // the scale that spends the budget, found by halving the interval (bits fall as it grows)
+    const double budget = m_perPicture * double(n);
+    // Steps are planned beyond what the quantisers reach, so that the plan keeps its pictures'
+    // relations where the rate asks for more or less than the quantisers can give; the
+    // quantiser of each is bounded when it is coded.
+    const double widest[2] = {BitModel::Step(0) / 8, BitModel::Step(31) * 8};
+    auto planAt = [&](double logScale) {
+        double total = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            m_step[i] = std::clamp(std::exp(logScale) * shape[i], widest[0], widest[1]);
+            m_bits[i] = BitsAt(i, m_step[i]);
+            total += m_bits[i];
+        }
+        return total;
+    };
+    double lo = -60, hi = 60;
+    for (int k = 0; k < 80; ++k) {
+        const double mid = 0.5 * (lo + hi);
+        (planAt(mid) > budget ? lo : hi) = mid;
+    }
+    planAt(hi);
+    if (!m_variableRate) {
+        // The buffer's walls move single pictures' bits; the steps follow the change as averaged
+        // over their neighbours, so that neighbours keep alike steps.
+        buffer.Fit(m_bits);
+        std::vector<double> moved(n);
+        for (std::size_t i = 0; i < n; ++i)
+            moved[i] = std::log(std::clamp(StepForBits(i, m_bits[i]), widest[0], widest[1]) / m_step[i]);
+        auto isInter = [&](std::size_t j) { return !isIntra(j); };
+        auto never = [](std::size_t) { return false; };
+        for (std::size_t i = 0; i < n; ++i) {
+            const double average = isIntra(i) ? moved[i] : NeighbourAverage(moved, i, true, isInter, never);
+            m_step[i] = std::clamp(m_step[i] * std::exp(average), widest[0], widest[1]);
+            m_bits[i] = BitsAt(i, m_step[i]);
+        }
+    }
+    // the film's rate is what it aims at, whatever the buffer's walls moved
+    m_total = budget;
+    m_ahead.assign(n, 0);
+    for (std::size_t i = 1; i < n; ++i)
+        m_ahead[i] = m_ahead[i - 1] + m_bits[i - 1] - m_perPicture;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int t = slot(m_records[i].type);
+        const double fixed = FixedBits(i);
+        m_restFixed[t] += fixed;
+        m_restScaled[t] += BitsAt(i, m_step[i]) - fixed;
+    }
+}
+
+double TwoPassPlan::StepFor(std::size_t i, double spent, const BitModel &model, const PlayerBuffer &buffer)
+{
+    // How this pass's pictures compare with the first pass's at the same step (it may search
+    // harder and so spend less), for each type apart; from that, the one scale of every step
+    // that spends what the plan has left on the pictures left. It aims a little under: a film
+    // that strays ends under its rate rather than above it. The scale moves only so far, and so
+    // fast per picture.
+    constexpr double kAim = 0.99;
+    constexpr double kScaleLimit = 4.0;
+    constexpr double kScaleMove = 1.03;
+    double left = m_total * kAim - spent, scaled = 0;
+    for (const PictureType type : kTypes) {
+        const double r = model.PlanRatio(type);
+        left -= r * m_restFixed[slot(type)];
+        scaled += r * m_restScaled[slot(type)];
+    }
+    const double fit = left > 0 && scaled > 0 ? std::pow(scaled / left, 1.0 / BitModel::kBitsExponent) : kScaleLimit;
+    m_scale = std::clamp(std::clamp(fit, m_scale / kScaleMove, m_scale * kScaleMove), 1.0 / kScaleLimit, kScaleLimit);
+    // Where the buffer strays from where the plan had it (bits falling off a cliff with the
+    // quantiser, as noise does, make single pictures unpredictable), the steps lean against it
+    // at once rather than over the rest of the film: a buffer's worth astray scales the steps by e.
+    const double astray = m_variableRate ? 0.0 : (spent - m_perPicture * double(i) - m_ahead[i]) / buffer.Size();
+    return m_step[i] * m_scale * std::exp(std::clamp(astray, -1.0, 1.0));
+}
+
+void TwoPassPlan::Coded(std::size_t i)
+{
+    const int t = slot(m_records[i].type);
+    const double fixed = FixedBits(i);
+    m_restFixed[t] -= fixed;
+    m_restScaled[t] -= BitsAt(i, m_step[i]) - fixed;
+}
+
+} // namespace corva
