@@ -183,11 +183,19 @@ void RateController::Update(PictureType type, double cost, int quantiser, double
 
 double RateController::MostBits(int quantiser) const
 {
-    // At the coarsest quantiser one pass has no coarser step left, so a constant-rate picture
-    // takes no more than the film still has of its budget and a little of the buffer besides. A
-    // second pass borrows from the buffer where its plan says, and only the buffer bounds it.
-    if (!m_variableRate && m_plan.Records().empty() && quantiser >= m_qmax)
-        return m_buffer.MostBitsWithin(m_allotted - m_spent);
+    // At the coarsest quantiser there is no coarser step left, so a constant-rate picture takes
+    // no more than the film still has of its budget and a little of the buffer besides. A second
+    // pass borrows from the buffer where its plan says: its budget for the picture is what the
+    // plan gives it and what the pictures before left of theirs. (Bounded by the buffer alone, a
+    // short film of pictures the coarsest step cannot bring down to the plan spent the whole
+    // buffer on top of its rate.)
+    if (!m_variableRate && quantiser >= m_qmax) {
+        if (Planned())
+            return m_buffer.MostBitsWithin(m_allotted - m_spent + m_plan.Bits(static_cast<std::size_t>(m_pictures)) -
+                                           m_perPicture);
+        if (m_plan.Records().empty())
+            return m_buffer.MostBitsWithin(m_allotted - m_spent);
+    }
     return m_buffer.MostBits();
 }
 
