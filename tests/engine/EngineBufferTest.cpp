@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
 
 using namespace corva;
 using corva::test::EngineRunner;
@@ -28,6 +29,29 @@ struct BufferCase
     bool singlePass;
 };
 
+// Makes the source with FFmpeg's arguments (the output file last), encodes it for the case's
+// audience and gives the video packets' sizes as ffprobe reads them.
+std::vector<double> EncodedPictureSizes(const BufferCase &c, QStringList generate)
+{
+    QTemporaryDir dir;
+    const QString input = dir.filePath("source.mkv");
+    generate << "-c:v" << "ffv1" << input;
+    QString error;
+    EXPECT_TRUE(MediaTools::Generate(generate, &error)) << error.toStdString();
+    JobSettings job = EngineRunner::Job(input, dir.filePath("out.rm"), QString::fromUtf8(c.audience));
+    job.singlePass = c.singlePass;
+    const Outcome o = EngineRunner::Encode(job, 300000);
+    EXPECT_TRUE(o.succeeded) << o.reason.toStdString();
+    const ToolResult r = RunTool(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                            "packet=size", "-of", "csv=p=0", job.output});
+    EXPECT_EQ(r.exitCode, 0);
+    std::vector<double> sizes;
+    for (const QByteArray &line : r.out.split('\n'))
+        if (!line.trimmed().isEmpty())
+            sizes.push_back(line.trimmed().toDouble());
+    return sizes;
+}
+
 class EngineBuffer : public ::testing::TestWithParam<BufferCase>
 {
 };
@@ -39,30 +63,13 @@ class EngineBuffer : public ::testing::TestWithParam<BufferCase>
 TEST_P(EngineBuffer, NoiseNeverRunsThePlayersBufferDry)
 {
     const BufferCase &c = GetParam();
-    QTemporaryDir dir;
-    const QString input = dir.filePath("noise.mkv");
-    QString error;
-    ASSERT_TRUE(MediaTools::Generate({"-f", "lavfi", "-i", "nullsrc=size=352x288:rate=25:duration=5,geq=random(1)*255:128:128",
-                                      "-c:v", "ffv1", input},
-                                     &error))
-        << error.toStdString();
-    JobSettings job = EngineRunner::Job(input, dir.filePath("noise.rm"), QString::fromUtf8(c.audience));
-    job.singlePass = c.singlePass;
-    const Outcome o = EngineRunner::Encode(job, 300000);
-    ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
-
-    const ToolResult r = RunTool(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                                                            "packet=size", "-of", "csv=p=0", job.output});
-    ASSERT_EQ(r.exitCode, 0);
-    const QList<QByteArray> sizes = r.out.split('\n');
+    const std::vector<double> sizes =
+        EncodedPictureSizes(c, {"-f", "lavfi", "-i", "nullsrc=size=352x288:rate=25:duration=5,geq=random(1)*255:128:128"});
     const double rate = c.videoKbps * 1000.0 / 8; // bytes a second
     const double fps = c.fps;
     double buffer = rate, total = 0, largest = 0;
     int dry = 0, pictures = 0;
-    for (const QByteArray &line : sizes) {
-        if (line.trimmed().isEmpty())
-            continue;
-        const double bytes = line.trimmed().toDouble();
+    for (const double bytes : sizes) {
         buffer = std::min(rate, buffer + rate / fps) - bytes;
         dry += buffer < 0;
         buffer = std::max(buffer, 0.0);
@@ -93,30 +100,18 @@ class EngineCuts : public ::testing::TestWithParam<BufferCase>
 TEST_P(EngineCuts, TwoPassesKeepWithinFivePercentOfTheRate)
 {
     const BufferCase &c = GetParam();
-    QTemporaryDir dir;
-    const QString input = dir.filePath("cuts.mkv");
-    QString error;
-    ASSERT_TRUE(MediaTools::Generate(
-                    {"-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25:duration=5", "-f", "lavfi", "-i",
-                     "mandelbrot=size=352x288:rate=25,trim=duration=5", "-f", "lavfi", "-i",
-                     "cellauto=size=352x288:rate=25:rule=110:random_seed=3,trim=duration=5", "-f", "lavfi", "-i",
-                     "life=size=352x288:rate=25:mold=10:ratio=0.5:seed=5,trim=duration=5", "-filter_complex",
-                     "[0:v]format=yuv420p,select='eq(mod(n\\,4)\\,0)'[a];[1:v]format=yuv420p,select='eq(mod(n\\,4)\\,1)'[b];"
-                     "[2:v]format=yuv420p,select='eq(mod(n\\,4)\\,2)'[c];[3:v]format=yuv420p,select='eq(mod(n\\,4)\\,3)'[d];"
-                     "[a][b][c][d]interleave=nb_inputs=4,setpts=N/25/TB[v]",
-                     "-map", "[v]", "-c:v", "ffv1", input},
-                    &error))
-        << error.toStdString();
-    JobSettings job = EngineRunner::Job(input, dir.filePath("cuts.rm"), QString::fromUtf8(c.audience));
-    job.singlePass = c.singlePass;
-    const Outcome o = EngineRunner::Encode(job, 300000);
-    ASSERT_TRUE(o.succeeded) << o.reason.toStdString();
-    const ToolResult r = RunTool(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                                                            "packet=size", "-of", "csv=p=0", job.output});
-    ASSERT_EQ(r.exitCode, 0);
+    const std::vector<double> sizes = EncodedPictureSizes(
+        c, {"-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25:duration=5", "-f", "lavfi", "-i",
+            "mandelbrot=size=352x288:rate=25,trim=duration=5", "-f", "lavfi", "-i",
+            "cellauto=size=352x288:rate=25:rule=110:random_seed=3,trim=duration=5", "-f", "lavfi", "-i",
+            "life=size=352x288:rate=25:mold=10:ratio=0.5:seed=5,trim=duration=5", "-filter_complex",
+            "[0:v]format=yuv420p,select='eq(mod(n\\,4)\\,0)'[a];[1:v]format=yuv420p,select='eq(mod(n\\,4)\\,1)'[b];"
+            "[2:v]format=yuv420p,select='eq(mod(n\\,4)\\,2)'[c];[3:v]format=yuv420p,select='eq(mod(n\\,4)\\,3)'[d];"
+            "[a][b][c][d]interleave=nb_inputs=4,setpts=N/25/TB[v]",
+            "-map", "[v]"});
     double total = 0;
-    for (const QByteArray &line : r.out.split('\n'))
-        total += line.trimmed().toDouble();
+    for (const double bytes : sizes)
+        total += bytes;
     const double budget = c.videoKbps * 1000.0 / 8 * 5;
     EXPECT_LT(total / budget, 1.05) << total << " bytes against " << budget;
     EXPECT_GT(total / budget, 0.8) << total << " bytes against " << budget;
