@@ -149,11 +149,13 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         // FFmpeg seeks past a file's last keyframe by scanning for it from ever further before
         // the end, and gives up at about the middle of the file (before it, the header reads as
         // packets that swallow the ones after). So the last keyframe must come after the middle:
-        // where the regular ones leave none in the film's second half, the picture two thirds
-        // in is made a keyframe too (the encoder also counts the keyframes it puts at cuts).
+        // where the regular ones leave none in the film's second half, the picture nine tenths
+        // in is made a keyframe too (the encoder also counts the keyframes it puts at cuts). Late
+        // rather than two thirds in: a keyframe in a detailed pan throws away the detail the
+        // pictures before it built up, and the fewer pictures after it, the less that costs.
         const int pictures = static_cast<int>(std::lround(source.duration * av_q2d(v.frameRate)));
         if (pictures > 2 && (pictures - 1) / v.gopSize * v.gopSize < pictures / 2)
-            v.lateKeyframe = static_cast<int>(std::lround(pictures * 2.0 / 3));
+            v.lateKeyframe = static_cast<int>(std::lround(pictures * 0.9));
 
         const int64_t videoKbps = audience.videoKbps > 0 ? audience.videoKbps : std::max(audience.totalKbps - audience.audioKbps, 20);
         v.bitRate = videoKbps * 1000;
