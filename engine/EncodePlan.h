@@ -99,10 +99,10 @@ struct EncodePlan
     static constexpr int64_t kMaxSourceArea = int64_t{16384} * 8192;
 
     // RealVideo 9/10 codes sizes in multiples of 4; beyond 2048x1152 no player of these files decodes.
-    static constexpr int kSizeStep = 4;
-    static constexpr int kMinSize = 16;
-    static constexpr int kMaxWidth = 2048;
-    static constexpr int kMaxHeight = 1152;
+    static constexpr int kSizeStep = rv40::kSizeStep;
+    static constexpr int kMinSize = rv40::kMinSide;
+    static constexpr int kMaxWidth = rv40::kMaxWidth;
+    static constexpr int kMaxHeight = rv40::kMaxHeight;
     // The largest picture kept when no size is asked for.
     static constexpr int kAutoMaxWidth = 720;
     static constexpr int kAutoMaxHeight = 576;

@@ -17,7 +17,6 @@ namespace corva::rv40 {
 
 namespace {
 
-constexpr int kMaxWidth = 2048, kMaxHeight = 1152;
 // The rungs of a picture kept within a size: the largest level dropped at each (the first two
 // at the picture's own quantiser and at the coarsest).
 constexpr int kLevelFloors[] = {0, 0, 1, 2, 4, 8, 1 << 20};
@@ -27,7 +26,8 @@ constexpr int kStepsUp[] = {3, 6, 10};
 
 const EncoderSettings &Checked(const EncoderSettings &s)
 {
-    if (s.width < 16 || s.height < 16 || s.width > kMaxWidth || s.height > kMaxHeight || s.width % 4 || s.height % 4)
+    if (s.width < kMinSide || s.height < kMinSide || s.width > kMaxWidth || s.height > kMaxHeight || s.width % kSizeStep ||
+        s.height % kSizeStep)
         throw std::invalid_argument("rv40: picture size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
                                     " cannot be coded (multiples of 4 from 16x16 to 2048x1152)");
     return s;

@@ -6,6 +6,12 @@
 
 namespace corva::rv40 {
 
+// The picture sizes the encoder codes: multiples of four, from 16x16 to 2048x1152.
+inline constexpr int kSizeStep = 4;
+inline constexpr int kMinSide = 16;
+inline constexpr int kMaxWidth = 2048;
+inline constexpr int kMaxHeight = 1152;
+
 // Bidirectional: predicted from the two last references; never a reference itself.
 enum class PictureType { Intra, Inter, Bidirectional };
 // Quickest: small search, 16x16 blocks only. Quick: adds 8x8 motion and 4x4 intra.
