@@ -63,8 +63,8 @@ struct Encoder::Impl {
           mbh((s.height + 15) / 16), bounds(mbw * 16, mbh * 16, bitstream->VectorUnits()), small(s.width * s.height <= 176 * 144),
           grid(mbw, mbh)
     {
-        for (Picture *p : {&src, &cur, &ref, &prev})
-            p->Init(mbw * 16, mbh * 16);
+        for (Picture *picture : {&src, &cur, &ref, &prev})
+            picture->Init(mbw * 16, mbh * 16);
         refMv8.assign(static_cast<std::size_t>(mbw * mbh * 4), {});
         refMbType.assign(static_cast<std::size_t>(mbw * mbh), kI16);
     }

@@ -24,13 +24,13 @@ struct PictureContext {
     const std::vector<std::uint8_t> &refMbType; // and its MB types, for direct MBs
     VectorBounds bounds;
     SliceKind kind = SliceKind::Intra;
-    QuantSet qs;
+    QuantSet qs{};
     int levelFloor = 0;
     std::uint32_t timestamp = 0;
-    DirectWeights direct;
+    DirectWeights direct{};
     // The film's motion since the reference, repeats between, as one more search start.
     bool haveCatchUp = false;
-    MotionVector catchUp;
+    MotionVector catchUp{};
 };
 
 } // namespace corva::rv40
