@@ -191,7 +191,7 @@ double RateController::MostBits(int quantiser) const
     // buffer on top of its rate.)
     if (!m_variableRate && quantiser >= m_qmax) {
         if (Planned())
-            return m_buffer.MostBitsWithin(m_allotted - m_spent + m_plan.Bits(static_cast<std::size_t>(m_pictures)) -
+            return m_buffer.MostBitsWithin(m_allotted - m_spent + m_plan.Budgeted(static_cast<std::size_t>(m_pictures)) -
                                            m_perPicture);
         if (m_plan.Records().empty())
             return m_buffer.MostBitsWithin(m_allotted - m_spent);
@@ -229,7 +229,7 @@ void RateController::Account(double bits, PictureType type, int quantiser)
         m_model.LearnBidirectional(bits, quantiser);
     ++m_pictures;
     m_spent += bits;
-    m_allotted += planned ? m_plan.Bits(i) : (b ? bits : perReference);
+    m_allotted += planned ? m_plan.Budgeted(i) : (b ? bits : perReference);
     // Bits a still scene could not use are not owed to the next busy one: a player's buffer
     // holds only so much, and a burst past it would stall playback. A second pass planned
     // them where they fit.

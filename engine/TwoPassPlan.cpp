@@ -158,6 +158,10 @@ void TwoPassPlan::Plan(const PlayerBuffer &buffer)
     }
     // the film's rate is what it aims at, whatever the buffer's walls moved
     m_total = budget;
+    double planned = 0;
+    for (const double bits : m_bits)
+        planned += bits;
+    m_budgetShare = planned > budget ? budget / planned : 1.0;
     m_ahead.assign(n, 0);
     for (std::size_t i = 1; i < n; ++i)
         m_ahead[i] = m_ahead[i - 1] + m_bits[i - 1] - m_perPicture;

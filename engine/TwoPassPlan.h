@@ -28,6 +28,9 @@ public:
     double BitsAt(std::size_t i, double step) const;
     // What the plan gives picture i.
     double Bits(std::size_t i) const { return m_bits[i]; }
+    // And its share of the film's budget: the same where the plan spends the budget; less where
+    // pictures the coarsest step cannot bring down, and the buffer's walls, plan more.
+    double Budgeted(std::size_t i) const { return m_bits[i] * m_budgetShare; }
 
     // The step for picture i, the steps scaled (a little at a time, so that neighbouring pictures
     // keep alike steps) to spend what the plan has left on the pictures left as `model` says
@@ -61,6 +64,7 @@ private:
     double m_restScaled[3] = {0, 0, 0};
     double m_total = 0;
     double m_scale = 1;
+    double m_budgetShare = 1;
 };
 
 } // namespace corva

@@ -80,19 +80,22 @@ TEST_P(EngineBuffer, NoiseNeverRunsThePlayersBufferDry)
     EXPECT_GT(pictures, 0);
     EXPECT_LE(largest, rate) << "a picture larger than the player's buffer";
     EXPECT_EQ(dry, 0) << "pictures that ran the player's buffer dry";
-    EXPECT_LT(total / (rate * 5), 1.2) << total << " bytes";
+    // Two passes know the film: they keep to its budget (the plan used to give noise the
+    // coarsest step's bits, a third over the budget, and the pictures took them).
+    EXPECT_LT(total / (rate * 5), c.singlePass ? 1.2 : 1.05) << total << " bytes";
 }
 
 INSTANTIATE_TEST_SUITE_P(Audiences, EngineBuffer,
                          ::testing::Values(BufferCase{"NarrowOnePass", "窄带上网 CBR 150Kbps", 118, 15, true},
                                            BufferCase{"NarrowTwoPasses", "窄带上网 CBR 150Kbps", 118, 15, false},
-                                           BufferCase{"TopOnePass", "超高画质 CBR 1500Kbps", 1308, 25, true}),
+                                           BufferCase{"TopOnePass", "超高画质 CBR 1500Kbps", 1308, 25, true},
+                                           BufferCase{"StandardTwoPasses", "标准画质 CBR 450Kbps", 386, 25, false}),
                          [](const auto &i) { return std::string(i.param.name); });
 
 // A cut at every picture, each a new kind of picture, in two passes: pictures the coarsest
 // quantiser cannot bring down to the plan used to spend the player's whole buffer on top of the
-// rate (+13 to +16% over five seconds); now the plan's budget bounds them as the film's budget
-// bounds one pass.
+// rate (+13 to +18% over five seconds); now the film's budget, as the plan shares it out, bounds
+// them as it bounds one pass.
 class EngineCuts : public ::testing::TestWithParam<BufferCase>
 {
 };
@@ -119,7 +122,8 @@ TEST_P(EngineCuts, TwoPassesKeepWithinFivePercentOfTheRate)
 
 INSTANTIATE_TEST_SUITE_P(Audiences, EngineCuts,
                          ::testing::Values(BufferCase{"StandardTwoPasses", "标准画质 CBR 450Kbps", 386, 25, false},
-                                           BufferCase{"TopTwoPasses", "超高画质 CBR 1500Kbps", 1308, 25, false}),
+                                           BufferCase{"TopTwoPasses", "超高画质 CBR 1500Kbps", 1308, 25, false},
+                                           BufferCase{"NarrowTwoPasses", "窄带上网 CBR 150Kbps", 118, 15, false}),
                          [](const auto &i) { return std::string(i.param.name); });
 
 } // namespace
