@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Effort, EngineRv40,
                                            Rv40Case{"Rv10OnePass", CodecEffort::Rv10, true},
                                            Rv40Case{"Rv10TwoPasses", CodecEffort::Rv10, false},
                                            Rv40Case{"Rv8OnePass", CodecEffort::Rv8, true}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &row) { return std::string(row.param.name); });
 
 struct ShapeCase
 {
@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ShapeCase{"Black", "color=c=black:size=176x144:rate=15", 2, 176, 144},
                       ShapeCase{"Flat", "color=c=0x808040:size=176x144:rate=15", 2, 176, 144},
                       ShapeCase{"Noise", "nullsrc=size=176x144:rate=15,geq=random(1)*255:128:128", 2, 176, 144}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
 

@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BurnCase{"Big5Named", "Big5", false, "其他名字.srt", true, false, "繁體中文字幕測試", "chi_tra"},
                       BurnCase{"Utf8Ass", "UTF-8", false, "影片.ass", false, true, "中文字幕测试", "chi_sim"},
                       BurnCase{"Utf16UpperCase", "UTF-16LE", true, "影片.SRT", false, false, "欢迎收看新闻节目", "chi_sim"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 // A binary file given as subtitles, or a -sub file that is not there: the job ends with the
 // reason before anything is written.
@@ -250,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
     Sources, EngineInterlaced,
     ::testing::Values(InterlacedCase{"Flagged", {"-c:v", "mpeg2video", "-flags", "+ilme+ildct", "-top", "1", "-q:v", "2"}, "tv.mpg"},
                       InterlacedCase{"Unflagged", {"-c:v", "mpeg4", "-q:v", "2"}, "combed.avi"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 // The detecting deinterlacer hands progressive pictures on untouched, byte for byte, fast
 // motion and fine detail included, and changes combed ones the source says nothing about.

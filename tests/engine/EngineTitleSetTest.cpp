@@ -108,7 +108,7 @@ TEST_P(EngineTitleSet, PiecesAreEncodedAsOneFilm)
 }
 
 INSTANTIATE_TEST_SUITE_P(Spellings, EngineTitleSet, ::testing::Bool(),
-                         [](const auto &info) { return info.param ? "UpperCase" : "LowerCase"; });
+                         [](const auto &row) { return row.param ? "UpperCase" : "LowerCase"; });
 
 // A DVD's sound track 1 is stream 0x80, even when a richer track 2 would look better.
 TEST(EngineTitleSetSound, TrackOneOfAProgramStreamIsTaken)

@@ -111,8 +111,9 @@ TEST_P(TemporaryOutputTest, NeverTouchesFilesItDidNotMake)
         TemporaryOutput out(target);
         ASSERT_TRUE(out.IsOpen());
         ASSERT_TRUE(writeAll(out, "data"));
-        if (commit)
+        if (commit) {
             ASSERT_TRUE(out.Commit());
+        }
     }
     EXPECT_EQ(readAll(m_dir / "film.rm.part"), "a user's file");
     EXPECT_EQ(readAll(m_dir / "victim.txt"), "must stay");

@@ -264,9 +264,10 @@ void CheckJoin(const QStringList &inputs, const QString &joined, const QString &
         EXPECT_EQ(out.streams[s].packets, sum.streams[s].packets) << out.streams[s].codec.toStdString();
     }
     // No silence where one input's sound gives way to the next: a frame or two of the seam at most.
-    if (cook)
+    if (cook) {
         for (std::size_t k = 1; k < starts.size(); ++k)
             EXPECT_LE(QuietAround(joined, starts[k]), 0.06) << "seam " << k;
+    }
     EXPECT_EQ(DecodeErrors(joined).toStdString(), "");
 
     const ToolResult info = RunTool(QStringLiteral("mediainfo"),

@@ -37,7 +37,7 @@ struct Scenario {
     int bFrames = 0; // B-pictures between two references
     int repeatEvery = 0; // inter pictures at multiples of it repeat their reference
     std::size_t maxBytes = 0; // every picture kept within it
-    std::function<std::unique_ptr<Bitstream>()> bitstream; // none: the encoder's own
+    std::function<std::unique_ptr<Bitstream>()> bitstream = {}; // none: the encoder's own
 };
 
 std::ostream &operator<<(std::ostream &os, const Scenario &s) { return os << s.name; }
@@ -109,8 +109,9 @@ RunResult EncodeAndDecode(const Scenario &s)
         const std::uint32_t ts = static_cast<std::uint32_t>(n * 40);
         EncodedPicture pic = enc.Encode(ViewOf(src), d, ts);
         EXPECT_EQ(pic.type, d.type) << "picture " << n;
-        if (!s.maxBytes)
+        if (!s.maxBytes) {
             EXPECT_EQ(pic.quantiser, d.quantiser) << "picture " << n;
+        }
         recon[static_cast<std::size_t>(n)] = CopyOf(enc.Reconstruction());
         res.psnr.push_back(Psnr(pic.sse[0], static_cast<std::size_t>(s.width * s.height)));
         if (s.maxBytes) {
@@ -148,8 +149,9 @@ TEST_P(Rv40BitExact, DecoderShowsTheReconstruction)
     const RunResult r = EncodeAndDecode(GetParam());
     EXPECT_EQ(r.mismatches, 0) << "first mismatch: " << r.firstMismatch;
     // a bound far below what the quantiser gives must have been used
-    if (GetParam().maxBytes)
+    if (GetParam().maxBytes) {
         EXPECT_GT(r.bounded, 0);
+    }
 }
 
 int Sweep(int n) { return n % 32; }
