@@ -1,55 +1,28 @@
 #include "CookTestDecoder.h"
 
+#include "engine/FfmpegOwners.h"
+#include "../support/FfmpegErrorLog.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/lfg.h>
-#include <libavutil/log.h>
 }
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <stdexcept>
 
 namespace corva::cook::test {
-namespace {
-
-std::mutex g_logMutex;
-std::vector<std::string> g_errors;
-
-void LogCallback(void *, int level, const char *fmt, va_list args)
-{
-    if (level > AV_LOG_ERROR)
-        return;
-    char line[1024];
-    std::vsnprintf(line, sizeof line, fmt, args);
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_errors.push_back(std::string(line, std::strlen(line)));
-}
-
-struct CodecContextDeleter {
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-
-} // namespace
 
 struct CookTestDecoder::Impl {
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> ctx;
-    std::unique_ptr<AVPacket, PacketDeleter> packet{av_packet_alloc()};
-    std::unique_ptr<AVFrame, FrameDeleter> frame{av_frame_alloc()};
+    CodecContextPtr ctx;
+    PacketPtr packet{av_packet_alloc()};
+    FramePtr frame{av_frame_alloc()};
 };
 
 CookTestDecoder::CookTestDecoder(const Flavour &flavour) : m_impl(std::make_unique<Impl>())
 {
-    av_log_set_callback(LogCallback);
+    corva::test::FfmpegErrorLog::Install();
     const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_COOK);
     if (!codec)
         throw std::runtime_error("FFmpeg has no cook decoder");
@@ -99,10 +72,7 @@ bool CookTestDecoder::Send(const std::vector<std::uint8_t> &data)
 
 std::vector<std::string> CookTestDecoder::TakeErrors()
 {
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    std::vector<std::string> out;
-    out.swap(g_errors);
-    return out;
+    return corva::test::FfmpegErrorLog::Take();
 }
 
 struct FfmpegNoise::State {

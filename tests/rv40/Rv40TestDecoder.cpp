@@ -1,50 +1,22 @@
 #include "Rv40TestDecoder.h"
 
+#include "engine/FfmpegOwners.h"
+#include "../support/FfmpegErrorLog.h"
+
 #include "rv40/Encoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavutil/log.h>
 #include <libavutil/cpu.h>
 }
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace corva::rv40::test {
 
 namespace {
-
-std::mutex g_logMutex;
-std::vector<std::string> g_errors;
-
-void LogCallback(void *, int level, const char *fmt, va_list args)
-{
-    if (level > AV_LOG_ERROR)
-        return;
-    char line[1024];
-    std::vsnprintf(line, sizeof line, fmt, args);
-    const std::string text(line);
-    // A one-picture stream makes frame threading print this; it says nothing about the data.
-    if (text.find("Context scratch buffers could not be allocated") != std::string::npos)
-        return;
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_errors.push_back(text);
-}
-
-struct CodecContextDeleter {
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
 
 void PutLe32(std::vector<std::uint8_t> &out, std::uint32_t v)
 {
@@ -55,14 +27,15 @@ void PutLe32(std::vector<std::uint8_t> &out, std::uint32_t v)
 } // namespace
 
 struct Rv40TestDecoder::Impl {
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> ctx;
-    std::unique_ptr<AVPacket, PacketDeleter> pkt{av_packet_alloc()};
-    std::unique_ptr<AVFrame, FrameDeleter> frame{av_frame_alloc()};
+    CodecContextPtr ctx;
+    PacketPtr pkt{av_packet_alloc()};
+    FramePtr frame{av_frame_alloc()};
 };
 
 Rv40TestDecoder::Rv40TestDecoder(int width, int height, Arithmetic arithmetic) : m_impl(new Impl)
 {
-    av_log_set_callback(LogCallback);
+    // A one-picture stream makes frame threading print this; it says nothing about the data.
+    corva::test::FfmpegErrorLog::Install({"Context scratch buffers could not be allocated"});
     const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_RV40);
     if (!codec)
         throw std::runtime_error("FFmpeg has no RV40 decoder");
@@ -141,11 +114,9 @@ bool Rv40TestDecoder::Drain()
         const AVFrame *f = m_impl->frame.get();
         // A slice the decoder rejects without a message still leaves this mark: the picture shown
         // was painted by error concealment, however close it looks to what we coded.
-        if (f->decode_error_flags) {
-            std::lock_guard<std::mutex> lock(g_logMutex);
-            g_errors.push_back("picture " + std::to_string(m_frames.size()) + " decoded with error flags " +
-                               std::to_string(f->decode_error_flags));
-        }
+        if (f->decode_error_flags)
+            corva::test::FfmpegErrorLog::Add("picture " + std::to_string(m_frames.size()) + " decoded with error flags " +
+                                             std::to_string(f->decode_error_flags));
         YuvFrame y;
         y.width = f->width;
         y.height = f->height;
@@ -162,10 +133,7 @@ bool Rv40TestDecoder::Drain()
 
 std::vector<std::string> Rv40TestDecoder::TakeErrors()
 {
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    std::vector<std::string> out;
-    out.swap(g_errors);
-    return out;
+    return corva::test::FfmpegErrorLog::Take();
 }
 
 } // namespace corva::rv40::test
