@@ -1,8 +1,14 @@
-# Turns the plain-text cook tables into one C++ source: every file becomes a flat array of its
-# numbers (comment lines dropped) plus its element count; a file holding any decimal point
-# becomes a float array (the decoder keeps those tables in float), the others int32. Run as
-#   cmake -DOUT=<file.cpp> -DTABLES="a.txt;b.txt;..." -P EmbedTables.cmake
-set(body "// Generated from cook/tables/*.txt at build time; do not edit.\n#include \"cook/RawTables.h\"\n\nnamespace corva::cook::raw {\n")
+# Turns a codec's plain-text tables into one C++ source: every file becomes a flat array of its
+# numbers (comment lines dropped) plus its element count, in namespace corva::<CODEC>::raw. With
+# FLOATS on, a file holding any decimal point becomes a float array (as a decoder keeps such
+# tables); the others are int32, and without FLOATS a decimal point is refused. Run as
+#   cmake -DOUT=<file.cpp> -DCODEC=<folder> [-DFLOATS=ON] -DTABLES="a.txt;b.txt;..." -P EmbedTables.cmake
+set(body "// Generated from ${CODEC}/tables/*.txt at build time; do not edit.\n#include \"${CODEC}/RawTables.h\"\n\nnamespace corva::${CODEC}::raw {\n")
+if(FLOATS)
+  set(number "-?[0-9.]+")
+else()
+  set(number "-?[0-9]+")
+endif()
 foreach(path IN LISTS TABLES)
   get_filename_component(name ${path} NAME_WE)
   file(STRINGS ${path} lines)
@@ -15,7 +21,7 @@ foreach(path IN LISTS TABLES)
       continue()
     endif()
     string(REGEX REPLACE "[ \t]+" "," csv "${line}")
-    if(NOT csv MATCHES "^-?[0-9.]+(,-?[0-9.]+)*$")
+    if(NOT csv MATCHES "^${number}(,${number})*$")
       message(FATAL_ERROR "${path}: not a row of numbers: '${line}'")
     endif()
     if(csv MATCHES "\\.")
