@@ -36,13 +36,15 @@ double PlayerBuffer::MostBits() const
     return std::min(m_size, m_bits + m_fillRate / m_frameRate);
 }
 
-double PlayerBuffer::MostBitsWithin(double budgetLeft) const
+double PlayerBuffer::Slack() const
 {
-    // What a hard stretch overspends stays small and is paid back by the pictures after it: a
-    // constant-rate picture at the coarsest quantiser may spend this much of its buffer beyond
-    // the film's budget.
-    constexpr double budgetSlack = 0.2;
-    return std::min(MostBits(), std::max(m_perPicture * 0.25, budgetLeft + m_perPicture + budgetSlack * m_size));
+    // What a hard stretch overspends stays small and is paid back by the pictures after it.
+    return 0.2 * m_size;
+}
+
+double PlayerBuffer::MostBitsOf(double bits, double least) const
+{
+    return std::min(MostBits(), std::max({least, m_perPicture * 0.25, bits}));
 }
 
 double PlayerBuffer::Room() const

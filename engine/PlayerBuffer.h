@@ -27,9 +27,11 @@ public:
 
     // The most the next picture may take without running the buffer dry.
     double MostBits() const;
-    // And a constant-rate picture that may overspend the film's budget only by `budgetLeft`
-    // and a little of the buffer besides.
-    double MostBitsWithin(double budgetLeft) const;
+    // And one given `bits`, or at least `least`, and never less than a quarter of a picture's
+    // share of the rate, as far as the buffer holds them.
+    double MostBitsOf(double bits, double least) const;
+    // How far a film at the coarsest quantiser may overspend its budget.
+    double Slack() const;
     // What the buffer holds once the next picture's share has arrived, less a margin for the
     // pictures that follow.
     double Room() const;

@@ -181,20 +181,27 @@ void RateController::Update(PictureType type, double cost, int quantiser, double
     Account(spent >= 0 ? spent : bits, type, quantiser);
 }
 
-double RateController::MostBits(int quantiser) const
+double RateController::MostBits(PictureType type, int quantiser) const
 {
-    // At the coarsest quantiser there is no coarser step left, so a constant-rate picture takes
-    // no more than the film still has of its budget and a little of the buffer besides. A second
-    // pass borrows from the buffer where its plan says: its budget for the picture is what the
-    // plan gives it and what the pictures before left of theirs. (Bounded by the buffer alone, a
-    // short film of pictures the coarsest step cannot bring down to the plan spent the whole
-    // buffer on top of its rate.)
-    if (!m_variableRate && quantiser >= m_qmax) {
-        if (Planned())
-            return m_buffer.MostBitsWithin(m_allotted - m_spent + m_plan.Budgeted(static_cast<std::size_t>(m_pictures)) -
-                                           m_perPicture);
-        if (m_plan.Records().empty())
-            return m_buffer.MostBitsWithin(m_allotted - m_spent);
+    // A keyframe crushed to a few hundred bytes to pay a debt back at once showed flat gray: it
+    // keeps at least a picture's share, and the pictures after it pay. Those shares alone spend
+    // no more than the rate.
+    const double least = type == PictureType::Intra ? m_perPicture : 0;
+    // One pass sees no end coming: what the first pictures borrow from the player's full buffer,
+    // at any quantiser, would never be paid back in a short film (a cut at every picture at the
+    // narrow audience spent 7% over five seconds), so every constant-rate picture keeps within
+    // what is left of the film's budget and a little of the buffer besides.
+    if (!m_variableRate && !Planned() && m_plan.Records().empty())
+        return m_buffer.MostBitsOf(m_allotted - m_spent + m_perPicture + m_buffer.Slack(), least);
+    // A second pass borrows from the buffer where its plan says; at the coarsest quantiser,
+    // where no coarser step is left, a picture's budget is its share of the film's budget and
+    // what the pictures before left of theirs. (Bounded by the buffer alone, a short film of
+    // pictures the coarsest step cannot bring down to the plan spent the whole buffer on top of
+    // its rate.) Half its share is always left to it: those halves alone leave half the budget
+    // to pay back with.
+    if (!m_variableRate && quantiser >= m_qmax && Planned()) {
+        const double share = m_plan.Budgeted(static_cast<std::size_t>(m_pictures));
+        return m_buffer.MostBitsOf(m_allotted - m_spent + share + m_buffer.Slack(), std::max(least, share * 0.5));
     }
     return m_buffer.MostBits();
 }
@@ -229,6 +236,8 @@ void RateController::Account(double bits, PictureType type, int quantiser)
         m_model.LearnBidirectional(bits, quantiser);
     ++m_pictures;
     m_spent += bits;
+    // A second pass owes against its shares of the budget only what pictures at the coarsest
+    // step overspent: the steps of the others already aim at what the film has left.
     m_allotted += planned ? m_plan.Budgeted(i) : (b ? bits : perReference);
     // Bits a still scene could not use are not owed to the next busy one: a player's buffer
     // holds only so much, and a burst past it would stall playback. A second pass planned

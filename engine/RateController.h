@@ -48,8 +48,10 @@ public:
     // The most bits the next picture may take without running the player's buffer dry: what
     // the buffer holds once the picture's share of the rate has arrived.
     double MostBits() const { return m_buffer.MostBits(); }
-    // And for a picture at this quantiser: at the coarsest, no more than the budget allows.
-    double MostBits(int quantiser) const;
+    // And for a picture of this type at this quantiser: no more than the budget allows (one
+    // pass at any quantiser, a second pass at the coarsest), yet a keyframe, which cannot repeat
+    // its reference, never less than one picture's share of the rate while the buffer holds it.
+    double MostBits(rv40::PictureType type, int quantiser) const;
 
     // The player's buffer as a share of its size: below 0 it ran dry.
     double BufferLevel() const { return m_buffer.Level(); }

@@ -145,7 +145,7 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int displ
     // A measuring pass measures the pictures as they are.
     if (!m_measuring) {
         const double slack = 1 + 8.0 * (std::max(1, m_video.threads) + 2);
-        decision.maxBytes = static_cast<std::size_t>(std::max(64.0, m_rate.MostBits(decision.quantiser) / 8 * kBoundShare - slack));
+        decision.maxBytes = static_cast<std::size_t>(std::max(64.0, m_rate.MostBits(type, decision.quantiser) / 8 * kBoundShare - slack));
     }
 
     rv40::EncodedPicture coded = m_encoder.Encode(viewOf(frame, m_video.width, m_video.height), decision, ms);

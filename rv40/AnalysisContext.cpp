@@ -5,7 +5,7 @@
 namespace corva::rv40 {
 
 AnalysisContext::AnalysisContext(const PictureContext &p, Picture &c, const MbGrid &g, DecisionPolicy &pol)
-    : pc(p), cur(c), grid(g), policy(pol), residual(p.src, p.qs, p.levelFloor), prediction(p.bitstream),
+    : pc(p), cur(c), grid(g), policy(pol), residual(p.src, p.qs, p.levels), prediction(p.bitstream),
       search(p.bitstream, p.bounds)
 {
 }

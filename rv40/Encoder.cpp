@@ -17,9 +17,13 @@ namespace corva::rv40 {
 
 namespace {
 
-// The rungs of a picture kept within a size: the largest level dropped at each (the first two
-// at the picture's own quantiser and at the coarsest).
-constexpr int kLevelFloors[] = {0, 0, 1, 2, 4, 8, 1 << 20};
+// The rungs of a picture kept within a size (the first two at the picture's own quantiser and at
+// the coarsest): small levels go first; then intra MBs are coded whole, whose one mode costs less
+// than sixteen, keeping their low frequencies, then only each MB's mean and its colour blocks'
+// means. With nothing left at all a keyframe shows flat gray.
+constexpr LevelLimit kRungs[] = {
+    {}, {}, {1}, {2}, {4}, {8}, {2, 2, LevelLimit::kAll, true}, {1, 1, 1, true}, {1 << 20, 0, 0, true},
+};
 constexpr int kCoarsest = 31;
 // How far the quantiser is raised, in turn, before the coarsest.
 constexpr int kStepsUp[] = {3, 6, 10};
@@ -70,6 +74,8 @@ struct Encoder::Impl {
     }
 
     EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts);
+    // How far the picture just coded (before the loop filter) is from its source.
+    std::uint64_t Error() const;
     void MeasureMotion();
 };
 
@@ -99,17 +105,42 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     // quantisers, then with ever more of its small levels dropped, down to none at all; an
     // inter picture that still does not fit repeats its reference. Every rung decodes: only
     // levels go, never syntax.
+    // A keyframe cannot repeat, and which rung shows it best depends on the picture (MB means
+    // suit a smooth one, a few large levels a detailed one), so once its levels must go every
+    // rung is tried and the one closest to the source that fits is kept.
     bool repeatNow = repeat;
     std::size_t rung = decision.quantiser == kCoarsest ? 1 : 0;
     std::size_t stepsUp = 0;
-    for (;;) {
-        pc.levelFloor = kLevelFloors[rung];
+    std::size_t best = 0;
+    std::uint64_t bestError = 0;
+    auto code = [&] {
+        pc.levels = kRungs[rung];
         DecisionPolicy &decide = repeatNow ? static_cast<DecisionPolicy &>(copies) : *policy;
         decide.Restart();
         out.slices = PictureCoder::Code(pc, cur, grid, decide, settings);
+    };
+    for (;;) {
+        code();
         if (rung == 1 && !repeatNow)
             out.coarsestBytes = out.Bytes();
-        if (decision.maxBytes == 0 || out.Bytes() <= decision.maxBytes || repeatNow)
+        const bool fits = decision.maxBytes == 0 || out.Bytes() <= decision.maxBytes;
+        if (intraPicture && rung > 1) {
+            const std::uint64_t error = Error();
+            if (fits && (!best || error < bestError)) {
+                best = rung;
+                bestError = error;
+            }
+            if (rung + 1 < std::size(kRungs)) {
+                ++rung;
+                continue;
+            }
+            if (best && best != rung) {
+                rung = best;
+                code();
+            }
+            break;
+        }
+        if (fits || repeatNow)
             break;
         if (rung == 0) {
             // coarser steps first, so a picture a little over its size loses little
@@ -121,7 +152,7 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
                 rung = 1;
             continue;
         }
-        if (rung + 1 < std::size(kLevelFloors)) {
+        if (rung + 1 < std::size(kRungs)) {
             ++rung;
         } else if (!intraPicture && !bPicture) {
             repeatNow = true;
@@ -164,6 +195,18 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     ++refCount;
     haveRef = true;
     return out;
+}
+
+std::uint64_t Encoder::Impl::Error() const
+{
+    // colour counts four times a chroma sample: a rung that keeps the shapes and drops the
+    // colours would otherwise often win, and a film that turns gray for a picture is what shows
+    std::uint64_t sse = 0;
+    for (int c = 0; c < 3; ++c) {
+        const int w = c ? settings.width / 2 : settings.width, h = c ? settings.height / 2 : settings.height;
+        sse += dsp::Sse(cur.p[c].o, cur.p[c].stride, src.p[c].o, src.p[c].stride, w, h) * (c ? 4u : 1u);
+    }
+    return sse;
 }
 
 // The median vector of the inter MBs just coded, per picture since the reference.

@@ -169,6 +169,12 @@ void IntraAnalysis::Code(int mbx, int mby, const Avail &av, MbRecord &mb)
     const Effort effort = m_ctx.pc.effort;
     const MbKind kind = m_ctx.policy.Kind();
     const double lambda = m_ctx.pc.qs.lambda;
+    if (m_ctx.pc.levels.whole && kind != MbKind::Intra4x4) {
+        int mode16 = 0;
+        Cost16(mbx, mby, av, mode16, effort != Effort::Quickest);
+        Code16(mbx, mby, av, mode16, mb);
+        return;
+    }
     if (effort == Effort::Thorough && m_ctx.policy.ByCost()) {
         // both kinds coded for real; the cheaper in distortion plus rate wins
         int mode16 = 0;

@@ -5,6 +5,7 @@
 #include "rv40/Macroblock.h"
 #include "rv40/Picture.h"
 #include "rv40/QuantSet.h"
+#include "rv40/ResidualCoder.h"
 #include "rv40/Rv40Types.h"
 #include "rv40/VectorBounds.h"
 
@@ -25,7 +26,7 @@ struct PictureContext {
     VectorBounds bounds;
     SliceKind kind = SliceKind::Intra;
     QuantSet qs{};
-    int levelFloor = 0;
+    LevelLimit levels{};
     std::uint32_t timestamp = 0;
     DirectWeights direct{};
     // The film's motion since the reference, repeats between, as one more search start.

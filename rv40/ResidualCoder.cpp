@@ -70,9 +70,9 @@ void Reconstruct(const std::int16_t lv[16], const int steps[16], int dc, bool us
 }
 
 // Quantises an unscaled transform; skipFirst: position 0 is left out (16x16 AC blocks). Levels
-// of floor or less are dropped.
+// of floor or less are dropped, and those at or beyond band (row plus column).
 inline bool Quantise(const int C[16], const int steps[16], double round, std::int16_t lv[16], bool skipFirst,
-                     int floor)
+                     int floor, int band = LevelLimit::kAll)
 {
     constexpr double kNorm = 16384.0 / 456976.0; // 1024/676^2 to the coefficient, then 16/step
     bool any = false;
@@ -86,7 +86,7 @@ inline bool Quantise(const int C[16], const int steps[16], double round, std::in
         const int lim = (i == 0 || i == 2 || i == 8 || i == 10) ? 536 : 535;
         if (m > lim)
             m = lim;
-        if (m <= floor)
+        if (m <= floor || (i >> 2) + (i & 3) >= band)
             m = 0;
         lv[i] = static_cast<std::int16_t>(C[i] < 0 ? -m : m);
         any |= m != 0;
@@ -114,7 +114,7 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
     int r[16], C[16];
     Residual(s, ss, dst, ds, r);
     dsp::ForwardTransform(r, C);
-    Quantise(C, steps, round, lv, false, m_floor);
+    Quantise(C, steps, round, lv, false, m_limit.floor, m_limit.band);
     FitColumns(lv, steps, 0);
     if (!NonZero(lv))
         return false;
@@ -166,7 +166,7 @@ void ResidualCoder::CodeLuma16(int mbx, int mby, Plane &Y, const std::uint8_t pr
         CdcScaled[k] = static_cast<int>(std::lround(Cdc[k] * (2048.0 / 3.0 / 1024.0)));
     // CdcScaled * 1024/676^2 is the DC-domain coefficient Quantise expects
     std::int16_t *dl = mb.levels[24];
-    Quantise(CdcScaled, dcSteps, 0.4, dl, false, m_floor);
+    Quantise(CdcScaled, dcSteps, 0.4, dl, false, m_limit.floor, m_limit.dcBand);
     int deq[16], dcRec[16];
     for (;;) {
         for (int k = 0; k < 16; ++k)
@@ -188,7 +188,7 @@ void ResidualCoder::CodeLuma16(int mbx, int mby, Plane &Y, const std::uint8_t pr
     for (int b = 0; b < 16; ++b) {
         const int i = b & 3, j = b >> 2;
         std::int16_t *lv = mb.levels[b];
-        Quantise(C[b], acSteps, 1.0 / 3, lv, true, m_floor);
+        Quantise(C[b], acSteps, 1.0 / 3, lv, true, m_limit.floor, m_limit.band);
         FitColumns(lv, acSteps, dcRec[b] ? dcRec[b] : 0);
         if (NonZero(lv))
             mb.cbp |= 1u << b;
@@ -243,7 +243,7 @@ bool ResidualCoder::IsClean(int mbx, int mby, const std::uint8_t *py, std::ptrdi
         std::int16_t lv[16];
         Residual(s, ss, p, ps, r);
         dsp::ForwardTransform(r, C);
-        return !Quantise(C, steps, 1.0 / 6, lv, false, m_floor);
+        return !Quantise(C, steps, 1.0 / 6, lv, false, m_limit.floor, m_limit.band);
     };
     int steps[16];
     LumaSteps(steps);

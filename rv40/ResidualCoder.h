@@ -11,14 +11,26 @@ struct Picture;
 struct Plane;
 struct QuantSet;
 
+// Which levels a picture that must keep within a size may still code. A coefficient at row r,
+// column c of its block is kept only where r + c < band, so the low frequencies go last and a
+// picture coarsened this way keeps its shapes and colours as a mosaic rather than losing them.
+struct LevelLimit {
+    static constexpr int kAll = 7;
+    int floor = 0;      // levels this small or smaller are dropped
+    int band = kAll;    // of every 4x4 block
+    int dcBand = kAll;  // of a 16x16 intra MB's DC block
+    // Intra MBs as 16x16 only: one mode instead of sixteen, where a picture's syntax alone
+    // would outweigh what few levels are left.
+    bool whole = false;
+};
+
 // Transform, quantisation and reconstruction of the residual, as the decoder rebuilds it. A
 // prediction is in the reconstruction already; the levels go into the record and the
 // reconstruction takes them in.
 class ResidualCoder final {
 public:
-    // levelFloor: levels this small or smaller are dropped (0 normally, more where a picture
-    // must keep within a size).
-    ResidualCoder(const Picture &src, const QuantSet &qs, int levelFloor) : m_src(src), m_qs(qs), m_floor(levelFloor) {}
+    // limit: none normally; where a picture must keep within a size, which levels it keeps.
+    ResidualCoder(const Picture &src, const QuantSet &qs, const LevelLimit &limit) : m_src(src), m_qs(qs), m_limit(limit) {}
 
     // One 4x4 block whose prediction is in dst; true when it has levels. With rd (inter
     // blocks only), levels that remove less error than their bits are worth are dropped: at
@@ -41,7 +53,7 @@ private:
 
     const Picture &m_src;
     const QuantSet &m_qs;
-    int m_floor;
+    LevelLimit m_limit;
 };
 
 } // namespace corva::rv40

@@ -290,6 +290,36 @@ TEST(RateControllerTest, PicturesRepeatWhereEvenTheCoarsestQuantiserIsTooMuch)
     EXPECT_EQ(Encode(film, variable, false, true).repeated, 0);
 }
 
+// A second pass whose busy pictures overspend their shares at the coarsest quantiser: the
+// keyframe of each cut is still given its share of the rate, not crushed to a quarter of it to
+// pay the debt back at once (it came out flat gray); the debt is paid by all the pictures after.
+TEST(RateControllerTest, AKeyframeAtTheCoarsestStepKeepsItsShareWhileADebtIsPaidBack)
+{
+    FakeFilm film;
+    film.seconds = 20;
+    film.keyframeEvery = 5;
+    const double kbps = 60;
+    const double perPicture = kbps * 1000 / film.fps;
+    ASSERT_GT(film.TrueBits(150, 31), 2 * perPicture); // a busy scene at the coarsest step
+    RateController measure(Cbr(film, kbps));
+    const Outcome first = Encode(film, measure, /*fixedQ=*/true);
+    RateController second(Cbr(film, kbps));
+    second.SetFirstPass(first.records);
+    int squeezed = 0, keyframes = 0;
+    for (int n = 0; n < film.Pictures(); ++n) {
+        const double cost = film.Estimate(n);
+        const int q = second.ChooseQuantiser(film.Type(n), cost);
+        if (film.IsIntra(n) && q == 31 && second.MostBits() >= perPicture) {
+            ++keyframes;
+            squeezed += second.MostBits(rv40::PictureType::Intra, 31) < perPicture;
+        }
+        // the pictures take what the coarsest step gives them, the bound or not
+        second.Update(film.Type(n), cost, q, film.TrueBits(n, q));
+    }
+    EXPECT_GT(keyframes, 10);
+    EXPECT_EQ(squeezed, 0) << "of " << keyframes << " keyframes at the coarsest step";
+}
+
 INSTANTIATE_TEST_SUITE_P(Audiences, ConstantRate, ::testing::Values(RateCase{118, 176, 144}, RateCase{386, 352, 288}, RateCase{1308, 720, 576}));
 
 // A variable-rate audience gives busy scenes more than calm ones, keeps to its quantiser

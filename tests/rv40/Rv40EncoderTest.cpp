@@ -335,3 +335,40 @@ INSTANTIATE_TEST_SUITE_P(Efforts, ChangedMacroblock,
 
 } // namespace
 } // namespace corva::rv40::test
+
+namespace corva::rv40::test {
+namespace {
+
+// A keyframe kept within far fewer bytes than its coarsest levels take: a smooth one used to
+// lose every level and show flat gray, now it keeps at least each MB's mean; a detailed one given
+// more than half its bytes came out no better than with a third, the levels' rungs skipping from
+// one to the other, and now takes the rung closest to the source that fits.
+TEST(Encoder, AKeyframeKeptWithinFewBytesShowsWhatTheyCanHold)
+{
+    const int w = 176, h = 144;
+    const auto bounded = [&](Content content, double share) {
+        const YuvFrame src = MakeFrame(content, w, h, 0, 1);
+        Encoder full(Settings(w, h));
+        const std::size_t fullBytes = EncodeOne(full, src, PictureType::Intra, 31).Bytes();
+        Encoder enc(Settings(w, h));
+        PictureDecision d;
+        d.type = PictureType::Intra;
+        d.quantiser = 31;
+        d.maxBytes = static_cast<std::size_t>(double(fullBytes) * share);
+        const EncodedPicture p = enc.Encode(ViewOf(src), d, 0);
+        EXPECT_TRUE(p.bounded);
+        EXPECT_LE(p.Bytes(), d.maxBytes);
+        return Psnr(p.sse[0], static_cast<std::size_t>(w * h));
+    };
+    const YuvFrame smooth = MakeFrame(Content::Gradient, w, h, 0, 1);
+    std::uint64_t graySse = 0;
+    for (const std::uint8_t v : smooth.plane[0])
+        graySse += static_cast<std::uint64_t>((v - 128) * (v - 128));
+    const double gray = Psnr(graySse, static_cast<std::size_t>(w * h));
+    EXPECT_GT(bounded(Content::Gradient, 0.35), gray + 5) << "flat gray: " << gray << " dB";
+    const double third = bounded(Content::Pan, 0.33), more = bounded(Content::Pan, 0.58);
+    EXPECT_GT(more, third + 1.5) << "a third of its bytes: " << third << " dB";
+}
+
+} // namespace
+} // namespace corva::rv40::test
