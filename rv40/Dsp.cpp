@@ -1,4 +1,5 @@
 #include "rv40/Dsp.h"
+#include "rv40/DspKernels.h"
 
 #include "rv40/CodeTables.h"
 
@@ -371,20 +372,22 @@ void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std
     }
 }
 
-int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
-{
-    int s = 0;
-    for (int y = 0; y < 16; ++y, a += as, b += bs)
-        for (int x = 0; x < 16; ++x)
-            s += std::abs(a[x] - b[x]);
-    return s;
-}
-
 int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)
 {
     int s = 0;
     for (int y = 0; y < h; ++y, a += as, b += bs)
         for (int x = 0; x < w; ++x)
+            s += std::abs(a[x] - b[x]);
+    return s;
+}
+
+namespace plain {
+
+int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
+{
+    int s = 0;
+    for (int y = 0; y < 16; ++y, a += as, b += bs)
+        for (int x = 0; x < 16; ++x)
             s += std::abs(a[x] - b[x]);
     return s;
 }
@@ -416,7 +419,7 @@ int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::p
     int s = 0;
     for (int y = 0; y < h; y += 4)
         for (int x = 0; x < w; x += 4)
-            s += Satd4x4(a + y * as + x, as, b + y * bs + x, bs);
+            s += plain::Satd4x4(a + y * as + x, as, b + y * bs + x, bs);
     return s;
 }
 
@@ -430,5 +433,7 @@ std::uint64_t Sse(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *
         }
     return s;
 }
+
+} // namespace plain
 
 } // namespace corva::rv40::dsp

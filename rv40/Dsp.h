@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rv40/DspKernels.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -39,10 +41,24 @@ void ChromaMc(std::uint8_t *dst, std::ptrdiff_t dstStride, const std::uint8_t *r
 // the rule that turns the 6/6 phase into 4/4).
 void ChromaVector(int mvx, int mvy, int &ix, int &fx, int &iy, int &fy);
 
-int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs);
+inline int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
+{
+    return fast::Sad16(a, as, b, bs);
+}
 int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
-int Satd4x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs);
-int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
-std::uint64_t Sse(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
+inline int Satd4x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
+{
+    return fast::Satd4x4(a, as, b, bs);
+}
+// w and h multiples of 4
+inline int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)
+{
+    return fast::Satd(a, as, b, bs, w, h);
+}
+inline std::uint64_t Sse(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w,
+                         int h)
+{
+    return fast::Sse(a, as, b, bs, w, h);
+}
 
 } // namespace corva::rv40::dsp
