@@ -14,10 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace corva::rv30 {
 namespace {
@@ -154,6 +157,72 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"BoundedNoise", 176, 144, 8, Content::Noise, Effort::Quick, [](int) { return 2; }, 4, 30000, {}, 2, 1,
                  0, 1500}),
     [](const ::testing::TestParamInfo<Scenario> &i) { return i.param.name; });
+
+// Real-looking pictures from FFmpeg's test sources (text, colour bars, sharp moving edges), coded
+// IBBP as the engine codes rv8: both FFmpeg's installed decoder (with this processor's SIMD
+// functions) and its portable C one must show them exactly.
+TEST(Rv30BitExactCheck, TestSourcesThroughSimdAndPortableDecoders)
+{
+    const int w = 176, h = 144, frames = 20;
+    for (const char *source : {"testsrc2", "smptehdbars"}) {
+        const std::string cmd = std::string("ffmpeg -v error -f lavfi -i ") + source + "=size=176x144:rate=25 -frames:v " +
+                                std::to_string(frames) + " -pix_fmt yuv420p -f rawvideo -";
+        std::vector<YuvFrame> src;
+        FILE *pipe = popen(cmd.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        for (int n = 0; n < frames; ++n) {
+            YuvFrame f;
+            f.width = w;
+            f.height = h;
+            bool ok = true;
+            for (int c = 0; c < 3; ++c) {
+                f.plane[c].resize(static_cast<std::size_t>(c ? w * h / 4 : w * h));
+                ok = ok && std::fread(f.plane[c].data(), 1, f.plane[c].size(), pipe) == f.plane[c].size();
+            }
+            if (!ok)
+                break;
+            src.push_back(std::move(f));
+        }
+        pclose(pipe);
+        ASSERT_EQ(src.size(), static_cast<std::size_t>(frames)) << "ffmpeg could not make " << source;
+        rv40::EncoderSettings settings;
+        settings.width = w;
+        settings.height = h;
+        settings.effort = Effort::Quickest;
+        settings.threads = 2;
+        rv40::Encoder enc(settings, std::make_unique<Rv30Bitstream>(), nullptr);
+        const Rv30Bitstream format;
+        Rv40TestDecoder simd(w, h, Rv40TestDecoder::Arithmetic::Installed, &format);
+        Rv40TestDecoder portable(w, h, Rv40TestDecoder::Arithmetic::PortableC, &format);
+        Rv40TestDecoder::TakeErrors();
+        std::vector<YuvFrame> recon(static_cast<std::size_t>(frames));
+        int lastReference = -1;
+        for (const int n : CodingOrder(frames, 2)) {
+            rv40::PictureDecision d;
+            d.type = n < lastReference ? rv40::PictureType::Bidirectional
+                                       : (n % 10 ? rv40::PictureType::Inter : rv40::PictureType::Intra);
+            lastReference = std::max(lastReference, n);
+            d.quantiser = 18;
+            const rv40::EncodedPicture p =
+                enc.Encode(ViewOf(src[static_cast<std::size_t>(n)]), d, static_cast<std::uint32_t>(n * 40));
+            recon[static_cast<std::size_t>(n)] = CopyOf(enc.Reconstruction());
+            ASSERT_TRUE(simd.Send(p, n));
+            ASSERT_TRUE(portable.Send(p, n));
+        }
+        ASSERT_TRUE(simd.Flush());
+        ASSERT_TRUE(portable.Flush());
+        for (const auto &e : Rv40TestDecoder::TakeErrors())
+            ADD_FAILURE() << source << " decoder: " << e;
+        for (Rv40TestDecoder *dec : {&simd, &portable}) {
+            ASSERT_EQ(dec->Frames().size(), recon.size());
+            for (std::size_t n = 0; n < recon.size(); ++n) {
+                const FirstDifference diff = Compare(dec->Frames()[n], recon[n]);
+                EXPECT_LT(diff.plane, 0) << source << (dec == &simd ? " SIMD" : " portable C") << " picture " << n
+                                         << " plane " << diff.plane << " at (" << diff.x << "," << diff.y << ")";
+            }
+        }
+    }
+}
 
 // The random films above must reach what they are there for: in P-pictures every vector phase
 // in both components (thirds), 16x16 and 8x8 blocks, intra and copies; in B-pictures every type
