@@ -8,47 +8,78 @@ namespace corva::rv30 {
 
 namespace {
 
-// Taps for a third (1) and two thirds (2) over pixels -1..2; a whole position copies.
-constexpr int kTaps[3][4] = {{0, 16, 0, 0}, {-1, 12, 6, -1}, {-1, 6, 12, -1}};
+// Taps over pixels -1..2 for a whole position, a third, two thirds; and for two thirds both
+// ways, where the decoder smooths over pixels 0..2 instead (6, 9, 1 per direction).
+constexpr int kTaps[4][4] = {{0, 16, 0, 0}, {-1, 12, 6, -1}, {-1, 6, 12, -1}, {0, 6, 9, 1}};
 
-// The one-direction filters round by 16, the two-direction ones by 256; two thirds in both
-// directions smooth over pixels 0..2 instead.
-void Filter2d(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy,
-              int w, int h)
+// Both directions: the sum of products over the 4x4 neighbourhood, rounded once. Summing each
+// row first and then the rows is the same integer sum, and with the taps known at compile time
+// lets the compiler vectorise.
+template <int FX, int FY, int W>
+void Filter2d(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int h)
 {
-    if (fx == 2 && fy == 2) {
-        constexpr int k[3] = {6, 9, 1};
-        for (int y = 0; y < h; ++y, dst += ds, src += stride)
-            for (int x = 0; x < w; ++x) {
-                int sum = 128;
-                for (int j = 0; j < 3; ++j)
-                    for (int i = 0; i < 3; ++i)
-                        sum += k[j] * k[i] * src[j * stride + x + i];
-                dst[x] = rv40::dsp::Clip8(sum >> 8);
-            }
-        return;
+    constexpr const int *hx = kTaps[FX == 2 && FY == 2 ? 3 : FX];
+    constexpr const int *vy = kTaps[FX == 2 && FY == 2 ? 3 : FY];
+    std::int16_t rows[(16 + 3) * W];
+    const std::uint8_t *s = src - stride;
+    for (int y = 0; y < h + 3; ++y, s += stride)
+        for (int x = 0; x < W; ++x)
+            rows[y * W + x] =
+                static_cast<std::int16_t>(hx[0] * s[x - 1] + hx[1] * s[x] + hx[2] * s[x + 1] + hx[3] * s[x + 2]);
+    for (int y = 0; y < h; ++y, dst += ds) {
+        const std::int16_t *r = rows + y * W;
+        for (int x = 0; x < W; ++x)
+            dst[x] = rv40::dsp::Clip8(
+                (vy[0] * r[x] + vy[1] * r[W + x] + vy[2] * r[2 * W + x] + vy[3] * r[3 * W + x] + 128) >> 8);
     }
-    const int *hx = kTaps[fx], *vy = kTaps[fy];
-    for (int y = 0; y < h; ++y, dst += ds, src += stride)
-        for (int x = 0; x < w; ++x) {
-            int sum = 128;
-            for (int j = 0; j < 4; ++j) {
-                const std::uint8_t *row = src + (j - 1) * stride + x - 1;
-                sum += vy[j] * (hx[0] * row[0] + hx[1] * row[1] + hx[2] * row[2] + hx[3] * row[3]);
-            }
-            dst[x] = rv40::dsp::Clip8(sum >> 8);
-        }
 }
 
+// One direction: along a row (step 1) or down a column (step the stride).
+template <int F, int W>
 void Filter1d(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, std::ptrdiff_t step,
-              int f, int w, int h)
+              int h)
 {
-    const int *t = kTaps[f];
+    constexpr const int *t = kTaps[F];
     for (int y = 0; y < h; ++y, dst += ds, src += stride)
-        for (int x = 0; x < w; ++x) {
+        for (int x = 0; x < W; ++x) {
             const std::uint8_t *p = src + x;
             dst[x] = rv40::dsp::Clip8((t[0] * p[-step] + t[1] * p[0] + t[2] * p[step] + t[3] * p[2 * step] + 8) >> 4);
         }
+}
+
+template <int W>
+void LumaW(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy, int h)
+{
+    switch (3 * fx + fy) {
+    case 0:
+        for (int y = 0; y < h; ++y)
+            std::memcpy(dst + y * ds, src + y * stride, W);
+        break;
+    case 1:
+        Filter1d<1, W>(dst, ds, src, stride, stride, h);
+        break;
+    case 2:
+        Filter1d<2, W>(dst, ds, src, stride, stride, h);
+        break;
+    case 3:
+        Filter1d<1, W>(dst, ds, src, stride, 1, h);
+        break;
+    case 6:
+        Filter1d<2, W>(dst, ds, src, stride, 1, h);
+        break;
+    case 4:
+        Filter2d<1, 1, W>(dst, ds, src, stride, h);
+        break;
+    case 5:
+        Filter2d<1, 2, W>(dst, ds, src, stride, h);
+        break;
+    case 7:
+        Filter2d<2, 1, W>(dst, ds, src, stride, h);
+        break;
+    default:
+        Filter2d<2, 2, W>(dst, ds, src, stride, h);
+        break;
+    }
 }
 
 } // namespace
@@ -75,16 +106,19 @@ void ThirdPelMc::Luma(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *
     int ix = 0, fx = 0, iy = 0, fy = 0;
     Split(mvx, ix, fx);
     Split(mvy, iy, fy);
-    const std::uint8_t *src = ref + iy * stride + ix;
-    if (!fx && !fy) {
-        for (int y = 0; y < h; ++y)
-            std::memcpy(dst + y * ds, src + y * stride, static_cast<std::size_t>(w));
-    } else if (!fy) {
-        Filter1d(dst, ds, src, stride, 1, fx, w, h);
-    } else if (!fx) {
-        Filter1d(dst, ds, src, stride, stride, fy, w, h);
-    } else {
-        Filter2d(dst, ds, src, stride, fx, fy, w, h);
+    // blocks are 16 or 8 pixels wide (anything else in 4-pixel columns), at most 16 rows at once
+    for (int y = 0; y < h; y += 16) {
+        const std::uint8_t *src = ref + (iy + y) * stride + ix;
+        std::uint8_t *out = dst + y * ds;
+        const int rows = h - y < 16 ? h - y : 16;
+        if (w == 16) {
+            LumaW<16>(out, ds, src, stride, fx, fy, rows);
+        } else if (w == 8) {
+            LumaW<8>(out, ds, src, stride, fx, fy, rows);
+        } else {
+            for (int x = 0; x < w; x += 4)
+                LumaW<4>(out + x, ds, src + x, stride, fx, fy, rows);
+        }
     }
 }
 
