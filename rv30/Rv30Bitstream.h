@@ -18,6 +18,7 @@ public:
     void WriteMb(rv40::BitWriter &w, const rv40::MbSite &at, const rv40::MbRecord &mb, int &run) const override;
     void EndSlice(rv40::BitWriter &, int &run) const override { run = 0; }
     std::size_t PendingBits(int) const override { return 0; }
+    std::size_t RunBitsBeforeCoded() const override { return 0; } // a copy is a type code of its own
     bool Codes(int mbType) const override;
     int Intra4Modes(int top, int left, int modes[9]) const override;
     bool BackwardVectorShown() const override { return true; }

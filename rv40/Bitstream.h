@@ -57,6 +57,9 @@ public:
     virtual std::size_t PendingBits(int run) const = 0;
     // A coded macroblock's own bits, for the decisions.
     std::size_t CodedMbBits(const MbSite &at, const MbRecord &mb) const;
+    // What coding a macroblock adds beyond its own bits: the run of copies before it, where
+    // copies are counted in runs (its code is there even when no copy came before).
+    virtual std::size_t RunBitsBeforeCoded() const = 0;
     // Whether the bitstream has a macroblock type at all: the decisions try only those.
     virtual bool Codes(int mbType) const = 0;
     // The 4x4 intra modes a block may take, most likely first, where the block above has mode

@@ -16,6 +16,7 @@ public:
     void WriteMb(BitWriter &w, const MbSite &at, const MbRecord &mb, int &run) const override;
     void EndSlice(BitWriter &w, int &run) const override;
     std::size_t PendingBits(int run) const override;
+    std::size_t RunBitsBeforeCoded() const override { return 1; }
     bool Codes(int) const override { return true; }
     int Intra4Modes(int top, int left, int modes[9]) const override;
     bool BackwardVectorShown() const override { return false; }
