@@ -8,6 +8,9 @@
 #
 #   bench/same-output.sh BASE-COMMIT [build-dir]
 #
+# VCOS="rv9 rv10" limits the -vco values compared (all three by default), for a change meant to
+# alter one of them only.
+#
 # Prints one line per encode that differs (or fails on one side only) and a count at the end;
 # exits 1 when anything differs.
 set -euo pipefail
@@ -54,7 +57,7 @@ audience() { sed -n "${1}p" "$build/app/audi.txt" | iconv -f GBK -t UTF-8 | tr -
 runs=()
 for film in pan pattern noise cuts odd one; do
   for a in 1 3 7; do
-    for vco in rv8 rv9 rv10; do
+    for vco in ${VCOS:-rv8 rv9 rv10}; do
       for mode in two one; do runs+=("$film|$a|$vco|$mode|"); done
     done
   done

@@ -17,10 +17,11 @@ int roundToStep(double value, int step, int low, int high)
     return std::clamp(rounded, low, high);
 }
 
-// A B-picture between each two references, but for the quickest effort, which stays plain.
+// A B-picture between each two references (the thorough effort a second where they are very
+// small); the picture-type decisions keep them only where they pay.
 int bPicturesFor(CodecEffort codec)
 {
-    return codec == CodecEffort::Rv8 ? 0 : (codec == CodecEffort::Rv10 ? 2 : 1);
+    return codec == CodecEffort::Rv10 ? 2 : 1;
 }
 
 rv40::Effort effortFor(CodecEffort codec)
@@ -174,6 +175,8 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
             v.maxRate = v.bitRate;
         }
 
+        // rv8 is chosen for players that know no later format: it writes RealVideo 8
+        v.realVideo8 = job.codec == CodecEffort::Rv8;
         v.effort = effortFor(job.codec);
         v.bPictures = bPicturesFor(job.codec);
         v.threads = encoderThreads();

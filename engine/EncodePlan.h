@@ -53,6 +53,9 @@ struct EncodePlan
         // Bounds of the RealVideo 9/10 quantiser (0..31).
         int qmin = 0;
         int qmax = 31;
+        // RealVideo 8 (RV30) rather than RealVideo 9/10 (RV40): for players that know only the
+        // older format.
+        bool realVideo8 = false;
         // How hard the encoder works, and B-pictures between two references (0 to 2): each
         // waits for the later reference, which is coded first.
         rv40::Effort effort = rv40::Effort::Quick;

@@ -1,5 +1,9 @@
 #include "engine/Rv40VideoEncoder.h"
 
+#include "rv30/Rv30Bitstream.h"
+#include "rv40/DecisionPolicy.h"
+#include "rv40/Rv40Bitstream.h"
+
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -21,8 +25,17 @@ rv40::EncoderSettings encoderSettings(const EncodePlan::Video &video, bool measu
 
 } // namespace
 
+std::unique_ptr<rv40::Bitstream> Rv40VideoEncoder::BitstreamFor(const EncodePlan::Video &video)
+{
+    if (video.realVideo8)
+        return std::make_unique<rv30::Rv30Bitstream>();
+    return std::make_unique<rv40::Rv40Bitstream>();
+}
+
+// A first pass measures in the bitstream the second writes: RV30's pictures cost differently.
 Rv40VideoEncoder::Rv40VideoEncoder(const EncodePlan::Video &video, bool measuring)
-    : m_video(video), m_measuring(measuring), m_encoder(encoderSettings(video, measuring)), m_rate(video), m_types(video)
+    : m_video(video), m_measuring(measuring), m_encoder(encoderSettings(video, measuring), BitstreamFor(video), nullptr),
+      m_rate(video), m_types(video)
 {
 }
 

@@ -5,6 +5,7 @@
 #include "engine/PassRecord.h"
 #include "engine/PictureTypeDecider.h"
 #include "engine/RateController.h"
+#include "rv40/Bitstream.h"
 #include "rv40/Encoder.h"
 
 extern "C" {
@@ -19,7 +20,7 @@ extern "C" {
 
 namespace corva {
 
-// The picture side of a job: RealVideo 9/10 pictures from filtered frames, each of the type the
+// The picture side of a job: RealVideo 9/10 (or 8) pictures from filtered frames, each of the type the
 // picture-type decisions give it, at the quantiser the rate control chooses.
 class Rv40VideoEncoder final
 {
@@ -35,6 +36,10 @@ public:
     // measures (`measuring`), at the quickest effort.
     // Throws std::invalid_argument for a size the format cannot carry.
     Rv40VideoEncoder(const EncodePlan::Video &video, bool measuring);
+
+    // The bitstream the plan's video is written in (RV40, or RV30 for RealVideo 8): the encoder's
+    // and the stream header's.
+    static std::unique_ptr<rv40::Bitstream> BitstreamFor(const EncodePlan::Video &video);
 
     // Second pass: the first pass's pictures, whose types are kept and whose sizes guide the budget.
     void SetFirstPass(std::vector<PassRecord> records);

@@ -256,11 +256,12 @@ QString Job::OpenOutput(Pass &pass)
     std::optional<rmff::MuxAudio> muxAudio;
     if (pass.videoEncoder) {
         rmff::MuxVideo v;
-        v.fourcc = rmff::FourCc(rv40::kFourcc);
+        const std::unique_ptr<rv40::Bitstream> format = Rv40VideoEncoder::BitstreamFor(m_plan.video);
+        v.fourcc = rmff::FourCc(format->Fourcc());
         v.width = static_cast<std::uint16_t>(m_plan.video.width);
         v.height = static_cast<std::uint16_t>(m_plan.video.height);
         v.framesPerSecond = static_cast<std::uint32_t>(std::lround(av_q2d(m_plan.video.frameRate) * 65536.0));
-        v.codecSetup = rv40::CodecSetupBytes();
+        v.codecSetup = format->SetupBytes();
         muxVideo = v;
     }
     if (pass.audioEncoder) {

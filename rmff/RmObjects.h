@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corva::rmff {
@@ -11,6 +12,13 @@ constexpr std::uint32_t FourCc(const char (&s)[5])
 {
     return (std::uint32_t(std::uint8_t(s[0])) << 24) | (std::uint32_t(std::uint8_t(s[1])) << 16) |
            (std::uint32_t(std::uint8_t(s[2])) << 8) | std::uint32_t(std::uint8_t(s[3]));
+}
+// The same from the first four characters of a name known at run time (a bitstream's FOURCC).
+constexpr std::uint32_t FourCc(std::string_view s)
+{
+    return s.size() < 4 ? 0
+                        : (std::uint32_t(std::uint8_t(s[0])) << 24) | (std::uint32_t(std::uint8_t(s[1])) << 16) |
+                              (std::uint32_t(std::uint8_t(s[2])) << 8) | std::uint32_t(std::uint8_t(s[3]));
 }
 std::string FourCcText(std::uint32_t tag);
 

@@ -142,8 +142,8 @@ MbRecord BidirAnalysis::Choose(int mbx, int mby, const Avail &av, const Searched
             Code(mbx, mby, cands[0].type, s, mb);
         return mb;
     }
-    // each coded MB follows a run of copies, one bit when there are none
-    auto bits = [&](const MbRecord &m) { return m_ctx.Bits(mbx, mby, av, m) + 1; };
+    // where copies come in runs, each coded MB follows one, one bit when there are none
+    auto bits = [&](const MbRecord &m) { return m_ctx.Bits(mbx, mby, av, m) + pc.bitstream.RunBitsBeforeCoded(); };
     RdChooser rd(m_ctx.cur, pc.src, mbx, mby, pc.qs.lambdaSse);
     const int tries = pc.effort == Effort::Thorough ? nc : 2;
     for (int k = 0; k < tries; ++k) {

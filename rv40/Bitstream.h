@@ -57,8 +57,18 @@ public:
     virtual std::size_t PendingBits(int run) const = 0;
     // A coded macroblock's own bits, for the decisions.
     std::size_t CodedMbBits(const MbSite &at, const MbRecord &mb) const;
+    // What coding a macroblock adds beyond its own bits: the run of copies before it, where
+    // copies are counted in runs (its code is there even when no copy came before).
+    virtual std::size_t RunBitsBeforeCoded() const = 0;
     // Whether the bitstream has a macroblock type at all: the decisions try only those.
     virtual bool Codes(int mbType) const = 0;
+    // The 4x4 intra modes a block may take, most likely first, where the block above has mode
+    // top and the block to the left mode left (-1: outside the slice). None: the block cannot
+    // be coded 4x4 there.
+    virtual int Intra4Modes(int top, int left, int modes[9]) const = 0;
+    // Whether a backward B MB's vector is the one its neighbours and the loop filter read (else
+    // they read its forward vector, zero).
+    virtual bool BackwardVectorShown() const = 0;
     // The vector a B MB's forward or backward vector is coded against.
     virtual MotionVector PredictB(const MbGrid &grid, int mbx, int mby, const Avail &av, bool backward) const = 0;
     // Direct MBs' vector scales and blend weights from the three pictures' 13-bit times.

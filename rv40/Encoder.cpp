@@ -65,7 +65,7 @@ struct Encoder::Impl {
         : settings(Checked(s)), bitstream(b ? std::move(b) : std::make_unique<Rv40Bitstream>()),
           policy(p ? std::move(p) : std::make_unique<DecisionPolicy>()), mbw((s.width + 15) / 16),
           mbh((s.height + 15) / 16), bounds(mbw * 16, mbh * 16, bitstream->VectorUnits()), small(s.width * s.height <= 176 * 144),
-          grid(mbw, mbh)
+          grid(mbw, mbh, bitstream->BackwardVectorShown())
     {
         for (Picture *picture : {&src, &cur, &ref, &prev})
             picture->Init(mbw * 16, mbh * 16);

@@ -154,8 +154,8 @@ MbRecord InterAnalysis::Choose(int mbx, int mby, const Avail &av, const MbRecord
                                const MotionVector &v, bool tried8, bool split, bool tryIntra)
 {
     const PictureContext &pc = m_ctx.pc;
-    // each coded MB follows a run of copies, one bit when there are none
-    auto bits = [&](const MbRecord &m) { return m_ctx.Bits(mbx, mby, av, m) + 1; };
+    // where copies come in runs, each coded MB follows one, one bit when there are none
+    auto bits = [&](const MbRecord &m) { return m_ctx.Bits(mbx, mby, av, m) + pc.bitstream.RunBitsBeforeCoded(); };
     RdChooser rd(m_ctx.cur, pc.src, mbx, mby, pc.qs.lambdaSse);
     MbRecord chosen = searched;
     Code(mbx, mby, type, v, chosen);

@@ -6,6 +6,7 @@
 #include "rv40/RdChooser.h"
 
 #include <cstring>
+#include <stdexcept>
 
 namespace corva::rv40 {
 
@@ -120,19 +121,11 @@ int IntraAnalysis::Code4(int mbx, int mby, const Avail &av, MbRecord &mb, bool s
             const dsp::Avail4 a = LumaAvail4(av, i, j);
             const int top = m_ctx.grid.ModeCtx(mbx, mby, av, mb.modes, i, j - 1);
             const int left = m_ctx.grid.ModeCtx(mbx, mby, av, mb.modes, i - 1, j);
-            // the modes a decoder accepts where neighbours are missing
-            int allowed[9], n = 0;
-            if (j == 0 && !av.top) {
-                allowed[n++] = dsp::kDc;
-                allowed[n++] = dsp::kHor;
-            } else if (i == 0 && !av.left) {
-                allowed[n++] = dsp::kDc;
-                if (top < 2)
-                    allowed[n++] = dsp::kVert;
-            } else {
-                for (int k = 0; k < 9; ++k)
-                    allowed[n++] = k;
-            }
+            // the modes a decoder accepts next to these neighbours
+            int allowed[9];
+            const int n = m_ctx.pc.bitstream.Intra4Modes(top, left, allowed);
+            if (n == 0)
+                throw std::logic_error("rv40: a 4x4 block with no mode its neighbours allow");
             std::uint8_t pred[16], bestPred[16];
             int best = -1, bestMode = 0;
             if (random) {
@@ -164,12 +157,24 @@ int IntraAnalysis::Code4(int mbx, int mby, const Avail &av, MbRecord &mb, bool s
     return total;
 }
 
+// Inside the MB every block has a mode; only the first block's neighbours outside it can leave
+// it none (a bitstream whose block without a left neighbour needs a plain one above).
+bool IntraAnalysis::Possible4(int mbx, int mby, const Avail &av) const
+{
+    const std::int8_t none[16] = {};
+    int modes[9];
+    return m_ctx.pc.bitstream.Intra4Modes(m_ctx.grid.ModeCtx(mbx, mby, av, none, 0, -1),
+                                          m_ctx.grid.ModeCtx(mbx, mby, av, none, -1, 0), modes) > 0;
+}
+
 void IntraAnalysis::Code(int mbx, int mby, const Avail &av, MbRecord &mb)
 {
     const Effort effort = m_ctx.pc.effort;
     const MbKind kind = m_ctx.policy.Kind();
     const double lambda = m_ctx.pc.qs.lambda;
-    if (m_ctx.pc.levels.whole && kind != MbKind::Intra4x4) {
+    // whole where no 4x4 mode may start the MB, or where a picture kept within a size codes
+    // its intra MBs whole
+    if (!Possible4(mbx, mby, av) || (m_ctx.pc.levels.whole && kind != MbKind::Intra4x4)) {
         int mode16 = 0;
         Cost16(mbx, mby, av, mode16, effort != Effort::Quickest);
         Code16(mbx, mby, av, mode16, mb);

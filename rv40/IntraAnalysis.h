@@ -17,6 +17,8 @@ public:
     int Cost16(int mbx, int mby, const Avail &av, int &bestMode, bool satd);
 
 private:
+    // Whether the bitstream has a 4x4 mode for every block of the MB here.
+    bool Possible4(int mbx, int mby, const Avail &av) const;
     void Code16(int mbx, int mby, const Avail &av, int mode, MbRecord &mb);
     // Picks and codes the 16 4x4 modes greedily block by block; returns the estimated cost.
     int Code4(int mbx, int mby, const Avail &av, MbRecord &mb, bool satd);

@@ -5,7 +5,7 @@
 
 namespace corva::rv40 {
 
-MbGrid::MbGrid(int mbw, int mbh) : m_mbw(mbw), m_mbh(mbh)
+MbGrid::MbGrid(int mbw, int mbh, bool backwardShown) : m_mbw(mbw), m_mbh(mbh), m_backwardShown(backwardShown)
 {
     const auto n = static_cast<std::size_t>(mbw * mbh);
     m_records.assign(n, {});
@@ -68,16 +68,20 @@ void MbGrid::Commit(int mbx, int mby, const MbRecord &mb, int q)
     for (int j = 0; j < 2; ++j)
         for (int i = 0; i < 2; ++i)
             m_mv8[static_cast<std::size_t>((2 * mby + j) * 2 * m_mbw + 2 * mbx + i)] =
-                intra ? MotionVector{} : (Partitioned(mb.type) ? mb.mv8[i + 2 * j] : mb.mv);
+                intra ? MotionVector{}
+                      : (Partitioned(mb.type) ? mb.mv8[i + 2 * j]
+                                              : (mb.type == kBBwd && m_backwardShown ? mb.mvB : mb.mv));
     FilterMb &f = m_filter[n];
     f.cbpLuma = static_cast<std::uint16_t>(mb.cbp & 0xFFFF);
     f.cbpChroma = static_cast<std::uint8_t>(mb.cbp >> 16);
     f.strong = intra;
     f.q = static_cast<std::uint8_t>(q);
     f.mvMask = 0;
+    f.mvLeft = 0;
+    f.mvTop = 0;
 }
 
-std::uint16_t MbGrid::MvMask(int mbx, int mby, int sliceStart) const
+void MbGrid::MvMasks(int mbx, int mby, int sliceStart, std::uint16_t &left, std::uint16_t &top) const
 {
     auto diff = [](const MotionVector &a, const MotionVector &b) {
         return std::abs(a.x - b.x) > 3 || std::abs(a.y - b.y) > 3;
@@ -96,13 +100,17 @@ std::uint16_t MbGrid::MvMask(int mbx, int mby, int sliceStart) const
         h &= ~0x000F;
     if (!mbx)
         v &= ~0x1111;
-    return static_cast<std::uint16_t>(h | v);
+    left = v;
+    top = h;
 }
 
 void MbGrid::FinishFilter()
 {
-    for (int n = 0; n < Count(); ++n)
-        m_filter[static_cast<std::size_t>(n)].mvMask = MvMask(n % m_mbw, n / m_mbw, SliceStart(n));
+    for (int n = 0; n < Count(); ++n) {
+        FilterMb &f = m_filter[static_cast<std::size_t>(n)];
+        MvMasks(n % m_mbw, n / m_mbw, SliceStart(n), f.mvLeft, f.mvTop);
+        f.mvMask = static_cast<std::uint16_t>(f.mvLeft | f.mvTop);
+    }
 }
 
 } // namespace corva::rv40

@@ -14,7 +14,8 @@ namespace corva::rv40 {
 // view). A band commits only its own macroblocks and reads no row above its first.
 class MbGrid final {
 public:
-    MbGrid(int mbw, int mbh);
+    // backwardShown: a backward B MB's vector is the one its neighbours and the filter read.
+    MbGrid(int mbw, int mbh, bool backwardShown = false);
 
     int Width() const { return m_mbw; }
     int Height() const { return m_mbh; }
@@ -55,9 +56,11 @@ public:
 
 private:
     void Commit(int mbx, int mby, const MbRecord &mb, int q);
-    std::uint16_t MvMask(int mbx, int mby, int sliceStart) const;
+    // The blocks on left edges and on top edges whose vectors differ from their neighbours'.
+    void MvMasks(int mbx, int mby, int sliceStart, std::uint16_t &left, std::uint16_t &top) const;
 
     int m_mbw, m_mbh;
+    bool m_backwardShown;
     std::vector<MbRecord> m_records;
     std::vector<std::uint8_t> m_type;
     std::vector<std::int8_t> m_modes4; // intra mode context per 4x4 block

@@ -81,6 +81,25 @@ void Rv40Bitstream::WriteSize(BitWriter &bw, int w, int h)
     }
 }
 
+// Without the block above only DC and horizontal have codes; without the left one DC, and
+// vertical where the block above is DC or vertical.
+int Rv40Bitstream::Intra4Modes(int top, int left, int modes[9]) const
+{
+    int n = 0;
+    if (top < 0) {
+        modes[n++] = dsp::kDc;
+        modes[n++] = dsp::kHor;
+    } else if (left < 0) {
+        modes[n++] = dsp::kDc;
+        if (top < 2)
+            modes[n++] = dsp::kVert;
+    } else {
+        for (int k = 0; k < 9; ++k)
+            modes[n++] = k;
+    }
+    return n;
+}
+
 void Rv40Bitstream::WriteMb(BitWriter &w, const MbSite &at, const MbRecord &mb, int &run) const
 {
     Rv40MbSyntax::Write(w, at, mb, run);

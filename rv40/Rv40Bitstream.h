@@ -16,7 +16,10 @@ public:
     void WriteMb(BitWriter &w, const MbSite &at, const MbRecord &mb, int &run) const override;
     void EndSlice(BitWriter &w, int &run) const override;
     std::size_t PendingBits(int run) const override;
+    std::size_t RunBitsBeforeCoded() const override { return 1; }
     bool Codes(int) const override { return true; }
+    int Intra4Modes(int top, int left, int modes[9]) const override;
+    bool BackwardVectorShown() const override { return false; }
     MotionVector PredictB(const MbGrid &grid, int mbx, int mby, const Avail &av, bool backward) const override;
     DirectWeights Direct(std::uint32_t ts, std::uint32_t refTs, std::uint32_t prevTs) const override;
     int VectorUnits() const override { return 4; }

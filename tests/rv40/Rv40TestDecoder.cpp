@@ -3,6 +3,7 @@
 #include "engine/FfmpegOwners.h"
 #include "../support/FfmpegErrorLog.h"
 
+#include "rv40/Bitstream.h"
 #include "rv40/Encoder.h"
 
 extern "C" {
@@ -32,18 +33,20 @@ struct Rv40TestDecoder::Impl {
     FramePtr frame{av_frame_alloc()};
 };
 
-Rv40TestDecoder::Rv40TestDecoder(int width, int height, Arithmetic arithmetic) : m_impl(new Impl)
+Rv40TestDecoder::Rv40TestDecoder(int width, int height, Arithmetic arithmetic, const Bitstream *format)
+    : m_impl(new Impl)
 {
     // A one-picture stream makes frame threading print this; it says nothing about the data.
     corva::test::FfmpegErrorLog::Install({"Context scratch buffers could not be allocated"});
-    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_RV40);
+    const bool rv30 = format && std::string(format->Fourcc()) == "RV30";
+    const AVCodec *codec = avcodec_find_decoder(rv30 ? AV_CODEC_ID_RV30 : AV_CODEC_ID_RV40);
     if (!codec)
-        throw std::runtime_error("FFmpeg has no RV40 decoder");
+        throw std::runtime_error("FFmpeg has no decoder for the bitstream");
     m_impl->ctx.reset(avcodec_alloc_context3(codec));
     AVCodecContext *c = m_impl->ctx.get();
     c->width = width;
     c->height = height;
-    const std::vector<std::uint8_t> setup = CodecSetupBytes();
+    const std::vector<std::uint8_t> setup = format ? format->SetupBytes() : CodecSetupBytes();
     c->extradata = static_cast<std::uint8_t *>(av_mallocz(setup.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     std::memcpy(c->extradata, setup.data(), setup.size());
     c->extradata_size = static_cast<int>(setup.size());
@@ -55,7 +58,7 @@ Rv40TestDecoder::Rv40TestDecoder(int width, int height, Arithmetic arithmetic) :
     if (arithmetic == Arithmetic::PortableC)
         av_force_cpu_flags(-1);
     if (opened < 0)
-        throw std::runtime_error("cannot open FFmpeg's RV40 decoder");
+        throw std::runtime_error("cannot open FFmpeg's decoder");
 }
 
 Rv40TestDecoder::~Rv40TestDecoder()

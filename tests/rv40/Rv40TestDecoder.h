@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace corva::rv40 {
+class Bitstream;
+}
+
 namespace corva::rv40::test {
 
 // One decoded picture, planes tightly packed.
@@ -22,7 +26,10 @@ public:
     // Installed: the decoder as players use it, with this processor's SIMD functions.
     // PortableC: FFmpeg's C functions only.
     enum class Arithmetic { Installed, PortableC };
-    Rv40TestDecoder(int width, int height, Arithmetic arithmetic = Arithmetic::Installed);
+    // format: the bitstream whose FOURCC picks FFmpeg's decoder (RV40 or RV30) and whose set-up
+    // bytes it opens with; none: RV40.
+    Rv40TestDecoder(int width, int height, Arithmetic arithmetic = Arithmetic::Installed,
+                    const Bitstream *format = nullptr);
     ~Rv40TestDecoder();
     Rv40TestDecoder(const Rv40TestDecoder &) = delete;
     Rv40TestDecoder &operator=(const Rv40TestDecoder &) = delete;

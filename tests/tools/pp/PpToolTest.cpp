@@ -155,6 +155,25 @@ TEST_F(PpTool, EncodesDirectlyWithProgress)
     EXPECT_EQ(MediaTools::PacketCount(out, "v"), 50);
 }
 
+// -vco rv8 writes RealVideo 8 (RV30) for players that know no later format, in one pass and
+// two: FFmpeg names and decodes it whole.
+TEST_F(PpTool, Rv8WritesRealVideo8)
+{
+    for (const bool onePass : {true, false}) {
+        const QString out = path(onePass ? "rv8-one.rm" : "rv8-two.rm");
+        QStringList args{"-i", m_clip, "-o", out, "-ad", kCbr, "-vco", "rv8"};
+        if (onePass)
+            args << "-dt";
+        const ToolResult r = runPp(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        const ToolResult probe = RunTool(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                                    "stream=codec_name", "-of", "csv=p=0", out});
+        EXPECT_EQ(QString::fromUtf8(probe.out).trimmed(), QStringLiteral("rv30")) << (onePass ? "one pass" : "two passes");
+        EXPECT_EQ(MediaTools::DecodeErrors(out), QString());
+        EXPECT_EQ(MediaTools::PacketCount(out, "v"), 50);
+    }
+}
+
 TEST_F(PpTool, DirectEncodeFailureReportsReason)
 {
     const QString bad = path("bad.avi");
