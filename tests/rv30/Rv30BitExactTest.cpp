@@ -155,7 +155,11 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"IbbpTwoBandsSmallSlices", 176, 144, 10, Content::Pan, Effort::Thorough, Scrambled, 0, 150, {}, 2, 2},
         Scenario{"RepeatsIbpSmallSlices", 96, 64, 21, Content::Pan, Effort::Quick, Scrambled, 0, 200, {}, 3, 1, 4},
         Scenario{"BoundedNoise", 176, 144, 8, Content::Noise, Effort::Quick, [](int) { return 2; }, 4, 30000, {}, 2, 1,
-                 0, 1500}),
+                 0, 1500},
+        Scenario{"BoundedGradientKeyframes", 176, 144, 6, Content::Gradient, Effort::Quick, [](int) { return 31; }, 1,
+                 30000, {}, 1, 0, 0, 300},
+        Scenario{"BoundedPanKeyframes", 176, 144, 4, Content::Pan, Effort::Quick, [](int) { return 31; }, 1, 30000, {},
+                 1, 0, 0, 1000}),
     [](const ::testing::TestParamInfo<Scenario> &i) { return i.param.name; });
 
 // Real-looking pictures from FFmpeg's test sources (text, colour bars, sharp moving edges), coded

@@ -135,6 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
         // dropped, then all, then a repeat; in bands and slices, with B-pictures
         Scenario{"BoundedNoise", 176, 144, 12, Content::Noise, Effort::Quick, [](int) { return 2; }, 6, 30000, {}, 2, 1, 0, 1500},
         Scenario{"BoundedGradientKeyframes", 176, 144, 6, Content::Gradient, Effort::Quick, [](int) { return 31; }, 1, 30000, {}, 1, 0, 0, 300},
+        Scenario{"BoundedPanKeyframes", 176, 144, 4, Content::Pan, Effort::Quick, [](int) { return 31; }, 1, 30000, {}, 1, 0, 0, 1000},
         Scenario{"BoundedTinyThoroughSlices", 96, 64, 12, Content::Noise, Effort::Thorough, [](int n) { return n % 8; }, 4, 120, {}, 1, 2, 0, 90}),
     [](const ::testing::TestParamInfo<Scenario> &i) { return i.param.name; });
 
