@@ -108,6 +108,23 @@ TEST_F(EndToEnd, SingleJobEncodesAValidFile)
     EXPECT_FALSE(Ui(form).command4->Enabled());
 }
 
+// rv8 chosen in the window: its player knows only RealVideo 8, and the file it gets is RV30.
+TEST_F(EndToEnd, Rv8ChosenInTheWindowWritesRealVideo8)
+{
+    ModalAnswerer answerer;
+    const QString in = media + QStringLiteral("/clip.avi");
+    ASSERT_TRUE(makeClip(in));
+    Ui(form).InputFile->setText(in);
+    Ui(form).OutputFile->setText(media + QStringLiteral("/clip8.rm"));
+    Ui(form).Combo8->setCurrentIndex(0);
+    ASSERT_EQ(Ui(form).Combo8->currentText(), QStringLiteral("rv8"));
+    Ui(form).command3->Click();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(answerer.Texts().isEmpty()) << answerer.Texts().join(u'|').toStdString();
+    EXPECT_TRUE(Ui(form).Label7->text().contains(QStringLiteral("完毕!用时"))) << Ui(form).Label7->text().toStdString();
+    EXPECT_EQ(probe(media + QStringLiteral("/clip8.rm")), QStringLiteral("rv30,video,cook,audio"));
+}
+
 // A film with GBK subtitles beside it: the window's road is the same, and the letters are in
 // the output's pictures (white on a dark film) while they are due.
 TEST_F(EndToEnd, SubtitledSourceEndsDoneWithTheTextBurntIn)
