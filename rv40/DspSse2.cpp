@@ -66,6 +66,32 @@ __m128i Satd4x4Into(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t
     return AbsSum(d, AbsSum(c, acc));
 }
 
+// Two side-by-side 4x4 blocks at once: the butterflies down the rows run on eight lanes, then
+// each block's four columns are turned into rows for the butterflies along them. Each block's
+// sum is halved on its own, as the plain blocks are.
+int Satd8x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i r[4];
+    for (int y = 0; y < 4; ++y) {
+        const __m128i ra = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(a + y * as));
+        const __m128i rb = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(b + y * bs));
+        r[y] = _mm_sub_epi16(_mm_unpacklo_epi8(ra, zero), _mm_unpacklo_epi8(rb, zero));
+    }
+    const __m128i s02 = _mm_add_epi16(r[0], r[2]), d02 = _mm_sub_epi16(r[0], r[2]);
+    const __m128i s13 = _mm_add_epi16(r[1], r[3]), d13 = _mm_sub_epi16(r[1], r[3]);
+    const __m128i v0 = _mm_add_epi16(s02, s13), v1 = _mm_sub_epi16(s02, s13);
+    const __m128i v2 = _mm_add_epi16(d02, d13), v3 = _mm_sub_epi16(d02, d13);
+    const __m128i t0 = _mm_unpacklo_epi16(v0, v1), t1 = _mm_unpackhi_epi16(v0, v1);
+    const __m128i t2 = _mm_unpacklo_epi16(v2, v3), t3 = _mm_unpackhi_epi16(v2, v3);
+    __m128i left0 = _mm_unpacklo_epi32(t0, t2), left1 = _mm_unpackhi_epi32(t0, t2);
+    __m128i right0 = _mm_unpacklo_epi32(t1, t3), right1 = _mm_unpackhi_epi32(t1, t3);
+    Butterfly(left0, left1);
+    Butterfly(right0, right1);
+    return (HorizontalSum(AbsSum(left1, AbsSum(left0, zero))) >> 1) +
+           (HorizontalSum(AbsSum(right1, AbsSum(right0, zero))) >> 1);
+}
+
 } // namespace
 
 int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
@@ -86,11 +112,14 @@ int Satd4x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std
 
 int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)
 {
-    // each 4x4 block is halved on its own, as the blocks are summed one by one
     int s = 0;
-    for (int y = 0; y < h; y += 4)
-        for (int x = 0; x < w; x += 4)
+    for (int y = 0; y < h; y += 4) {
+        int x = 0;
+        for (; x + 8 <= w; x += 8)
+            s += Satd8x4(a + y * as + x, as, b + y * bs + x, bs);
+        for (; x < w; x += 4)
             s += HorizontalSum(Satd4x4Into(a + y * as + x, as, b + y * bs + x, bs, _mm_setzero_si128())) >> 1;
+    }
     return s;
 }
 

@@ -44,7 +44,7 @@ TEST(DspKernels, Sse2SumsEqualThePlainOnes)
         const std::uint8_t *a = p.a.data() + rng() % 16, *b = p.b.data() + rng() % 16;
         ASSERT_EQ(sse2::Sad16(a, p.as, b, p.bs), plain::Sad16(a, p.as, b, p.bs)) << "round " << round;
         ASSERT_EQ(sse2::Satd4x4(a, p.as, b, p.bs), plain::Satd4x4(a, p.as, b, p.bs)) << "round " << round;
-        for (const auto &[w, h] : {std::pair{16, 16}, {8, 8}, {16, 8}, {8, 16}, {4, 4}}) {
+        for (const auto &[w, h] : {std::pair{16, 16}, {8, 8}, {16, 8}, {8, 16}, {4, 4}, {12, 4}, {4, 8}}) {
             ASSERT_EQ(sse2::Satd(a, p.as, b, p.bs, w, h), plain::Satd(a, p.as, b, p.bs, w, h))
                 << "round " << round << " " << w << "x" << h;
         }
