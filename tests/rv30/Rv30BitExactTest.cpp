@@ -78,10 +78,6 @@ private:
     std::shared_ptr<Tally> m_tally;
 };
 
-int Sweep(int n) { return n % 32; }
-int Scrambled(int n) { return (n * 7 + 3) % 32; }
-Choices Force(MbKind k, std::uint32_t seed = 0) { return {k, seed}; }
-
 Scenario Rv30(Scenario s)
 {
     if (!s.bitstream)

@@ -56,4 +56,10 @@ std::vector<int> CodingOrder(int frames, int bFrames);
 // Encodes, decodes and compares; the decoder's messages fail the running test.
 RunResult EncodeAndDecode(const Scenario &s);
 
+// Quantisers by picture: every one in turn, or all of them in a scrambled order.
+inline int Sweep(int n) { return n % 32; }
+inline int Scrambled(int n) { return (n * 7 + 3) % 32; }
+// Every MB of this kind (ByCost: the encoder decides), with random choices where seed is not 0.
+inline Choices Force(MbKind k, std::uint32_t seed = 0) { return {k, seed}; }
+
 } // namespace corva::rv40::test

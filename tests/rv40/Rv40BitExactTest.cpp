@@ -37,13 +37,6 @@ TEST_P(Rv40BitExact, DecoderShowsTheReconstruction)
     }
 }
 
-int Sweep(int n) { return n % 32; }
-int Scrambled(int n) { return (n * 7 + 3) % 32; }
-Choices Force(Kind k, std::uint32_t seed = 0)
-{
-    return {k, seed};
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Films, Rv40BitExact,
     ::testing::Values(
