@@ -22,20 +22,13 @@ command -v ffmpeg >/dev/null || { echo "ffmpeg not found" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 . "$top/bench/decodes.sh"
+. "$top/bench/sources.sh"
 
-audience=$(head -n1 "$build/app/audi.txt" | iconv -f GBK -t UTF-8 | tr -d '\r')
-def=$(grep -l "^name=$audience\$" "$build"/app/Audiences/*.audience)
-vk=$(sed -n 's/^video_kbps=//p' "$def" | tr -d '\r')
-fps=$(sed -n 's/^max_fps=//p' "$def" | tr -d '\r')
-key=$(sed -n 's/^keyframe_seconds=//p' "$def" | tr -d '\r')
+defaultAudience "$build"
 frames=$((seconds * fps))
 
 echo "making the sources ($seconds s each) ..."
-ffmpeg -v error -y -f lavfi -i "mandelbrot=size=2400x1200:rate=1:start_scale=0.008:end_scale=0.008:start_x=-0.7436:start_y=0.1318:maxiter=1000,gblur=sigma=1" \
-  -frames:v 1 "$work/still.png"
-ffmpeg -v error -y -loop 1 -framerate 25 -i "$work/still.png" \
-  -vf "crop=720:576:x='min(t*60,1600)':y='min(t*20,600)',format=yuv420p" -t "$seconds" -c:v ffv1 "$work/photo.mkv"
-ffmpeg -v error -y -f lavfi -i "testsrc2=size=720x576:rate=25:duration=$seconds" -pix_fmt yuv420p -c:v ffv1 "$work/pattern.mkv"
+makeSources "$work" "$seconds" photo
 
 wall() { # command...: seconds it took
   local t0 t1
@@ -45,7 +38,6 @@ wall() { # command...: seconds it took
   awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }'
 }
 psnr() { ffmpeg -v info -i "$1" -i "$2" -lavfi "[0:v][1:v]psnr" -f null - 2>&1 | sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' | tail -1; }
-videoBytes() { ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" | awk '{ s += $1 } END { print s }'; }
 
 rc=(-b:v "${vk}k" -maxrate "${vk}k" -bufsize "${vk}k" -bt "${vk}k" -rc_init_occupancy $((vk * 750))
     -qcomp 0.2 -g $((fps * key)) -bf 0)

@@ -1,0 +1,26 @@
+# Sourced by the quality benchmarks: the default audience's video settings, the two sources they
+# share, and the video bytes a file spends.
+
+# defaultAudience BUILD: the first audience of BUILD/app/audi.txt; sets audience (its name), vk
+# (video kbit/s), fps (its highest picture rate) and key (seconds between keyframes).
+defaultAudience() {
+  local def
+  audience=$(head -n1 "$1/app/audi.txt" | iconv -f GBK -t UTF-8 | tr -d '\r')
+  def=$(grep -l "^name=$audience\$" "$1"/app/Audiences/*.audience)
+  vk=$(sed -n 's/^video_kbps=//p' "$def" | tr -d '\r')
+  fps=$(sed -n 's/^max_fps=//p' "$def" | tr -d '\r')
+  key=$(sed -n 's/^keyframe_seconds=//p' "$def" | tr -d '\r')
+}
+
+# makeSources DIR SECONDS PAN: two lossless sources at 720x576, 25 fps: DIR/PAN.mkv, a slow pan
+# across a detailed still picture (a softened deep zoom of the Mandelbrot set: smooth areas and
+# fine detail, like a photograph), and DIR/pattern.mkv, FFmpeg's synthetic testsrc2 pattern.
+makeSources() {
+  ffmpeg -v error -y -f lavfi -i "mandelbrot=size=2400x1200:rate=1:start_scale=0.008:end_scale=0.008:start_x=-0.7436:start_y=0.1318:maxiter=1000,gblur=sigma=1" \
+    -frames:v 1 "$1/still.png"
+  ffmpeg -v error -y -loop 1 -framerate 25 -i "$1/still.png" \
+    -vf "crop=720:576:x='min(t*60,1600)':y='min(t*20,600)',format=yuv420p" -t "$2" -c:v ffv1 "$1/$3.mkv"
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=720x576:rate=25:duration=$2" -pix_fmt yuv420p -c:v ffv1 "$1/pattern.mkv"
+}
+
+videoBytes() { ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" | awk '{ s += $1 } END { print s }'; }
