@@ -74,6 +74,8 @@ struct Encoder::Impl {
     }
 
     EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts);
+    // The squared error of plane c of the picture just coded against its source.
+    std::uint64_t PlaneError(int c) const;
     // How far the picture just coded (before the loop filter) is from its source.
     std::uint64_t Error() const;
     void MeasureMotion();
@@ -173,10 +175,8 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     std::uint8_t *planes[3] = {cur.p[0].o, cur.p[1].o, cur.p[2].o};
     const std::ptrdiff_t strides[3] = {cur.p[0].stride, cur.p[1].stride, cur.p[2].stride};
     bitstream->Filter(planes, strides, mbw, mbh, grid.Filter(), intraPicture, small);
-    for (int c = 0; c < 3; ++c) {
-        const int w = c ? settings.width / 2 : settings.width, h = c ? settings.height / 2 : settings.height;
-        out.sse[c] = dsp::Sse(cur.p[c].o, cur.p[c].stride, src.p[c].o, src.p[c].stride, w, h);
-    }
+    for (int c = 0; c < 3; ++c)
+        out.sse[c] = PlaneError(c);
     cur.Extend();
     haveRecon = true;
     showCur = bPicture;
@@ -197,16 +197,17 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     return out;
 }
 
+std::uint64_t Encoder::Impl::PlaneError(int c) const
+{
+    const int w = c ? settings.width / 2 : settings.width, h = c ? settings.height / 2 : settings.height;
+    return dsp::Sse(cur.p[c].o, cur.p[c].stride, src.p[c].o, src.p[c].stride, w, h);
+}
+
 std::uint64_t Encoder::Impl::Error() const
 {
     // colour counts four times a chroma sample: a rung that keeps the shapes and drops the
     // colours would otherwise often win, and a film that turns gray for a picture is what shows
-    std::uint64_t sse = 0;
-    for (int c = 0; c < 3; ++c) {
-        const int w = c ? settings.width / 2 : settings.width, h = c ? settings.height / 2 : settings.height;
-        sse += dsp::Sse(cur.p[c].o, cur.p[c].stride, src.p[c].o, src.p[c].stride, w, h) * (c ? 4u : 1u);
-    }
-    return sse;
+    return PlaneError(0) + 4 * (PlaneError(1) + PlaneError(2));
 }
 
 // The median vector of the inter MBs just coded, per picture since the reference.
