@@ -17,8 +17,6 @@ namespace {
 
 constexpr std::uint32_t kPacketHeaderBytes = 12;
 constexpr std::size_t kLargestPayload = 0xFFFF - kPacketHeaderBytes;
-// A packet this long or longer cannot pass for a header to a scan that starts inside its own.
-constexpr std::size_t kShortestKeyframePacket = 256;
 // Audio-only files get one seek point a second, as jj gives them.
 constexpr std::uint32_t kAudioIndexStepMs = 1000;
 constexpr std::uint32_t kAc3SamplesPerFrame = 1536;
@@ -151,18 +149,10 @@ void RmMuxer::WriteVideo(std::span<const std::vector<std::uint8_t>> slices,
     CheckOpen();
     if (!m_video)
         throw RmError(ErrorKind::Output, "输出文件没有视频流，不能写入视频画面");
-    auto payloads = FragmentPicture(slices, m_pictures);
-    // FFmpeg's seek finds keyframes by scanning for packet headers, and starts one scan a byte
-    // past a keyframe's header. A packet shorter than 256 bytes reads from there as a header
-    // of 256 times its length, and the scan leaps over the keyframes after it. So a keyframe's
-    // first packet is never that short: its first slice is padded with zero bytes, which the
-    // decoders leave unread (a slice ends at its last macroblock).
-    if (keyframe && kPacketHeaderBytes + payloads.front().size() < kShortestKeyframePacket) {
-        std::vector<std::vector<std::uint8_t>> padded(slices.begin(), slices.end());
-        padded.front().resize(padded.front().size() + kShortestKeyframePacket - kPacketHeaderBytes -
-                              payloads.front().size());
-        payloads = FragmentPicture(padded, m_pictures);
-    }
+    // FFmpeg's seek starts a scan a byte past the header of each keyframe it finds; from there
+    // a packet shorter than 256 bytes reads as a header of 256 times its length, and the scan
+    // leaps over the keyframes after it. So a keyframe's packets are never that short.
+    const auto payloads = FragmentPicture(keyframe ? PaddedForSeeking(slices) : std::vector(slices.begin(), slices.end()), m_pictures);
     for (std::size_t i = 0; i < payloads.size(); ++i)
         if (payloads[i].size() > kLargestPayload)
             throw RmError(ErrorKind::Output,

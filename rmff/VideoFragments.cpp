@@ -11,6 +11,8 @@ namespace {
 constexpr std::uint32_t kLargestFragmentNumber = (std::uint32_t{1} << 30) - 1;
 constexpr std::uint8_t kWholeFrame = 0x40;
 constexpr std::uint8_t kLastFragment = 0x80;
+constexpr std::size_t kPacketHeaderBytes = 12;
+constexpr std::uint8_t kPadding = 0xFF;
 } // namespace
 
 void PutFragmentNumber(std::vector<std::uint8_t> &out, std::uint32_t value)
@@ -71,6 +73,20 @@ std::vector<std::vector<std::uint8_t>> FragmentPicture(
         offset += static_cast<std::uint32_t>(slice.size());
         out.push_back(std::move(p));
     }
+    return out;
+}
+
+std::vector<std::vector<std::uint8_t>> PaddedForSeeking(std::span<const std::vector<std::uint8_t>> slices)
+{
+    std::vector<std::vector<std::uint8_t>> out(slices.begin(), slices.end());
+    // Padding can only lengthen the other fragments' headers (the picture's length in them).
+    const auto payloads = FragmentPicture(out, 0);
+    for (std::size_t i = 0; i < payloads.size(); ++i)
+        if (kPacketHeaderBytes + payloads[i].size() < kShortestVideoPacket) {
+            // Two zero bytes and any two after them read as a header to that scan too, so the
+            // padding has no zero byte.
+            out[i].resize(out[i].size() + kShortestVideoPacket - kPacketHeaderBytes - payloads[i].size(), kPadding);
+        }
     return out;
 }
 

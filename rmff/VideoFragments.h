@@ -18,6 +18,15 @@ inline constexpr std::size_t kMaxSlicesPerPicture = 127;
 std::vector<std::vector<std::uint8_t>> FragmentPicture(
     std::span<const std::vector<std::uint8_t>> slices, std::uint32_t pictureNumber);
 
+// From the second byte of a packet shorter than this, header included, FFmpeg's scan for
+// packet headers reads a header of 256 times that packet's length and leaps over what follows.
+inline constexpr std::size_t kShortestVideoPacket = 256;
+
+// `slices`, those whose packet would be shorter than kShortestVideoPacket padded with bytes
+// the decoders leave unread (a slice ends at its last macroblock), as FragmentPicture then
+// cuts them into packets.
+std::vector<std::vector<std::uint8_t>> PaddedForSeeking(std::span<const std::vector<std::uint8_t>> slices);
+
 // The variable-length number of the fragment headers: 2 bytes below 0x4000, else 4 bytes
 // (values below 2^30).
 void PutFragmentNumber(std::vector<std::uint8_t> &out, std::uint32_t value);

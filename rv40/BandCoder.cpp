@@ -2,34 +2,77 @@
 
 #include "rv40/AnalysisContext.h"
 #include "rv40/BidirAnalysis.h"
+#include "rv40/DecisionPolicy.h"
 #include "rv40/InterAnalysis.h"
 #include "rv40/IntraAnalysis.h"
 #include "rv40/SliceWriter.h"
 
+#include <memory>
+
 namespace corva::rv40 {
+
+namespace {
+
+// The tools that decide a macroblock, over a context of their own.
+struct Deciders {
+    PictureContext pc;
+    AnalysisContext ctx;
+    IntraAnalysis intra{ctx};
+    InterAnalysis inter{ctx};
+    BidirAnalysis bidir{ctx};
+    Deciders(const PictureContext &p, Picture &cur, const MbGrid &grid, DecisionPolicy &policy)
+        : pc(p), ctx(pc, cur, grid, policy)
+    {
+    }
+};
+
+// A macroblock whose bytes read as a packet header is coded again with its levels of 1 dropped,
+// then those of 2. (A copy instead would write nothing of its own: the run of copies it lengthens
+// is written with the next MB, which would then be coded again in turn.)
+constexpr int kRecodeFloors = 2;
+
+bool AllLevels(const LevelLimit &l)
+{
+    const LevelLimit all;
+    return l.floor == all.floor && l.band == all.band && l.dcBand == all.dcBand && l.whole == all.whole;
+}
+
+} // namespace
 
 std::vector<CodedSlice> BandCoder::Code(int first, int end)
 {
-    AnalysisContext ctx(m_pc, m_cur, m_grid, m_policy);
-    IntraAnalysis intra(ctx);
-    InterAnalysis inter(ctx);
-    BidirAnalysis bidir(ctx);
+    Deciders deciders(m_pc, m_cur, m_grid, m_policy);
+    // made only when a macroblock needs them
+    std::unique_ptr<Deciders> floors[kRecodeFloors];
     SliceWriter writer(m_pc, m_grid);
     MbGrid::Rows rows = m_grid.Band(first, end);
     const int mbw = m_grid.Width();
     // decide (reconstructing as it goes), commit, write
-    auto codeMb = [&](int n) {
+    auto codeWith = [&](Deciders &d, int n) {
         const int mbx = n % mbw, mby = n / mbw;
         MbRecord mb;
         if (m_pc.kind == SliceKind::Intra)
-            intra.Code(mbx, mby, m_grid.AvailAt(mbx, mby), mb);
+            d.intra.Code(mbx, mby, m_grid.AvailAt(mbx, mby), mb);
         else if (m_pc.kind == SliceKind::Inter)
-            mb = inter.Decide(mbx, mby);
+            mb = d.inter.Decide(mbx, mby);
         else
-            mb = bidir.Decide(mbx, mby);
+            mb = d.bidir.Decide(mbx, mby);
         rows.Commit(mbx, mby, mb, m_pc.qs.q);
         writer.Write(n);
     };
+    auto codeMb = [&](int n) { codeWith(deciders, n); };
+    auto recodeMb = [&](int n, int attempt) {
+        if (!floors[attempt]) {
+            PictureContext pc = m_pc;
+            pc.levels.floor = attempt + 1;
+            floors[attempt] = std::make_unique<Deciders>(pc, m_cur, m_grid, m_policy);
+        }
+        codeWith(*floors[attempt], n);
+    };
+    // A picture kept within a size has lost levels already: it is left as its rung has it. So
+    // are the random decisions of the tests.
+    const int recodes = AllLevels(m_pc.levels) && !m_policy.Random() ? kRecodeFloors : 0;
+
     std::vector<CodedSlice> slices;
     int start = first;
     writer.Begin(start, m_pc.qs);
@@ -37,7 +80,7 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
     MbPixels saved;
     for (int n = first; n < end; ++n) {
         const int mbx = n % mbw, mby = n / mbw;
-        const SliceWriter::Mark mark = writer.Position();
+        SliceWriter::Mark mark = writer.Position();
         m_cur.SaveMb(mbx, mby, saved);
         rows.SetSliceStart(n, start);
         codeMb(n);
@@ -50,7 +93,13 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
             start = n;
             rows.SetSliceStart(n, start);
             writer.Begin(n, m_pc.qs);
+            mark = writer.Position();
             codeMb(n);
+        }
+        for (int attempt = 0; attempt < recodes && writer.ReadsAsPacketHeaderSince(mark); ++attempt) {
+            writer.Rewind(mark);
+            m_cur.PutMb(mbx, mby, saved);
+            recodeMb(n, attempt);
         }
     }
     slices.push_back({start, end, writer.Finish()});

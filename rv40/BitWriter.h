@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace corva::rv40 {
@@ -31,6 +32,8 @@ public:
     {
         return m_counting ? m_counted : m_bytes.size() * 8 + static_cast<std::size_t>(m_held);
     }
+    // The whole bytes written so far.
+    std::span<const std::uint8_t> Bytes() const { return m_bytes; }
     // Pads with zero bits to a byte boundary and hands the bytes over; the writer is then empty.
     std::vector<std::uint8_t> Take();
     void Clear();

@@ -27,6 +27,11 @@ constexpr LevelLimit kRungs[] = {
 constexpr int kCoarsest = 31;
 // How far the quantiser is raised, in turn, before the coarsest.
 constexpr int kStepsUp[] = {3, 6, 10};
+// A picture is cut into as many slices as there are threads only where the last reference of its
+// kind gave each at least this much (a B-picture taking half an inter picture's): each slice
+// travels in a packet of its own, and FFmpeg's seek can take a byte inside a packet shorter than
+// 256 bytes for a header and leap far beyond it; one slice also costs fewer bits.
+constexpr std::size_t kBytesPerBand = 640;
 
 const EncoderSettings &Checked(const EncoderSettings &s)
 {
@@ -60,13 +65,19 @@ struct Encoder::Impl {
     // further, beyond where its neighbours' vectors point the search.
     MotionVector motionPerPicture;
     int repeatsSince = 0;
+    // The bytes of the last keyframe and inter picture (none yet: 0); a B-picture, which
+    // changes nothing for the pictures after it, leaves them alone. And the settings that code a
+    // picture in one band.
+    std::size_t lastBytes[2] = {};
+    EncoderSettings oneBand;
 
     Impl(const EncoderSettings &s, std::unique_ptr<Bitstream> b, std::unique_ptr<DecisionPolicy> p)
         : settings(Checked(s)), bitstream(b ? std::move(b) : std::make_unique<Rv40Bitstream>()),
           policy(p ? std::move(p) : std::make_unique<DecisionPolicy>()), mbw((s.width + 15) / 16),
           mbh((s.height + 15) / 16), bounds(mbw * 16, mbh * 16, bitstream->VectorUnits()), small(s.width * s.height <= 176 * 144),
-          grid(mbw, mbh, bitstream->BackwardVectorShown())
+          grid(mbw, mbh, bitstream->BackwardVectorShown()), oneBand(settings)
     {
+        oneBand.threads = 1;
         for (Picture *picture : {&src, &cur, &ref, &prev})
             picture->Init(mbw * 16, mbh * 16);
         refMv8.assign(static_cast<std::size_t>(mbw * mbh * 4), {});
@@ -111,6 +122,10 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     // suit a smooth one, a few large levels a detailed one), so once its levels must go every
     // rung is tried and the one closest to the source that fits is kept.
     bool repeatNow = repeat;
+    const std::size_t kind = intraPicture ? 0 : 1;
+    const std::size_t expected = bPicture ? lastBytes[kind] / 2 : lastBytes[kind];
+    const bool banded = lastBytes[kind] == 0 || expected >= kBytesPerBand * static_cast<std::size_t>(settings.threads);
+    const EncoderSettings &coding = banded && !repeat ? settings : oneBand;
     std::size_t rung = decision.quantiser == kCoarsest ? 1 : 0;
     std::size_t stepsUp = 0;
     std::size_t best = 0;
@@ -119,7 +134,7 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
         pc.levels = kRungs[rung];
         DecisionPolicy &decide = repeatNow ? static_cast<DecisionPolicy &>(copies) : *policy;
         decide.Restart();
-        out.slices = PictureCoder::Code(pc, cur, grid, decide, settings);
+        out.slices = PictureCoder::Code(pc, cur, grid, decide, coding);
     };
     for (;;) {
         code();
@@ -164,6 +179,8 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
         }
     }
     out.quantiser = pc.qs.q;
+    if (!repeatNow && !bPicture) // a repeat says nothing of how the next picture codes
+        lastBytes[kind] = out.Bytes();
     out.bounded = rung > 1 || (repeatNow && !repeat);
 
     int intraMbs = 0;

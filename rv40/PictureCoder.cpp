@@ -56,19 +56,24 @@ std::vector<std::vector<std::uint8_t>> PictureCoder::Code(const PictureContext &
                 std::rethrow_exception(failure[b]);
     }
     // The code-table modifier changes no decision, only codes: each slice is written again
-    // from its records with every other one.
+    // from its records with every other one, and the shortest kept of those that do not read
+    // as a packet header.
     std::vector<std::vector<std::uint8_t>> out;
     SliceWriter writer(pc, grid);
     for (auto &band : coded)
         for (CodedSlice &slice : band) {
             std::vector<std::uint8_t> best = std::move(slice.bytes);
+            bool bestClean = !ReadsAsPacketHeader(best);
             for (int m = 1; m < pc.bitstream.Modifiers() && pc.effort != Effort::Quickest; ++m) {
                 writer.Begin(slice.start, pc.qs.WithModifier(m));
                 for (int n = slice.start; n < slice.end; ++n)
                     writer.Write(n);
                 std::vector<std::uint8_t> alt = writer.Finish();
-                if (alt.size() < best.size())
+                const bool altClean = !ReadsAsPacketHeader(alt);
+                if (altClean > bestClean || (altClean == bestClean && alt.size() < best.size())) {
                     best = std::move(alt);
+                    bestClean = altClean;
+                }
             }
             out.push_back(std::move(best));
         }

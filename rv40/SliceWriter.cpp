@@ -39,6 +39,24 @@ std::vector<std::uint8_t> SliceWriter::Finish()
     return m_bits.Take();
 }
 
+bool ReadsAsPacketHeader(std::span<const std::uint8_t> bytes)
+{
+    std::uint32_t state = 0xFFFFFFFF;
+    for (std::uint8_t b : bytes) {
+        state = state << 8 | b;
+        if (state <= 0xFFFF && state > 12)
+            return true;
+    }
+    return false;
+}
+
+bool SliceWriter::ReadsAsPacketHeaderSince(const Mark &m) const
+{
+    const std::span<const std::uint8_t> bytes = m_bits.Bytes();
+    const std::size_t from = m.bits.bytes < 3 ? 0 : m.bits.bytes - 3;
+    return bytes.size() > m.bits.bytes && ReadsAsPacketHeader(bytes.subspan(from));
+}
+
 void SliceWriter::Rewind(const Mark &m)
 {
     m_bits.Rewind(m.bits);

@@ -5,12 +5,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace corva::rv40 {
 
 class MbGrid;
 struct PictureContext;
+
+// Whether FFmpeg's RealMedia demuxer, scanning for a packet header inside these bytes, takes
+// four of them for one: two zero bytes, then a length above 12. It then leaps by that length,
+// over the keyframes after it and in a short film past the end, and its seek fails. The format
+// has no escape for such bytes; the encoder codes a macroblock that writes them again.
+bool ReadsAsPacketHeader(std::span<const std::uint8_t> bytes);
 
 // Writes a slice from the macroblock records: the first time, right after each is decided, and
 // again for the rewrite with other code tables. A band owns one, its bits and its run of copies.
@@ -34,6 +41,9 @@ public:
     Mark Position() const { return {m_bits.Position(), m_run}; }
     // Drops everything written after the mark (a macroblock that did not fit its slice).
     void Rewind(const Mark &m);
+    // Whether the whole bytes written after the mark, with the three before them, hold what
+    // FFmpeg's RealMedia scan takes for a packet header (ReadsAsPacketHeader).
+    bool ReadsAsPacketHeaderSince(const Mark &m) const;
 
 private:
     const PictureContext &m_pc;

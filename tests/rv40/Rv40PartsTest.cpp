@@ -12,6 +12,7 @@
 #include "rv40/Picture.h"
 #include "rv40/RdChooser.h"
 #include "rv40/Rv40Bitstream.h"
+#include "rv40/SliceWriter.h"
 #include "rv40/VectorBounds.h"
 
 #include <gtest/gtest.h>
@@ -90,6 +91,18 @@ TEST(MotionSearch, DiamondKeepsToItsWindowAndSteps)
 
 // Motion reaches 40 pixels outside the picture, a fraction one pixel less (its filter reads one
 // more), in quarter pixels and in thirds alike: a vector past it reads outside the planes.
+// FFmpeg's scan for RealMedia packet headers stops at two zero bytes and a length above 12.
+TEST(SliceWriter, NamesTheBytesFfmpegsScanTakesForAPacketHeader)
+{
+    const auto reads = [](std::vector<std::uint8_t> b) { return ReadsAsPacketHeader(b); };
+    EXPECT_FALSE(reads({0x00, 0x00, 0x00, 0x0C})); // 12 and less are passed over
+    EXPECT_TRUE(reads({0x00, 0x00, 0x00, 0x0D}));
+    EXPECT_TRUE(reads({0x9C, 0x4A, 0x00, 0x00, 0xDC, 0xED, 0x34}));
+    EXPECT_FALSE(reads({0x00, 0x01, 0x00, 0xFF, 0x00, 0x80}));
+    EXPECT_FALSE(reads({0x00, 0x00, 0xFF}));
+    EXPECT_TRUE(reads({0x00, 0x00, 0x00, 0x00, 0x01, 0x00})); // a run of zeros, then 256
+}
+
 TEST(VectorBounds, KeepsVectorsWithinTheBorder)
 {
     struct Row {
