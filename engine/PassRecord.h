@@ -13,6 +13,9 @@ struct PassRecord
     double bits = 0;
     // Where the picture shows, counted in pictures (coding order differs with B-pictures).
     int display = -1;
+    // The estimate of the picture as an intra one (cost is the estimate as the type it was
+    // coded as): how much of an inter picture its reference gives it.
+    double intra = 0;
 };
 
 } // namespace corva

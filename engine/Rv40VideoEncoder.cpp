@@ -72,6 +72,7 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
         m_first.reset();
     }
     const rv40::PictureCost cost = m_encoder.Analyse(viewOf(frame, m_video.width, m_video.height));
+    m_intraEstimates[n] = cost.intra;
     const PictureTypeDecider::Recent recent{m_records.empty() ? nullptr : &m_records.back(), m_rate.BufferLevel()};
     const rv40::PictureType type = m_types.Decide(n, cost, static_cast<int>(m_waiting.size()), recent);
 
@@ -178,7 +179,11 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Code(const AVFrame &frame, int displ
     } else {
         m_rate.Update(coded.type, estimate, coded.quantiser, bits);
     }
-    m_records.push_back({coded.type, estimate, coded.quantiser, bits, display});
+    const auto intra = m_intraEstimates.find(display);
+    m_records.push_back({coded.type, estimate, coded.quantiser, bits, display,
+                         intra != m_intraEstimates.end() ? intra->second : estimate});
+    if (intra != m_intraEstimates.end())
+        m_intraEstimates.erase(intra);
     m_types.Coded(m_records.back());
 
     Picture out;

@@ -15,6 +15,7 @@ extern "C" {
 
 #include <cstdint>
 #include <memory>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -81,6 +82,8 @@ private:
     RateController m_rate;
     PictureTypeDecider m_types;
     std::vector<PassRecord> m_records;
+    // each picture's intra estimate until it is coded, by where it shows
+    std::map<int, double> m_intraEstimates;
     int m_displayed = 0; // pictures received
     std::vector<Waiting> m_waiting;
     int m_repeated = 0;

@@ -11,6 +11,9 @@ namespace {
 
 // The order the rest of the plan is summed in, type by type.
 constexpr PictureType kTypes[3] = {PictureType::Inter, PictureType::Intra, PictureType::Bidirectional};
+// How strongly a reference's step follows what the pictures after it take from it: in quantiser
+// steps per doubling of its worth.
+constexpr double kReuseStrength = 2.0;
 
 int slot(PictureType type)
 {
@@ -73,6 +76,48 @@ double TwoPassPlan::NeighbourAverage(const std::vector<double> &values, std::siz
     return weights > 0 ? sum / weights : values[i];
 }
 
+std::vector<double> TwoPassPlan::ReuseFactors() const
+{
+    // What each reference gives the pictures that predict from it, in the estimates' unit: an
+    // inter picture takes the share of its intra estimate that prediction saves, of its own
+    // worth and of what it gives on in turn (a B-picture half from each of its references).
+    // Walked backwards in coding order, so that a picture has all it gives before it passes it on.
+    const std::size_t n = m_records.size();
+    std::vector<double> given(n, 0.0);
+    std::ptrdiff_t later = -1, earlier = -1; // the references before picture j in coding order
+    std::vector<std::ptrdiff_t> laterOf(n, -1), earlierOf(n, -1);
+    for (std::size_t j = 0; j < n; ++j) {
+        laterOf[j] = later;
+        earlierOf[j] = earlier;
+        if (m_records[j].type != PictureType::Bidirectional) {
+            earlier = later;
+            later = static_cast<std::ptrdiff_t>(j);
+        }
+    }
+    for (std::size_t j = n; j-- > 0;) {
+        const PassRecord &r = m_records[j];
+        if (r.type == PictureType::Intra || laterOf[j] < 0)
+            continue;
+        const double intra = std::max({1.0, r.intra, r.cost});
+        const double saved = std::clamp(1.0 - r.cost / intra, 0.0, 1.0);
+        const double worth = (intra + given[j]) * saved;
+        if (r.type == PictureType::Bidirectional && earlierOf[j] >= 0) {
+            given[static_cast<std::size_t>(laterOf[j])] += worth / 2;
+            given[static_cast<std::size_t>(earlierOf[j])] += worth / 2;
+        } else {
+            given[static_cast<std::size_t>(laterOf[j])] += worth;
+        }
+    }
+    // A picture that gives as much again as it is worth itself is coded a third of a doubling of
+    // the step finer (two quantiser steps of RealVideo's 12% each).
+    std::vector<double> factors(n, 1.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double own = std::max({1.0, m_records[i].intra, m_records[i].cost});
+        factors[i] = std::pow(1.0 + given[i] / own, -kReuseStrength / 6.0);
+    }
+    return factors;
+}
+
 void TwoPassPlan::Plan(const PlayerBuffer &buffer)
 {
     const std::size_t n = m_records.size();
@@ -120,6 +165,9 @@ void TwoPassPlan::Plan(const PlayerBuffer &buffer)
                 follower = shape[j];
         shape[i] = (follower ? follower : std::pow(complexity[i], 1.0 - qc)) / kIntraStepRatio;
     }
+    m_reuse = ReuseFactors();
+    for (std::size_t i = 0; i < n; ++i)
+        shape[i] *= m_reuse[i];
     // the scale that spends the budget, found by halving the interval (bits fall as it grows)
     const double budget = m_perPicture * double(n);
     // Steps are planned beyond what the quantisers reach, so that the plan keeps its pictures'
@@ -143,17 +191,48 @@ void TwoPassPlan::Plan(const PlayerBuffer &buffer)
     planAt(hi);
     if (!m_variableRate) {
         // The buffer's walls move single pictures' bits; the steps follow the change as averaged
-        // over their neighbours, so that neighbours keep alike steps.
+        // over their neighbours, so that neighbours keep alike steps. Each weighs by its bits: a
+        // picture of a few bytes (a copy) that a wall gives thousands would otherwise move its
+        // neighbours' steps by the hundredfold its own must move.
+        const std::vector<double> before = m_bits;
         buffer.Fit(m_bits);
-        std::vector<double> moved(n);
-        for (std::size_t i = 0; i < n; ++i)
+        std::vector<double> moved(n), weighted(n);
+        for (std::size_t i = 0; i < n; ++i) {
             moved[i] = std::log(std::clamp(StepForBits(i, m_bits[i]), widest[0], widest[1]) / m_step[i]);
+            weighted[i] = moved[i] * before[i];
+        }
         auto isInter = [&](std::size_t j) { return !isIntra(j); };
         auto never = [](std::size_t) { return false; };
         for (std::size_t i = 0; i < n; ++i) {
-            const double average = isIntra(i) ? moved[i] : NeighbourAverage(moved, i, true, isInter, never);
+            const double average =
+                isIntra(i) ? moved[i]
+                           : NeighbourAverage(weighted, i, true, isInter, never) / NeighbourAverage(before, i, true, isInter, never);
             m_step[i] = std::clamp(m_step[i] * std::exp(average), widest[0], widest[1]);
             m_bits[i] = BitsAt(i, m_step[i]);
+        }
+        // Where a wall gave bits to pictures that cannot take them (copies), the steps, which
+        // follow their neighbours, spend less than the budget: all are then made finer alike
+        // until they spend it.
+        double total = 0;
+        for (const double bits : m_bits)
+            total += bits;
+        if (total < budget) {
+            const std::vector<double> steps = m_step;
+            auto spendAt = [&](double logScale) {
+                double sum = 0;
+                for (std::size_t i = 0; i < n; ++i) {
+                    m_step[i] = std::clamp(steps[i] * std::exp(logScale), widest[0], widest[1]);
+                    m_bits[i] = BitsAt(i, m_step[i]);
+                    sum += m_bits[i];
+                }
+                return sum;
+            };
+            double finer = -10, same = 0;
+            for (int k = 0; k < 50; ++k) {
+                const double mid = 0.5 * (finer + same);
+                (spendAt(mid) > budget ? finer : same) = mid;
+            }
+            spendAt(same);
         }
     }
     // the film's rate is what it aims at, whatever the buffer's walls moved

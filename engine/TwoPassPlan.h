@@ -39,6 +39,9 @@ public:
     double StepFor(std::size_t i, double spent, const BitModel &model, const PlayerBuffer &buffer);
     // Picture i is coded: it no longer counts among those left.
     void Coded(std::size_t i);
+    // The factor of picture i's step for what the pictures after it take from it (1: nothing):
+    // a picture many others copy is worth coding finer.
+    double ReuseFactor(std::size_t i) const { return m_reuse[i]; }
 
 private:
     double FixedBits(std::size_t i) const;
@@ -49,6 +52,7 @@ private:
                                    const std::function<bool(std::size_t)> &counts,
                                    const std::function<bool(std::size_t)> &ends);
     void Plan(const PlayerBuffer &buffer);
+    std::vector<double> ReuseFactors() const;
 
     std::vector<PassRecord> m_records;
     double m_perPicture = 1;
@@ -58,6 +62,7 @@ private:
     std::vector<double> m_bits;
     std::vector<double> m_ahead; // bits beyond the rate before each picture
     std::vector<double> m_step;
+    std::vector<double> m_reuse;
     // what the plan expects of the pictures not yet coded, by type: the part that does not
     // follow the step and the part that does; the film's budget; the steps' scale
     double m_restFixed[3] = {0, 0, 0};

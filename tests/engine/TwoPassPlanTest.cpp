@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 namespace corva {
@@ -70,6 +71,63 @@ TEST(TwoPassPlan, OverspendingCoarsensTheSteps)
         const double planned = onPlan.StepFor(10, spent, model, b);
         const double overspent = over.StepFor(10, spent + 10 * kPerPicture, model, b);
         EXPECT_GT(overspent, planned) << variableRate;
+    }
+}
+
+// A first pass of a film whose picture changes only every sixth time (a camera's repeated
+// frames): a keyframe, then a change (a third of its intra estimate left once predicted, 30000
+// bits at quantiser 12) and five copies of it (a few bytes), over and over.
+std::vector<PassRecord> repeatedFrames(int changes)
+{
+    std::vector<PassRecord> records{{PictureType::Intra, 9e5, 12, 60000, 0, 9e5}};
+    for (int c = 0; c < changes; ++c) {
+        records.push_back({PictureType::Inter, 3e5, 12, 30000, 0, 9e5});
+        for (int k = 0; k < 5; ++k)
+            records.push_back({PictureType::Inter, 2e4, 12, 160, 0, 9e5});
+    }
+    for (std::size_t n = 0; n < records.size(); ++n)
+        records[n].display = static_cast<int>(n);
+    return records;
+}
+
+// What the pictures after a reference take from it makes its step finer: a change that five
+// copies follow (and, through them, the changes after: each keeps a third of its own) by more
+// than (1 + 5)^(-1/3); the copy just before a change by what that change takes; the last
+// picture, which nothing predicts from, not at all; a B-picture (no one's reference) never.
+TEST(TwoPassPlan, APictureOthersCopyIsPlannedFiner)
+{
+    const TwoPassPlan plan(repeatedFrames(10), kPerPicture, false, 31, kPixels, buffer(false));
+    const double change = plan.ReuseFactor(1), beforeChange = plan.ReuseFactor(6);
+    EXPECT_LT(change, std::pow(6.0, -1.0 / 3));
+    EXPECT_GT(change, 0.3);
+    EXPECT_LT(change, beforeChange);
+    EXPECT_LT(beforeChange, 1.0);
+    EXPECT_DOUBLE_EQ(plan.ReuseFactor(plan.Records().size() - 1), 1.0);
+    EXPECT_LT(plan.ReuseFactor(0), 1.0); // the keyframe: the whole film leans on it
+    const TwoPassPlan withB(firstPass(20, true), kPerPicture, false, 31, kPixels, buffer(false));
+    EXPECT_DOUBLE_EQ(withB.ReuseFactor(3), 1.0);
+    EXPECT_LT(withB.ReuseFactor(2), 1.0);
+}
+
+// The buffer's walls give the copies bits they cannot take (at any step they stay a few bytes);
+// the plan must still spend the film's budget, on the changes, and plan no picture far beyond
+// what the finest step could give it.
+TEST(TwoPassPlan, WallsFeedingCopiesStillSpendTheBudgetOnTheChanges)
+{
+    const PlayerBuffer small(kPerPicture * 15, kPerPicture * 15, 15, false, kPerPicture);
+    const std::vector<PassRecord> records = repeatedFrames(30);
+    for (const double perPicture : {kPerPicture, kPerPicture / 3}) {
+        const TwoPassPlan plan(records, perPicture, false, 31, kPixels, small);
+        double total = 0, changes = 0;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            total += plan.Bits(i);
+            if (records[i].bits == 30000)
+                changes += plan.Bits(i);
+            EXPECT_LE(plan.Bits(i), plan.BitsAt(i, BitModel::Step(0)) * 1.01) << i;
+        }
+        // (more than the budget is scaled back as the film is coded)
+        EXPECT_GT(total / (perPicture * double(records.size())), 0.98) << perPicture;
+        EXPECT_GT(changes, 0.8 * total) << perPicture;
     }
 }
 
