@@ -28,9 +28,6 @@ double horizonSeconds(bool variableRate)
 constexpr double kCostMemory = 0.96;
 // How much coarser, in quantisers, a B-picture is coded than the reference before it.
 constexpr int kBidirectionalOffset = 2;
-// An inter picture whose estimate against its reference is below this share of its intra one is
-// mostly a copy of it.
-constexpr double kCopiedShare = 0.5;
 // How strongly one pass leans against its buffer's level: a full buffer raises the target by
 // e^0.25, an empty one lowers it as much.
 constexpr double kBufferLean = 0.5;
@@ -152,20 +149,14 @@ int RateController::PlannedQuantiser(PictureType type)
         }
     const bool inter = type == PictureType::Inter;
     const double carried = inter ? wanted + m_carry : wanted;
-    // An inter picture that is mostly a copy of its reference, coded finer than it, spends its
-    // bits on the reference's own coding error, far beyond what the first pass measured of it:
-    // it keeps to within a step of the reference.
-    const PassRecord &r = m_plan.Records()[i];
-    const bool copy = inter && m_lastReferenceQ >= 0 && r.cost < kCopiedShare * r.intra;
-    const int finest = copy ? std::clamp(m_lastReferenceQ - 1, m_qmin, m_qmax) : m_qmin;
-    const int rounded = std::clamp(static_cast<int>(std::lround(carried)), finest, m_qmax);
+    const int rounded = std::clamp(static_cast<int>(std::lround(carried)), m_qmin, m_qmax);
     auto predicted = [&](int quantiser) {
         return m_model.PredictPlanned(type, m_plan.BitsAt(i, Step(quantiser)), quantiser);
     };
     // Never take more than the buffer holds; nor, a single step at most, leave it overflowing.
     int q = m_buffer.Coarser(rounded, m_qmax, predicted);
     if (q == rounded)
-        q = m_buffer.Finer(q, finest, 1, predicted);
+        q = m_buffer.Finer(q, m_qmin, 1, predicted);
     if (inter)
         m_carry = q != rounded ? 0.0 : std::clamp(carried - q, -1.0, 1.0);
     return q;
