@@ -102,7 +102,11 @@ int RateController::QuantiserFor(PictureType type, double cost, double target) c
         if (type == PictureType::Intra) {
             low = std::max(low, m_lastInterQ - 4);
         } else {
-            low = std::max(low, m_lastInterQ - 3);
+            // (twice as fast down where the last was far coarser than inter pictures have
+            // been and the buffer is four fifths full again: after a picture squeezed by an
+            // empty buffer the film recovers within a few pictures)
+            const bool squeezed = m_interQAverage >= 0 && m_lastInterQ > m_interQAverage + 6 && BufferLevel() > 0.8;
+            low = std::max(low, m_lastInterQ - (squeezed ? 6 : 3));
             if (BufferLevel() > 0.3)
                 high = std::min(high, m_lastInterQ + 3);
         }
@@ -170,6 +174,7 @@ void RateController::Update(PictureType type, double cost, int quantiser, double
     else if (type != PictureType::Bidirectional)
         m_model.Learn(type, cost, quantiser, bits);
     if (type == PictureType::Inter) {
+        m_interQAverage = m_interQAverage < 0 ? quantiser : m_interQAverage * kCostMemory + (1 - kCostMemory) * quantiser;
         const double weight = std::pow(m_model.Difficulty(cost), compressionFor(m_variableRate));
         m_costAverage = m_costAverage > 0 ? m_costAverage * kCostMemory + (1 - kCostMemory) * weight : weight;
     }

@@ -81,6 +81,7 @@ private:
     double m_bPictureShare = 0; // one pass: the share of B-pictures among recent pictures, faded
     double m_costAverage = 0;   // one pass: recent inter pictures' weights, faded
     int m_lastInterQ = -1;
+    double m_interQAverage = -1; // coded inter pictures' quantisers, faded
     int m_lastReferenceQ = -1;
     double m_carry = 0; // the part of a quantiser the last inter picture rounded away
     bool m_variableRate = false;

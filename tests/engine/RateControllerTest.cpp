@@ -360,5 +360,37 @@ TEST(RateControllerTest, QuantiserBoundsHoldWhenTheRateCannot)
     EXPECT_EQ(o.qmax, 16);
 }
 
+// One pass: a picture squeezed to the coarsest quantiser (a keyframe the buffer could not hold)
+// leaves the buffer full again at once; the pictures after it find their way back within a few
+// pictures rather than three quantisers a picture over half a second.
+TEST(RateControllerTest, OnePassRecoversQuicklyAfterASqueezedPicture)
+{
+    FakeFilm film;
+    RateController rc(Cbr(film, 600));
+    int settled = -1;
+    for (int n = 1; n < 100; ++n) {
+        const double cost = film.Estimate(n);
+        const int q = rc.ChooseQuantiser(rv40::PictureType::Inter, cost);
+        if (n == 60)
+            settled = q;
+        rc.Update(rv40::PictureType::Inter, cost, q, film.TrueBits(n, q));
+    }
+    ASSERT_LT(settled, 20);
+    // squeezed: coded at the coarsest quantiser within a few hundred bytes
+    rc.Update(rv40::PictureType::Inter, film.Estimate(100), 31, 3000);
+    int back = 0;
+    for (int n = 101; n < 120; ++n) {
+        const double cost = film.Estimate(n);
+        const int q = rc.ChooseQuantiser(rv40::PictureType::Inter, cost);
+        rc.Update(rv40::PictureType::Inter, cost, q, film.TrueBits(n, q));
+        if (q <= settled + 2) {
+            back = n - 100;
+            break;
+        }
+    }
+    EXPECT_GT(back, 0);
+    EXPECT_LE(back, 6);
+}
+
 } // namespace
 } // namespace corva
