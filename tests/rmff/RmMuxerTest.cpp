@@ -188,8 +188,9 @@ TEST(FragmentPicture, PaddedForSeekingFillsEveryShortPacket)
         for (std::size_t i = 0; i < slices.size(); ++i) {
             EXPECT_GE(12 + payloads[i].size(), kShortestVideoPacket) << "slice " << i;
             EXPECT_TRUE(std::equal(slices[i].begin(), slices[i].end(), padded[i].begin())) << "slice " << i;
-            if (12 + FragmentPicture(slices, 7)[i].size() >= kShortestVideoPacket)
+            if (12 + FragmentPicture(slices, 7)[i].size() >= kShortestVideoPacket) {
                 EXPECT_EQ(padded[i].size(), slices[i].size()) << "slice " << i;
+            }
             EXPECT_TRUE(std::none_of(padded[i].begin() + static_cast<std::ptrdiff_t>(slices[i].size()), padded[i].end(),
                                      [](std::uint8_t b) { return b == 0; }));
         }

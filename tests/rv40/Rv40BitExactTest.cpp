@@ -365,8 +365,9 @@ TEST_P(Rv40Lavfi, DecoderShowsTheReconstruction)
     }
     // a sanity floor on quality, far below what these quantisers give
     EXPECT_GT(worst, c.q <= 10 ? 38.0 : c.q < 26 ? 28.0 : 18.0);
-    if (c.headerLikeAtMost >= 0)
+    if (c.headerLikeAtMost >= 0) {
         EXPECT_LE(headerLike, c.headerLikeAtMost);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, Rv40Lavfi,
