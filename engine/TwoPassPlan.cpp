@@ -174,21 +174,25 @@ void TwoPassPlan::Plan(const PlayerBuffer &buffer)
     // relations where the rate asks for more or less than the quantisers can give; the
     // quantiser of each is bounded when it is coded.
     const double widest[2] = {BitModel::Step(0) / 8, BitModel::Step(31) * 8};
-    auto planAt = [&](double logScale) {
-        double total = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            m_step[i] = std::clamp(std::exp(logScale) * shape[i], widest[0], widest[1]);
-            m_bits[i] = BitsAt(i, m_step[i]);
-            total += m_bits[i];
+    // Every step `base` times one scale e^s, s found between lo and hi by halving the interval
+    // `rounds` times: the finest that keeps within the budget.
+    auto scaleToBudget = [&](const std::vector<double> &base, double lo, double hi, int rounds) {
+        auto planAt = [&](double logScale) {
+            double total = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                m_step[i] = std::clamp(std::exp(logScale) * base[i], widest[0], widest[1]);
+                m_bits[i] = BitsAt(i, m_step[i]);
+                total += m_bits[i];
+            }
+            return total;
+        };
+        for (int k = 0; k < rounds; ++k) {
+            const double mid = 0.5 * (lo + hi);
+            (planAt(mid) > budget ? lo : hi) = mid;
         }
-        return total;
+        planAt(hi);
     };
-    double lo = -60, hi = 60;
-    for (int k = 0; k < 80; ++k) {
-        const double mid = 0.5 * (lo + hi);
-        (planAt(mid) > budget ? lo : hi) = mid;
-    }
-    planAt(hi);
+    scaleToBudget(shape, -60, 60, 80);
     if (!m_variableRate) {
         // The buffer's walls move single pictures' bits; the steps follow the change as averaged
         // over their neighbours, so that neighbours keep alike steps. Each weighs by its bits: a
@@ -216,24 +220,8 @@ void TwoPassPlan::Plan(const PlayerBuffer &buffer)
         double total = 0;
         for (const double bits : m_bits)
             total += bits;
-        if (total < budget) {
-            const std::vector<double> steps = m_step;
-            auto spendAt = [&](double logScale) {
-                double sum = 0;
-                for (std::size_t i = 0; i < n; ++i) {
-                    m_step[i] = std::clamp(steps[i] * std::exp(logScale), widest[0], widest[1]);
-                    m_bits[i] = BitsAt(i, m_step[i]);
-                    sum += m_bits[i];
-                }
-                return sum;
-            };
-            double finer = -10, same = 0;
-            for (int k = 0; k < 50; ++k) {
-                const double mid = 0.5 * (finer + same);
-                (spendAt(mid) > budget ? finer : same) = mid;
-            }
-            spendAt(same);
-        }
+        if (total < budget)
+            scaleToBudget(std::vector<double>(m_step), -10, 0, 50);
     }
     // the film's rate is what it aims at, whatever the buffer's walls moved
     m_total = budget;

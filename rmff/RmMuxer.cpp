@@ -152,7 +152,7 @@ void RmMuxer::WriteVideo(std::span<const std::vector<std::uint8_t>> slices,
     // FFmpeg's seek starts a scan a byte past the header of each keyframe it finds; from there
     // a packet shorter than 256 bytes reads as a header of 256 times its length, and the scan
     // leaps over the keyframes after it. So a keyframe's packets are never that short.
-    const auto payloads = FragmentPicture(keyframe ? PaddedForSeeking(slices) : std::vector(slices.begin(), slices.end()), m_pictures);
+    const auto payloads = keyframe ? FragmentPicture(PaddedForSeeking(slices), m_pictures) : FragmentPicture(slices, m_pictures);
     for (std::size_t i = 0; i < payloads.size(); ++i)
         if (payloads[i].size() > kLargestPayload)
             throw RmError(ErrorKind::Output,

@@ -60,11 +60,12 @@ std::vector<std::vector<std::uint8_t>> PictureCoder::Code(const PictureContext &
     // as a packet header.
     std::vector<std::vector<std::uint8_t>> out;
     SliceWriter writer(pc, grid);
+    const bool rewrite = pc.bitstream.Modifiers() > 1 && pc.effort != Effort::Quickest;
     for (auto &band : coded)
         for (CodedSlice &slice : band) {
             std::vector<std::uint8_t> best = std::move(slice.bytes);
-            bool bestClean = !ReadsAsPacketHeader(best);
-            for (int m = 1; m < pc.bitstream.Modifiers() && pc.effort != Effort::Quickest; ++m) {
+            bool bestClean = !rewrite || !ReadsAsPacketHeader(best);
+            for (int m = 1; rewrite && m < pc.bitstream.Modifiers(); ++m) {
                 writer.Begin(slice.start, pc.qs.WithModifier(m));
                 for (int n = slice.start; n < slice.end; ++n)
                     writer.Write(n);
