@@ -20,6 +20,7 @@ command -v ffmpeg >/dev/null || { echo "ffmpeg not found" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$top/bench/sources.sh"
 src=$work/source.mpg
 
 echo "generating the 60 s source ..."
@@ -47,8 +48,7 @@ ppArgs=(-i "$src" -o "$work/ours.rm" -t "bench" -a "" -c "" -ad "$audience" -vco
 timed() { # label, command...
   local label=$1; shift
   /usr/bin/time -v -o "$work/$label.time" "$@" 2>"$work/$label.err" || { cat "$work/$label.err" >&2; exit 1; }
-  awk -F': ' '/Elapsed \(wall clock\)/ {print $2} ' "$work/$label.time" |
-    awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; printf "%.2f\n", s }'
+  wallSeconds "$work/$label.time"
 }
 
 echo "encoding with pp ($([[ $mode == --two-pass ]] && echo two passes || echo one pass)) ..."

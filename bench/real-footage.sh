@@ -77,10 +77,8 @@ clipSource() {
 timed() { # label, command...
   local label=$1; shift
   /usr/bin/time -v -o "$work/$label.time" "$@" >"$work/$label.out" 2>"$work/$label.err" || { cat "$work/$label.err" >&2; return 1; }
-  awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$work/$label.time" |
-    awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; printf "%.2f\n", s }'
+  wallSeconds "$work/$label.time"
 }
-peakMb() { awk -F': ' '/Maximum resident set size/ { printf "%.0f", $2 / 1024 }' "$work/$1.time"; }
 pictures() { ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$1"; }
 # quality FILE SOURCE: "PSNR SSIM" (luma and chroma), the pictures paired by their order.
 quality() {
@@ -195,7 +193,7 @@ if [[ ,$parts, == *,speed,* ]]; then
         check=$(decodes "$out")
       fi
       printf '%-9s %-15s %8s %8.1f %7s %8.2fx  %s\n' "$clip" "$label" "${wall[$run]}" \
-        "$(awk -v f="$n" -v t="${wall[$run]}" 'BEGIN { print f / t }')" "$(peakMb "speed-$clip-$run")" \
+        "$(awk -v f="$n" -v t="${wall[$run]}" 'BEGIN { print f / t }')" "$(peakMb "$work/speed-$clip-$run.time")" \
         "$(awk -v a="${wall[$run]}" -v b="${wall[x264]}" 'BEGIN { print a / b }')" "$check"
     done
   done

@@ -35,10 +35,8 @@ makeSources "$work" "$seconds" pan
 timed() { # label, command...
   local label=$1; shift
   /usr/bin/time -v -o "$work/$label.time" "$@" >"$work/$label.out" 2>"$work/$label.err" || return 1
-  awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$work/$label.time" |
-    awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; printf "%.2f\n", s }'
+  wallSeconds "$work/$label.time"
 }
-peak() { awk -F': ' '/Maximum resident set size/ { printf "%.0f", $2 / 1024 }' "$work/$1.time"; }
 quality() { # encoded file, source: "PSNR SSIM" of luma+chroma
   local p s
   p=$(ffmpeg -v info -i "$1" -i "$2" -lavfi "[0:v][1:v]psnr" -f null - 2>&1 | sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' | tail -1)
@@ -86,7 +84,7 @@ for src in pan pattern; do
     check=-
     [[ $run == rv9 || $run == rv10 ]] && check=$(decodes "$out")
     printf '%-9s %-22s %8s %8s %10s %8s %8.1f %7s  %s\n' "$src" "$label" "$p" "$s" "$(videoBytes "$out")" "$t" \
-      "$(awk -v f="$frames" -v t="$t" 'BEGIN { print f / t }')" "$(peak "$src-$run")" "$check"
+      "$(awk -v f="$frames" -v t="$t" 'BEGIN { print f / t }')" "$(peakMb "$work/$src-$run.time")" "$check"
   done
   awk -v a="${psnr[rv9]}" -v b="${psnr[rv10]}" -v c="${psnr[rv20]}" -v x="${psnr[x264]}" -v s="$src" \
     'BEGIN { printf "%-9s rv9 %+.2f dB, rv10 %+.2f dB against RV20; %+.2f and %+.2f dB against x264\n", s, a - c, b - c, a - x, b - x }'
@@ -110,7 +108,7 @@ for src in pan; do
     check=-
     [[ $run != x264 ]] && check=$(decodes "$work/$src-$run-1p.rm")
     printf '%-9s %-22s %8s %8.1f %7s %8.2fx  %s\n' "$src" "$label" "${wall[$run]}" \
-      "$(awk -v f="$frames" -v t="${wall[$run]}" 'BEGIN { print f / t }')" "$(peak "$src-$run-1p")" \
+      "$(awk -v f="$frames" -v t="${wall[$run]}" 'BEGIN { print f / t }')" "$(peakMb "$work/$src-$run-1p.time")" \
       "$(awk -v a="${wall[$run]}" -v b="${wall[x264]}" 'BEGIN { print a / b }')" "$check"
   done
 done

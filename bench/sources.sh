@@ -1,5 +1,5 @@
-# Sourced by the quality benchmarks: the default audience's video settings, the two sources they
-# share, and the video bytes a file spends.
+# Sourced by the benchmarks: the default audience's video settings, the two sources the quality
+# benchmarks share, the video bytes a file spends, and what /usr/bin/time -v wrote of a run.
 
 # defaultAudience BUILD: the first audience of BUILD/app/audi.txt; sets audience (its name), vk
 # (video kbit/s), fps (its highest picture rate) and key (seconds between keyframes).
@@ -24,3 +24,11 @@ makeSources() {
 }
 
 videoBytes() { ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" | awk '{ s += $1 } END { print s }'; }
+
+# wallSeconds FILE: the wall time of a run that `/usr/bin/time -v -o FILE` measured, in seconds.
+wallSeconds() {
+  awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$1" |
+    awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; printf "%.2f\n", s }'
+}
+# peakMb FILE: the peak resident memory of that run, in MB.
+peakMb() { awk -F': ' '/Maximum resident set size/ { printf "%.0f", $2 / 1024 }' "$1"; }
