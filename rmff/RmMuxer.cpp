@@ -151,8 +151,11 @@ void RmMuxer::WriteVideo(std::span<const std::vector<std::uint8_t>> slices,
         throw RmError(ErrorKind::Output, "输出文件没有视频流，不能写入视频画面");
     // FFmpeg's seek starts a scan a byte past the header of each keyframe it finds; from there
     // a packet shorter than 256 bytes reads as a header of 256 times its length, and the scan
-    // leaps over the keyframes after it. So a keyframe's packets are never that short.
-    const auto payloads = keyframe ? FragmentPicture(PaddedForSeeking(slices), m_pictures) : FragmentPicture(slices, m_pictures);
+    // leaps over the keyframes after it. So a keyframe's packets are never that short, and no
+    // packet ends in a zero byte.
+    const auto payloads = NeedsPaddingForSeeking(slices, keyframe)
+                              ? FragmentPicture(PaddedForSeeking(slices, keyframe), m_pictures)
+                              : FragmentPicture(slices, m_pictures);
     for (std::size_t i = 0; i < payloads.size(); ++i)
         if (payloads[i].size() > kLargestPayload)
             throw RmError(ErrorKind::Output,

@@ -76,9 +76,32 @@ std::vector<std::vector<std::uint8_t>> FragmentPicture(
     return out;
 }
 
-std::vector<std::vector<std::uint8_t>> PaddedForSeeking(std::span<const std::vector<std::uint8_t>> slices)
+namespace {
+
+// A zero byte at the end, with the next packet's two zero bytes and the first of its length,
+// reads as a header that starts a byte early and leaps over the real one. A byte after it mends
+// that; after two zero bytes any byte would make a header of its own, so those are left.
+bool EndsInOneZeroByte(const std::vector<std::uint8_t> &slice)
+{
+    const std::size_t n = slice.size();
+    return n > 0 && slice[n - 1] == 0 && (n == 1 || slice[n - 2] != 0);
+}
+
+} // namespace
+
+bool NeedsPaddingForSeeking(std::span<const std::vector<std::uint8_t>> slices, bool keyframe)
+{
+    return keyframe || std::any_of(slices.begin(), slices.end(), EndsInOneZeroByte);
+}
+
+std::vector<std::vector<std::uint8_t>> PaddedForSeeking(std::span<const std::vector<std::uint8_t>> slices, bool keyframe)
 {
     std::vector<std::vector<std::uint8_t>> out(slices.begin(), slices.end());
+    for (auto &slice : out)
+        if (EndsInOneZeroByte(slice))
+            slice.push_back(kPadding);
+    if (!keyframe)
+        return out;
     // Padding can only lengthen the other fragments' headers (the picture's length in them).
     const auto payloads = FragmentPicture(out, 0);
     for (std::size_t i = 0; i < payloads.size(); ++i)

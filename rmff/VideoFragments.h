@@ -22,10 +22,12 @@ std::vector<std::vector<std::uint8_t>> FragmentPicture(
 // packet headers reads a header of 256 times that packet's length and leaps over what follows.
 inline constexpr std::size_t kShortestVideoPacket = 256;
 
-// `slices`, those whose packet would be shorter than kShortestVideoPacket padded with bytes
-// the decoders leave unread (a slice ends at its last macroblock), as FragmentPicture then
-// cuts them into packets.
-std::vector<std::vector<std::uint8_t>> PaddedForSeeking(std::span<const std::vector<std::uint8_t>> slices);
+// `slices` with bytes the decoders leave unread (a slice ends at its last macroblock) where
+// FFmpeg's scan for packet headers would misread them: one after a slice that ends in a single
+// zero byte, and for a keyframe, up to kShortestVideoPacket for each packet shorter than that, as
+// FragmentPicture then cuts them into packets. NeedsPaddingForSeeking says whether any is due.
+bool NeedsPaddingForSeeking(std::span<const std::vector<std::uint8_t>> slices, bool keyframe);
+std::vector<std::vector<std::uint8_t>> PaddedForSeeking(std::span<const std::vector<std::uint8_t>> slices, bool keyframe);
 
 // The variable-length number of the fragment headers: 2 bytes below 0x4000, else 4 bytes
 // (values below 2^30).

@@ -30,6 +30,10 @@ struct Deciders {
 // then those of 2. (A copy instead would write nothing of its own: the run of copies it lengthens
 // is written with the next MB, which would then be coded again in turn.)
 constexpr int kRecodeFloors = 2;
+// Room a still MB needs in its slice: type, vector and a little residual.
+constexpr std::size_t kStillMbBits = 256;
+// Slices a band may add to be rid of such bytes: a picture has at most 127.
+constexpr int kMostSplits = 8;
 
 bool AllLevels(const LevelLimit &l)
 {
@@ -72,9 +76,36 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
     // A picture kept within a size has lost levels already: it is left as its rung has it. So
     // are the random decisions of the tests.
     const int recodes = AllLevels(m_pc.levels) && !m_policy.Random() ? kRecodeFloors : 0;
+    auto commit = [&](int n, const MbRecord &mb) {
+        rows.Commit(n % mbw, n / mbw, mb, m_pc.qs.q);
+        writer.Write(n);
+    };
+    // A copy coded instead as an MB of the same picture, or near it: a still inter MB in a
+    // P-picture, intra in a B-picture. The run of copies it was in ends one MB earlier.
+    auto codeCopyAgain = [&](int n) {
+        const int x = n % mbw, y = n / mbw;
+        MbRecord mb;
+        if (m_pc.kind == SliceKind::Inter)
+            mb = deciders.inter.CodeStill(x, y);
+        else
+            deciders.intra.Code(x, y, m_grid.AvailAt(x, y), mb);
+        commit(n, mb);
+    };
 
     std::vector<CodedSlice> slices;
     int start = first;
+    int splits = 0;
+    // Closes the slice before MB n, at the writer's mark. Where the run of copies written last
+    // would end it in bytes that read as a header with the next packet's, the last copy is
+    // coded again.
+    auto closeSlice = [&](int n, const SliceWriter::Mark &mark) {
+        writer.Rewind(mark);
+        if (recodes && mark.run > 0 && writer.ClosesAsPacketHeader(mark)) {
+            writer.Rewind({mark.bits, mark.run - 1});
+            codeCopyAgain(n - 1);
+        }
+        slices.push_back({start, n, writer.Finish()});
+    };
     writer.Begin(start, m_pc.qs);
     const std::size_t limitBits = m_maxSliceBytes * 8;
     MbPixels saved;
@@ -84,25 +115,86 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
         m_cur.SaveMb(mbx, mby, saved);
         rows.SetSliceStart(n, start);
         codeMb(n);
-        if (writer.Bits() > limitBits && n > start) {
-            // this MB does not fit: close the slice before it and code it again as the first
-            // MB of a new one, where its neighbours and so its prediction differ
-            writer.Rewind(mark);
-            slices.push_back({start, n, writer.Finish()});
+        // closes the slice before this MB and codes it again as the first MB of a new one,
+        // where its neighbours and so its prediction differ
+        auto newSliceAtMb = [&] {
+            closeSlice(n, mark);
             m_cur.PutMb(mbx, mby, saved);
             start = n;
             rows.SetSliceStart(n, start);
             writer.Begin(n, m_pc.qs);
             mark = writer.Position();
             codeMb(n);
-        }
-        for (int attempt = 0; attempt < recodes && writer.ReadsAsPacketHeaderSince(mark); ++attempt) {
+        };
+        if (writer.Bits() > limitBits && n > start)
+            newSliceAtMb(); // this MB does not fit
+        // what the MB adds that reads as a packet header; the band's last MB closes its slice
+        auto readsAsHeader = [&](const SliceWriter::Mark &since) {
+            return writer.ReadsAsPacketHeaderSince(since) || (n + 1 == end && writer.ClosesAsPacketHeader(since));
+        };
+        if (!recodes || !readsAsHeader(mark))
+            continue;
+        // Its bytes read as a packet header. Other codings of the MB are tried in turn, keeping
+        // the first that does not, but never a copy: the change it was coded for stays. code()
+        // says whether it coded the MB at all.
+        auto retry = [&](auto &&code) {
             writer.Rewind(mark);
             m_cur.PutMb(mbx, mby, saved);
-            recodeMb(n, attempt);
+            return code() && !readsAsHeader(mark) && m_grid.Record(n).type != kSkip;
+        };
+        auto coded = [&](const MbRecord &mb) {
+            commit(n, mb);
+            return true;
+        };
+        const Avail av = m_grid.AvailAt(mbx, mby);
+        bool done = false;
+        for (int attempt = 0; attempt < recodes && !done; ++attempt)
+            done = retry([&] {
+                recodeMb(n, attempt);
+                return true;
+            });
+        if (!done && m_pc.kind == SliceKind::Inter)
+            done = retry([&] { return coded(deciders.inter.CodeStill(mbx, mby)); }) ||
+                   retry([&] { return coded(deciders.inter.CodePredicted(mbx, mby)); });
+        for (int mode = -1; mode < 4 && !done && m_pc.kind != SliceKind::Intra; ++mode)
+            done = retry([&] {
+                MbRecord mb;
+                if (mode < 0)
+                    deciders.intra.Code(mbx, mby, av, mb); // intra as it would choose
+                else if (!deciders.intra.Code16With(mbx, mby, av, mode, mb))
+                    return false;
+                return coded(mb);
+            });
+        if (done)
+            continue;
+        retry([&] { // the MB as it was decided
+            codeMb(n);
+            return true;
+        });
+        SliceWriter::Mark checked = mark;
+        if (mark.run > 0 && writer.Bits() + kStillMbBits < limitBits) {
+            // what is left may be the run of copies written before this MB
+            checked = {mark.bits, mark.run - 1};
+            writer.Rewind(checked);
+            m_cur.PutMb(mbx, mby, saved);
+            codeCopyAgain(n - 1);
+            mark = writer.Position();
+            codeMb(n);
+        }
+        auto endsCleanBefore = [&] {
+            SliceWriter before = writer;
+            before.Rewind(mark);
+            return !before.ClosesAsPacketHeader(mark);
+        };
+        if (n > start && splits < kMostSplits && readsAsHeader(checked) && (mark.run > 0 || endsCleanBefore())) {
+            // The last resort: a slice of its own, whose header puts the MB's bits at another
+            // place in their bytes and ends any run of copies before it (unless the slice
+            // before would then end in such bytes, and no copy is there to code again).
+            newSliceAtMb();
+            ++splits;
         }
     }
-    slices.push_back({start, end, writer.Finish()});
+    closeSlice(end, writer.Position());
     return slices;
 }
 

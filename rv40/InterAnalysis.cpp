@@ -45,6 +45,20 @@ void InterAnalysis::SearchHalves(int mbx, int mby, const Avail &av, int type, co
     std::copy(own, own + 4, out);
 }
 
+MbRecord InterAnalysis::CodeStill(int mbx, int mby)
+{
+    MbRecord m;
+    Code(mbx, mby, kP16, MotionVector{}, m);
+    return m;
+}
+
+MbRecord InterAnalysis::CodePredicted(int mbx, int mby)
+{
+    MbRecord m;
+    Code(mbx, mby, kP16, VectorPredictor(m_ctx.grid).Mb(mbx, mby, m_ctx.grid.AvailAt(mbx, mby)), m);
+    return m;
+}
+
 MbRecord InterAnalysis::Decide(int mbx, int mby)
 {
     const PictureContext &pc = m_ctx.pc;

@@ -16,6 +16,11 @@ class InterAnalysis final {
 public:
     explicit InterAnalysis(AnalysisContext &ctx) : m_ctx(ctx), m_intra(ctx) {}
     MbRecord Decide(int mbx, int mby);
+    // MB (mbx, mby) coded as one vector of zero with its residual: a copy's picture, in bits that
+    // end the run of copies before it one MB earlier.
+    MbRecord CodeStill(int mbx, int mby);
+    // The same with the vector its neighbours predict (the shortest vector code).
+    MbRecord CodePredicted(int mbx, int mby);
 
 private:
     // Predicts and codes an inter MB of a type: one vector, or those of mv8 when partitioned.

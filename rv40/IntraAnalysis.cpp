@@ -30,6 +30,14 @@ dsp::Avail4 LumaAvail4(const Avail &av, int i, int j)
 
 } // namespace
 
+bool IntraAnalysis::Code16With(int mbx, int mby, const Avail &av, int mode, MbRecord &mb)
+{
+    if (!Usable16(mode, av))
+        return false;
+    Code16(mbx, mby, av, mode, mb);
+    return true;
+}
+
 int IntraAnalysis::Cost16(int mbx, int mby, const Avail &av, int &bestMode, bool satd)
 {
     const Plane &Y = m_ctx.cur.p[0];

@@ -15,6 +15,8 @@ public:
     void Code(int mbx, int mby, const Avail &av, MbRecord &mb);
     // The cheapest 16x16 mode's cost (SATD or SAD) and the mode.
     int Cost16(int mbx, int mby, const Avail &av, int &bestMode, bool satd);
+    // Codes the MB as 16x16 with this mode, where the neighbours allow it.
+    bool Code16With(int mbx, int mby, const Avail &av, int mode, MbRecord &mb);
 
 private:
     // Whether the bitstream has a 4x4 mode for every block of the MB here.

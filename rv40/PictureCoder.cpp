@@ -60,18 +60,23 @@ std::vector<std::vector<std::uint8_t>> PictureCoder::Code(const PictureContext &
     // as a packet header.
     std::vector<std::vector<std::uint8_t>> out;
     SliceWriter writer(pc, grid);
-    const bool rewrite = pc.bitstream.Modifiers() > 1 && pc.effort != Effort::Quickest;
+    const bool quickest = pc.effort == Effort::Quickest;
     for (auto &band : coded)
         for (CodedSlice &slice : band) {
             std::vector<std::uint8_t> best = std::move(slice.bytes);
-            bool bestClean = !rewrite || !ReadsAsPacketHeader(best);
+            // The quickest effort writes a slice again only where it reads as a header (its
+            // first bytes do at a time of 0 to 3 ms modulo 8192, with the first modifier).
+            auto clean = [](std::span<const std::uint8_t> b) { return !ReadsAsPacketHeader(b) && !EndsAsPacketHeader(b); };
+            bool bestClean = clean(best);
+            const bool rewrite = pc.bitstream.Modifiers() > 1 && (!quickest || !bestClean);
             for (int m = 1; rewrite && m < pc.bitstream.Modifiers(); ++m) {
                 writer.Begin(slice.start, pc.qs.WithModifier(m));
                 for (int n = slice.start; n < slice.end; ++n)
                     writer.Write(n);
                 std::vector<std::uint8_t> alt = writer.Finish();
-                const bool altClean = !ReadsAsPacketHeader(alt);
-                if (altClean > bestClean || (altClean == bestClean && alt.size() < best.size())) {
+                const bool altClean = clean(alt);
+                const bool fits = alt.size() <= std::max(best.size(), settings.maxSliceBytes);
+                if ((altClean > bestClean && fits) || (altClean == bestClean && alt.size() < best.size())) {
                     best = std::move(alt);
                     bestClean = altClean;
                 }

@@ -1,5 +1,7 @@
 #include "rv40/SliceWriter.h"
 
+#include <algorithm>
+
 #include "rv40/MbGrid.h"
 #include "rv40/PictureContext.h"
 
@@ -39,22 +41,75 @@ std::vector<std::uint8_t> SliceWriter::Finish()
     return m_bits.Take();
 }
 
-bool ReadsAsPacketHeader(std::span<const std::uint8_t> bytes)
-{
+namespace {
+
+// FFmpeg's scan, a byte at a time: the places it takes for a packet header.
+struct HeaderScan {
     std::uint32_t state = 0xFFFFFFFF;
-    for (std::uint8_t b : bytes) {
+    int found = 0;
+    void Feed(std::uint8_t b)
+    {
         state = state << 8 | b;
         if (state <= 0xFFFF && state > 12)
-            return true;
+            ++found;
     }
-    return false;
+    // The bits not yet a whole byte, and the two bytes after them, as ones: whether the zeros
+    // written so far make a header whatever follows (almost anything does after two zero bytes).
+    int WithTail(std::uint64_t acc, int held)
+    {
+        HeaderScan tail = *this;
+        if (held)
+            tail.Feed(static_cast<std::uint8_t>(acc << (8 - held) | 0xFFu >> held));
+        tail.Feed(0xFF);
+        tail.Feed(0xFF);
+        return tail.found;
+    }
+};
+
+} // namespace
+
+bool ReadsAsPacketHeader(std::span<const std::uint8_t> bytes)
+{
+    HeaderScan scan;
+    for (std::uint8_t b : bytes)
+        scan.Feed(b);
+    return scan.found > 0;
 }
 
 bool SliceWriter::ReadsAsPacketHeaderSince(const Mark &m) const
 {
+    // What stands before the mark is the earlier macroblocks' doing: only a header more than
+    // they already make, or would make whatever came next, counts against this one.
     const std::span<const std::uint8_t> bytes = m_bits.Bytes();
     const std::size_t from = m.bits.bytes < 3 ? 0 : m.bits.bytes - 3;
-    return bytes.size() > m.bits.bytes && ReadsAsPacketHeader(bytes.subspan(from));
+    HeaderScan scan;
+    for (std::size_t i = from; i < m.bits.bytes; ++i)
+        scan.Feed(bytes[i]);
+    const int before = scan.WithTail(m.bits.acc, m.bits.held);
+    for (std::size_t i = m.bits.bytes; i < bytes.size(); ++i)
+        scan.Feed(bytes[i]);
+    const BitWriter::Mark now = m_bits.Position();
+    return scan.WithTail(now.acc, now.held) > before;
+}
+
+bool EndsAsPacketHeader(std::span<const std::uint8_t> bytes)
+{
+    HeaderScan scan;
+    for (std::size_t i = bytes.size() < 3 ? 0 : bytes.size() - 3; i < bytes.size(); ++i)
+        scan.Feed(bytes[i]);
+    // the next packet's header: two zero bytes, and a length below 3328 begins with a third
+    for (int i = 0; i < 3; ++i)
+        scan.Feed(0);
+    return scan.found > 0;
+}
+
+bool SliceWriter::ClosesAsPacketHeader(const Mark &since) const
+{
+    SliceWriter closed = *this;
+    const std::vector<std::uint8_t> bytes = closed.Finish();
+    const std::size_t from = since.bits.bytes < 3 ? 0 : since.bits.bytes - 3;
+    return ReadsAsPacketHeader(std::span(bytes).subspan(std::min(from, bytes.size()))) ||
+           EndsAsPacketHeader(bytes);
 }
 
 void SliceWriter::Rewind(const Mark &m)

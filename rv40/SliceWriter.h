@@ -18,6 +18,9 @@ struct PictureContext;
 // over the keyframes after it and in a short film past the end, and its seek fails. The format
 // has no escape for such bytes; the encoder codes a macroblock that writes them again.
 bool ReadsAsPacketHeader(std::span<const std::uint8_t> bytes);
+// Whether a slice's last bytes make such a header with the zero bytes the next packet's header
+// begins with (a length below 3328 begins with a third).
+bool EndsAsPacketHeader(std::span<const std::uint8_t> bytes);
 
 // Writes a slice from the macroblock records: the first time, right after each is decided, and
 // again for the rewrite with other code tables. A band owns one, its bits and its run of copies.
@@ -41,9 +44,13 @@ public:
     Mark Position() const { return {m_bits.Position(), m_run}; }
     // Drops everything written after the mark (a macroblock that did not fit its slice).
     void Rewind(const Mark &m);
-    // Whether the whole bytes written after the mark, with the three before them, hold what
-    // FFmpeg's RealMedia scan takes for a packet header (ReadsAsPacketHeader).
+    // Whether the bits written after the mark add a place FFmpeg's RealMedia scan takes for a
+    // packet header (ReadsAsPacketHeader), with the three bytes before them, counting zeros at
+    // the end that would make one whatever bits came next.
     bool ReadsAsPacketHeaderSince(const Mark &m) const;
+    // Whether the slice, closed now, holds such a header in what was written after the mark
+    // (with the three bytes before it), or ends in one (EndsAsPacketHeader).
+    bool ClosesAsPacketHeader(const Mark &since) const;
 
 private:
     const PictureContext &m_pc;

@@ -182,7 +182,8 @@ TEST(FragmentPicture, RefusesWhatNoFragmentHeaderCanSay)
 TEST(FragmentPicture, PaddedForSeekingFillsEveryShortPacket)
 {
     for (const Slices &slices : {MakeSlices({20}), MakeSlices({30, 400, 5}), MakeSlices({16000, 3, 300})}) {
-        const Slices padded = PaddedForSeeking(slices);
+        ASSERT_TRUE(NeedsPaddingForSeeking(slices, true));
+        const Slices padded = PaddedForSeeking(slices, true);
         ASSERT_EQ(padded.size(), slices.size());
         const auto payloads = FragmentPicture(padded, 7);
         for (std::size_t i = 0; i < slices.size(); ++i) {
@@ -194,6 +195,28 @@ TEST(FragmentPicture, PaddedForSeekingFillsEveryShortPacket)
             EXPECT_TRUE(std::none_of(padded[i].begin() + static_cast<std::ptrdiff_t>(slices[i].size()), padded[i].end(),
                                      [](std::uint8_t b) { return b == 0; }));
         }
+    }
+}
+
+// A slice ending in a zero byte, followed by the next packet's header, reads as a header a byte
+// early: in any picture it gets one byte that is not zero, and nothing else changes. After two
+// zero bytes, any byte would itself make a header: those are left.
+TEST(FragmentPicture, PaddedForSeekingEndsNoSliceInAZeroByte)
+{
+    Slices slices = MakeSlices({40, 500, 30, 20});
+    slices[3][18] = slices[3][19] = 0;
+    EXPECT_FALSE(NeedsPaddingForSeeking(slices, false));
+    slices[1].back() = 0;
+    slices[2].back() = 0;
+    ASSERT_TRUE(NeedsPaddingForSeeking(slices, false));
+    const Slices padded = PaddedForSeeking(slices, false);
+    ASSERT_EQ(padded.size(), slices.size());
+    EXPECT_EQ(padded[0], slices[0]);
+    EXPECT_EQ(padded[3], slices[3]);
+    for (std::size_t i : {1u, 2u}) {
+        ASSERT_EQ(padded[i].size(), slices[i].size() + 1) << "slice " << i;
+        EXPECT_TRUE(std::equal(slices[i].begin(), slices[i].end(), padded[i].begin())) << "slice " << i;
+        EXPECT_NE(padded[i].back(), 0) << "slice " << i;
     }
 }
 

@@ -313,9 +313,10 @@ struct LavfiCase {
     int threads = 1;
     int bFrames = 0;
     // When not negative, the most slices whose bytes after their header read as a RealMedia
-    // packet header to FFmpeg's seek (two zero bytes and a length above 12): it leaps by that
-    // length, past the keyframes after it. The coarse quantisers' commonest codes are runs of
-    // zero bits, so macroblocks that write such bytes are coded again.
+    // packet header to FFmpeg's seek (two zero bytes and a length above 12), or end in bytes
+    // that do with the next packet's header: it leaps by that length, past the keyframes after
+    // it. The coarse quantisers' commonest codes are runs of zero bits, so macroblocks that
+    // write such bytes are coded again.
     int headerLikeAtMost = -1;
 };
 
@@ -346,7 +347,8 @@ TEST_P(Rv40Lavfi, DecoderShowsTheReconstruction)
         const EncodedPicture p = enc.Encode(ViewOf(src[static_cast<std::size_t>(n)]), d, static_cast<std::uint32_t>(n * 40));
         worst = std::min(worst, Psnr(p.sse[0], static_cast<std::size_t>(w * h)));
         for (const auto &slice : p.slices)
-            headerLike += slice.size() > 6 && ReadsAsPacketHeader(std::span(slice).subspan(6));
+            headerLike += (slice.size() > 6 && ReadsAsPacketHeader(std::span(slice).subspan(6))) ||
+                          EndsAsPacketHeader(slice);
 
         recon[static_cast<std::size_t>(n)] = CopyOf(enc.Reconstruction());
         ASSERT_TRUE(simd.Send(p, n));
@@ -374,13 +376,16 @@ TEST_P(Rv40Lavfi, DecoderShowsTheReconstruction)
 
 INSTANTIATE_TEST_SUITE_P(Sources, Rv40Lavfi,
                          ::testing::Values(LavfiCase{"testsrc2", Effort::Quick, 8}, LavfiCase{"testsrc2", Effort::Thorough, 20},
-                                           LavfiCase{"testsrc", Effort::Quickest, 14}, LavfiCase{"mandelbrot", Effort::Quick, 4},
+                                           LavfiCase{"testsrc", Effort::Quickest, 14, 1, 0, 0},
+                                           LavfiCase{"mandelbrot", Effort::Quick, 4, 1, 0, 1},
                                            LavfiCase{"smptehdbars", Effort::Quick, 26},
                                            LavfiCase{"testsrc2", Effort::Thorough, 14, 2},
                                            LavfiCase{"testsrc2", Effort::Quick, 12, 1, 2},
                                            LavfiCase{"smptehdbars", Effort::Quickest, 20, 2, 3},
-                                           LavfiCase{"life=seed=4", Effort::Quick, 30, 1, 0, 1},
-                                           LavfiCase{"cellauto=seed=4", Effort::Quick, 26, 1, 0, 1}));
+                                           LavfiCase{"life=seed=4", Effort::Quick, 30, 1, 0, 0},
+                                           LavfiCase{"cellauto=seed=4", Effort::Quick, 26, 1, 0, 0},
+                                           LavfiCase{"life=seed=2", Effort::Quickest, 31, 1, 2, 0},
+                                           LavfiCase{"cellauto=seed=6", Effort::Quick, 30, 1, 3, 0}));
 
 // Each slice picks the code-table modifier that writes it shortest (3 selects what 1 does); over a
 // quantiser sweep 0, 1 and 2 must all occur, and the decoder must follow every one of them.

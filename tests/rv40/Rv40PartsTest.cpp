@@ -101,6 +101,15 @@ TEST(SliceWriter, NamesTheBytesFfmpegsScanTakesForAPacketHeader)
     EXPECT_FALSE(reads({0x00, 0x01, 0x00, 0xFF, 0x00, 0x80}));
     EXPECT_FALSE(reads({0x00, 0x00, 0xFF}));
     EXPECT_TRUE(reads({0x00, 0x00, 0x00, 0x00, 0x01, 0x00})); // a run of zeros, then 256
+
+    // the next packet's header begins 00 00, and below 3328 bytes a third zero
+    const auto ends = [](std::vector<std::uint8_t> b) { return EndsAsPacketHeader(b); };
+    EXPECT_TRUE(ends({0x37, 0x00, 0x00, 0x80}));
+    EXPECT_TRUE(ends({0x00, 0x00, 0x01}));
+    EXPECT_FALSE(ends({0x37, 0x00, 0x00}));
+    EXPECT_FALSE(ends({0x00, 0x80, 0x00}));
+    EXPECT_TRUE(ends({0x12, 0x00, 0x00, 0x0C})); // 0x0C00 with the zero after it
+    EXPECT_FALSE(ends({0x00, 0x00, 0x00, 0x00}));
 }
 
 TEST(VectorBounds, KeepsVectorsWithinTheBorder)
