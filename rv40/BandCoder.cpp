@@ -171,22 +171,39 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
             codeMb(n);
             return true;
         });
-        SliceWriter::Mark checked = mark;
-        if (mark.run > 0 && writer.Bits() + kStillMbBits < limitBits) {
-            // what is left may be the run of copies written before this MB
-            checked = {mark.bits, mark.run - 1};
-            writer.Rewind(checked);
+        // What is left may be the run of copies written before this MB, with the bits before
+        // it: one copy of the run, the last or else the first, is coded as a still MB instead,
+        // and all is put back as it was where that does not help.
+        const SliceWriter::Mark runStart{mark.bits, 0};
+        const int firstCopy = n - mark.run;
+        auto stillInRun = [&](int m) {
+            MbPixels copied;
+            writer.Rewind(runStart);
             m_cur.PutMb(mbx, mby, saved);
-            codeCopyAgain(n - 1);
-            mark = writer.Position();
+            m_cur.SaveMb(m % mbw, m / mbw, copied);
+            for (int k = firstCopy; k < n; ++k)
+                k == m ? codeCopyAgain(k) : commit(k, CopyRecord());
             codeMb(n);
-        }
+            if (!readsAsHeader(runStart))
+                return true;
+            writer.Rewind(runStart);
+            m_cur.PutMb(m % mbw, m / mbw, copied);
+            for (int k = firstCopy; k < n; ++k)
+                commit(k, CopyRecord());
+            mark = writer.Position();
+            m_cur.PutMb(mbx, mby, saved);
+            codeMb(n);
+            return false;
+        };
+        if (mark.run > 0 && writer.Bits() + kStillMbBits < limitBits &&
+            (stillInRun(n - 1) || (mark.run > 1 && stillInRun(firstCopy))))
+            continue;
         auto endsCleanBefore = [&] {
             SliceWriter before = writer;
             before.Rewind(mark);
             return !before.ClosesAsPacketHeader(mark);
         };
-        if (n > start && splits < kMostSplits && readsAsHeader(checked) && (mark.run > 0 || endsCleanBefore())) {
+        if (n > start && splits < kMostSplits && (mark.run > 0 || endsCleanBefore())) {
             // The last resort: a slice of its own, whose header puts the MB's bits at another
             // place in their bytes and ends any run of copies before it (unless the slice
             // before would then end in such bytes, and no copy is there to code again).
