@@ -26,9 +26,11 @@ struct Deciders {
     }
 };
 
-// A macroblock whose bytes read as a packet header is coded again with its levels of 1 dropped,
-// then those of 2. (A copy instead would write nothing of its own: the run of copies it lengthens
-// is written with the next MB, which would then be coded again in turn.)
+// A macroblock whose bytes read as a packet header to FFmpeg's seek is coded again, until they do
+// not: with its levels of 1 dropped, then those of 2; as a still MB or with its predicted vector;
+// as intra; then with a copy of the run before it coded as a still MB; at last as the first MB of
+// a slice of its own. Never as a copy: that writes nothing of its own (the run of copies it
+// lengthens is written with the next MB), and it gives up the change the MB was coded for.
 constexpr int kRecodeFloors = 2;
 // Room a still MB needs in its slice: type, vector and a little residual.
 constexpr std::size_t kStillMbBits = 256;
