@@ -19,15 +19,21 @@ void GenrReblocker::Add(const PacketHeader &header, std::span<const std::uint8_t
     }
     if (m_packets.empty()) {
         if (!starts) {
-            // A packet outside any block: the block it belonged to was already counted as broken.
+            // A packet outside any block: said once for the packets of a block already counted
+            // as broken, and for those before an input's first block or after a whole one.
+            if (!m_strayTold)
+                m_warnings.push_back("偏移 " + std::to_string(offset) + " 处的声音数据包不在完整的声音块中，已略去");
+            m_strayTold = true;
             return;
         }
         m_blockTs = header.timestamp;
         m_blockOffset = offset;
+        m_strayTold = false;
     }
     if (payload.size() != m_frameBytes * static_cast<std::size_t>(m_framesPerPacket)) {
         m_warnings.push_back("偏移 " + std::to_string(offset) + " 处的声音数据包大小不符，其所在的声音块已略去");
         m_packets.clear();
+        m_strayTold = true;
         return;
     }
     m_packets.emplace_back(payload.begin(), payload.end());
@@ -61,6 +67,7 @@ void GenrReblocker::EndInput(std::optional<double> soundEndMs)
         m_warnings.push_back("偏移 " + std::to_string(m_blockOffset) + " 处的声音块不完整，已略去");
         m_packets.clear();
     }
+    m_strayTold = false;
     std::size_t sound = m_held.size();
     if (soundEndMs) {
         sound = 0;

@@ -65,6 +65,7 @@ private:
     std::vector<std::vector<std::uint8_t>> m_packets;
     std::uint32_t m_blockTs = 0;
     std::uint64_t m_blockOffset = 0;
+    bool m_strayTold = false; // packets outside a whole block have been warned of
     std::deque<Frame> m_held;
 
     std::deque<std::vector<std::uint8_t>> m_ready; // frames for the output, in order

@@ -74,6 +74,77 @@ std::vector<int> keyframePacketLengths(const QString &path, int videoStream)
     return lengths;
 }
 
+// FFmpeg's seek reads a keyframe's time by scanning forward from a byte of the file for a
+// packet header: any four bytes 00 00 LL LL with a length above 12. A packet of the film's is
+// read and passed over; anything else that reads as one makes the scan leap by its "length",
+// and one leap past the last keyframe fails the seek. The bytes from which the scan reaches no
+// video keyframe, counted up to the last one and outside the packet headers (whose own
+// timestamps and flags read so, in FFmpeg's files too).
+int bytesFromWhichNoKeyframeIsFound(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray d = f.readAll();
+    const qsizetype size = d.size();
+    auto at = [&](qsizetype i) { return static_cast<quint8>(d[i]); };
+    const qsizetype data = d.indexOf("DATA");
+    if (data < 0)
+        return -1;
+    std::vector<qint32> packetLength(static_cast<std::size_t>(size), 0); // at each packet's start
+    std::vector<bool> inHeader(static_cast<std::size_t>(size), false), videoKey(static_cast<std::size_t>(size), false);
+    qsizetype lastKey = -1;
+    for (qsizetype p = data + 18; p + 14 <= size;) {
+        const int length = at(p + 2) << 8 | at(p + 3);
+        if (at(p) != 0 || at(p + 1) != 0 || length < 12)
+            break;
+        packetLength[std::size_t(p)] = length;
+        for (int i = 1; i < 12; ++i)
+            inHeader[std::size_t(p + i)] = true;
+        const bool video = at(p + 4) == 0 && at(p + 5) == 0;
+        const int h = at(p + 12);
+        if (video && length >= 14 && (at(p + 11) & 2) && ((h & 0x40) || (at(p + 13) & 0x7F) == 1)) {
+            videoKey[std::size_t(p)] = true;
+            lastKey = p;
+        }
+        p += length;
+    }
+    // the next place the scan stops at, from each byte on
+    std::vector<qsizetype> next(static_cast<std::size_t>(size) + 1, size);
+    for (qsizetype p = size - 4; p >= 0; --p) {
+        const quint32 v = quint32(at(p)) << 24 | at(p + 1) << 16 | at(p + 2) << 8 | at(p + 3);
+        next[std::size_t(p)] = v > 12 && v <= 0xFFFF ? p : next[std::size_t(p) + 1];
+    }
+    std::vector<qint8> reaches(static_cast<std::size_t>(size), -1); // by stopping place
+    auto scan = [&](qsizetype p) {
+        std::vector<qsizetype> path;
+        bool found = false;
+        for (;;) {
+            const qsizetype stop = p < size ? next[std::size_t(p)] : size;
+            if (stop >= size)
+                break;
+            if (reaches[std::size_t(stop)] >= 0) {
+                found = reaches[std::size_t(stop)] > 0;
+                break;
+            }
+            path.push_back(stop);
+            if (videoKey[std::size_t(stop)]) {
+                found = true;
+                break;
+            }
+            const int packet = packetLength[std::size_t(stop)];
+            p = stop + (packet ? packet : (at(stop + 2) << 8 | at(stop + 3)));
+        }
+        for (qsizetype s : path)
+            reaches[std::size_t(s)] = found ? 1 : 0;
+        return found;
+    };
+    int misses = 0;
+    for (qsizetype p = data + 18; p < lastKey; ++p)
+        misses += !inHeader[std::size_t(p)] && !scan(p);
+    return misses;
+}
+
 // What FFmpeg says when it is asked to start `seconds` into the file: its demuxer's complaints
 // about seeking ("could not seek", "read_timestamp() failed") come as warnings.
 QString seekComplaints(const QString &path, double seconds)
@@ -100,6 +171,9 @@ void expectSeekable(const QString &path, double seconds)
     EXPECT_EQ(lengths.size(), keys.size()) << path.toStdString();
     for (int length : lengths)
         EXPECT_GE(length, 256) << path.toStdString();
+    // The coded pictures hold nothing that reads as a header (the slices' ends with the next
+    // packet's header included): from any byte of them the scan finds a keyframe.
+    EXPECT_EQ(bytesFromWhichNoKeyframeIsFound(path), 0) << path.toStdString();
 }
 
 // Films shorter than a keyframe interval, whose only keyframe used to be the first, so that

@@ -97,5 +97,28 @@ TEST(GenrReblocker, BrokenBlocksAreLeftOutAndReported)
     EXPECT_NE(warnings[1].find("6000"), std::string::npos) << warnings[1];
 }
 
+// Packets before an input's first block starts, or after a whole block, belong to no block the
+// decoder could read: they are left out with a word, once for each run of them.
+TEST(GenrReblocker, PacketsOutsideAnyBlockAreReported)
+{
+    GenrReblocker r(kH, kF, 2, kFrameMs);
+    r.StartAt(0);
+    const std::vector<std::uint8_t> packet(2 * kF, 1);
+    r.Add(PacketHeader{}, packet, 700);
+    r.Add(PacketHeader{}, packet, 710);
+    AddBlock(r, 0, kPerBlock, 40);
+    r.Add(PacketHeader{}, packet, 7000);
+    r.EndInput(std::nullopt);
+    r.Add(PacketHeader{}, packet, 800); // the next input's
+    r.EndInput(std::nullopt);
+    r.Finish();
+    EXPECT_EQ(Frames(r.TakeBlocks()).size(), std::size_t{kPerBlock});
+    const auto warnings = r.TakeWarnings();
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_NE(warnings[0].find("700"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[1].find("7000"), std::string::npos) << warnings[1];
+    EXPECT_NE(warnings[2].find("800"), std::string::npos) << warnings[2];
+}
+
 } // namespace
 } // namespace corva::rmff
