@@ -60,7 +60,7 @@ std::vector<std::vector<std::uint8_t>> PictureCoder::Code(const PictureContext &
     // as a packet header.
     std::vector<std::vector<std::uint8_t>> out;
     SliceWriter writer(pc, grid);
-    const bool rewrite = pc.bitstream.Modifiers() > 1 && pc.effort != Effort::Quickest;
+    const bool rewrite = pc.bitstream.Modifiers() > 1 && pc.tools.rewriteModifiers;
     for (auto &band : coded)
         for (CodedSlice &slice : band) {
             std::vector<std::uint8_t> best = std::move(slice.bytes);

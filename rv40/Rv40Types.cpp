@@ -2,6 +2,31 @@
 
 namespace corva::rv40 {
 
+EffortTools EffortTools::Of(Effort e)
+{
+    EffortTools t;
+    if (e == Effort::Quickest)
+        return t;
+    t.searchRange = 16;
+    t.satdIntra = true;
+    t.intra4 = true;
+    t.split8 = true;
+    t.intraBeside = 1;
+    t.bCoded = 2;
+    t.bBidir = true;
+    t.rewriteModifiers = true;
+    if (e == Effort::Thorough) {
+        t.searchRange = 32;
+        t.exhaustive = true;
+        t.intraByRd = true;
+        t.splitByRd = true;
+        t.refineSquare = true;
+        t.intraBeside = 2;
+        t.bCoded = 9;
+    }
+    return t;
+}
+
 std::size_t EncodedPicture::Bytes() const
 {
     std::size_t total = 0;
