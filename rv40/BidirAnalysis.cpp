@@ -124,18 +124,22 @@ MbRecord BidirAnalysis::Choose(int mbx, int mby, const Avail &av, const Searched
         const int bits = MotionSearch::VectorBits(s.vf, s.pf) + MotionSearch::VectorBits(s.vb, s.pb);
         cands[nc++] = {kBBidir, dsp::Sad16(src, ss, bi.y, 16) + static_cast<int>(lambda * bits)};
     }
-    std::sort(cands, cands + nc, [](const Candidate &a, const Candidate &b) { return a.cost < b.cost; });
+    // by cost, equal costs in the order listed (std::sort's small-range path, which GCC 12
+    // reads as running past the four)
+    for (int i = 1; i < nc; ++i)
+        for (int j = i; j > 0 && cands[j].cost < cands[j - 1].cost; --j)
+            std::swap(cands[j], cands[j - 1]);
     const int best = cands[0].cost;
     int mode16 = 0;
     const int ic = m_intra.Cost16(mbx, mby, av, mode16, pc.tools.exhaustive);
     MbRecord mb;
+    const bool copyByEstimate =
+        clean && (cands[0].type == kBDirect || best + static_cast<int>(lambda * 4) >= dsp::Sad16(src, ss, s.direct.y, 16));
+    if (copyByEstimate && (pc.tools.bCoded == 0 || pc.tools.bCopyFirst)) {
+        Code(mbx, mby, kSkip, s, mb);
+        return CopyRecord();
+    }
     if (pc.tools.bCoded == 0) {
-        const bool copy = clean && (cands[0].type == kBDirect ||
-                                    best + static_cast<int>(lambda * 4) >= dsp::Sad16(src, ss, s.direct.y, 16));
-        if (copy) {
-            Code(mbx, mby, kSkip, s, mb);
-            return CopyRecord();
-        }
         if (ic + static_cast<int>(lambda * 6) < best)
             m_intra.Code(mbx, mby, av, mb);
         else
@@ -151,7 +155,7 @@ MbRecord BidirAnalysis::Choose(int mbx, int mby, const Avail &av, const Searched
         Code(mbx, mby, cands[k].type, s, m);
         rd.Try(m, bits(m));
     }
-    if (pc.tools.intraBeside == 2 || ic < 3 * best) {
+    if (pc.tools.intraBeside == 2 || ic < pc.tools.bIntraClose * best) {
         MbRecord m;
         m_intra.Code(mbx, mby, av, m);
         rd.Try(m, bits(m));

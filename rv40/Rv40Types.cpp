@@ -10,9 +10,16 @@ EffortTools EffortTools::Of(Effort e)
     t.searchRange = 16;
     t.satdIntra = true;
     t.intra4 = true;
-    t.split8 = true;
     t.intraBeside = 1;
     t.bCoded = 2;
+    if (e == Effort::Brisk) {
+        // what the coded B-macroblocks gain lies in the choice among the coded candidates;
+        // most copies the estimate finds are copies still, at a fraction of the time
+        t.bCopyFirst = true;
+        t.bIntraClose = 1;
+        return t;
+    }
+    t.split8 = true;
     t.bBidir = true;
     t.rewriteModifiers = true;
     if (e == Effort::Thorough) {

@@ -14,9 +14,11 @@ inline constexpr int kMaxHeight = 1152;
 
 // Bidirectional: predicted from the two last references; never a reference itself.
 enum class PictureType { Intra, Inter, Bidirectional };
-// Quickest: small search, 16x16 blocks only. Quick: adds 8x8 motion and 4x4 intra.
-// Thorough: wider search, SATD and rate-distortion checks on the final candidates.
-enum class Effort { Quickest, Quick, Thorough };
+// Quickest: small search, 16x16 blocks only. Brisk: Quickest with 4x4 intra, the search of
+// Quick, intra coded beside the vector where close, B-macroblocks settled by distortion plus
+// rate. Quick: adds 8x8 motion. Thorough: wider search, SATD and rate-distortion checks on
+// the final candidates.
+enum class Effort { Quickest, Brisk, Quick, Thorough };
 
 // What an effort does, tool by tool: the analysis asks these, never the effort itself.
 struct EffortTools {
@@ -30,6 +32,8 @@ struct EffortTools {
     bool refineSquare = false; // a part's fractions refined over the square rather than the cross
     int intraBeside = 0;       // intra coded beside the vector: 0 where estimated cheaper, 1 also where close, 2 always
     int bCoded = 0;            // B candidates coded and settled by distortion plus rate (0: by estimate alone; 9: all)
+    bool bCopyFirst = false;   // with bCoded, a copy the estimate prefers is taken before any is coded
+    int bIntraClose = 3;       // with bCoded, intra coded too where its estimate is below this many times the best
     bool bBidir = false;       // bidirectional B MBs, where the bitstream has them
     bool rewriteModifiers = false; // every slice written again with each code-table modifier
 
