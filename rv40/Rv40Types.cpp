@@ -12,14 +12,18 @@ EffortTools EffortTools::Of(Effort e)
     t.intra4 = true;
     t.intraBeside = 1;
     t.bCoded = 2;
+    t.split8 = true;
     if (e == Effort::Brisk) {
         // what the coded B-macroblocks gain lies in the choice among the coded candidates;
         // most copies the estimate finds are copies still, at a fraction of the time
         t.bCopyFirst = true;
         t.bIntraClose = 1;
+        // a split into 8x8 pays in RV30 only with its parts refined from whole pixels, and
+        // coded beside the whole MB (the search's estimate leaves out the residual)
+        t.splitByRd = true;
+        t.refineSquare = true;
         return t;
     }
-    t.split8 = true;
     t.bBidir = true;
     t.rewriteModifiers = true;
     if (e == Effort::Thorough) {

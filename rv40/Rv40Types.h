@@ -14,10 +14,11 @@ inline constexpr int kMaxHeight = 1152;
 
 // Bidirectional: predicted from the two last references; never a reference itself.
 enum class PictureType { Intra, Inter, Bidirectional };
-// Quickest: small search, 16x16 blocks only. Brisk: Quickest with 4x4 intra, the search of
-// Quick, intra coded beside the vector where close, B-macroblocks settled by distortion plus
-// rate. Quick: adds 8x8 motion. Thorough: wider search, SATD and rate-distortion checks on
-// the final candidates.
+// Quickest: small search, 16x16 blocks only. Quick: adds 8x8 motion and 4x4 intra, intra coded
+// beside the vector where close, B-macroblocks settled by distortion plus rate. Brisk: Quick
+// with the 8x8 split coded beside the whole MB, and B-macroblocks the estimate calls copies
+// left copies (RealVideo 8's effort, where the split and the copies weigh most). Thorough:
+// wider search, SATD and rate-distortion checks on the final candidates.
 enum class Effort { Quickest, Brisk, Quick, Thorough };
 
 // What an effort does, tool by tool: the analysis asks these, never the effort itself.

@@ -101,6 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"MotionEveryQuantiser", 96, 64, 64, Content::Mixed, Effort::Quick, Scrambled, 32},
         Scenario{"MotionSmallSlices", 176, 144, 30, Content::Mixed, Effort::Quick, Scrambled, 15, 150},
         Scenario{"ThoroughMotionSmallSlices", 176, 144, 20, Content::Mixed, Effort::Thorough, Scrambled, 0, 150},
+        Scenario{"BriskMotionSmallSlices", 176, 144, 20, Content::Mixed, Effort::Brisk, Scrambled, 0, 150},
         Scenario{"QuickestPan", 96, 64, 30, Content::Pan, Effort::Quickest, Scrambled, 0},
         Scenario{"SceneCut", 96, 64, 20, Content::Cut, Effort::Quick, [](int) { return 14; }, 0},
         Scenario{"OddSize100x60", 100, 60, 20, Content::Pan, Effort::Quick, Scrambled, 0},
