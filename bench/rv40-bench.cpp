@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -94,10 +95,14 @@ int main(int argc, char **argv)
     const int frames = argc > 1 ? std::atoi(argv[1]) : 30;
     const Film film = MakeFilm(720, 576, frames);
     std::printf("720x576, %d pictures (1 intra then inter), q 12, one thread, frames per second of processor time\n", frames);
-    const char *names[] = {"Quickest (rv8)", "Quick (rv9)", "Thorough (rv10)"};
-    for (int e = 0; e < 3; ++e) {
-        const Result r = Run(film, static_cast<corva::rv40::Effort>(e), 12, frames);
-        std::printf("  %-16s %6.1f fps  %5.2f dB  %7.1f KB/picture\n", names[e], r.fps, r.psnr, r.kbytes);
+    using corva::rv40::Effort;
+    const std::pair<Effort, const char *> efforts[] = {{Effort::Quickest, "Quickest"},
+                                                       {Effort::Brisk, "Brisk (rv8)"},
+                                                       {Effort::Quick, "Quick (rv9)"},
+                                                       {Effort::Thorough, "Thorough (rv10)"}};
+    for (const auto &[effort, name] : efforts) {
+        const Result r = Run(film, effort, 12, frames);
+        std::printf("  %-16s %6.1f fps  %5.2f dB  %7.1f KB/picture\n", name, r.fps, r.psnr, r.kbytes);
     }
     std::printf("PSNR (luma) against the quantiser, Quick, %d pictures:\n", std::min(frames, 10));
     for (int q = 0; q < 32; q += 4) {

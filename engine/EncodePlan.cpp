@@ -17,18 +17,25 @@ int roundToStep(double value, int step, int low, int high)
     return std::clamp(rounded, low, high);
 }
 
-// A B-picture between each two references (the thorough effort a second where they are very
-// small); the picture-type decisions keep them only where they pay.
+// A B-picture between each two references (rv8 and the thorough effort a second where they
+// are very small); the picture-type decisions keep them only where they pay.
 int bPicturesFor(CodecEffort codec)
 {
-    return codec == CodecEffort::Rv10 ? 2 : 1;
+    return codec == CodecEffort::Rv9 ? 1 : 2;
+}
+
+// RealVideo 8's B-pictures are no one's reference and cost a bit a macroblock where they copy:
+// far coarser than their references, they leave those the bits that everything is copied from.
+int bQuantiserOffsetFor(CodecEffort codec)
+{
+    return codec == CodecEffort::Rv8 ? 5 : 2;
 }
 
 rv40::Effort effortFor(CodecEffort codec)
 {
     switch (codec) {
     case CodecEffort::Rv8:
-        return rv40::Effort::Quickest;
+        return rv40::Effort::Brisk;
     case CodecEffort::Rv9:
         break;
     case CodecEffort::Rv10:
@@ -179,6 +186,7 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         v.realVideo8 = job.codec == CodecEffort::Rv8;
         v.effort = effortFor(job.codec);
         v.bPictures = bPicturesFor(job.codec);
+        v.bQuantiserOffset = bQuantiserOffsetFor(job.codec);
         v.threads = encoderThreads();
 
         // Fields are woven back before anything looks at the picture as a whole; then pictures

@@ -60,6 +60,8 @@ struct EncodePlan
         // waits for the later reference, which is coded first.
         rv40::Effort effort = rv40::Effort::Quick;
         int bPictures = 0;
+        // How many quantiser steps a B-picture sits above the reference coded before it.
+        int bQuantiserOffset = 2;
         // Bands of each picture coded at once; the bytes depend on it.
         int threads = 1;
         // libavfilter chain from the decoded picture to the encoder's input.

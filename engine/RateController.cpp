@@ -26,8 +26,6 @@ double horizonSeconds(bool variableRate)
 // The difficulty a picture is weighed against: the recent inter pictures', so a film growing
 // busier does not give each new picture more than its share.
 constexpr double kCostMemory = 0.96;
-// How much coarser, in quantisers, a B-picture is coded than the reference before it.
-constexpr int kBidirectionalOffset = 2;
 // How strongly one pass leans against its buffer's level: a full buffer raises the target by
 // e^0.25, an empty one lowers it as much.
 constexpr double kBufferLean = 0.5;
@@ -45,7 +43,8 @@ RateController::RateController(const EncodePlan::Video &video)
     : m_qmin(std::clamp(video.qmin, 0, 31)), m_qmax(std::clamp(video.qmax, m_qmin, 31)), m_frameRate(frameRateOf(video)),
       m_perPicture(std::max(1.0, double(video.bitRate) / m_frameRate)),
       m_buffer(double(video.bitRate), double(video.maxRate), m_frameRate, video.variableRate, m_perPicture),
-      m_model(double(video.width) * video.height, m_perPicture), m_variableRate(video.variableRate)
+      m_model(double(video.width) * video.height, m_perPicture), m_bOffset(video.bQuantiserOffset),
+      m_variableRate(video.variableRate)
 {
 }
 
@@ -125,7 +124,7 @@ int RateController::ChooseQuantiser(PictureType type, double cost)
         // A B-picture follows the reference coded just before it (its later one): finer, it
         // would take bits the references need, and they are what everything is copied from.
         // What B-pictures leave unspent goes to the references.
-        const int q = std::clamp(m_lastReferenceQ + kBidirectionalOffset, m_qmin, m_qmax);
+        const int q = std::clamp(m_lastReferenceQ + m_bOffset, m_qmin, m_qmax);
         // Unless a constant-rate buffer would overflow while the references are as fine as they
         // go: bits it turns away are never spent. (Finer B-pictures otherwise take what the
         // references after them need.)

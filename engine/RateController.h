@@ -83,6 +83,7 @@ private:
     int m_lastInterQ = -1;
     double m_interQAverage = -1; // coded inter pictures' quantisers, faded
     int m_lastReferenceQ = -1;
+    int m_bOffset = 2; // how much coarser a B-picture is coded than the reference before it
     double m_carry = 0; // the part of a quantiser the last inter picture rounded away
     bool m_variableRate = false;
     TwoPassPlan m_plan; // a second pass's

@@ -25,8 +25,8 @@ MotionResult AnalysisContext::Search(const Picture &from, int mbx, int mby, cons
     q.mby = mby;
     q.pred = pred;
     q.lambda = pc.qs.lambda;
-    q.range = pc.effort == Effort::Quickest ? 8 : (pc.effort == Effort::Quick ? 16 : 32);
-    q.thorough = pc.effort == Effort::Thorough;
+    q.range = pc.tools.searchRange;
+    q.thorough = pc.tools.exhaustive;
     q.starts[q.startCount++] = pred;
     if (av.left)
         q.starts[q.startCount++] = grid.Mv8(2 * mbx - 1, 2 * mby);
@@ -50,10 +50,11 @@ MotionResult AnalysisContext::SearchPart(int mbx, int mby, int ox, int oy, int w
     q.mby = mby;
     q.pred = pred;
     q.lambda = pc.qs.lambda;
-    q.thorough = pc.effort == Effort::Thorough;
-    // Thorough looks at the full square around each step, Quick at a cross only
+    q.thorough = pc.tools.exhaustive;
+    // the full square around each step from a whole pixel, or a cross from half a pixel
     const int units = pc.bounds.Units();
-    return search.Refine(q, ox, oy, w, h, start, q.thorough ? units : units / 2, q.thorough);
+    const bool square = pc.tools.refineSquare;
+    return search.Refine(q, ox, oy, w, h, start, square ? units : units / 2, square);
 }
 
 void AnalysisContext::Jitter(int mbx, int mby, MotionVector &v, int reach)

@@ -118,24 +118,28 @@ MbRecord BidirAnalysis::Choose(int mbx, int mby, const Avail &av, const Searched
     cands[nc++] = {kBBwd, s.cb};
     if (s.directOk)
         cands[nc++] = {kBDirect, dsp::Sad16(src, ss, s.direct.y, 16) + static_cast<int>(lambda * 2)};
-    if (pc.effort != Effort::Quickest && pc.bitstream.Codes(kBBidir)) {
+    if (pc.tools.bBidir && pc.bitstream.Codes(kBBidir)) {
         MbPixels bi;
         m_ctx.prediction.PredictB(pc.prev, pc.ref, pc.direct, mbx, mby, kBBidir, s.vf, s.vb, nullptr, nullptr, bi);
         const int bits = MotionSearch::VectorBits(s.vf, s.pf) + MotionSearch::VectorBits(s.vb, s.pb);
         cands[nc++] = {kBBidir, dsp::Sad16(src, ss, bi.y, 16) + static_cast<int>(lambda * bits)};
     }
-    std::sort(cands, cands + nc, [](const Candidate &a, const Candidate &b) { return a.cost < b.cost; });
+    // by cost, equal costs in the order listed (std::sort's small-range path, which GCC 12
+    // reads as running past the four)
+    for (int i = 1; i < nc; ++i)
+        for (int j = i; j > 0 && cands[j].cost < cands[j - 1].cost; --j)
+            std::swap(cands[j], cands[j - 1]);
     const int best = cands[0].cost;
     int mode16 = 0;
-    const int ic = m_intra.Cost16(mbx, mby, av, mode16, pc.effort == Effort::Thorough);
+    const int ic = m_intra.Cost16(mbx, mby, av, mode16, pc.tools.exhaustive);
     MbRecord mb;
-    if (pc.effort == Effort::Quickest) {
-        const bool copy = clean && (cands[0].type == kBDirect ||
-                                    best + static_cast<int>(lambda * 4) >= dsp::Sad16(src, ss, s.direct.y, 16));
-        if (copy) {
-            Code(mbx, mby, kSkip, s, mb);
-            return CopyRecord();
-        }
+    const bool copyByEstimate =
+        clean && (cands[0].type == kBDirect || best + static_cast<int>(lambda * 4) >= dsp::Sad16(src, ss, s.direct.y, 16));
+    if (copyByEstimate && (pc.tools.bCoded == 0 || pc.tools.bCopyFirst)) {
+        Code(mbx, mby, kSkip, s, mb);
+        return CopyRecord();
+    }
+    if (pc.tools.bCoded == 0) {
         if (ic + static_cast<int>(lambda * 6) < best)
             m_intra.Code(mbx, mby, av, mb);
         else
@@ -145,13 +149,13 @@ MbRecord BidirAnalysis::Choose(int mbx, int mby, const Avail &av, const Searched
     // where copies come in runs, each coded MB follows one, one bit when there are none
     auto bits = [&](const MbRecord &m) { return m_ctx.Bits(mbx, mby, av, m) + pc.bitstream.RunBitsBeforeCoded(); };
     RdChooser rd(m_ctx.cur, pc.src, mbx, mby, pc.qs.lambdaSse);
-    const int tries = pc.effort == Effort::Thorough ? nc : 2;
+    const int tries = std::min(nc, pc.tools.bCoded);
     for (int k = 0; k < tries; ++k) {
         MbRecord m;
         Code(mbx, mby, cands[k].type, s, m);
         rd.Try(m, bits(m));
     }
-    if (pc.effort == Effort::Thorough || ic < 3 * best) {
+    if (pc.tools.intraBeside == 2 || ic < pc.tools.bIntraClose * best) {
         MbRecord m;
         m_intra.Code(mbx, mby, av, m);
         rd.Try(m, bits(m));

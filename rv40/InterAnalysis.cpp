@@ -98,7 +98,7 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
         if (!skip && policy.ByCost()) {
             // measured in the unit the search used
             int mode16 = 0;
-            const int ic = m_intra.Cost16(mbx, mby, av, mode16, pc.effort == Effort::Thorough);
+            const int ic = m_intra.Cost16(mbx, mby, av, mode16, pc.tools.exhaustive);
             intra = ic + static_cast<int>(lambda * 6) < interCost;
             // the estimate is rough: near the line (up to three times the vector's cost, as
             // measured) intra is coded too and the coded result decides
@@ -112,7 +112,7 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
     if (!intra && !skip) {
         // splitting only pays where one vector leaves a clearly visible error
         const bool worthIt = interCost > 512 + static_cast<int>(lambda * 16);
-        const bool try8 = (pc.effort != Effort::Quickest && kind == MbKind::ByCost && (worthIt || random)) ||
+        const bool try8 = (pc.tools.split8 && kind == MbKind::ByCost && (worthIt || random)) ||
                           kind == MbKind::Inter8x8;
         if (try8) {
             tried8 = true;
@@ -147,7 +147,7 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
     }
     if (!skip && policy.ByCost()) {
         const bool tryIntra =
-            intra || pc.effort == Effort::Thorough || (pc.effort == Effort::Quick && intraClose);
+            intra || pc.tools.intraBeside == 2 || (pc.tools.intraBeside == 1 && intraClose);
         return Choose(mbx, mby, av, mb, type, v, tried8, split, tryIntra);
     }
     if (skip) {
@@ -174,7 +174,7 @@ MbRecord InterAnalysis::Choose(int mbx, int mby, const Avail &av, const MbRecord
     MbRecord chosen = searched;
     Code(mbx, mby, type, v, chosen);
     rd.Try(chosen, bits(chosen));
-    if (tried8 && pc.effort == Effort::Thorough) {
+    if (tried8 && pc.tools.splitByRd) {
         // the search's estimate of the split leaves out the residual; coded, both are known
         MbRecord other = searched;
         Code(mbx, mby, split ? kP16 : kP8, v, other);

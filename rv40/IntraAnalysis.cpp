@@ -177,18 +177,18 @@ bool IntraAnalysis::Possible4(int mbx, int mby, const Avail &av) const
 
 void IntraAnalysis::Code(int mbx, int mby, const Avail &av, MbRecord &mb)
 {
-    const Effort effort = m_ctx.pc.effort;
+    const EffortTools &tools = m_ctx.pc.tools;
     const MbKind kind = m_ctx.policy.Kind();
     const double lambda = m_ctx.pc.qs.lambda;
     // whole where no 4x4 mode may start the MB, or where a picture kept within a size codes
     // its intra MBs whole
     if (!Possible4(mbx, mby, av) || (m_ctx.pc.levels.whole && kind != MbKind::Intra4x4)) {
         int mode16 = 0;
-        Cost16(mbx, mby, av, mode16, effort != Effort::Quickest);
+        Cost16(mbx, mby, av, mode16, tools.satdIntra);
         Code16(mbx, mby, av, mode16, mb);
         return;
     }
-    if (effort == Effort::Thorough && m_ctx.policy.ByCost()) {
+    if (tools.intraByRd && m_ctx.policy.ByCost()) {
         // both kinds coded for real; the cheaper in distortion plus rate wins
         int mode16 = 0;
         Cost16(mbx, mby, av, mode16, true);
@@ -202,11 +202,11 @@ void IntraAnalysis::Code(int mbx, int mby, const Avail &av, MbRecord &mb)
         mb = rd.Finish();
         return;
     }
-    const bool satd = effort != Effort::Quickest;
+    const bool satd = tools.satdIntra;
     int mode16 = 0;
     const int cost16 = Cost16(mbx, mby, av, mode16, satd) + static_cast<int>(lambda * 4);
     bool use4 = false;
-    const bool try4 = effort != Effort::Quickest || kind == MbKind::Intra4x4;
+    const bool try4 = tools.intra4 || kind == MbKind::Intra4x4;
     if (kind == MbKind::Intra4x4) {
         use4 = true;
     } else if (kind == MbKind::Intra16x16 || !try4) {

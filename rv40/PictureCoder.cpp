@@ -60,15 +60,15 @@ std::vector<std::vector<std::uint8_t>> PictureCoder::Code(const PictureContext &
     // as a packet header.
     std::vector<std::vector<std::uint8_t>> out;
     SliceWriter writer(pc, grid);
-    const bool quickest = pc.effort == Effort::Quickest;
+    const bool always = pc.tools.rewriteModifiers;
     for (auto &band : coded)
         for (CodedSlice &slice : band) {
             std::vector<std::uint8_t> best = std::move(slice.bytes);
-            // The quickest effort writes a slice again only where it reads as a header (its
-            // first bytes do at a time of 0 to 3 ms modulo 8192, with the first modifier).
+            // An effort that does not write every slice again does so where it reads as a header
+            // (its first bytes do at a time of 0 to 3 ms modulo 8192, with the first modifier).
             auto clean = [](std::span<const std::uint8_t> b) { return !ReadsAsPacketHeader(b) && !EndsAsPacketHeader(b); };
             bool bestClean = clean(best);
-            const bool rewrite = pc.bitstream.Modifiers() > 1 && (!quickest || !bestClean);
+            const bool rewrite = pc.bitstream.Modifiers() > 1 && (always || !bestClean);
             for (int m = 1; rewrite && m < pc.bitstream.Modifiers(); ++m) {
                 writer.Begin(slice.start, pc.qs.WithModifier(m));
                 for (int n = slice.start; n < slice.end; ++n)

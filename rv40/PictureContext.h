@@ -32,6 +32,7 @@ struct PictureContext {
     // The film's motion since the reference, repeats between, as one more search start.
     bool haveCatchUp = false;
     MotionVector catchUp{};
+    EffortTools tools = EffortTools::Of(effort);
 };
 
 } // namespace corva::rv40

@@ -2,6 +2,42 @@
 
 namespace corva::rv40 {
 
+EffortTools EffortTools::Of(Effort e)
+{
+    EffortTools t;
+    if (e == Effort::Quickest)
+        return t;
+    t.searchRange = 16;
+    t.satdIntra = true;
+    t.intra4 = true;
+    t.intraBeside = 1;
+    t.bCoded = 2;
+    t.split8 = true;
+    if (e == Effort::Brisk) {
+        // what the coded B-macroblocks gain lies in the choice among the coded candidates;
+        // most copies the estimate finds are copies still, at a fraction of the time
+        t.bCopyFirst = true;
+        t.bIntraClose = 1;
+        // a split into 8x8 pays in RV30 only with its parts refined from whole pixels, and
+        // coded beside the whole MB (the search's estimate leaves out the residual)
+        t.splitByRd = true;
+        t.refineSquare = true;
+        return t;
+    }
+    t.bBidir = true;
+    t.rewriteModifiers = true;
+    if (e == Effort::Thorough) {
+        t.searchRange = 32;
+        t.exhaustive = true;
+        t.intraByRd = true;
+        t.splitByRd = true;
+        t.refineSquare = true;
+        t.intraBeside = 2;
+        t.bCoded = 9;
+    }
+    return t;
+}
+
 std::size_t EncodedPicture::Bytes() const
 {
     std::size_t total = 0;

@@ -14,9 +14,32 @@ inline constexpr int kMaxHeight = 1152;
 
 // Bidirectional: predicted from the two last references; never a reference itself.
 enum class PictureType { Intra, Inter, Bidirectional };
-// Quickest: small search, 16x16 blocks only. Quick: adds 8x8 motion and 4x4 intra.
-// Thorough: wider search, SATD and rate-distortion checks on the final candidates.
-enum class Effort { Quickest, Quick, Thorough };
+// Quickest: small search, 16x16 blocks only. Quick: adds 8x8 motion and 4x4 intra, intra coded
+// beside the vector where close, B-macroblocks settled by distortion plus rate. Brisk: Quick
+// with the 8x8 split coded beside the whole MB, and B-macroblocks the estimate calls copies
+// left copies (RealVideo 8's effort, where the split and the copies weigh most). Thorough:
+// wider search, SATD and rate-distortion checks on the final candidates.
+enum class Effort { Quickest, Brisk, Quick, Thorough };
+
+// What an effort does, tool by tool: the analysis asks these, never the effort itself.
+struct EffortTools {
+    int searchRange = 8;       // whole pixels the diamond may walk from the best start
+    bool exhaustive = false;   // a full look near the winner; SATD in the search and what it is compared with
+    bool satdIntra = false;    // SATD rather than SAD among the intra modes
+    bool intra4 = false;       // 4x4 intra tried against 16x16
+    bool intraByRd = false;    // 16x16 and 4x4 intra both coded, settled by distortion plus rate
+    bool split8 = false;       // 8x8 vectors tried where one vector leaves a visible error
+    bool splitByRd = false;    // the MB coded whole, split and in halves, the cheapest kept
+    bool refineSquare = false; // a part's fractions refined over the square rather than the cross
+    int intraBeside = 0;       // intra coded beside the vector: 0 where estimated cheaper, 1 also where close, 2 always
+    int bCoded = 0;            // B candidates coded and settled by distortion plus rate (0: by estimate alone; 9: all)
+    bool bCopyFirst = false;   // with bCoded, a copy the estimate prefers is taken before any is coded
+    int bIntraClose = 3;       // with bCoded, intra coded too where its estimate is below this many times the best
+    bool bBidir = false;       // bidirectional B MBs, where the bitstream has them
+    bool rewriteModifiers = false; // every slice written again with each code-table modifier
+
+    static EffortTools Of(Effort e);
+};
 
 struct EncoderSettings {
     int width = 0, height = 0;

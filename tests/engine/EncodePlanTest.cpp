@@ -156,20 +156,23 @@ TEST(EncodePlan, PassesAndStreams)
 }
 
 // The plan is all the video encoder is given: -vco decides the bitstream (RealVideo 8 for rv8),
-// how hard the encoder works and how many B-pictures it may put between two references, and the
-// bands it codes each picture in follow the machine's cores, at most four.
+// how hard the encoder works, how many B-pictures it may put between two references and how
+// much coarser they are (RealVideo 8's far coarser), and the bands it codes each picture in
+// follow the machine's cores, at most four.
 TEST(EncodePlan, CodecChoiceSetsEffortAndBPictures)
 {
-    const std::tuple<CodecEffort, bool, rv40::Effort, int> rows[] = {{CodecEffort::Rv8, true, rv40::Effort::Quickest, 1},
-                                                                     {CodecEffort::Rv9, false, rv40::Effort::Quick, 1},
-                                                                     {CodecEffort::Rv10, false, rv40::Effort::Thorough, 2}};
-    for (const auto &[codec, realVideo8, effort, bPictures] : rows) {
+    const std::tuple<CodecEffort, bool, rv40::Effort, int, int> rows[] = {
+        {CodecEffort::Rv8, true, rv40::Effort::Brisk, 2, 5},
+        {CodecEffort::Rv9, false, rv40::Effort::Quick, 1, 2},
+        {CodecEffort::Rv10, false, rv40::Effort::Thorough, 2, 2}};
+    for (const auto &[codec, realVideo8, effort, bPictures, bOffset] : rows) {
         JobSettings job;
         job.codec = codec;
         const EncodePlan::Video v = EncodePlan::Make(job, cbr(), source(320, 240)).video;
         EXPECT_EQ(v.realVideo8, realVideo8);
         EXPECT_EQ(v.effort, effort);
         EXPECT_EQ(v.bPictures, bPictures);
+        EXPECT_EQ(v.bQuantiserOffset, bOffset);
         EXPECT_GE(v.threads, 1);
         EXPECT_LE(v.threads, 4);
     }

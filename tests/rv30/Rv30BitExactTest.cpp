@@ -101,6 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"MotionEveryQuantiser", 96, 64, 64, Content::Mixed, Effort::Quick, Scrambled, 32},
         Scenario{"MotionSmallSlices", 176, 144, 30, Content::Mixed, Effort::Quick, Scrambled, 15, 150},
         Scenario{"ThoroughMotionSmallSlices", 176, 144, 20, Content::Mixed, Effort::Thorough, Scrambled, 0, 150},
+        Scenario{"BriskMotionSmallSlices", 176, 144, 20, Content::Mixed, Effort::Brisk, Scrambled, 0, 150},
         Scenario{"QuickestPan", 96, 64, 30, Content::Pan, Effort::Quickest, Scrambled, 0},
         Scenario{"SceneCut", 96, 64, 20, Content::Cut, Effort::Quick, [](int) { return 14; }, 0},
         Scenario{"OddSize100x60", 100, 60, 20, Content::Pan, Effort::Quick, Scrambled, 0},
@@ -132,6 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"IbbpMotion", 96, 64, 25, Content::Mixed, Effort::Quick, Scrambled, 12, 30000, {}, 1, 2},
         Scenario{"IbbbpPan", 96, 64, 17, Content::Pan, Effort::Quick, Scrambled, 0, 30000, {}, 1, 3},
         Scenario{"IbbpQuickestPan", 96, 64, 16, Content::Pan, Effort::Quickest, Scrambled, 0, 30000, {}, 1, 2},
+        // rv8's effort: B copies taken before anything is coded, the rest settled by rate
+        Scenario{"IbbpBriskMotion", 96, 64, 25, Content::Mixed, Effort::Brisk, Scrambled, 12, 30000, {}, 1, 2},
+        Scenario{"IbbpBriskPanTwoBands", 176, 144, 16, Content::Pan, Effort::Brisk, Scrambled, 0, 30000, {}, 2, 2},
         Scenario{"IbbpThoroughSmallSlices", 176, 144, 10, Content::Mixed, Effort::Thorough, Scrambled, 0, 200, {}, 1, 2},
         Scenario{"IbbpForcedDirect", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(MbKind::Direct),
                  1, 2},

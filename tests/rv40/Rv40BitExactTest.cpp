@@ -104,6 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"IbbpMotion", 96, 64, 25, Content::Mixed, Effort::Quick, Scrambled, 12, 30000, {}, 1, 2},
         Scenario{"IbbbpPan", 96, 64, 17, Content::Pan, Effort::Quick, Scrambled, 0, 30000, {}, 1, 3},
         Scenario{"IbbpQuickestPan", 96, 64, 16, Content::Pan, Effort::Quickest, Scrambled, 0, 30000, {}, 1, 2},
+        Scenario{"IbbpBriskMotion", 96, 64, 25, Content::Mixed, Effort::Brisk, Scrambled, 12, 30000, {}, 1, 2},
         Scenario{"IbbpThoroughSmallSlices", 176, 144, 13, Content::Mixed, Effort::Thorough, Scrambled, 0, 200, {}, 1, 2},
         Scenario{"IbbpForcedDirect", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Direct), 1, 2},
         Scenario{"IbbpForcedSkip", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Copy), 1, 2},

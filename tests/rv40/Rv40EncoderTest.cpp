@@ -352,7 +352,7 @@ TEST_P(ChangedMacroblock, IsNotLeftACopy)
 }
 
 INSTANTIATE_TEST_SUITE_P(Efforts, ChangedMacroblock,
-                         ::testing::Values(Effort::Quickest, Effort::Quick, Effort::Thorough));
+                         ::testing::Values(Effort::Quickest, Effort::Brisk, Effort::Quick, Effort::Thorough));
 
 } // namespace
 } // namespace corva::rv40::test
