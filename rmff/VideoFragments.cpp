@@ -107,8 +107,10 @@ std::vector<std::vector<std::uint8_t>> PaddedForSeeking(std::span<const std::vec
     for (std::size_t i = 0; i < payloads.size(); ++i)
         if (kPacketHeaderBytes + payloads[i].size() < kShortestVideoPacket) {
             // Two zero bytes and any two after them read as a header to that scan too, so the
-            // padding has no zero byte.
-            out[i].resize(out[i].size() + kShortestVideoPacket - kPacketHeaderBytes - payloads[i].size(), kPadding);
+            // padding has no zero byte; after a slice that ends in two, any byte but zero would.
+            const std::size_t n = out[i].size();
+            const bool endsInZeros = n >= 2 && out[i][n - 1] == 0 && out[i][n - 2] == 0;
+            out[i].resize(n + kShortestVideoPacket - kPacketHeaderBytes - payloads[i].size(), endsInZeros ? 0 : kPadding);
         }
     return out;
 }

@@ -213,6 +213,11 @@ TEST(FragmentPicture, PaddedForSeekingEndsNoSliceInAZeroByte)
     ASSERT_EQ(padded.size(), slices.size());
     EXPECT_EQ(padded[0], slices[0]);
     EXPECT_EQ(padded[3], slices[3]);
+    // a keyframe's slice that ends in two zero bytes is filled with zeros: 00 00 FF FF would
+    // be a header with a leap of 65535 bytes
+    const Slices key = PaddedForSeeking(Slices{slices[3]}, true);
+    ASSERT_GT(key[0].size(), slices[3].size());
+    EXPECT_TRUE(std::all_of(key[0].begin() + 18, key[0].end(), [](std::uint8_t b) { return b == 0; }));
     for (std::size_t i : {1u, 2u}) {
         ASSERT_EQ(padded[i].size(), slices[i].size() + 1) << "slice " << i;
         EXPECT_TRUE(std::equal(slices[i].begin(), slices[i].end(), padded[i].begin())) << "slice " << i;
