@@ -117,7 +117,7 @@ int bytesFromWhichNoKeyframeIsFound(const QString &path)
     }
     std::vector<qint8> reaches(static_cast<std::size_t>(size), -1); // by stopping place
     auto scan = [&](qsizetype p) {
-        std::vector<qsizetype> path;
+        std::vector<qsizetype> passed;
         bool found = false;
         for (;;) {
             const qsizetype stop = p < size ? next[std::size_t(p)] : size;
@@ -127,7 +127,7 @@ int bytesFromWhichNoKeyframeIsFound(const QString &path)
                 found = reaches[std::size_t(stop)] > 0;
                 break;
             }
-            path.push_back(stop);
+            passed.push_back(stop);
             if (videoKey[std::size_t(stop)]) {
                 found = true;
                 break;
@@ -135,7 +135,7 @@ int bytesFromWhichNoKeyframeIsFound(const QString &path)
             const int packet = packetLength[std::size_t(stop)];
             p = stop + (packet ? packet : (at(stop + 2) << 8 | at(stop + 3)));
         }
-        for (qsizetype s : path)
+        for (qsizetype s : passed)
             reaches[std::size_t(s)] = found ? 1 : 0;
         return found;
     };
