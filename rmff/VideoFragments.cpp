@@ -78,14 +78,16 @@ std::vector<std::vector<std::uint8_t>> FragmentPicture(
 
 namespace {
 
-// A zero byte at the end, with the next packet's two zero bytes and the first of its length,
-// reads as a header that starts a byte early and leaps over the real one. A byte after it mends
-// that; after two zero bytes any byte would make a header of its own, so those are left.
-bool EndsInOneZeroByte(const std::vector<std::uint8_t> &slice)
+// Zero bytes at the end of a slice, counted up to two. One, with the next packet's two zero bytes
+// and the first of its length, reads as a header that starts a byte early and leaps over the real
+// one: a byte after it mends that. After two, any byte but zero would make a header of its own.
+int TrailingZeroBytes(const std::vector<std::uint8_t> &slice)
 {
     const std::size_t n = slice.size();
-    return n > 0 && slice[n - 1] == 0 && (n == 1 || slice[n - 2] != 0);
+    return n > 0 && slice[n - 1] == 0 ? (n > 1 && slice[n - 2] == 0 ? 2 : 1) : 0;
 }
+
+bool EndsInOneZeroByte(const std::vector<std::uint8_t> &slice) { return TrailingZeroBytes(slice) == 1; }
 
 } // namespace
 
@@ -107,10 +109,9 @@ std::vector<std::vector<std::uint8_t>> PaddedForSeeking(std::span<const std::vec
     for (std::size_t i = 0; i < payloads.size(); ++i)
         if (kPacketHeaderBytes + payloads[i].size() < kShortestVideoPacket) {
             // Two zero bytes and any two after them read as a header to that scan too, so the
-            // padding has no zero byte; after a slice that ends in two, any byte but zero would.
-            const std::size_t n = out[i].size();
-            const bool endsInZeros = n >= 2 && out[i][n - 1] == 0 && out[i][n - 2] == 0;
-            out[i].resize(n + kShortestVideoPacket - kPacketHeaderBytes - payloads[i].size(), endsInZeros ? 0 : kPadding);
+            // padding has no zero byte, unless the slice ends in two already.
+            const std::uint8_t fill = TrailingZeroBytes(out[i]) == 2 ? 0 : kPadding;
+            out[i].resize(out[i].size() + kShortestVideoPacket - kPacketHeaderBytes - payloads[i].size(), fill);
         }
     return out;
 }

@@ -66,15 +66,14 @@ std::vector<std::vector<std::uint8_t>> PictureCoder::Code(const PictureContext &
             std::vector<std::uint8_t> best = std::move(slice.bytes);
             // An effort that does not write every slice again does so where it reads as a header
             // (its first bytes do at a time of 0 to 3 ms modulo 8192, with the first modifier).
-            auto clean = [](std::span<const std::uint8_t> b) { return !ReadsAsPacketHeader(b) && !EndsAsPacketHeader(b); };
-            bool bestClean = clean(best);
+            bool bestClean = !SliceReadsAsPacketHeader(best);
             const bool rewrite = pc.bitstream.Modifiers() > 1 && (always || !bestClean);
             for (int m = 1; rewrite && m < pc.bitstream.Modifiers(); ++m) {
                 writer.Begin(slice.start, pc.qs.WithModifier(m));
                 for (int n = slice.start; n < slice.end; ++n)
                     writer.Write(n);
                 std::vector<std::uint8_t> alt = writer.Finish();
-                const bool altClean = clean(alt);
+                const bool altClean = !SliceReadsAsPacketHeader(alt);
                 const bool fits = alt.size() <= std::max(best.size(), settings.maxSliceBytes);
                 if ((altClean > bestClean && fits) || (altClean == bestClean && alt.size() < best.size())) {
                     best = std::move(alt);

@@ -103,13 +103,18 @@ bool EndsAsPacketHeader(std::span<const std::uint8_t> bytes)
     return scan.found > 0;
 }
 
+bool SliceReadsAsPacketHeader(std::span<const std::uint8_t> bytes)
+{
+    return ReadsAsPacketHeader(bytes) || EndsAsPacketHeader(bytes);
+}
+
 bool SliceWriter::ClosesAsPacketHeader(const Mark &since) const
 {
     SliceWriter closed = *this;
     const std::vector<std::uint8_t> bytes = closed.Finish();
     const std::size_t from = since.bits.bytes < 3 ? 0 : since.bits.bytes - 3;
-    return ReadsAsPacketHeader(std::span(bytes).subspan(std::min(from, bytes.size()))) ||
-           EndsAsPacketHeader(bytes);
+    // (the end is among what was written since, or the three bytes before it)
+    return SliceReadsAsPacketHeader(std::span(bytes).subspan(std::min(from, bytes.size())));
 }
 
 void SliceWriter::Rewind(const Mark &m)

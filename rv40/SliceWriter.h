@@ -21,6 +21,8 @@ bool ReadsAsPacketHeader(std::span<const std::uint8_t> bytes);
 // Whether a slice's last bytes make such a header with the zero bytes the next packet's header
 // begins with (a length below 3328 begins with a third).
 bool EndsAsPacketHeader(std::span<const std::uint8_t> bytes);
+// Either: the slice, as it stands in its packet, holds a header to that scan.
+bool SliceReadsAsPacketHeader(std::span<const std::uint8_t> bytes);
 
 // Writes a slice from the macroblock records: the first time, right after each is decided, and
 // again for the rewrite with other code tables. A band owns one, its bits and its run of copies.

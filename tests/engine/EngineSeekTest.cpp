@@ -37,39 +37,55 @@ std::vector<double> keyframeTimes(const QString &path)
     return times;
 }
 
-// The length of every video packet that starts a keyframe, read from the RealMedia packet
-// headers of the data chunk directly.
-std::vector<int> keyframePacketLengths(const QString &path, int videoStream)
+QByteArray bytesOf(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray d = f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The packets of a file's data chunk, read from their RealMedia headers directly.
+struct PacketAt {
+    qsizetype at = 0;
+    int length = 0, stream = 0, flags = 0;
+    quint32 time = 0;
+};
+
+std::vector<PacketAt> packetsOf(const QByteArray &d)
+{
     auto be = [&](qsizetype at, int n) {
         quint32 v = 0;
         for (int i = 0; i < n; ++i)
             v = v << 8 | static_cast<quint8>(d[at + i]);
         return v;
     };
-    std::vector<int> lengths;
+    std::vector<PacketAt> packets;
     const qsizetype data = d.indexOf("DATA");
     if (data < 0)
-        return lengths;
-    bool previousKey = false;
-    std::uint32_t previousTime = ~0u;
+        return packets;
     for (qsizetype at = data + 18; at + 12 <= d.size();) {
-        const quint32 length = be(at + 2, 2);
+        const int length = int(be(at + 2, 2));
         if (be(at, 2) != 0 || length < 12)
             break;
-        const bool key = be(at + 11, 1) & 2;
-        const quint32 time = be(at + 6, 4);
-        if (be(at + 4, 2) == quint32(videoStream)) {
-            if (key && !(previousKey && previousTime == time))
-                lengths.push_back(int(length));
-            previousKey = key;
-            previousTime = time;
-        }
+        packets.push_back({at, length, int(be(at + 4, 2)), int(be(at + 11, 1)), be(at + 6, 4)});
         at += length;
+    }
+    return packets;
+}
+
+// The length of every video packet that starts a keyframe.
+std::vector<int> keyframePacketLengths(const QString &path, int videoStream)
+{
+    std::vector<int> lengths;
+    bool previousKey = false;
+    std::uint32_t previousTime = ~0u;
+    for (const PacketAt &p : packetsOf(bytesOf(path))) {
+        const bool key = p.flags & 2;
+        if (p.stream == videoStream) {
+            if (key && !(previousKey && previousTime == p.time))
+                lengths.push_back(p.length);
+            previousKey = key;
+            previousTime = p.time;
+        }
     }
     return lengths;
 }
@@ -82,10 +98,7 @@ std::vector<int> keyframePacketLengths(const QString &path, int videoStream)
 // timestamps and flags read so, in FFmpeg's files too).
 int bytesFromWhichNoKeyframeIsFound(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray d = f.readAll();
+    const QByteArray d = bytesOf(path);
     const qsizetype size = d.size();
     auto at = [&](qsizetype i) { return static_cast<quint8>(d[i]); };
     const qsizetype data = d.indexOf("DATA");
@@ -94,20 +107,15 @@ int bytesFromWhichNoKeyframeIsFound(const QString &path)
     std::vector<qint32> packetLength(static_cast<std::size_t>(size), 0); // at each packet's start
     std::vector<bool> inHeader(static_cast<std::size_t>(size), false), videoKey(static_cast<std::size_t>(size), false);
     qsizetype lastKey = -1;
-    for (qsizetype p = data + 18; p + 14 <= size;) {
-        const int length = at(p + 2) << 8 | at(p + 3);
-        if (at(p) != 0 || at(p + 1) != 0 || length < 12)
-            break;
-        packetLength[std::size_t(p)] = length;
+    for (const PacketAt &p : packetsOf(d)) {
+        packetLength[std::size_t(p.at)] = p.length;
         for (int i = 1; i < 12; ++i)
-            inHeader[std::size_t(p + i)] = true;
-        const bool video = at(p + 4) == 0 && at(p + 5) == 0;
-        const int h = at(p + 12);
-        if (video && length >= 14 && (at(p + 11) & 2) && ((h & 0x40) || (at(p + 13) & 0x7F) == 1)) {
-            videoKey[std::size_t(p)] = true;
-            lastKey = p;
+            inHeader[std::size_t(p.at + i)] = true;
+        if (p.stream == 0 && p.length >= 14 && p.at + 14 <= size && (p.flags & 2) &&
+            ((at(p.at + 12) & 0x40) || (at(p.at + 13) & 0x7F) == 1)) {
+            videoKey[std::size_t(p.at)] = true;
+            lastKey = p.at;
         }
-        p += length;
     }
     // the next place the scan stops at, from each byte on
     std::vector<qsizetype> next(static_cast<std::size_t>(size) + 1, size);
