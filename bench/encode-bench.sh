@@ -14,13 +14,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
 mode=${2:-}
 pp=$build/app/pp
-[[ -x $pp ]] || { echo "no pp at $pp; build the pp target first" >&2; exit 1; }
-command -v ffmpeg >/dev/null || { echo "ffmpeg not found" >&2; exit 1; }
-[[ -x /usr/bin/time ]] || { echo "/usr/bin/time not found (package time)" >&2; exit 1; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 . "$top/bench/sources.sh"
+benchStart "$pp"
 src=$work/source.mpg
 
 echo "generating the 60 s source ..."
@@ -45,11 +40,6 @@ rc=(-b:v "${vk}k" -maxrate "${vk}k" -bufsize "${vk}k" -bt "${vk}k" -rc_init_occu
 ppArgs=(-i "$src" -o "$work/ours.rm" -t "bench" -a "" -c "" -ad "$audience" -vco rv9)
 [[ $mode == --two-pass ]] || ppArgs+=(-dt)
 
-timed() { # label, command...
-  local label=$1; shift
-  /usr/bin/time -v -o "$work/$label.time" "$@" 2>"$work/$label.err" || { cat "$work/$label.err" >&2; exit 1; }
-  wallSeconds "$work/$label.time"
-}
 
 echo "encoding with pp ($([[ $mode == --two-pass ]] && echo two passes || echo one pass)) ..."
 ours=$(timed ours "$pp" "${ppArgs[@]}")

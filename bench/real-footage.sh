@@ -23,14 +23,9 @@ build=${1:-$top/build}
 seconds=${2:-12}
 parts=${3:-quality,rate,speed}
 pp=$build/app/pp
-[[ -x $pp ]] || { echo "no pp at $pp; build the pp target first" >&2; exit 1; }
-command -v ffmpeg >/dev/null || { echo "ffmpeg not found" >&2; exit 1; }
-[[ -x /usr/bin/time ]] || { echo "/usr/bin/time not found (package time)" >&2; exit 1; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 . "$top/bench/decodes.sh"
 . "$top/bench/sources.sh"
+benchStart "$pp"
 
 # ---- the clips ---------------------------------------------------------------------------------
 cache=${CORVA_FOOTAGE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corva-footage}
@@ -74,11 +69,6 @@ clipSource() {
   echo "$out"
 }
 
-timed() { # label, command...
-  local label=$1; shift
-  /usr/bin/time -v -o "$work/$label.time" "$@" >"$work/$label.out" 2>"$work/$label.err" || { cat "$work/$label.err" >&2; return 1; }
-  wallSeconds "$work/$label.time"
-}
 pictures() { ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$1"; }
 # quality FILE SOURCE: "PSNR SSIM" (luma and chroma), the pictures paired by their order.
 quality() {

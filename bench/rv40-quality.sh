@@ -17,14 +17,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
 seconds=${2:-10}
 pp=$build/app/pp
-[[ -x $pp ]] || { echo "no pp at $pp; build the pp target first" >&2; exit 1; }
-command -v ffmpeg >/dev/null || { echo "ffmpeg not found" >&2; exit 1; }
-[[ -x /usr/bin/time ]] || { echo "/usr/bin/time not found (package time)" >&2; exit 1; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 . "$top/bench/decodes.sh"
 . "$top/bench/sources.sh"
+benchStart "$pp"
 
 defaultAudience "$build"
 frames=$((seconds * 25))
@@ -32,11 +27,6 @@ frames=$((seconds * 25))
 echo "making the sources ($seconds s each) ..."
 makeSources "$work" "$seconds" pan
 
-timed() { # label, command...
-  local label=$1; shift
-  /usr/bin/time -v -o "$work/$label.time" "$@" >"$work/$label.out" 2>"$work/$label.err" || return 1
-  wallSeconds "$work/$label.time"
-}
 quality() { # encoded file, source: "PSNR SSIM" of luma+chroma
   local p s
   p=$(ffmpeg -v info -i "$1" -i "$2" -lavfi "[0:v][1:v]psnr" -f null - 2>&1 | sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' | tail -1)

@@ -1,5 +1,24 @@
-# Sourced by the benchmarks: the default audience's video settings, the two sources the quality
-# benchmarks share, the video bytes a file spends, and what /usr/bin/time -v wrote of a run.
+# Sourced by the benchmarks: the start of a timed benchmark, the default audience's video
+# settings, the two sources the quality benchmarks share, the video bytes a file spends, and timed
+# runs with what /usr/bin/time -v wrote of them.
+
+# benchStart PP: the tools a timed benchmark needs (PP, ffmpeg, /usr/bin/time) or a word on which
+# is missing, and a work folder removed on exit, in `work`.
+benchStart() {
+  [[ -x $1 ]] || { echo "no pp at $1; build the pp target first" >&2; exit 1; }
+  command -v ffmpeg >/dev/null || { echo "ffmpeg not found" >&2; exit 1; }
+  [[ -x /usr/bin/time ]] || { echo "/usr/bin/time not found (package time)" >&2; exit 1; }
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+}
+
+# timed LABEL COMMAND...: runs it under /usr/bin/time -v into $work/LABEL.time (its output in
+# LABEL.out and LABEL.err, the latter shown if it fails) and prints its wall time in seconds.
+timed() {
+  local label=$1; shift
+  /usr/bin/time -v -o "$work/$label.time" "$@" >"$work/$label.out" 2>"$work/$label.err" || { cat "$work/$label.err" >&2; return 1; }
+  wallSeconds "$work/$label.time"
+}
 
 # defaultAudience BUILD: the first audience of BUILD/app/audi.txt; sets audience (its name), vk
 # (video kbit/s), fps (its highest picture rate) and key (seconds between keyframes).
