@@ -5,7 +5,7 @@
 namespace corva::rv40 {
 
 AnalysisContext::AnalysisContext(const PictureContext &p, Picture &c, const MbGrid &g, DecisionPolicy &pol)
-    : pc(p), cur(c), grid(g), policy(pol), residual(p.src, p.qs, p.levels), prediction(p.bitstream),
+    : pc(p), cur(c), grid(g), policy(pol), qs(p.qs), residual(p.src, qs, p.levels), prediction(p.bitstream),
       search(p.bitstream, p.bounds)
 {
 }
@@ -24,7 +24,7 @@ MotionResult AnalysisContext::Search(const Picture &from, int mbx, int mby, cons
     q.mbx = mbx;
     q.mby = mby;
     q.pred = pred;
-    q.lambda = pc.qs.lambda;
+    q.lambda = qs.lambda;
     q.range = pc.tools.searchRange;
     q.thorough = pc.tools.exhaustive;
     q.starts[q.startCount++] = pred;
@@ -49,7 +49,7 @@ MotionResult AnalysisContext::SearchPart(int mbx, int mby, int ox, int oy, int w
     q.mbx = mbx;
     q.mby = mby;
     q.pred = pred;
-    q.lambda = pc.qs.lambda;
+    q.lambda = qs.lambda;
     q.thorough = pc.tools.exhaustive;
     // the full square around each step from a whole pixel, or a cross from half a pixel
     const int units = pc.bounds.Units();

@@ -17,7 +17,7 @@ class DecisionPolicy;
 struct AnalysisContext {
     AnalysisContext(const PictureContext &pc, Picture &cur, const MbGrid &grid, DecisionPolicy &policy);
 
-    MbSite Site(int mbx, int mby, const Avail &av) const { return {grid, pc.qs, pc.kind, mbx, mby, av}; }
+    MbSite Site(int mbx, int mby, const Avail &av) const { return {grid, qs, pc.kind, mbx, mby, av}; }
     // A coded MB's bits as the writer would write them.
     std::size_t Bits(int mbx, int mby, const Avail &av, const MbRecord &mb) const;
     // A search of `from` for the MB: zero, the prediction, the neighbours and one more start.
@@ -33,6 +33,8 @@ struct AnalysisContext {
     Picture &cur;
     const MbGrid &grid; // the band commits, the analysis only reads
     DecisionPolicy &policy;
+    // The quantiser of the slice the MB is in (the residual coder reads it)
+    QuantSet qs;
     ResidualCoder residual;
     InterPrediction prediction;
     MotionSearch search;

@@ -53,6 +53,9 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
     SliceWriter writer(m_pc, m_grid);
     MbGrid::Rows rows = m_grid.Band(first, end);
     const int mbw = m_grid.Width();
+    // the quantiser of the slice being written, which every decider codes with
+    QuantSet qs = m_pc.QuantAt(first);
+    deciders.ctx.qs = qs;
     // decide (reconstructing as it goes), commit, write
     auto codeWith = [&](Deciders &d, int n) {
         const int mbx = n % mbw, mby = n / mbw;
@@ -63,7 +66,7 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
             mb = d.inter.Decide(mbx, mby);
         else
             mb = d.bidir.Decide(mbx, mby);
-        rows.Commit(mbx, mby, mb, m_pc.qs.q);
+        rows.Commit(mbx, mby, mb, qs.q);
         writer.Write(n);
     };
     auto codeMb = [&](int n) { codeWith(deciders, n); };
@@ -73,13 +76,14 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
             pc.levels.floor = attempt + 1;
             floors[attempt] = std::make_unique<Deciders>(pc, m_cur, m_grid, m_policy);
         }
+        floors[attempt]->ctx.qs = qs;
         codeWith(*floors[attempt], n);
     };
     // A picture kept within a size has lost levels already: it is left as its rung has it. So
     // are the random decisions of the tests.
     const int recodes = AllLevels(m_pc.levels) && !m_policy.Random() ? kRecodeFloors : 0;
     auto commit = [&](int n, const MbRecord &mb) {
-        rows.Commit(n % mbw, n / mbw, mb, m_pc.qs.q);
+        rows.Commit(n % mbw, n / mbw, mb, qs.q);
         writer.Write(n);
     };
     // A copy coded instead as an MB of the same picture, or near it: a still inter MB in a
@@ -106,13 +110,21 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
             writer.Rewind({mark.bits, mark.run - 1});
             codeCopyAgain(n - 1);
         }
-        slices.push_back({start, n, writer.Finish()});
+        slices.push_back({start, n, qs, writer.Finish()});
     };
-    writer.Begin(start, m_pc.qs);
+    writer.Begin(start, qs);
     const std::size_t limitBits = m_maxSliceBytes * 8;
     MbPixels saved;
     for (int n = first; n < end; ++n) {
         const int mbx = n % mbw, mby = n / mbw;
+        if (const QuantSet want = m_pc.QuantAt(n); want.q != qs.q) {
+            // another quantiser: another slice
+            closeSlice(n, writer.Position());
+            start = n;
+            qs = want;
+            deciders.ctx.qs = qs;
+            writer.Begin(n, qs);
+        }
         SliceWriter::Mark mark = writer.Position();
         m_cur.SaveMb(mbx, mby, saved);
         rows.SetSliceStart(n, start);
@@ -124,7 +136,7 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
             m_cur.PutMb(mbx, mby, saved);
             start = n;
             rows.SetSliceStart(n, start);
-            writer.Begin(n, m_pc.qs);
+            writer.Begin(n, qs);
             mark = writer.Position();
             codeMb(n);
         };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rv40/QuantSet.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +14,7 @@ struct PictureContext;
 
 struct CodedSlice {
     int start = 0, end = 0;
+    QuantSet qs; // its quantiser
     std::vector<std::uint8_t> bytes;
 };
 

@@ -105,7 +105,7 @@ MbRecord BidirAnalysis::Decide(int mbx, int mby)
 MbRecord BidirAnalysis::Choose(int mbx, int mby, const Avail &av, const Searched &s)
 {
     const PictureContext &pc = m_ctx.pc;
-    const double lambda = pc.qs.lambda;
+    const double lambda = m_ctx.qs.lambda;
     const std::uint8_t *src = pc.src.p[0].At(mbx * 16, mby * 16);
     const std::ptrdiff_t ss = pc.src.p[0].stride;
     const bool clean = s.skipOk && m_ctx.residual.IsClean(mbx, mby, s.direct.y, 16, s.direct.u, s.direct.v, 8);
@@ -148,7 +148,7 @@ MbRecord BidirAnalysis::Choose(int mbx, int mby, const Avail &av, const Searched
     }
     // where copies come in runs, each coded MB follows one, one bit when there are none
     auto bits = [&](const MbRecord &m) { return m_ctx.Bits(mbx, mby, av, m) + pc.bitstream.RunBitsBeforeCoded(); };
-    RdChooser rd(m_ctx.cur, pc.src, mbx, mby, pc.qs.lambdaSse);
+    RdChooser rd(m_ctx.cur, pc.src, mbx, mby, m_ctx.qs.lambdaSse);
     const int tries = std::min(nc, pc.tools.bCoded);
     for (int k = 0; k < tries; ++k) {
         MbRecord m;

@@ -8,6 +8,7 @@
 #include "rv40/PictureCoder.h"
 #include "rv40/PictureContext.h"
 #include "rv40/Rv40Bitstream.h"
+#include "rv40/StillMap.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -32,6 +33,9 @@ constexpr int kStepsUp[] = {3, 6, 10};
 // travels in a packet of its own, and FFmpeg's seek can take a byte inside a packet shorter than
 // 256 bytes for a header and leap far beyond it; one slice also costs fewer bits.
 constexpr std::size_t kBytesPerBand = 640;
+// Runs of a finer quantiser for still macroblocks a picture may have: each costs a slice (a
+// packet of its own, about 25 bytes with its headers).
+constexpr int kMostQuantiserRuns = 4;
 
 const EncoderSettings &Checked(const EncoderSettings &s)
 {
@@ -70,12 +74,15 @@ struct Encoder::Impl {
     // picture in one band.
     std::size_t lastBytes[2] = {};
     EncoderSettings oneBand;
+    // which macroblocks have stood still, and the quantiser offsets that follows for a reference
+    StillMap still;
+    std::vector<std::int8_t> quantOffsets;
 
     Impl(const EncoderSettings &s, std::unique_ptr<Bitstream> b, std::unique_ptr<DecisionPolicy> p)
         : settings(Checked(s)), bitstream(b ? std::move(b) : std::make_unique<Rv40Bitstream>()),
           policy(p ? std::move(p) : std::make_unique<DecisionPolicy>()), mbw((s.width + 15) / 16),
           mbh((s.height + 15) / 16), bounds(mbw * 16, mbh * 16, bitstream->VectorUnits()), small(s.width * s.height <= 176 * 144),
-          grid(mbw, mbh, bitstream->BackwardVectorShown()), oneBand(settings)
+          grid(mbw, mbh, bitstream->BackwardVectorShown()), oneBand(settings), still(mbw, mbh)
     {
         oneBand.threads = 1;
         for (Picture *picture : {&src, &cur, &ref, &prev})
@@ -111,6 +118,13 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     if (bPicture)
         pc.direct = bitstream->Direct(ts & 0x1FFF, refTs, prevTs);
     pc.qs = QuantSet::For(decision.quantiser, bitstream->LumaDcQuantiser(decision.quantiser));
+    if (pc.tools.stillFiner && !bPicture) {
+        // B-pictures, which no picture copies, are coded at one quantiser
+        const bool changed = still.Observe(src);
+        quantOffsets = still.Offsets(-pc.tools.stillFiner, kMostQuantiserRuns);
+        const bool any = std::any_of(quantOffsets.begin(), quantOffsets.end(), [](std::int8_t o) { return o != 0; });
+        pc.quantOffsets = any && changed && !repeat ? quantOffsets.data() : nullptr;
+    }
     EncodedPicture out;
     out.type = intraPicture ? PictureType::Intra : (bPicture ? PictureType::Bidirectional : PictureType::Inter);
 

@@ -65,7 +65,7 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
     DecisionPolicy &policy = m_ctx.policy;
     const MbKind kind = policy.Kind();
     const bool random = policy.Random();
-    const double lambda = pc.qs.lambda;
+    const double lambda = m_ctx.qs.lambda;
     const Avail av = m_ctx.grid.AvailAt(mbx, mby);
     const VectorPredictor predict(m_ctx.grid);
     const MotionVector pred = predict.Mb(mbx, mby, av);
@@ -170,7 +170,7 @@ MbRecord InterAnalysis::Choose(int mbx, int mby, const Avail &av, const MbRecord
     const PictureContext &pc = m_ctx.pc;
     // where copies come in runs, each coded MB follows one, one bit when there are none
     auto bits = [&](const MbRecord &m) { return m_ctx.Bits(mbx, mby, av, m) + pc.bitstream.RunBitsBeforeCoded(); };
-    RdChooser rd(m_ctx.cur, pc.src, mbx, mby, pc.qs.lambdaSse);
+    RdChooser rd(m_ctx.cur, pc.src, mbx, mby, m_ctx.qs.lambdaSse);
     MbRecord chosen = searched;
     Code(mbx, mby, type, v, chosen);
     rd.Try(chosen, bits(chosen));

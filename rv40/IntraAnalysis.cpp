@@ -116,7 +116,7 @@ int IntraAnalysis::Code4(int mbx, int mby, const Avail &av, MbRecord &mb, bool s
     Plane &Y = m_ctx.cur.p[0];
     const Plane &S = m_ctx.pc.src.p[0];
     const std::ptrdiff_t ss = S.stride;
-    const double lambda = m_ctx.pc.qs.lambda;
+    const double lambda = m_ctx.qs.lambda;
     int steps[16];
     m_ctx.residual.LumaSteps(steps);
     int total = 0;
@@ -179,7 +179,7 @@ void IntraAnalysis::Code(int mbx, int mby, const Avail &av, MbRecord &mb)
 {
     const EffortTools &tools = m_ctx.pc.tools;
     const MbKind kind = m_ctx.policy.Kind();
-    const double lambda = m_ctx.pc.qs.lambda;
+    const double lambda = m_ctx.qs.lambda;
     // whole where no 4x4 mode may start the MB, or where a picture kept within a size codes
     // its intra MBs whole
     if (!Possible4(mbx, mby, av) || (m_ctx.pc.levels.whole && kind != MbKind::Intra4x4)) {
@@ -192,7 +192,7 @@ void IntraAnalysis::Code(int mbx, int mby, const Avail &av, MbRecord &mb)
         // both kinds coded for real; the cheaper in distortion plus rate wins
         int mode16 = 0;
         Cost16(mbx, mby, av, mode16, true);
-        RdChooser rd(m_ctx.cur, m_ctx.pc.src, mbx, mby, m_ctx.pc.qs.lambdaSse);
+        RdChooser rd(m_ctx.cur, m_ctx.pc.src, mbx, mby, m_ctx.qs.lambdaSse);
         MbRecord a;
         Code16(mbx, mby, av, mode16, a);
         rd.Try(a, m_ctx.Bits(mbx, mby, av, a));

@@ -69,7 +69,7 @@ std::vector<std::vector<std::uint8_t>> PictureCoder::Code(const PictureContext &
             bool bestClean = !SliceReadsAsPacketHeader(best);
             const bool rewrite = pc.bitstream.Modifiers() > 1 && (always || !bestClean);
             for (int m = 1; rewrite && m < pc.bitstream.Modifiers(); ++m) {
-                writer.Begin(slice.start, pc.qs.WithModifier(m));
+                writer.Begin(slice.start, slice.qs.WithModifier(m));
                 for (int n = slice.start; n < slice.end; ++n)
                     writer.Write(n);
                 std::vector<std::uint8_t> alt = writer.Finish();

@@ -9,6 +9,7 @@
 #include "rv40/Rv40Types.h"
 #include "rv40/VectorBounds.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct PictureContext {
     VectorBounds bounds;
     SliceKind kind = SliceKind::Intra;
     QuantSet qs{};
+    // Each macroblock's quantiser against qs (none: qs everywhere); a slice keeps one quantiser,
+    // so a macroblock whose differs from the one before starts a slice.
+    const std::int8_t *quantOffsets = nullptr;
     LevelLimit levels{};
     std::uint32_t timestamp = 0;
     DirectWeights direct{};
@@ -33,6 +37,14 @@ struct PictureContext {
     bool haveCatchUp = false;
     MotionVector catchUp{};
     EffortTools tools = EffortTools::Of(effort);
+
+    QuantSet QuantAt(int n) const
+    {
+        if (!quantOffsets || quantOffsets[n] == 0)
+            return qs;
+        const int q = std::clamp(qs.q + quantOffsets[n], 0, 31);
+        return QuantSet::For(q, bitstream.LumaDcQuantiser(q));
+    }
 };
 
 } // namespace corva::rv40

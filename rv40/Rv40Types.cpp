@@ -5,6 +5,10 @@ namespace corva::rv40 {
 EffortTools EffortTools::Of(Effort e)
 {
     EffortTools t;
+    // the finer steps refine a still background where a keyframe left it coarse (the keyframe
+    // is held to the player's buffer); the first pass codes so too, so that its bits are the
+    // ones the plan scales
+    t.stillFiner = 6;
     if (e == Effort::Quickest)
         return t;
     t.searchRange = 16;
@@ -26,6 +30,7 @@ EffortTools EffortTools::Of(Effort e)
     }
     t.bBidir = true;
     t.rewriteModifiers = true;
+
     if (e == Effort::Thorough) {
         t.searchRange = 32;
         t.exhaustive = true;

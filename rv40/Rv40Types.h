@@ -37,6 +37,7 @@ struct EffortTools {
     int bIntraClose = 3;       // with bCoded, intra coded too where its estimate is below this many times the best
     bool bBidir = false;       // bidirectional B MBs, where the bitstream has them
     bool rewriteModifiers = false; // every slice written again with each code-table modifier
+    int stillFiner = 0;        // quantiser steps finer for macroblocks that have stood still (references only)
 
     static EffortTools Of(Effort e);
 };

@@ -177,6 +177,38 @@ TEST(Rv40BitExactCheck, RepeatShowsItsReferenceAgain)
     EXPECT_LE(differing, 19 * 19);
 }
 
+// Where the camera stands still, references code the still macroblocks finer, in slices of
+// their own quantiser: the decoder must still show the reconstruction, and the stripe that pans
+// keeps the picture's quantiser while the still rows above and below it take the finer one, in
+// one band and in two (whose boundary falls inside the stripe), with and without B-pictures.
+TEST(Rv40BitExactCheck, StillRowsTakeAFinerQuantiserInSlicesOfTheirOwn)
+{
+    auto quantiser = [](const std::vector<std::uint8_t> &slice) { return slice.at(0) & 0x1F; };
+    for (const int threads : {1, 2})
+        for (const int bFrames : {0, 2}) {
+            SCOPED_TRACE("bands " + std::to_string(threads) + ", B-pictures " + std::to_string(bFrames));
+            const Scenario s{"StillStripe", 352, 144, 13, Content::StillStripe, Effort::Quick, [](int) { return 14; },
+                             0, 30000, {}, threads, bFrames};
+            const RunResult r = EncodeAndDecode(s);
+            EXPECT_EQ(r.mismatches, 0) << "first mismatch: " << r.firstMismatch;
+            // the last reference: rows 0-2 and 6-8 still for long, rows 3-5 the stripe
+            const EncodedPicture &last = r.pictures.at(CodingOrder(s.frames, bFrames).size() - 1 - (bFrames ? bFrames : 0));
+            ASSERT_EQ(last.type, PictureType::Inter);
+            std::vector<int> qs; // a band's boundary may split a run of one quantiser in two
+            for (const auto &slice : last.slices)
+                if (qs.empty() || qs.back() != quantiser(slice))
+                    qs.push_back(quantiser(slice));
+            EXPECT_EQ(qs, std::vector<int>({8, 14, 8}));
+            // a B-picture, which no picture copies, keeps one quantiser
+            for (const EncodedPicture &p : r.pictures) {
+                if (p.type != PictureType::Bidirectional)
+                    continue;
+                for (const auto &slice : p.slices)
+                    EXPECT_EQ(quantiser(slice), quantiser(p.slices.front()));
+            }
+        }
+}
+
 // The check above must be able to fail: a wrong chroma vector rounding (floor instead of
 // truncation toward zero) decodes without a message but differs.
 class FloorChromaBitstream final : public Rv40Bitstream {

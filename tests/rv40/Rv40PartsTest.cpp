@@ -13,6 +13,7 @@
 #include "rv40/RdChooser.h"
 #include "rv40/Rv40Bitstream.h"
 #include "rv40/SliceWriter.h"
+#include "rv40/StillMap.h"
 #include "rv40/VectorBounds.h"
 
 #include <gtest/gtest.h>
@@ -234,6 +235,74 @@ TEST(Bitstream, EverySliceCarriesItsHeader)
         }
     }
     EXPECT_GT(slices, 6u) << "small slices in two bands";
+}
+
+} // namespace
+} // namespace corva::rv40::test
+
+namespace corva::rv40::test {
+namespace {
+
+// The finer quantiser comes in runs worth a slice each: a short break in a still run stays in
+// it, a long one gets a run of its own, and no more runs come than are allowed.
+TEST(StillMapSegment, RunsAreWorthTheirSlices)
+{
+    auto wishes = [](std::initializer_list<std::pair<bool, int>> runs) {
+        std::vector<bool> w;
+        for (const auto &[still, count] : runs)
+            w.insert(w.end(), static_cast<std::size_t>(count), still);
+        return w;
+    };
+    auto runsOf = [](const std::vector<bool> &fine) {
+        int runs = 0;
+        for (std::size_t i = 0; i < fine.size(); ++i)
+            runs += fine[i] && (i == 0 || !fine[i - 1]);
+        return runs;
+    };
+    // a mover of 10 MBs inside still ones: not worth two switches of 30
+    const auto shortBreak = StillMap::Segment(wishes({{true, 50}, {false, 10}, {true, 50}}), 30, 4);
+    EXPECT_EQ(shortBreak, std::vector<bool>(110, true));
+    // one of 100: the still parts keep their finer runs, the mover the picture's quantiser
+    const std::vector<bool> longWish = wishes({{true, 50}, {false, 100}, {true, 50}});
+    EXPECT_EQ(StillMap::Segment(longWish, 30, 4), longWish);
+    // only one finer run allowed: the larger still part keeps its finer quantiser
+    const std::vector<bool> one = StillMap::Segment(wishes({{true, 40}, {false, 100}, {true, 80}}), 30, 1);
+    EXPECT_EQ(runsOf(one), 1);
+    EXPECT_TRUE(std::all_of(one.begin() + 140, one.end(), [](bool fine) { return fine; }));
+    // nothing still: nothing finer
+    EXPECT_EQ(StillMap::Segment(std::vector<bool>(60, false), 30, 4), std::vector<bool>(60, false));
+}
+
+// A macroblock counts the references it stood still through; a change starts it again, and a
+// repeated picture (a film faster than its source) counts for nothing.
+TEST(StillMapObserve, CountsStillReferencesAndIgnoresRepeats)
+{
+    const int mbw = 3, mbh = 2;
+    Picture p;
+    p.Init(mbw * 16, mbh * 16);
+    Paint(p.p[0], 0.0);
+    StillMap map(mbw, mbh);
+    EXPECT_TRUE(map.Observe(p));
+    EXPECT_EQ(map.Runs(), std::vector<std::uint16_t>(6, 0));
+    EXPECT_FALSE(map.Observe(p)); // the same picture again
+    EXPECT_EQ(map.Runs(), std::vector<std::uint16_t>(6, 0));
+    // MB (1,0) changes a lot, MB (2,1) by noise below the threshold
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            std::uint8_t &moved = *p.p[0].At(16 + x, y);
+            moved = static_cast<std::uint8_t>(255 - moved);
+            std::uint8_t &noisy = *p.p[0].At(32 + x, 16 + y);
+            noisy = static_cast<std::uint8_t>(std::clamp(noisy + ((x + y) % 2 ? 1 : -1), 0, 255));
+        }
+    EXPECT_TRUE(map.Observe(p));
+    EXPECT_EQ(map.Runs(), (std::vector<std::uint16_t>{1, 0, 1, 1, 1, 1}));
+    *p.p[0].At(0, 0) ^= 1; // a change of one level anywhere is a new picture
+    EXPECT_TRUE(map.Observe(p));
+    EXPECT_EQ(map.Runs(), (std::vector<std::uint16_t>{2, 1, 2, 2, 2, 2}));
+    // finer where still for two references or more, in one run here (the one MB that stood
+    // still for one reference is not worth two switches)
+    EXPECT_EQ(map.Offsets(-6, 4), std::vector<std::int8_t>(6, -6));
+    EXPECT_EQ(map.Offsets(0, 4), std::vector<std::int8_t>(6, 0));
 }
 
 } // namespace

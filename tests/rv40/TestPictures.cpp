@@ -62,6 +62,9 @@ YuvFrame MakeFrame(Content content, int width, int height, int n, int frames)
                 case Content::Pan:
                     v = Texture(sx + n * 1.25, sy + n * 0.75, c);
                     break;
+                case Content::StillStripe:
+                    v = Texture(sx + (sy >= 48 && sy < 96 ? n * 1.5 : 0), sy, c);
+                    break;
                 case Content::StepPan:
                     v = Texture(sx + n * 2.0, sy + n * 2.0, c);
                     break;

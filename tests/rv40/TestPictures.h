@@ -5,10 +5,11 @@
 
 namespace corva::rv40::test {
 
-enum class Content { Gradient, Noise, Pan, Cut, Flat, Black, Mixed, StepPan };
+enum class Content { Gradient, Noise, Pan, Cut, Flat, Black, Mixed, StepPan, StillStripe };
 
 // Frame n of a small synthetic film: smooth moving gradients, noise, a panning textured pattern,
-// a scene cut half way, flat grey or black; StepPan moves by whole pixels (2 right, 2 down).
+// a scene cut half way, flat grey or black; StepPan moves by whole pixels (2 right, 2 down);
+// StillStripe: a still picture but for a stripe of rows 48 to 95 that pans.
 YuvFrame MakeFrame(Content content, int width, int height, int n, int frames);
 PictureView ViewOf(const YuvFrame &f);
 YuvFrame CopyOf(const PictureView &v);
