@@ -85,6 +85,23 @@ Scenario Rv30(Scenario s)
     return s;
 }
 
+// RealVideo 8 slices carry their own quantiser too: the last reference of a film whose rows
+// stand still but for a panning stripe codes the still rows finer.
+TEST(Rv30BitExactCheck, StillRowsTakeAFinerQuantiser)
+{
+    const Scenario s = Rv30(Scenario{"StillStripe", 352, 144, 7, Content::StillStripe, Effort::Brisk,
+                                     [](int) { return 14; }, 0});
+    const RunResult r = EncodeAndDecode(s);
+    EXPECT_EQ(r.mismatches, 0) << "first mismatch: " << r.firstMismatch;
+    std::vector<int> qs;
+    for (const auto &slice : r.pictures.back().slices) {
+        const int q = ((slice.at(0) & 3) << 3) | (slice.at(1) >> 5);
+        if (qs.empty() || qs.back() != q)
+            qs.push_back(q);
+    }
+    EXPECT_EQ(qs, std::vector<int>({8, 14, 8}));
+}
+
 class Rv30BitExact : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(Rv30BitExact, DecoderShowsTheReconstruction)
@@ -102,6 +119,9 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"MotionSmallSlices", 176, 144, 30, Content::Mixed, Effort::Quick, Scrambled, 15, 150},
         Scenario{"ThoroughMotionSmallSlices", 176, 144, 20, Content::Mixed, Effort::Thorough, Scrambled, 0, 150},
         Scenario{"BriskMotionSmallSlices", 176, 144, 20, Content::Mixed, Effort::Brisk, Scrambled, 0, 150},
+        // still rows coded finer than a panning stripe, in slices of their own quantiser
+        Scenario{"BriskStillStripe", 352, 144, 10, Content::StillStripe, Effort::Brisk, [](int) { return 14; }, 0, 30000,
+                 {}, 1, 2},
         Scenario{"QuickestPan", 96, 64, 30, Content::Pan, Effort::Quickest, Scrambled, 0},
         Scenario{"SceneCut", 96, 64, 20, Content::Cut, Effort::Quick, [](int) { return 14; }, 0},
         Scenario{"OddSize100x60", 100, 60, 20, Content::Pan, Effort::Quick, Scrambled, 0},
