@@ -78,15 +78,20 @@ quality() {
   s=$(ffmpeg -v info -i "$1" -i "$2" -lavfi "${pair}ssim" -f null - 2>&1 | sed -n 's/.*SSIM.* All:\([0-9.]*\).*/\1/p' | tail -1)
   echo "$p $s"
 }
-# x264Args PROFILE: the peer at the audience's rate (a VBR audience: its average, capped at its peak).
+# x264Args PROFILE SOURCE: the peer at the audience's rate (a VBR audience: its average, capped at
+# its peak), with a keyframe as often in time as ours (the source's picture rate times the
+# audience's keyframe seconds: a clip below the audience's picture rate has its keyframes as far
+# apart in time, not in pictures).
 x264Args() {
-  local buf=$vk maxr=$vk
+  local buf=$vk maxr=$vk gop
   [[ $vbr == 1 ]] && { maxr=$peak; buf=$((2 * peak)); }
-  echo "-c:v libx264 -profile:v $1 -preset medium -b:v ${vk}k -maxrate ${maxr}k -bufsize ${buf}k -g $((maxFps * key)) -threads 0"
+  gop=$(ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 "$2" |
+    awk -v k="$key" '{ split($1, a, "/"); printf "%d", a[1] / a[2] * k + 0.5 }')
+  echo "-c:v libx264 -profile:v $1 -preset medium -b:v ${vk}k -maxrate ${maxr}k -bufsize ${buf}k -g $gop -threads 0"
 }
 x264TwoPasses() { # source, out, profile
   local args
-  args=$(x264Args "$3")
+  args=$(x264Args "$3" "$1")
   (cd "$work" && ffmpeg -v error -y -i "$1" $args -an -fps_mode passthrough -pass 1 -passlogfile "x264-$3" -f null - &&
     ffmpeg -v error -y -i "$1" $args -an -fps_mode passthrough -pass 2 -passlogfile "x264-$3" "$2")
 }
@@ -175,7 +180,7 @@ if [[ ,$parts, == *,speed,* ]]; then
     for run in x264 rv9 rv10; do
       if [[ $run == x264 ]]; then
         out=$work/speed-$clip-x264.mkv; label="x264 baseline"
-        wall[$run]=$(timed "speed-$clip-$run" ffmpeg -v error -y -i "$src" $(x264Args baseline) -an -fps_mode passthrough "$out")
+        wall[$run]=$(timed "speed-$clip-$run" ffmpeg -v error -y -i "$src" $(x264Args baseline "$src") -an -fps_mode passthrough "$out")
         check=-
       else
         out=$work/speed-$clip-$run.rm; label="ours $run -dt"

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace corva::rv40 {
 
@@ -114,20 +115,44 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
     int r[16], C[16];
     Residual(s, ss, dst, ds, r);
     dsp::ForwardTransform(r, C);
-    Quantise(C, steps, round, lv, false, m_limit.floor, m_limit.band);
+    // Decided by rate and distortion, the levels start from the nearest and each is then made
+    // smaller where the bits it saves are worth more than the error it adds.
+    Quantise(C, steps, rd ? 0.5 : round, lv, false, m_limit.floor, m_limit.band);
     FitColumns(lv, steps, 0);
     if (!NonZero(lv))
         return false;
     if (rd) {
         std::uint8_t trial[16];
+        const double lambda = chroma ? 0.5 * m_qs.lambdaSse : m_qs.lambdaSse;
+        const CoefficientWriter writer(m_qs);
+        auto costOf = [&](const std::int16_t l[16]) {
+            for (int y = 0; y < 4; ++y)
+                std::memcpy(trial + 4 * y, dst + y * ds, 4);
+            Reconstruct(l, steps, 0, false, trial, 4);
+            return static_cast<double>(dsp::Sse(s, ss, trial, 4, 4, 4)) +
+                   lambda * static_cast<double>(writer.InterBlockBits(l, chroma));
+        };
+        // from the last coefficient back: the high frequencies cost most and show least
+        double best = costOf(lv);
+        for (int i = 16; i-- > 0;) {
+            if (!lv[i])
+                continue;
+            const std::int16_t was = lv[i];
+            lv[i] = static_cast<std::int16_t>(was > 0 ? was - 1 : was + 1);
+            // a block of no levels is weighed below, with its pattern bit
+            const double c = NonZero(lv) ? costOf(lv) : std::numeric_limits<double>::infinity();
+            if (c < best)
+                best = c;
+            else
+                lv[i] = was;
+        }
         for (int y = 0; y < 4; ++y)
             std::memcpy(trial + 4 * y, dst + y * ds, 4);
         Reconstruct(lv, steps, 0, false, trial, 4);
         const std::uint64_t without = dsp::Sse(s, ss, dst, ds, 4, 4);
         const std::uint64_t with = dsp::Sse(s, ss, trial, 4, 4, 4);
         // a coded block also sets its pattern bit; chroma keeps more, its errors smear colour
-        const double bits = static_cast<double>(CoefficientWriter(m_qs).InterBlockBits(lv, chroma) + 1);
-        const double lambda = chroma ? 0.5 * m_qs.lambdaSse : m_qs.lambdaSse;
+        const double bits = static_cast<double>(writer.InterBlockBits(lv, chroma) + 1);
         if (static_cast<double>(without) <= static_cast<double>(with) + lambda * bits) {
             std::fill(lv, lv + 16, std::int16_t{0});
             return false;

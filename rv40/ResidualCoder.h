@@ -33,8 +33,10 @@ public:
     ResidualCoder(const Picture &src, const QuantSet &qs, const LevelLimit &limit) : m_src(src), m_qs(qs), m_limit(limit) {}
 
     // One 4x4 block whose prediction is in dst; true when it has levels. With rd (inter
-    // blocks only), levels that remove less error than their bits are worth are dropped: at
-    // coarse quantisers a lone level often costs more than the picture gains from it.
+    // blocks only), levels are rounded to the nearest, each made smaller where that saves more
+    // bits than the error is worth, and the block dropped where its levels remove less error
+    // than their bits are worth: at coarse quantisers a lone level often costs more than the
+    // picture gains from it. Without, round is the dead zone's rounding.
     bool CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uint8_t *dst, std::ptrdiff_t ds, const int steps[16],
                    double round, std::int16_t lv[16], bool rd, bool chroma) const;
     // The luma of a 16x16 intra MB with its DC block, pred (stride 16) its prediction.

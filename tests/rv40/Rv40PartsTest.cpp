@@ -11,6 +11,9 @@
 #include "rv40/MotionSearch.h"
 #include "rv40/Picture.h"
 #include "rv40/RdChooser.h"
+#include "rv40/CoefficientWriter.h"
+#include "rv40/QuantSet.h"
+#include "rv40/ResidualCoder.h"
 #include "rv40/Rv40Bitstream.h"
 #include "rv40/SliceWriter.h"
 #include "rv40/StillMap.h"
@@ -303,6 +306,61 @@ TEST(StillMapObserve, CountsStillReferencesAndIgnoresRepeats)
     // still for one reference is not worth two switches)
     EXPECT_EQ(map.Offsets(-6, 4), std::vector<std::int8_t>(6, -6));
     EXPECT_EQ(map.Offsets(0, 4), std::vector<std::int8_t>(6, 0));
+}
+
+} // namespace
+} // namespace corva::rv40::test
+
+namespace corva::rv40::test {
+namespace {
+
+// Inter levels settled by rate and distortion: never worse (error plus lambda times bits, the
+// pattern bit included) than the nearest levels they start from, mostly better than the dead
+// zone's, and a block whose residual is large is never left out.
+TEST(ResidualCoderRd, LevelsCostNoMoreThanRounding)
+{
+    Picture src;
+    src.Init(16, 16);
+    std::uint32_t seed = 2026;
+    auto random = [&seed](int n) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(n));
+    };
+    const Rv40Bitstream bitstream;
+    for (const int q : {4, 12, 20, 28}) {
+        SCOPED_TRACE("quantiser " + std::to_string(q));
+        const QuantSet qs = QuantSet::For(q, bitstream.LumaDcQuantiser(q));
+        const ResidualCoder coder(src, qs, LevelLimit{});
+        int steps[16];
+        coder.LumaSteps(steps);
+        int beatsDeadZone = 0, trials = 300;
+        for (int t = 0; t < trials; ++t) {
+            const int amplitude = 2 + random(60);
+            std::uint8_t pred[16];
+            for (int i = 0; i < 16; ++i) {
+                std::uint8_t &s = *src.p[0].At(i & 3, i >> 2);
+                s = static_cast<std::uint8_t>(40 + random(176));
+                pred[i] = static_cast<std::uint8_t>(std::clamp(s + random(2 * amplitude + 1) - amplitude, 0, 255));
+            }
+            const std::uint8_t *s = src.p[0].At(0, 0);
+            const std::ptrdiff_t ss = src.p[0].stride;
+            auto cost = [&](double round, bool rd, std::int16_t lv[16]) {
+                std::uint8_t d[16];
+                std::memcpy(d, pred, 16);
+                const bool coded = coder.CodeBlock(s, ss, d, 4, steps, round, lv, rd, false);
+                const double bits = coded ? static_cast<double>(CoefficientWriter(qs).InterBlockBits(lv, false) + 1) : 0;
+                return static_cast<double>(dsp::Sse(s, ss, d, 4, 4, 4)) + qs.lambdaSse * bits;
+            };
+            std::int16_t rd[16], nearest[16], deadZone[16];
+            const double rdCost = cost(0.5, true, rd);
+            EXPECT_LE(rdCost, cost(0.5, false, nearest) + 1e-6);
+            beatsDeadZone += rdCost <= cost(1.0 / 6, false, deadZone) + 1e-6;
+            if (amplitude >= 40 && q <= 12) {
+                EXPECT_TRUE(std::any_of(rd, rd + 16, [](std::int16_t l) { return l != 0; })) << "amplitude " << amplitude;
+            }
+        }
+        EXPECT_GE(beatsDeadZone, trials * 9 / 10);
+    }
 }
 
 } // namespace
