@@ -271,6 +271,34 @@ void PredictBlock(std::uint8_t *out, int size, const std::uint8_t *at, std::ptrd
     }
 }
 
+void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride, int mvx, int mvy,
+            int w, int h)
+{
+    fast::LumaMc(dst, ds, ref + (mvy >> 2) * stride + (mvx >> 2), stride, mvx & 3, mvy & 3, w, h);
+}
+
+void ChromaVector(int mvx, int mvy, int &ix, int &fx, int &iy, int &fy)
+{
+    const int cx = mvx / 2, cy = mvy / 2; // truncation toward zero, then floor below
+    ix = cx >> 2;
+    fx = (cx & 3) << 1;
+    iy = cy >> 2;
+    fy = (cy & 3) << 1;
+    if (fx == 6 && fy == 6)
+        fx = fy = 4;
+}
+
+void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride, int mvx, int mvy,
+              int w, int h)
+{
+    int ix, fx, iy, fy;
+    ChromaVector(mvx, mvy, ix, fx, iy, fy);
+    fast::ChromaMc(dst, ds, ref + iy * stride + ix, stride, fx, fy, CodeTables::Get().chromaBias[fy >> 1][fx >> 1], w,
+                   h);
+}
+
+namespace plain {
+
 namespace {
 
 // 6-tap filter of one phase: (p[-2] + p[3] - 5(p[-1] + p[2]) + c1 p[0] + c2 p[1] + round) >> shift,
@@ -330,32 +358,16 @@ constexpr std::array<McFn, 16> kMc4 = MakeMcTable<4>(std::make_integer_sequence<
 
 } // namespace
 
-void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride, int mvx, int mvy,
-            int w, int h)
+void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy, int w,
+            int h)
 {
-    const int phase = (mvx & 3) + 4 * (mvy & 3);
-    const std::uint8_t *src = ref + (mvy >> 2) * stride + (mvx >> 2);
     const auto &table = w == 16 ? kMc16 : (w == 8 ? kMc8 : kMc4);
-    table[static_cast<std::size_t>(phase)](dst, ds, src, stride, h);
+    table[static_cast<std::size_t>(fx + 4 * fy)](dst, ds, src, stride, h);
 }
 
-void ChromaVector(int mvx, int mvy, int &ix, int &fx, int &iy, int &fy)
+void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy,
+              int bias, int w, int h)
 {
-    const int cx = mvx / 2, cy = mvy / 2; // truncation toward zero, then floor below
-    ix = cx >> 2;
-    fx = (cx & 3) << 1;
-    iy = cy >> 2;
-    fy = (cy & 3) << 1;
-    if (fx == 6 && fy == 6)
-        fx = fy = 4;
-}
-
-void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride, int mvx, int mvy,
-              int w, int h)
-{
-    int ix, fx, iy, fy;
-    ChromaVector(mvx, mvy, ix, fx, iy, fy);
-    const std::uint8_t *src = ref + iy * stride + ix;
     if (!fx && !fy) {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
@@ -363,7 +375,6 @@ void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std
         return;
     }
     const int A = (8 - fx) * (8 - fy), B = fx * (8 - fy), C = (8 - fx) * fy, D = fx * fy;
-    const int bias = CodeTables::Get().chromaBias[fy >> 1][fx >> 1];
     for (int y = 0; y < h; ++y) {
         const std::uint8_t *p = src + y * stride;
         for (int x = 0; x < w; ++x)
@@ -380,8 +391,6 @@ int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::pt
             s += std::abs(a[x] - b[x]);
     return s;
 }
-
-namespace plain {
 
 int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
 {

@@ -45,7 +45,10 @@ inline int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b
 {
     return fast::Sad16(a, as, b, bs);
 }
-int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
+inline int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)
+{
+    return fast::Sad(a, as, b, bs, w, h);
+}
 inline int Satd4x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
 {
     return fast::Satd4x4(a, as, b, bs);

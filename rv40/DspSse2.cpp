@@ -4,7 +4,9 @@
 
 #include <emmintrin.h>
 
+#include <array>
 #include <cstring>
+#include <utility>
 
 namespace corva::rv40::dsp::sse2 {
 
@@ -67,9 +69,8 @@ __m128i Satd4x4Into(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t
 }
 
 // Two side-by-side 4x4 blocks at once: the butterflies down the rows run on eight lanes, then
-// each block's four columns are turned into rows for the butterflies along them. Each block's
-// sum is halved on its own, as the plain blocks are.
-int Satd8x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
+// each block's four columns are turned into rows for the butterflies along them.
+__m128i Satd8x4Into(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, __m128i acc)
 {
     const __m128i zero = _mm_setzero_si128();
     __m128i r[4];
@@ -88,9 +89,112 @@ int Satd8x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std
     __m128i right0 = _mm_unpacklo_epi32(t1, t3), right1 = _mm_unpackhi_epi32(t1, t3);
     Butterfly(left0, left1);
     Butterfly(right0, right1);
-    return (HorizontalSum(AbsSum(left1, AbsSum(left0, zero))) >> 1) +
-           (HorizontalSum(AbsSum(right1, AbsSum(right0, zero))) >> 1);
+    return AbsSum(right1, AbsSum(right0, AbsSum(left1, AbsSum(left0, acc))));
 }
+
+// The 6-tap filter of one phase on eight 16-bit lanes, from the pixels two before to three after:
+// (a + f - 5 (b + e) + c1 c + c2 d + round) >> shift. At most 18870 and at least -2550, so 16 bits
+// hold it; the shift rounds toward minus infinity as the plain one's does.
+template <int F>
+__m128i Tap8(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i f)
+{
+    constexpr int shift = F == 2 ? 5 : 6;
+    __m128i v = _mm_sub_epi16(_mm_add_epi16(a, f), _mm_mullo_epi16(_mm_add_epi16(b, e), _mm_set1_epi16(5)));
+    if constexpr (F == 2) {
+        v = _mm_add_epi16(v, _mm_mullo_epi16(_mm_add_epi16(c, d), _mm_set1_epi16(20)));
+    } else {
+        v = _mm_add_epi16(v, _mm_mullo_epi16(c, _mm_set1_epi16(F == 1 ? 52 : 20)));
+        v = _mm_add_epi16(v, _mm_mullo_epi16(d, _mm_set1_epi16(F == 3 ? 52 : 20)));
+    }
+    return _mm_srai_epi16(_mm_add_epi16(v, _mm_set1_epi16(1 << (shift - 1))), shift);
+}
+
+__m128i Load8(const std::uint8_t *p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)); }
+__m128i Load16(const std::uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+void Store8(std::uint8_t *p, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v); }
+void Store16(std::uint8_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+
+// One row of W (8 or 16) filtered pixels from the six taps step apart around src (1: along the
+// row, a stride: down the column), clipped to 8 bits.
+template <int F, int W>
+void FilterRow(std::uint8_t *dst, const std::uint8_t *src, std::ptrdiff_t step)
+{
+    const __m128i zero = _mm_setzero_si128();
+    if constexpr (W == 16) {
+        __m128i t[6];
+        for (int k = 0; k < 6; ++k)
+            t[k] = Load16(src + (k - 2) * step);
+        auto lo = [&](int k) { return _mm_unpacklo_epi8(t[k], zero); };
+        auto hi = [&](int k) { return _mm_unpackhi_epi8(t[k], zero); };
+        const __m128i l = Tap8<F>(lo(0), lo(1), lo(2), lo(3), lo(4), lo(5));
+        const __m128i h = Tap8<F>(hi(0), hi(1), hi(2), hi(3), hi(4), hi(5));
+        Store16(dst, _mm_packus_epi16(l, h));
+    } else {
+        __m128i t[6];
+        for (int k = 0; k < 6; ++k)
+            t[k] = _mm_unpacklo_epi8(Load8(src + (k - 2) * step), zero);
+        const __m128i v = Tap8<F>(t[0], t[1], t[2], t[3], t[4], t[5]);
+        Store8(dst, _mm_packus_epi16(v, v));
+    }
+}
+
+template <int FX, int FY, int W>
+void McPhase(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int h)
+{
+    if constexpr (FX == 0 && FY == 0) {
+        for (int y = 0; y < h; ++y) {
+            if constexpr (W == 16)
+                Store16(dst + y * ds, Load16(src + y * stride));
+            else
+                Store8(dst + y * ds, Load8(src + y * stride));
+        }
+    } else if constexpr (FX == 3 && FY == 3) { // bilinear at this phase
+        const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+        auto four = [&](__m128i a, __m128i b, __m128i c, __m128i d) {
+            return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(a, b), _mm_add_epi16(_mm_add_epi16(c, d), two)), 2);
+        };
+        for (int y = 0; y < h; ++y) {
+            const std::uint8_t *p = src + y * stride;
+            if constexpr (W == 16) {
+                const __m128i a = Load16(p), b = Load16(p + 1), c = Load16(p + stride), d = Load16(p + stride + 1);
+                const __m128i l = four(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero),
+                                       _mm_unpacklo_epi8(d, zero));
+                const __m128i r = four(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero),
+                                       _mm_unpackhi_epi8(d, zero));
+                Store16(dst + y * ds, _mm_packus_epi16(l, r));
+            } else {
+                const __m128i v = four(_mm_unpacklo_epi8(Load8(p), zero), _mm_unpacklo_epi8(Load8(p + 1), zero),
+                                       _mm_unpacklo_epi8(Load8(p + stride), zero),
+                                       _mm_unpacklo_epi8(Load8(p + stride + 1), zero));
+                Store8(dst + y * ds, _mm_packus_epi16(v, v));
+            }
+        }
+    } else if constexpr (FY == 0) {
+        for (int y = 0; y < h; ++y)
+            FilterRow<FX, W>(dst + y * ds, src + y * stride, 1);
+    } else if constexpr (FX == 0) {
+        for (int y = 0; y < h; ++y)
+            FilterRow<FY, W>(dst + y * ds, src + y * stride, stride);
+    } else {
+        // horizontal pass on rows -2..h+2, clipped to 8 bits, then vertical
+        alignas(16) std::uint8_t tmp[21 * W];
+        for (int y = 0; y < h + 5; ++y)
+            FilterRow<FX, W>(tmp + y * W, src + (y - 2) * stride, 1);
+        for (int y = 0; y < h; ++y)
+            FilterRow<FY, W>(dst + y * ds, tmp + (y + 2) * W, W);
+    }
+}
+
+using McFn = void (*)(std::uint8_t *, std::ptrdiff_t, const std::uint8_t *, std::ptrdiff_t, int);
+
+template <int W, int... P>
+constexpr std::array<McFn, 16> MakeMcTable(std::integer_sequence<int, P...>)
+{
+    return {&McPhase<P % 4, P / 4, W>...};
+}
+
+constexpr std::array<McFn, 16> kMc16 = MakeMcTable<16>(std::make_integer_sequence<int, 16>{});
+constexpr std::array<McFn, 16> kMc8 = MakeMcTable<8>(std::make_integer_sequence<int, 16>{});
 
 } // namespace
 
@@ -110,22 +214,90 @@ int Satd4x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std
     return HorizontalSum(Satd4x4Into(a, as, b, bs, _mm_setzero_si128())) >> 1;
 }
 
+// Each 4x4 block's magnitudes add up to an even number (its sixteen coefficients share one
+// parity), so halving the whole sum once gives the plain sum of halves.
 int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)
 {
-    int s = 0;
+    __m128i acc = _mm_setzero_si128();
     for (int y = 0; y < h; y += 4) {
         int x = 0;
         for (; x + 8 <= w; x += 8)
-            s += Satd8x4(a + y * as + x, as, b + y * bs + x, bs);
+            acc = Satd8x4Into(a + y * as + x, as, b + y * bs + x, bs, acc);
         for (; x < w; x += 4)
-            s += HorizontalSum(Satd4x4Into(a + y * as + x, as, b + y * bs + x, bs, _mm_setzero_si128())) >> 1;
+            acc = Satd4x4Into(a + y * as + x, as, b + y * bs + x, bs, acc);
     }
-    return s;
+    return HorizontalSum(acc) >> 1;
+}
+
+int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)
+{
+    if (w != 16 && w != 8)
+        return plain::Sad(a, as, b, bs, w, h);
+    __m128i acc = _mm_setzero_si128();
+    for (int y = 0; y < h; ++y, a += as, b += bs)
+        acc = _mm_add_epi64(acc, w == 16 ? _mm_sad_epu8(Load16(a), Load16(b)) : _mm_sad_epu8(Load8(a), Load8(b)));
+    return _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(acc, acc));
+}
+
+void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy, int w,
+            int h)
+{
+    if (w != 16 && w != 8)
+        return plain::LumaMc(dst, ds, src, stride, fx, fy, w, h);
+    (w == 16 ? kMc16 : kMc8)[static_cast<std::size_t>(fx + 4 * fy)](dst, ds, src, stride, h);
+}
+
+// (A p + B right + C below + D below right + bias) >> 6 with A..D summing to 64: at most 16320
+// plus the bias, within 16 bits.
+void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy,
+              int bias, int w, int h)
+{
+    if (w != 8 && w != 4)
+        return plain::ChromaMc(dst, ds, src, stride, fx, fy, bias, w, h);
+    const __m128i zero = _mm_setzero_si128();
+    auto load = [&](const std::uint8_t *p) { return _mm_unpacklo_epi8(w == 8 ? Load8(p) : Load4(p), zero); };
+    auto store = [&](std::uint8_t *p, __m128i v) {
+        v = _mm_packus_epi16(v, v);
+        if (w == 8) {
+            Store8(p, v);
+        } else {
+            const std::int32_t x = _mm_cvtsi128_si32(v);
+            std::memcpy(p, &x, 4);
+        }
+    };
+    if (!fx && !fy) {
+        for (int y = 0; y < h; ++y)
+            std::memcpy(dst + y * ds, src + y * stride, static_cast<std::size_t>(w));
+        return;
+    }
+    const __m128i A = _mm_set1_epi16(static_cast<std::int16_t>((8 - fx) * (8 - fy)));
+    const __m128i B = _mm_set1_epi16(static_cast<std::int16_t>(fx * (8 - fy)));
+    const __m128i C = _mm_set1_epi16(static_cast<std::int16_t>((8 - fx) * fy));
+    const __m128i D = _mm_set1_epi16(static_cast<std::int16_t>(fx * fy));
+    const __m128i round = _mm_set1_epi16(static_cast<std::int16_t>(bias));
+    __m128i top = load(src), topRight = load(src + 1);
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t *below = src + (y + 1) * stride;
+        const __m128i bot = load(below), botRight = load(below + 1);
+        __m128i v = _mm_add_epi16(_mm_mullo_epi16(A, top), _mm_mullo_epi16(B, topRight));
+        v = _mm_add_epi16(v, _mm_add_epi16(_mm_mullo_epi16(C, bot), _mm_mullo_epi16(D, botRight)));
+        store(dst + y * ds, _mm_srli_epi16(_mm_add_epi16(v, round), 6));
+        top = bot;
+        topRight = botRight;
+    }
 }
 
 std::uint64_t Sse(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)
 {
     const __m128i zero = _mm_setzero_si128();
+    if (w == 4 && h % 2 == 0) { // a 4x4 block, as the residual's level choices measure
+        __m128i acc = zero;
+        for (int y = 0; y < h; y += 2) {
+            const __m128i d = RowPairDiff(a + y * as, as, b + y * bs, bs);
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(d, d));
+        }
+        return static_cast<std::uint32_t>(HorizontalSum(acc));
+    }
     std::uint64_t s = 0;
     for (int y = 0; y < h; ++y, a += as, b += bs) {
         // a row's squares in 32-bit lanes: at most 16 x 2 x 65025 per lane before they are added up

@@ -1,10 +1,12 @@
-// The SSE2 kernels give the plain ones' sums exactly, on random pictures, on pictures at the
-// extremes (where a 16-bit lane or a row's 32-bit sum could overflow) and at every width and
-// stride the encoder uses, with rows that start anywhere in memory.
+// The SSE2 kernels give the plain ones' sums and pixels exactly, on random pictures, on pictures
+// at the extremes (where a 16-bit lane or a row's 32-bit sum could overflow, or a filter reach
+// past 0 or 255) and at every size, phase and stride the encoder uses, with rows that start
+// anywhere in memory.
 #include "rv40/DspKernels.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -43,6 +45,10 @@ TEST(DspKernels, Sse2SumsEqualThePlainOnes)
         // start anywhere: loads are unaligned
         const std::uint8_t *a = p.a.data() + rng() % 16, *b = p.b.data() + rng() % 16;
         ASSERT_EQ(sse2::Sad16(a, p.as, b, p.bs), plain::Sad16(a, p.as, b, p.bs)) << "round " << round;
+        for (const auto &[w, h] : {std::pair{16, 16}, {16, 8}, {8, 16}, {8, 8}, {4, 4}}) {
+            ASSERT_EQ(sse2::Sad(a, p.as, b, p.bs, w, h), plain::Sad(a, p.as, b, p.bs, w, h))
+                << "round " << round << " " << w << "x" << h;
+        }
         ASSERT_EQ(sse2::Satd4x4(a, p.as, b, p.bs), plain::Satd4x4(a, p.as, b, p.bs)) << "round " << round;
         for (const auto &[w, h] : {std::pair{16, 16}, {8, 8}, {16, 8}, {8, 16}, {4, 4}, {12, 4}, {4, 8}}) {
             ASSERT_EQ(sse2::Satd(a, p.as, b, p.bs, w, h), plain::Satd(a, p.as, b, p.bs, w, h))
@@ -52,6 +58,49 @@ TEST(DspKernels, Sse2SumsEqualThePlainOnes)
         const int w = round < 200 ? 1 + round % 70 : 2048;
         ASSERT_EQ(sse2::Sse(a, p.as, b, p.bs, w, 16), plain::Sse(a, p.as, b, p.bs, w, 16))
             << "round " << round << " width " << w;
+        ASSERT_EQ(sse2::Sse(a, p.as, b, p.bs, 4, 4), plain::Sse(a, p.as, b, p.bs, 4, 4)) << "round " << round;
+    }
+}
+
+// A reference plane of random pixels, or stripes of 0 and 255 that drive the 6-tap filters to
+// their most negative and most positive sums (and so the 2-D path's clipped middle rows).
+std::vector<std::uint8_t> Reference(std::mt19937 &rng, int fill, std::size_t size)
+{
+    std::vector<std::uint8_t> r(size);
+    for (std::size_t i = 0; i < size; ++i)
+        r[i] = fill == 0 ? static_cast<std::uint8_t>(rng()) : fill == 1 ? ((i / 2) % 2 ? 255 : 0)
+               : fill == 2 ? ((i % 3) ? 255 : 0) : static_cast<std::uint8_t>(fill == 3 ? 255 : 0);
+    return r;
+}
+
+TEST(DspKernels, Sse2PredictionsEqualThePlainOnes)
+{
+    std::mt19937 rng(5);
+    constexpr std::ptrdiff_t kBorder = 24;
+    for (int round = 0; round < 200; ++round) {
+        const int fill = round % 5; // random, two kinds of stripes, all 255, all 0
+        const std::ptrdiff_t stride = 64 + static_cast<std::ptrdiff_t>(rng() % 29);
+        const std::vector<std::uint8_t> ref = Reference(rng, fill, static_cast<std::size_t>(stride * 64));
+        const std::uint8_t *src = ref.data() + kBorder * stride + kBorder + rng() % 16;
+        for (const auto &[w, h] : {std::pair{16, 16}, {16, 8}, {8, 16}, {8, 8}, {4, 4}}) {
+            for (int phase = 0; phase < 16; ++phase) {
+                std::uint8_t want[16 * 24] = {}, got[16 * 24] = {};
+                plain::LumaMc(want, 24, src, stride, phase % 4, phase / 4, w, h);
+                sse2::LumaMc(got, 24, src, stride, phase % 4, phase / 4, w, h);
+                ASSERT_EQ(0, std::memcmp(want, got, sizeof want))
+                    << "round " << round << " " << w << "x" << h << " phase " << phase % 4 << "," << phase / 4;
+            }
+        }
+        for (const auto &[w, h] : {std::pair{8, 8}, {4, 4}}) {
+            for (int phase = 0; phase < 64; ++phase) {
+                const int fx = phase % 8, fy = phase / 8, bias = static_cast<int>(rng() % 33);
+                std::uint8_t want[8 * 12] = {}, got[8 * 12] = {};
+                plain::ChromaMc(want, 12, src, stride, fx, fy, bias, w, h);
+                sse2::ChromaMc(got, 12, src, stride, fx, fy, bias, w, h);
+                ASSERT_EQ(0, std::memcmp(want, got, sizeof want))
+                    << "round " << round << " " << w << "x" << h << " phase " << fx << "," << fy << " bias " << bias;
+            }
+        }
     }
 }
 
