@@ -67,6 +67,34 @@ void InverseTransformAdd(const int c[16], std::uint8_t *dst, std::ptrdiff_t stri
     }
 }
 
+// Multiplying by the step's reciprocal lands within a few units in the last place of the division
+// (a billionth, at the largest magnitudes); only a product that close to a whole number could
+// truncate to another one, and there the division itself decides.
+void QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16])
+{
+    constexpr double kDoubt = 1e-6;
+    double inv[16];
+    int lastStep = 0;
+    double lastInv = 0;
+    for (int i = 0; i < 16; ++i) {
+        if (steps[i] != lastStep) {
+            lastStep = steps[i];
+            lastInv = norm / lastStep;
+        }
+        inv[i] = lastInv;
+    }
+    int doubtful = 0;
+    for (int i = 0; i < 16; ++i) {
+        const double a = std::abs(C[i]) * inv[i] + round;
+        const int lo = static_cast<int>(a - kDoubt), hi = static_cast<int>(a + kDoubt);
+        m[i] = lo;
+        doubtful |= lo != hi;
+    }
+    if (doubtful)
+        for (int i = 0; i < 16; ++i)
+            m[i] = static_cast<int>(std::abs(C[i]) * norm / steps[i] + round);
+}
+
 void InverseDcBlock(const int c[16], int out[16])
 {
     int t[16];

@@ -96,7 +96,7 @@ __m128i Satd8x4Into(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t
 // (a + f - 5 (b + e) + c1 c + c2 d + round) >> shift. At most 18870 and at least -2550, so 16 bits
 // hold it; the shift rounds toward minus infinity as the plain one's does.
 template <int F>
-__m128i Tap8(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i f)
+inline __m128i Tap8(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i f)
 {
     constexpr int shift = F == 2 ? 5 : 6;
     __m128i v = _mm_sub_epi16(_mm_add_epi16(a, f), _mm_mullo_epi16(_mm_add_epi16(b, e), _mm_set1_epi16(5)));
@@ -117,23 +117,20 @@ void Store16(std::uint8_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m
 // One row of W (8 or 16) filtered pixels from the six taps step apart around src (1: along the
 // row, a stride: down the column), clipped to 8 bits.
 template <int F, int W>
-void FilterRow(std::uint8_t *dst, const std::uint8_t *src, std::ptrdiff_t step)
+inline void FilterRow(std::uint8_t *dst, const std::uint8_t *src, std::ptrdiff_t step)
 {
     const __m128i zero = _mm_setzero_si128();
     if constexpr (W == 16) {
-        __m128i t[6];
-        for (int k = 0; k < 6; ++k)
-            t[k] = Load16(src + (k - 2) * step);
-        auto lo = [&](int k) { return _mm_unpacklo_epi8(t[k], zero); };
-        auto hi = [&](int k) { return _mm_unpackhi_epi8(t[k], zero); };
-        const __m128i l = Tap8<F>(lo(0), lo(1), lo(2), lo(3), lo(4), lo(5));
-        const __m128i h = Tap8<F>(hi(0), hi(1), hi(2), hi(3), hi(4), hi(5));
+        const __m128i a = Load16(src - 2 * step), b = Load16(src - step), c = Load16(src), d = Load16(src + step),
+                      e = Load16(src + 2 * step), f = Load16(src + 3 * step);
+        const __m128i l = Tap8<F>(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero),
+                                  _mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(e, zero), _mm_unpacklo_epi8(f, zero));
+        const __m128i h = Tap8<F>(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero),
+                                  _mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi8(e, zero), _mm_unpackhi_epi8(f, zero));
         Store16(dst, _mm_packus_epi16(l, h));
     } else {
-        __m128i t[6];
-        for (int k = 0; k < 6; ++k)
-            t[k] = _mm_unpacklo_epi8(Load8(src + (k - 2) * step), zero);
-        const __m128i v = Tap8<F>(t[0], t[1], t[2], t[3], t[4], t[5]);
+        auto at = [&](std::ptrdiff_t k) { return _mm_unpacklo_epi8(Load8(src + k * step), zero); };
+        const __m128i v = Tap8<F>(at(-2), at(-1), at(0), at(1), at(2), at(3));
         Store8(dst, _mm_packus_epi16(v, v));
     }
 }

@@ -2,10 +2,13 @@
 // at the extremes (where a 16-bit lane or a row's 32-bit sum could overflow, or a filter reach
 // past 0 or 255) and at every size, phase and stride the encoder uses, with rows that start
 // anywhere in memory.
+#include "rv40/Dsp.h"
 #include "rv40/DspKernels.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -105,6 +108,49 @@ TEST(DspKernels, Sse2PredictionsEqualThePlainOnes)
 }
 
 #endif
+
+// The reciprocal's magnitudes are the division's, at random, at the largest coefficients a block
+// of 8-bit differences (and the 16x16 DC block) gives, and next to every point where the division
+// crosses from one whole number to the next, at each step, rounding and scale the coder uses.
+TEST(DspKernels, QuantisedMagnitudesEqualTheDivisions)
+{
+    constexpr int kSteps[] = {60, 67, 76, 85, 96, 108, 121, 136, 152, 171, 192, 216, 242, 272, 305, 341,
+                              383, 432, 481, 544, 606, 683, 767, 854, 963, 1074, 1212, 1392, 1566, 1708, 1978, 2211};
+    constexpr double kNorms[] = {16384.0 / 456976.0, 1024.0 / 456976.0};
+    constexpr double kRounds[] = {1.0 / 3, 1.0 / 6, 0.4};
+    std::mt19937 rng(3);
+    int C[16], steps[16], got[16];
+    auto check = [&](double norm, double round) {
+        QuantiseMagnitudes(C, steps, norm, round, got);
+        for (int i = 0; i < 16; ++i)
+            ASSERT_EQ(got[i], static_cast<int>(std::abs(C[i]) * norm / steps[i] + round))
+                << "C " << C[i] << " step " << steps[i] << " round " << round;
+    };
+    for (const double norm : kNorms)
+        for (const double round : kRounds)
+            for (int s = 0; s < 32; ++s) {
+                for (int i = 0; i < 16; ++i)
+                    steps[i] = kSteps[i == 0 ? (s + 5) % 32 : s];
+                for (int k = 0; k < 2000; ++k) {
+                    // up to 676 x 1020 (a block of 8-bit differences), or beyond for the DC block
+                    const int range = k % 3 == 0 ? 689520 : 4'000'000;
+                    for (int &c : C)
+                        c = static_cast<int>(rng() % (2 * range + 1)) - range;
+                    ASSERT_NO_FATAL_FAILURE(check(norm, round));
+                }
+                for (const int big : {689520, -689520, 4'000'000}) {
+                    std::fill(C, C + 16, big);
+                    ASSERT_NO_FATAL_FAILURE(check(norm, round));
+                }
+                // each side of where the level steps up
+                for (int level = 0; level < 600; ++level) {
+                    const double at = (level - round) * steps[1] / norm;
+                    for (int i = 0; i < 16; ++i)
+                        C[i] = static_cast<int>(at) - 8 + i;
+                    ASSERT_NO_FATAL_FAILURE(check(norm, round));
+                }
+            }
+}
 
 } // namespace
 } // namespace corva::rv40::dsp
