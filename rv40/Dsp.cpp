@@ -113,23 +113,31 @@ void InverseDcBlock(const int c[16], int out[16])
     }
 }
 
-void Predict4x4(std::uint8_t out[16], const std::uint8_t *at, std::ptrdiff_t stride, int m, Avail4 a)
+Edges4 Gather4(const std::uint8_t *at, std::ptrdiff_t stride, Avail4 a)
 {
-    int t[8] = {}, l[8] = {}, lt = 0;
+    Edges4 e;
+    e.a = a;
     if (a.up) {
         for (int i = 0; i < 4; ++i)
-            t[i] = at[i - stride];
+            e.t[i] = at[i - stride];
         for (int i = 4; i < 8; ++i)
-            t[i] = a.upRight ? at[i - stride] : t[3];
+            e.t[i] = a.upRight ? at[i - stride] : e.t[3];
     }
     if (a.left) {
         for (int i = 0; i < 4; ++i)
-            l[i] = at[i * stride - 1];
+            e.l[i] = at[i * stride - 1];
         for (int i = 4; i < 8; ++i)
-            l[i] = a.downLeft ? at[i * stride - 1] : l[3];
+            e.l[i] = a.downLeft ? at[i * stride - 1] : e.l[3];
     }
     if (a.up && a.left)
-        lt = at[-stride - 1];
+        e.lt = at[-stride - 1];
+    return e;
+}
+
+void Predict4x4(std::uint8_t out[16], const Edges4 &edges, int m)
+{
+    const int *t = edges.t, *l = edges.l, lt = edges.lt;
+    const Avail4 a = edges.a;
     auto fill = [&](int v) {
         for (int i = 0; i < 16; ++i)
             out[i] = static_cast<std::uint8_t>(v);
@@ -449,6 +457,13 @@ int Satd4x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std
         s += std::abs(s01 + s23) + std::abs(s01 - s23) + std::abs(d01 - d23) + std::abs(d01 + d23);
     }
     return s >> 1;
+}
+
+void Satd4x4Pair(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *p0, const std::uint8_t *p1,
+                 std::ptrdiff_t ps, int out[2])
+{
+    out[0] = plain::Satd4x4(a, as, p0, ps);
+    out[1] = plain::Satd4x4(a, as, p1, ps);
 }
 
 int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)

@@ -68,17 +68,11 @@ __m128i Satd4x4Into(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t
     return AbsSum(d, AbsSum(c, acc));
 }
 
-// Two side-by-side 4x4 blocks at once: the butterflies down the rows run on eight lanes, then
-// each block's four columns are turned into rows for the butterflies along them.
-__m128i Satd8x4Into(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, __m128i acc)
+// Two side-by-side 4x4 blocks of differences at once, a row of eight in each of r: the
+// butterflies down the rows run on eight lanes, then each block's four columns are turned into
+// rows for the butterflies along them; each block's magnitudes are added into its own sum.
+void Satd8x4Sums(const __m128i r[4], __m128i &left, __m128i &right)
 {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i r[4];
-    for (int y = 0; y < 4; ++y) {
-        const __m128i ra = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(a + y * as));
-        const __m128i rb = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(b + y * bs));
-        r[y] = _mm_sub_epi16(_mm_unpacklo_epi8(ra, zero), _mm_unpacklo_epi8(rb, zero));
-    }
     const __m128i s02 = _mm_add_epi16(r[0], r[2]), d02 = _mm_sub_epi16(r[0], r[2]);
     const __m128i s13 = _mm_add_epi16(r[1], r[3]), d13 = _mm_sub_epi16(r[1], r[3]);
     const __m128i v0 = _mm_add_epi16(s02, s13), v1 = _mm_sub_epi16(s02, s13);
@@ -89,7 +83,22 @@ __m128i Satd8x4Into(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t
     __m128i right0 = _mm_unpacklo_epi32(t1, t3), right1 = _mm_unpackhi_epi32(t1, t3);
     Butterfly(left0, left1);
     Butterfly(right0, right1);
-    return AbsSum(right1, AbsSum(right0, AbsSum(left1, AbsSum(left0, acc))));
+    left = AbsSum(left1, AbsSum(left0, left));
+    right = AbsSum(right1, AbsSum(right0, right));
+}
+
+__m128i Satd8x4Into(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, __m128i acc)
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i r[4];
+    for (int y = 0; y < 4; ++y) {
+        const __m128i ra = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(a + y * as));
+        const __m128i rb = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(b + y * bs));
+        r[y] = _mm_sub_epi16(_mm_unpacklo_epi8(ra, zero), _mm_unpacklo_epi8(rb, zero));
+    }
+    __m128i right = zero;
+    Satd8x4Sums(r, acc, right);
+    return _mm_add_epi32(acc, right);
 }
 
 // The 6-tap filter of one phase on eight 16-bit lanes, from the pixels two before to three after:
@@ -209,6 +218,23 @@ int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::
 int Satd4x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
 {
     return HorizontalSum(Satd4x4Into(a, as, b, bs, _mm_setzero_si128())) >> 1;
+}
+
+// The source block beside itself, against the two predictions side by side.
+void Satd4x4Pair(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *p0, const std::uint8_t *p1,
+                 std::ptrdiff_t ps, int out[2])
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i r[4];
+    for (int y = 0; y < 4; ++y) {
+        const __m128i ra = Load4(a + y * as);
+        const __m128i rb = _mm_unpacklo_epi32(Load4(p0 + y * ps), Load4(p1 + y * ps));
+        r[y] = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_unpacklo_epi32(ra, ra), zero), _mm_unpacklo_epi8(rb, zero));
+    }
+    __m128i left = zero, right = zero;
+    Satd8x4Sums(r, left, right);
+    out[0] = HorizontalSum(left) >> 1;
+    out[1] = HorizontalSum(right) >> 1;
 }
 
 // Each 4x4 block's magnitudes add up to an even number (its sixteen coefficients share one

@@ -53,6 +53,15 @@ TEST(DspKernels, Sse2SumsEqualThePlainOnes)
                 << "round " << round << " " << w << "x" << h;
         }
         ASSERT_EQ(sse2::Satd4x4(a, p.as, b, p.bs), plain::Satd4x4(a, p.as, b, p.bs)) << "round " << round;
+        {
+            // the second prediction four pixels on, or the first again
+            const std::uint8_t *b1 = b + (round % 3 == 0 ? 0 : 4);
+            int want[2], got[2];
+            plain::Satd4x4Pair(a, p.as, b, b1, p.bs, want);
+            sse2::Satd4x4Pair(a, p.as, b, b1, p.bs, got);
+            ASSERT_EQ(want[0], got[0]) << "round " << round;
+            ASSERT_EQ(want[1], got[1]) << "round " << round;
+        }
         for (const auto &[w, h] : {std::pair{16, 16}, {8, 8}, {16, 8}, {8, 16}, {4, 4}, {12, 4}, {4, 8}}) {
             ASSERT_EQ(sse2::Satd(a, p.as, b, p.bs, w, h), plain::Satd(a, p.as, b, p.bs, w, h))
                 << "round " << round << " " << w << "x" << h;
