@@ -29,26 +29,6 @@ void InverseColumns(const int c[16], int t[16])
 
 } // namespace
 
-void ForwardTransform(const int x[16], int out[16])
-{
-    int t[16];
-    for (int r = 0; r < 4; ++r) {
-        const int *p = x + 4 * r;
-        const int s03 = p[0] + p[3], d03 = p[0] - p[3], s12 = p[1] + p[2], d12 = p[1] - p[2];
-        t[4 * r + 0] = 13 * (s03 + s12);
-        t[4 * r + 1] = 17 * d03 + 7 * d12;
-        t[4 * r + 2] = 13 * (s03 - s12);
-        t[4 * r + 3] = 7 * d03 - 17 * d12;
-    }
-    for (int k = 0; k < 4; ++k) {
-        const int s03 = t[k] + t[12 + k], d03 = t[k] - t[12 + k], s12 = t[4 + k] + t[8 + k], d12 = t[4 + k] - t[8 + k];
-        out[k] = 13 * (s03 + s12);
-        out[4 + k] = 17 * d03 + 7 * d12;
-        out[8 + k] = 13 * (s03 - s12);
-        out[12 + k] = 7 * d03 - 17 * d12;
-    }
-}
-
 void InverseTransformAdd(const int c[16], std::uint8_t *dst, std::ptrdiff_t stride)
 {
     int t[16];
@@ -416,6 +396,26 @@ void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std
         for (int x = 0; x < w; ++x)
             dst[y * ds + x] =
                 static_cast<std::uint8_t>((A * p[x] + B * p[x + 1] + C * p[x + stride] + D * p[x + stride + 1] + bias) >> 6);
+    }
+}
+
+void ForwardTransform(const int x[16], int out[16])
+{
+    int t[16];
+    for (int r = 0; r < 4; ++r) {
+        const int *p = x + 4 * r;
+        const int s03 = p[0] + p[3], d03 = p[0] - p[3], s12 = p[1] + p[2], d12 = p[1] - p[2];
+        t[4 * r + 0] = 13 * (s03 + s12);
+        t[4 * r + 1] = 17 * d03 + 7 * d12;
+        t[4 * r + 2] = 13 * (s03 - s12);
+        t[4 * r + 3] = 7 * d03 - 17 * d12;
+    }
+    for (int k = 0; k < 4; ++k) {
+        const int s03 = t[k] + t[12 + k], d03 = t[k] - t[12 + k], s12 = t[4 + k] + t[8 + k], d12 = t[4 + k] - t[8 + k];
+        out[k] = 13 * (s03 + s12);
+        out[4 + k] = 17 * d03 + 7 * d12;
+        out[8 + k] = 13 * (s03 - s12);
+        out[12 + k] = 7 * d03 - 17 * d12;
     }
 }
 

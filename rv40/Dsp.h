@@ -12,7 +12,10 @@ namespace corva::rv40::dsp {
 inline std::uint8_t Clip8(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
 // Unscaled forward transform B*X*B^T of a 4x4 residual (raster), result raster [row freq][col freq].
-void ForwardTransform(const int residual[16], int out[16]);
+inline void ForwardTransform(const int residual[16], int out[16])
+{
+    fast::ForwardTransform(residual, out);
+}
 // Adds the inverse transform of 16 dequantised coefficients to a 4x4 block of pixels.
 void InverseTransformAdd(const int coeffs[16], std::uint8_t *dst, std::ptrdiff_t stride);
 // Inverse of the 16x16 DC block: element (j, i) is the first coefficient of luma block 4j+i.

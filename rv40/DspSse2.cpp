@@ -191,6 +191,31 @@ void McPhase(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std:
     }
 }
 
+__m128i Times13(__m128i v) { return _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(v, 3), _mm_slli_epi32(v, 2)), v); }
+__m128i Times17(__m128i v) { return _mm_add_epi32(_mm_slli_epi32(v, 4), v); }
+__m128i Times7(__m128i v) { return _mm_sub_epi32(_mm_slli_epi32(v, 3), v); }
+
+// The transform's four outputs from four rows (or columns) held in 32-bit lanes.
+void TransformPass(__m128i &r0, __m128i &r1, __m128i &r2, __m128i &r3)
+{
+    const __m128i s03 = _mm_add_epi32(r0, r3), d03 = _mm_sub_epi32(r0, r3);
+    const __m128i s12 = _mm_add_epi32(r1, r2), d12 = _mm_sub_epi32(r1, r2);
+    r0 = Times13(_mm_add_epi32(s03, s12));
+    r1 = _mm_add_epi32(Times17(d03), Times7(d12));
+    r2 = Times13(_mm_sub_epi32(s03, s12));
+    r3 = _mm_sub_epi32(Times7(d03), Times17(d12));
+}
+
+void Transpose(__m128i &r0, __m128i &r1, __m128i &r2, __m128i &r3)
+{
+    const __m128i a = _mm_unpacklo_epi32(r0, r1), b = _mm_unpackhi_epi32(r0, r1);
+    const __m128i c = _mm_unpacklo_epi32(r2, r3), d = _mm_unpackhi_epi32(r2, r3);
+    r0 = _mm_unpacklo_epi64(a, c);
+    r1 = _mm_unpackhi_epi64(a, c);
+    r2 = _mm_unpacklo_epi64(b, d);
+    r3 = _mm_unpackhi_epi64(b, d);
+}
+
 using McFn = void (*)(std::uint8_t *, std::ptrdiff_t, const std::uint8_t *, std::ptrdiff_t, int);
 
 template <int W, int... P>
@@ -250,6 +275,23 @@ int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::p
             acc = Satd4x4Into(a + y * as + x, as, b + y * bs + x, bs, acc);
     }
     return HorizontalSum(acc) >> 1;
+}
+
+// Down the columns first, then along the rows: in whole numbers the order gives the same sums.
+void ForwardTransform(const int x[16], int out[16])
+{
+    __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x));
+    __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + 4));
+    __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + 8));
+    __m128i r3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + 12));
+    TransformPass(r0, r1, r2, r3);
+    Transpose(r0, r1, r2, r3);
+    TransformPass(r0, r1, r2, r3);
+    Transpose(r0, r1, r2, r3);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), r0);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 4), r1);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8), r2);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 12), r3);
 }
 
 int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)

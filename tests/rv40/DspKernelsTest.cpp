@@ -74,6 +74,22 @@ TEST(DspKernels, Sse2SumsEqualThePlainOnes)
     }
 }
 
+TEST(DspKernels, Sse2TransformEqualsThePlainOne)
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 3000; ++round) {
+        // differences of 8-bit pixels, the extremes among them, and the DC block's wider entries
+        const int range = round % 3 == 2 ? 3000 : 255;
+        int x[16], want[16], got[16];
+        for (int i = 0; i < 16; ++i)
+            x[i] = round < 4 ? (round & 1 ? -range : range) * (round & 2 && i % 2 ? -1 : 1)
+                             : static_cast<int>(rng() % (2 * range + 1)) - range;
+        plain::ForwardTransform(x, want);
+        sse2::ForwardTransform(x, got);
+        ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << "round " << round;
+    }
+}
+
 // A reference plane of random pixels, or stripes of 0 and 255 that drive the 6-tap filters to
 // their most negative and most positive sums (and so the 2-D path's clipped middle rows).
 std::vector<std::uint8_t> Reference(std::mt19937 &rng, int fill, std::size_t size)
