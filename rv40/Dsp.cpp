@@ -29,26 +29,6 @@ void InverseColumns(const int c[16], int t[16])
 
 } // namespace
 
-void ForwardTransform(const int x[16], int out[16])
-{
-    int t[16];
-    for (int r = 0; r < 4; ++r) {
-        const int *p = x + 4 * r;
-        const int s03 = p[0] + p[3], d03 = p[0] - p[3], s12 = p[1] + p[2], d12 = p[1] - p[2];
-        t[4 * r + 0] = 13 * (s03 + s12);
-        t[4 * r + 1] = 17 * d03 + 7 * d12;
-        t[4 * r + 2] = 13 * (s03 - s12);
-        t[4 * r + 3] = 7 * d03 - 17 * d12;
-    }
-    for (int k = 0; k < 4; ++k) {
-        const int s03 = t[k] + t[12 + k], d03 = t[k] - t[12 + k], s12 = t[4 + k] + t[8 + k], d12 = t[4 + k] - t[8 + k];
-        out[k] = 13 * (s03 + s12);
-        out[4 + k] = 17 * d03 + 7 * d12;
-        out[8 + k] = 13 * (s03 - s12);
-        out[12 + k] = 7 * d03 - 17 * d12;
-    }
-}
-
 void InverseTransformAdd(const int c[16], std::uint8_t *dst, std::ptrdiff_t stride)
 {
     int t[16];
@@ -65,6 +45,34 @@ void InverseTransformAdd(const int c[16], std::uint8_t *dst, std::ptrdiff_t stri
         d[2] = Clip8(d[2] + ((z1 - z2) >> 10));
         d[3] = Clip8(d[3] + ((z0 - z3) >> 10));
     }
+}
+
+// Multiplying by the step's reciprocal lands within a few units in the last place of the division
+// (a billionth, at the largest magnitudes); only a product that close to a whole number could
+// truncate to another one, and there the division itself decides.
+void QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16])
+{
+    constexpr double kDoubt = 1e-6;
+    double inv[16];
+    int lastStep = 0;
+    double lastInv = 0;
+    for (int i = 0; i < 16; ++i) {
+        if (steps[i] != lastStep) {
+            lastStep = steps[i];
+            lastInv = norm / lastStep;
+        }
+        inv[i] = lastInv;
+    }
+    int doubtful = 0;
+    for (int i = 0; i < 16; ++i) {
+        const double a = std::abs(C[i]) * inv[i] + round;
+        const int lo = static_cast<int>(a - kDoubt), hi = static_cast<int>(a + kDoubt);
+        m[i] = lo;
+        doubtful |= lo != hi;
+    }
+    if (doubtful)
+        for (int i = 0; i < 16; ++i)
+            m[i] = static_cast<int>(std::abs(C[i]) * norm / steps[i] + round);
 }
 
 void InverseDcBlock(const int c[16], int out[16])
@@ -85,23 +93,31 @@ void InverseDcBlock(const int c[16], int out[16])
     }
 }
 
-void Predict4x4(std::uint8_t out[16], const std::uint8_t *at, std::ptrdiff_t stride, int m, Avail4 a)
+Edges4 Gather4(const std::uint8_t *at, std::ptrdiff_t stride, Avail4 a)
 {
-    int t[8] = {}, l[8] = {}, lt = 0;
+    Edges4 e;
+    e.a = a;
     if (a.up) {
         for (int i = 0; i < 4; ++i)
-            t[i] = at[i - stride];
+            e.t[i] = at[i - stride];
         for (int i = 4; i < 8; ++i)
-            t[i] = a.upRight ? at[i - stride] : t[3];
+            e.t[i] = a.upRight ? at[i - stride] : e.t[3];
     }
     if (a.left) {
         for (int i = 0; i < 4; ++i)
-            l[i] = at[i * stride - 1];
+            e.l[i] = at[i * stride - 1];
         for (int i = 4; i < 8; ++i)
-            l[i] = a.downLeft ? at[i * stride - 1] : l[3];
+            e.l[i] = a.downLeft ? at[i * stride - 1] : e.l[3];
     }
     if (a.up && a.left)
-        lt = at[-stride - 1];
+        e.lt = at[-stride - 1];
+    return e;
+}
+
+void Predict4x4(std::uint8_t out[16], const Edges4 &edges, int m)
+{
+    const int *t = edges.t, *l = edges.l, lt = edges.lt;
+    const Avail4 a = edges.a;
     auto fill = [&](int v) {
         for (int i = 0; i < 16; ++i)
             out[i] = static_cast<std::uint8_t>(v);
@@ -271,6 +287,34 @@ void PredictBlock(std::uint8_t *out, int size, const std::uint8_t *at, std::ptrd
     }
 }
 
+void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride, int mvx, int mvy,
+            int w, int h)
+{
+    fast::LumaMc(dst, ds, ref + (mvy >> 2) * stride + (mvx >> 2), stride, mvx & 3, mvy & 3, w, h);
+}
+
+void ChromaVector(int mvx, int mvy, int &ix, int &fx, int &iy, int &fy)
+{
+    const int cx = mvx / 2, cy = mvy / 2; // truncation toward zero, then floor below
+    ix = cx >> 2;
+    fx = (cx & 3) << 1;
+    iy = cy >> 2;
+    fy = (cy & 3) << 1;
+    if (fx == 6 && fy == 6)
+        fx = fy = 4;
+}
+
+void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride, int mvx, int mvy,
+              int w, int h)
+{
+    int ix, fx, iy, fy;
+    ChromaVector(mvx, mvy, ix, fx, iy, fy);
+    fast::ChromaMc(dst, ds, ref + iy * stride + ix, stride, fx, fy, CodeTables::Get().chromaBias[fy >> 1][fx >> 1], w,
+                   h);
+}
+
+namespace plain {
+
 namespace {
 
 // 6-tap filter of one phase: (p[-2] + p[3] - 5(p[-1] + p[2]) + c1 p[0] + c2 p[1] + round) >> shift,
@@ -330,32 +374,16 @@ constexpr std::array<McFn, 16> kMc4 = MakeMcTable<4>(std::make_integer_sequence<
 
 } // namespace
 
-void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride, int mvx, int mvy,
-            int w, int h)
+void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy, int w,
+            int h)
 {
-    const int phase = (mvx & 3) + 4 * (mvy & 3);
-    const std::uint8_t *src = ref + (mvy >> 2) * stride + (mvx >> 2);
     const auto &table = w == 16 ? kMc16 : (w == 8 ? kMc8 : kMc4);
-    table[static_cast<std::size_t>(phase)](dst, ds, src, stride, h);
+    table[static_cast<std::size_t>(fx + 4 * fy)](dst, ds, src, stride, h);
 }
 
-void ChromaVector(int mvx, int mvy, int &ix, int &fx, int &iy, int &fy)
+void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy,
+              int bias, int w, int h)
 {
-    const int cx = mvx / 2, cy = mvy / 2; // truncation toward zero, then floor below
-    ix = cx >> 2;
-    fx = (cx & 3) << 1;
-    iy = cy >> 2;
-    fy = (cy & 3) << 1;
-    if (fx == 6 && fy == 6)
-        fx = fy = 4;
-}
-
-void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std::ptrdiff_t stride, int mvx, int mvy,
-              int w, int h)
-{
-    int ix, fx, iy, fy;
-    ChromaVector(mvx, mvy, ix, fx, iy, fy);
-    const std::uint8_t *src = ref + iy * stride + ix;
     if (!fx && !fy) {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
@@ -363,12 +391,31 @@ void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *ref, std
         return;
     }
     const int A = (8 - fx) * (8 - fy), B = fx * (8 - fy), C = (8 - fx) * fy, D = fx * fy;
-    const int bias = CodeTables::Get().chromaBias[fy >> 1][fx >> 1];
     for (int y = 0; y < h; ++y) {
         const std::uint8_t *p = src + y * stride;
         for (int x = 0; x < w; ++x)
             dst[y * ds + x] =
                 static_cast<std::uint8_t>((A * p[x] + B * p[x + 1] + C * p[x + stride] + D * p[x + stride + 1] + bias) >> 6);
+    }
+}
+
+void ForwardTransform(const int x[16], int out[16])
+{
+    int t[16];
+    for (int r = 0; r < 4; ++r) {
+        const int *p = x + 4 * r;
+        const int s03 = p[0] + p[3], d03 = p[0] - p[3], s12 = p[1] + p[2], d12 = p[1] - p[2];
+        t[4 * r + 0] = 13 * (s03 + s12);
+        t[4 * r + 1] = 17 * d03 + 7 * d12;
+        t[4 * r + 2] = 13 * (s03 - s12);
+        t[4 * r + 3] = 7 * d03 - 17 * d12;
+    }
+    for (int k = 0; k < 4; ++k) {
+        const int s03 = t[k] + t[12 + k], d03 = t[k] - t[12 + k], s12 = t[4 + k] + t[8 + k], d12 = t[4 + k] - t[8 + k];
+        out[k] = 13 * (s03 + s12);
+        out[4 + k] = 17 * d03 + 7 * d12;
+        out[8 + k] = 13 * (s03 - s12);
+        out[12 + k] = 7 * d03 - 17 * d12;
     }
 }
 
@@ -380,8 +427,6 @@ int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::pt
             s += std::abs(a[x] - b[x]);
     return s;
 }
-
-namespace plain {
 
 int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
 {
@@ -412,6 +457,13 @@ int Satd4x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std
         s += std::abs(s01 + s23) + std::abs(s01 - s23) + std::abs(d01 - d23) + std::abs(d01 + d23);
     }
     return s >> 1;
+}
+
+void Satd4x4Pair(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *p0, const std::uint8_t *p1,
+                 std::ptrdiff_t ps, int out[2])
+{
+    out[0] = plain::Satd4x4(a, as, p0, ps);
+    out[1] = plain::Satd4x4(a, as, p1, ps);
 }
 
 int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)

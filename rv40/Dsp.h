@@ -12,11 +12,18 @@ namespace corva::rv40::dsp {
 inline std::uint8_t Clip8(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
 // Unscaled forward transform B*X*B^T of a 4x4 residual (raster), result raster [row freq][col freq].
-void ForwardTransform(const int residual[16], int out[16]);
+inline void ForwardTransform(const int residual[16], int out[16])
+{
+    fast::ForwardTransform(residual, out);
+}
 // Adds the inverse transform of 16 dequantised coefficients to a 4x4 block of pixels.
 void InverseTransformAdd(const int coeffs[16], std::uint8_t *dst, std::ptrdiff_t stride);
 // Inverse of the 16x16 DC block: element (j, i) is the first coefficient of luma block 4j+i.
 void InverseDcBlock(const int coeffs[16], int out[16]);
+
+// The quantiser's magnitudes of an unscaled transform: trunc(|C| * norm / step + round) for each of
+// the 16, exactly as that double arithmetic gives them, with no division where it can be spared.
+void QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16]);
 
 enum Intra4Mode { kDc = 0, kVert, kHor, kDiagDownRight, kDiagDownLeft, kVertRight, kVertLeft, kHorUp, kHorDown };
 enum Intra16Mode { k16Dc = 0, k16Vert, k16Hor, k16Plane };
@@ -24,8 +31,19 @@ enum Intra16Mode { k16Dc = 0, k16Vert, k16Hor, k16Plane };
 struct Avail4 {
     bool up = false, left = false, downLeft = false, upRight = false;
 };
+// What a 4x4 block's prediction reads around it: the row above and its continuation, the column
+// to the left and its continuation, the corner; gathered once for all the modes tried.
+struct Edges4 {
+    int t[8] = {}, l[8] = {}, lt = 0;
+    Avail4 a;
+};
+Edges4 Gather4(const std::uint8_t *at, std::ptrdiff_t stride, Avail4 a);
+void Predict4x4(std::uint8_t pred[16], const Edges4 &e, int mode);
 // 4x4 prediction into pred (stride 4) from the reconstructed plane around block at src.
-void Predict4x4(std::uint8_t pred[16], const std::uint8_t *at, std::ptrdiff_t stride, int mode, Avail4 a);
+inline void Predict4x4(std::uint8_t pred[16], const std::uint8_t *at, std::ptrdiff_t stride, int mode, Avail4 a)
+{
+    Predict4x4(pred, Gather4(at, stride, a), mode);
+}
 // 16x16 luma (size 16) or 8x8 chroma (size 8, plane must already be DC) prediction, stride = size.
 void PredictBlock(std::uint8_t *pred, int size, const std::uint8_t *at, std::ptrdiff_t stride, int mode,
                   bool up, bool left);
@@ -45,10 +63,18 @@ inline int Sad16(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b
 {
     return fast::Sad16(a, as, b, bs);
 }
-int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
+inline int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)
+{
+    return fast::Sad(a, as, b, bs, w, h);
+}
 inline int Satd4x4(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs)
 {
     return fast::Satd4x4(a, as, b, bs);
+}
+inline void Satd4x4Pair(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *p0, const std::uint8_t *p1,
+                        std::ptrdiff_t ps, int out[2])
+{
+    fast::Satd4x4Pair(a, as, p0, p1, ps, out);
 }
 // w and h multiples of 4
 inline int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)

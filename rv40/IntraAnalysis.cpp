@@ -134,25 +134,36 @@ int IntraAnalysis::Code4(int mbx, int mby, const Avail &av, MbRecord &mb, bool s
             const int n = m_ctx.pc.bitstream.Intra4Modes(top, left, allowed);
             if (n == 0)
                 throw std::logic_error("rv40: a 4x4 block with no mode its neighbours allow");
-            std::uint8_t pred[16], bestPred[16];
+            std::uint8_t bestPred[16];
             int best = -1, bestMode = 0;
             if (random) {
                 bestMode = allowed[m_ctx.policy.Draw() % static_cast<std::uint32_t>(n)];
                 dsp::Predict4x4(bestPred, d, Y.stride, bestMode, a);
                 best = dsp::Satd4x4(s, ss, bestPred, 4);
             } else {
-                for (int k = 0; k < n; ++k) {
+                // every mode's prediction first, then their distortions two at a time
+                const dsp::Edges4 edges = dsp::Gather4(d, Y.stride, a);
+                std::uint8_t pred[9][16];
+                int dist[9];
+                for (int k = 0; k < n; ++k)
+                    dsp::Predict4x4(pred[k], edges, allowed[k]);
+                int k = 0;
+                for (; satd && k + 2 <= n; k += 2)
+                    dsp::Satd4x4Pair(s, ss, pred[k], pred[k + 1], 4, dist + k);
+                for (; k < n; ++k)
+                    dist[k] = satd ? dsp::Satd4x4(s, ss, pred[k], 4) : dsp::Sad(s, ss, pred[k], 4, 4, 4);
+                int bestK = 0;
+                for (k = 0; k < n; ++k) {
                     const int m = allowed[k];
-                    dsp::Predict4x4(pred, d, Y.stride, m, a);
-                    const int dist = satd ? dsp::Satd4x4(s, ss, pred, 4) : dsp::Sad(s, ss, pred, 4, 4, 4);
                     const int bits = (m == top || m == left) ? 1 : (m == dsp::kDc ? 2 : 4);
-                    const int c = dist + static_cast<int>(lambda * bits);
+                    const int c = dist[k] + static_cast<int>(lambda * bits);
                     if (best < 0 || c < best) {
                         best = c;
                         bestMode = m;
-                        std::memcpy(bestPred, pred, 16);
+                        bestK = k;
                     }
                 }
+                std::memcpy(bestPred, pred[bestK], 16);
             }
             total += best;
             mb.modes[b] = static_cast<std::int8_t>(bestMode);

@@ -77,13 +77,14 @@ inline bool Quantise(const int C[16], const int steps[16], double round, std::in
 {
     constexpr double kNorm = 16384.0 / 456976.0; // 1024/676^2 to the coefficient, then 16/step
     bool any = false;
+    int mags[16];
+    dsp::QuantiseMagnitudes(C, steps, kNorm, round, mags);
     for (int i = 0; i < 16; ++i) {
         if (skipFirst && i == 0) {
             lv[i] = 0;
             continue;
         }
-        const double a = std::abs(C[i]) * kNorm / steps[i];
-        int m = static_cast<int>(a + round);
+        int m = mags[i];
         const int lim = (i == 0 || i == 2 || i == 8 || i == 10) ? 536 : 535;
         if (m > lim)
             m = lim;
