@@ -232,17 +232,19 @@ void RateController::Account(double bits, PictureType type, int quantiser)
     const bool planned = Planned();
     if (planned)
         m_plan.Coded(i);
-    // one pass: what B-pictures take, so that the references are given the rest
+    // one pass: what B-pictures take, so that the references are aimed at the rest
     const bool b = type == PictureType::Bidirectional;
-    const double perReference = PerReference();
     m_bPictureShare = m_bPictureShare * kCostMemory + (1 - kCostMemory) * (b ? 1.0 : 0.0);
     if (b)
         m_model.LearnBidirectional(bits, quantiser);
     ++m_pictures;
     m_spent += bits;
     // A second pass owes against its shares of the budget only what pictures at the coarsest
-    // step overspent: the steps of the others already aim at what the film has left.
-    m_allotted += planned ? m_plan.Budgeted(i) : (b ? bits : perReference);
+    // step overspent: the steps of the others already aim at what the film has left. One pass
+    // gives every picture, of whatever type, its share of the rate: the references' aim holds
+    // what the B-pictures leave only as well as the B-pictures' share is known (it is learnt
+    // from none at the start), and the budget then sees what it missed.
+    m_allotted += planned ? m_plan.Budgeted(i) : m_perPicture;
     // Bits a still scene could not use are not owed to the next busy one: a player's buffer
     // holds only so much, and a burst past it would stall playback. A second pass planned
     // them where they fit.
