@@ -29,6 +29,8 @@ constexpr double kCostMemory = 0.96;
 // How strongly one pass leans against its buffer's level: a full buffer raises the target by
 // e^0.25, an empty one lowers it as much.
 constexpr double kBufferLean = 0.5;
+// The share of its bound a picture is aimed at, for the model's misses.
+constexpr double kAimWithin = 0.8;
 
 // Pictures a second; a plan without a rate has the usual 25.
 double frameRateOf(const EncodePlan::Video &video)
@@ -88,7 +90,10 @@ double RateController::TargetBits(PictureType type, double cost)
     if (intra)
         target *= 3.0;
     target = std::clamp(target, perPicture * 0.15, perPicture * (intra ? 12.0 : 4.0));
-    return m_buffer.Clamp(target, m_perPicture * 0.1);
+    // Aimed within the bound the picture is then held to: a picture aimed past it is coded again
+    // ever coarser, and one far past it (a keyframe when the film's budget is spent) ends at the
+    // coarsest quantiser, a gray keyframe the pictures after it climb back from.
+    return std::min(m_buffer.Clamp(target, m_perPicture * 0.1), kAimWithin * MostBits(type, m_qmax));
 }
 
 int RateController::QuantiserFor(PictureType type, double cost, double target) const
