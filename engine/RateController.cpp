@@ -29,7 +29,7 @@ constexpr double kCostMemory = 0.96;
 // How strongly one pass leans against its buffer's level: a full buffer raises the target by
 // e^0.25, an empty one lowers it as much.
 constexpr double kBufferLean = 0.5;
-// The share of its bound a picture is aimed at, for the model's misses.
+// The share of its bound a keyframe is aimed at, for the model's misses.
 constexpr double kAimWithin = 0.8;
 
 // Pictures a second; a plan without a rate has the usual 25.
@@ -90,10 +90,13 @@ double RateController::TargetBits(PictureType type, double cost)
     if (intra)
         target *= 3.0;
     target = std::clamp(target, perPicture * 0.15, perPicture * (intra ? 12.0 : 4.0));
-    // Aimed within the bound the picture is then held to: a picture aimed past it is coded again
-    // ever coarser, and one far past it (a keyframe when the film's budget is spent) ends at the
-    // coarsest quantiser, a gray keyframe the pictures after it climb back from.
-    return std::min(m_buffer.Clamp(target, m_perPicture * 0.1), kAimWithin * MostBits(type, m_qmax));
+    target = m_buffer.Clamp(target, m_perPicture * 0.1);
+    // A keyframe is aimed within the bound it is then held to: aimed past it, it is coded again
+    // ever coarser and, far past it (the film's budget spent), at the coarsest quantiser, a gray
+    // keyframe the pictures after it climb back from. Inter pictures keep their aim: in a measuring
+    // pass, which holds no picture to a bound, they were aimed at the coarsest quantiser for as
+    // long as an overspent first keyframe took to pay back, and measured nothing of the film.
+    return intra ? std::min(target, kAimWithin * MostBits(type, m_qmax)) : target;
 }
 
 int RateController::QuantiserFor(PictureType type, double cost, double target) const
