@@ -41,12 +41,12 @@ double frameRateOf(const EncodePlan::Video &video)
 
 } // namespace
 
-RateController::RateController(const EncodePlan::Video &video)
+RateController::RateController(const EncodePlan::Video &video, bool measuring)
     : m_qmin(std::clamp(video.qmin, 0, 31)), m_qmax(std::clamp(video.qmax, m_qmin, 31)), m_frameRate(frameRateOf(video)),
       m_perPicture(std::max(1.0, double(video.bitRate) / m_frameRate)),
       m_buffer(double(video.bitRate), double(video.maxRate), m_frameRate, video.variableRate, m_perPicture),
       m_model(double(video.width) * video.height, m_perPicture), m_bOffset(video.bQuantiserOffset),
-      m_variableRate(video.variableRate)
+      m_variableRate(video.variableRate), m_measuring(measuring)
 {
 }
 
@@ -93,10 +93,10 @@ double RateController::TargetBits(PictureType type, double cost)
     target = m_buffer.Clamp(target, m_perPicture * 0.1);
     // A keyframe is aimed within the bound it is then held to: aimed past it, it is coded again
     // ever coarser and, far past it (the film's budget spent), at the coarsest quantiser, a gray
-    // keyframe the pictures after it climb back from. Inter pictures keep their aim: in a measuring
-    // pass, which holds no picture to a bound, they were aimed at the coarsest quantiser for as
-    // long as an overspent first keyframe took to pay back, and measured nothing of the film.
-    return intra ? std::min(target, kAimWithin * MostBits(type, m_qmax)) : target;
+    // keyframe the pictures after it climb back from. A measuring pass holds none to a bound and
+    // measures it where it would code; inter pictures keep their aim there too, as they may
+    // repeat their reference where a bound holds them.
+    return intra && !m_measuring ? std::min(target, kAimWithin * MostBits(type, m_qmax)) : target;
 }
 
 int RateController::QuantiserFor(PictureType type, double cost, double target) const
