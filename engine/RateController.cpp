@@ -29,6 +29,8 @@ constexpr double kCostMemory = 0.96;
 // How strongly one pass leans against its buffer's level: a full buffer raises the target by
 // e^0.25, an empty one lowers it as much.
 constexpr double kBufferLean = 0.5;
+// The share of its bound a keyframe is aimed at, for the model's misses.
+constexpr double kAimWithin = 0.8;
 
 // Pictures a second; a plan without a rate has the usual 25.
 double frameRateOf(const EncodePlan::Video &video)
@@ -39,12 +41,12 @@ double frameRateOf(const EncodePlan::Video &video)
 
 } // namespace
 
-RateController::RateController(const EncodePlan::Video &video)
+RateController::RateController(const EncodePlan::Video &video, bool measuring)
     : m_qmin(std::clamp(video.qmin, 0, 31)), m_qmax(std::clamp(video.qmax, m_qmin, 31)), m_frameRate(frameRateOf(video)),
       m_perPicture(std::max(1.0, double(video.bitRate) / m_frameRate)),
       m_buffer(double(video.bitRate), double(video.maxRate), m_frameRate, video.variableRate, m_perPicture),
       m_model(double(video.width) * video.height, m_perPicture), m_bOffset(video.bQuantiserOffset),
-      m_variableRate(video.variableRate)
+      m_variableRate(video.variableRate), m_measuring(measuring)
 {
 }
 
@@ -88,7 +90,13 @@ double RateController::TargetBits(PictureType type, double cost)
     if (intra)
         target *= 3.0;
     target = std::clamp(target, perPicture * 0.15, perPicture * (intra ? 12.0 : 4.0));
-    return m_buffer.Clamp(target, m_perPicture * 0.1);
+    target = m_buffer.Clamp(target, m_perPicture * 0.1);
+    // A keyframe is aimed within the bound it is then held to: aimed past it, it is coded again
+    // ever coarser and, far past it (the film's budget spent), at the coarsest quantiser, a gray
+    // keyframe the pictures after it climb back from. A measuring pass holds none to a bound and
+    // measures it where it would code; inter pictures keep their aim there too, as they may
+    // repeat their reference where a bound holds them.
+    return intra && !m_measuring ? std::min(target, kAimWithin * MostBits(type, m_qmax)) : target;
 }
 
 int RateController::QuantiserFor(PictureType type, double cost, double target) const
@@ -232,17 +240,19 @@ void RateController::Account(double bits, PictureType type, int quantiser)
     const bool planned = Planned();
     if (planned)
         m_plan.Coded(i);
-    // one pass: what B-pictures take, so that the references are given the rest
+    // one pass: what B-pictures take, so that the references are aimed at the rest
     const bool b = type == PictureType::Bidirectional;
-    const double perReference = PerReference();
     m_bPictureShare = m_bPictureShare * kCostMemory + (1 - kCostMemory) * (b ? 1.0 : 0.0);
     if (b)
         m_model.LearnBidirectional(bits, quantiser);
     ++m_pictures;
     m_spent += bits;
     // A second pass owes against its shares of the budget only what pictures at the coarsest
-    // step overspent: the steps of the others already aim at what the film has left.
-    m_allotted += planned ? m_plan.Budgeted(i) : (b ? bits : perReference);
+    // step overspent: the steps of the others already aim at what the film has left. One pass
+    // gives every picture, of whatever type, its share of the rate: the references' aim holds
+    // what the B-pictures leave only as well as the B-pictures' share is known (it is learnt
+    // from none at the start), and the budget then sees what it missed.
+    m_allotted += planned ? m_plan.Budgeted(i) : m_perPicture;
     // Bits a still scene could not use are not owed to the next busy one: a player's buffer
     // holds only so much, and a burst past it would stall playback. A second pass planned
     // them where they fit.

@@ -22,7 +22,8 @@ class RateController final
 {
 public:
     // From the plan: the rate, its peak where it is variable, the quantiser bounds, the picture size.
-    explicit RateController(const EncodePlan::Video &video);
+    // `measuring`: a first pass that codes every picture as it comes, held to no bound.
+    explicit RateController(const EncodePlan::Video &video, bool measuring = false);
 
     // Second pass: allocate the film's budget by what the first pass measured, picture by
     // picture in coding order. Without it the controller works on what it has seen so far.
@@ -86,6 +87,7 @@ private:
     int m_bOffset = 2; // how much coarser a B-picture is coded than the reference before it
     double m_carry = 0; // the part of a quantiser the last inter picture rounded away
     bool m_variableRate = false;
+    bool m_measuring = false;
     TwoPassPlan m_plan; // a second pass's
 };
 

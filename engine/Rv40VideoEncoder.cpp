@@ -35,7 +35,7 @@ std::unique_ptr<rv40::Bitstream> Rv40VideoEncoder::BitstreamFor(const EncodePlan
 // A first pass measures in the bitstream the second writes: RV30's pictures cost differently.
 Rv40VideoEncoder::Rv40VideoEncoder(const EncodePlan::Video &video, bool measuring)
     : m_video(video), m_measuring(measuring), m_encoder(encoderSettings(video, measuring), BitstreamFor(video), nullptr),
-      m_rate(video), m_types(video)
+      m_rate(video, measuring), m_types(video)
 {
 }
 

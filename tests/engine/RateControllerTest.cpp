@@ -330,6 +330,46 @@ TEST(RateControllerTest, AKeyframeAtTheCoarsestStepKeepsItsShareWhileADebtIsPaid
     EXPECT_EQ(squeezed, 0) << "of " << keyframes << " keyframes at the coarsest step";
 }
 
+// A short film at few pictures a second with a B-picture between each two references and a
+// periodic keyframe inside it: one pass must spend the rate from its first pictures on (the
+// B-pictures' share of the pictures is learnt from nothing), and the keyframe must be aimed
+// within the bound it is then held to, not past it: the encoder would code it ever coarser, at
+// the last at the coarsest quantiser.
+TEST(RateControllerTest, OnePassSpendsTheRateAroundAKeyframeOfAShortFilmWithBPictures)
+{
+    FakeFilm film;
+    film.width = 720;
+    film.height = 544;
+    film.fps = 10;
+    film.seconds = 12;
+    film.keyframeEvery = 80;
+    film.withB = true;
+    const double kbps = 386;
+    RateController rc(Cbr(film, kbps));
+    double total = 0;
+    int keyframes = 0;
+    for (int n = 0; n < film.Pictures(); ++n) {
+        const double cost = film.Estimate(n);
+        const rv40::PictureType type = film.Type(n);
+        const int q = rc.ChooseQuantiser(type, cost);
+        // the encoder's way into the bound: three, six and ten steps coarser, then the coarsest
+        const double most = rc.MostBits(type, q);
+        int coded = q;
+        for (const int up : {3, 6, 10, 31})
+            if (film.TrueBits(n, coded) > most)
+                coded = std::min(31, q + up);
+        if (n > 0 && film.IsIntra(n)) {
+            ++keyframes;
+            EXPECT_LE(coded, q + 3) << "keyframe " << n;
+        }
+        const double bits = film.TrueBits(n, coded);
+        rc.Update(type, cost, coded, bits);
+        total += bits;
+    }
+    EXPECT_EQ(keyframes, 1);
+    EXPECT_NEAR(total / (kbps * 1000 * film.seconds), 1.0, 0.03);
+}
+
 INSTANTIATE_TEST_SUITE_P(Audiences, ConstantRate, ::testing::Values(RateCase{118, 176, 144}, RateCase{386, 352, 288}, RateCase{1308, 720, 576}));
 
 // A variable-rate audience gives busy scenes more than calm ones, keeps to its quantiser
