@@ -126,24 +126,34 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
         std::uint8_t trial[16];
         const double lambda = chroma ? 0.5 * m_qs.lambdaSse : m_qs.lambdaSse;
         const CoefficientWriter writer(m_qs);
-        auto costOf = [&](const std::int16_t l[16]) {
-            for (int y = 0; y < 4; ++y)
-                std::memcpy(trial + 4 * y, dst + y * ds, 4);
-            Reconstruct(l, steps, 0, false, trial, 4);
-            return static_cast<double>(dsp::Sse(s, ss, trial, 4, 4, 4)) +
-                   lambda * static_cast<double>(writer.InterBlockBits(l, chroma));
-        };
-        // from the last coefficient back: the high frequencies cost most and show least
-        double best = costOf(lv);
+        // From the last coefficient back: the high frequencies cost most and show least. The
+        // transform keeps energy (its basis rows share one norm), so the error a smaller level
+        // adds is weighed on the coefficient itself, without a reconstruction: one level is
+        // step / 24.24 in pixels.
+        constexpr double kNormToLevel = 16384.0 / 456976.0;
+        constexpr double kPixelsPerStep = 16384.0 / 676.0;
+        // only a level the rounding took up is tried one smaller: one taken down adds more error
+        // than its bits are worth, and trying it costs a count of the block's bits
+        constexpr double kTrimmedBelow = 0.0;
+        double bits = static_cast<double>(writer.InterBlockBits(lv, chroma));
         for (int i = 16; i-- > 0;) {
             if (!lv[i])
                 continue;
             const std::int16_t was = lv[i];
+            const double a = std::abs(C[i]) * kNormToLevel / steps[i];
+            const double now = std::abs(was) - a, then = now - 1;
+            if (now < kTrimmedBelow)
+                continue;
             lv[i] = static_cast<std::int16_t>(was > 0 ? was - 1 : was + 1);
             // a block of no levels is weighed below, with its pattern bit
-            const double c = NonZero(lv) ? costOf(lv) : std::numeric_limits<double>::infinity();
-            if (c < best)
-                best = c;
+            if (!NonZero(lv)) {
+                lv[i] = was;
+                continue;
+            }
+            const double unit = steps[i] / kPixelsPerStep;
+            const double trimmed = static_cast<double>(writer.InterBlockBits(lv, chroma));
+            if ((then * then - now * now) * unit * unit + lambda * trimmed < lambda * bits)
+                bits = trimmed;
             else
                 lv[i] = was;
         }
@@ -153,8 +163,7 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
         const std::uint64_t without = dsp::Sse(s, ss, dst, ds, 4, 4);
         const std::uint64_t with = dsp::Sse(s, ss, trial, 4, 4, 4);
         // a coded block also sets its pattern bit; chroma keeps more, its errors smear colour
-        const double bits = static_cast<double>(writer.InterBlockBits(lv, chroma) + 1);
-        if (static_cast<double>(without) <= static_cast<double>(with) + lambda * bits) {
+        if (static_cast<double>(without) <= static_cast<double>(with) + lambda * (bits + 1)) {
             std::fill(lv, lv + 16, std::int16_t{0});
             return false;
         }
