@@ -1,10 +1,11 @@
 #include "rv40/StillMap.h"
 
+#include "rv40/Dsp.h"
 #include "rv40/Picture.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace corva::rv40 {
@@ -30,19 +31,17 @@ bool StillMap::Observe(const Picture &src)
     if (first)
         m_last.resize(w * static_cast<std::size_t>(m_mbh) * 16);
     long total = 0;
-    for (int mby = 0; mby < m_mbh; ++mby)
+    for (int mby = 0; mby < m_mbh; ++mby) {
+        std::uint8_t *last = &m_last[static_cast<std::size_t>(mby) * 16 * w];
+        const auto stride = static_cast<std::ptrdiff_t>(w);
         for (int mbx = 0; mbx < m_mbw; ++mbx) {
-            int &sad = sads[static_cast<std::size_t>(mby * m_mbw + mbx)];
-            for (int r = 0; r < 16; ++r) {
-                const std::uint8_t *now = y.At(mbx * 16, mby * 16 + r);
-                std::uint8_t *last = &m_last[(static_cast<std::size_t>(mby) * 16 + r) * w + mbx * 16];
-                for (int c = 0; c < 16; ++c) {
-                    sad += std::abs(now[c] - last[c]);
-                    last[c] = now[c];
-                }
-            }
+            const int sad = dsp::Sad16(y.At(mbx * 16, mby * 16), y.stride, last + mbx * 16, stride);
+            sads[static_cast<std::size_t>(mby * m_mbw + mbx)] = sad;
             total += sad;
         }
+        for (int r = 0; r < 16; ++r)
+            std::memcpy(last + r * stride, y.At(0, mby * 16 + r), w);
+    }
     // A repeated picture says nothing of what stands still: the film's picture rate is above its
     // source's, and what changes, changes at the next new picture.
     if (!first && total == 0)
