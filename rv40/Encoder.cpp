@@ -120,10 +120,12 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     pc.qs = QuantSet::For(decision.quantiser, bitstream->LumaDcQuantiser(decision.quantiser));
     if (pc.tools.stillFiner && !bPicture) {
         // B-pictures, which no picture copies, are coded at one quantiser
-        const bool changed = still.Observe(src);
-        quantOffsets = still.Offsets(-pc.tools.stillFiner, kMostQuantiserRuns);
-        const bool any = std::any_of(quantOffsets.begin(), quantOffsets.end(), [](std::int8_t o) { return o != 0; });
-        pc.quantOffsets = any && changed && !repeat ? quantOffsets.data() : nullptr;
+        // (a repeat, or a picture like the last, is coded at one quantiser)
+        if (still.Observe(src) && !repeat) {
+            quantOffsets = still.Offsets(-pc.tools.stillFiner, kMostQuantiserRuns);
+            const bool any = std::any_of(quantOffsets.begin(), quantOffsets.end(), [](std::int8_t o) { return o != 0; });
+            pc.quantOffsets = any ? quantOffsets.data() : nullptr;
+        }
     }
     EncodedPicture out;
     out.type = intraPicture ? PictureType::Intra : (bPicture ? PictureType::Bidirectional : PictureType::Inter);
