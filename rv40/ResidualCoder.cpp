@@ -70,15 +70,18 @@ void Reconstruct(const std::int16_t lv[16], const int steps[16], int dc, bool us
         dsp::InverseTransformAdd(c, dst, stride);
 }
 
+// An unscaled transform coefficient times this, over the step, is its level unrounded: 1024/676^2
+// to the coefficient, then 16/step.
+constexpr double kToLevel = 16384.0 / 456976.0;
+
 // Quantises an unscaled transform; skipFirst: position 0 is left out (16x16 AC blocks). Levels
 // of floor or less are dropped, and those at or beyond band (row plus column).
 inline bool Quantise(const int C[16], const int steps[16], double round, std::int16_t lv[16], bool skipFirst,
                      int floor, int band = LevelLimit::kAll)
 {
-    constexpr double kNorm = 16384.0 / 456976.0; // 1024/676^2 to the coefficient, then 16/step
     bool any = false;
     int mags[16];
-    dsp::QuantiseMagnitudes(C, steps, kNorm, round, mags);
+    dsp::QuantiseMagnitudes(C, steps, kToLevel, round, mags);
     for (int i = 0; i < 16; ++i) {
         if (skipFirst && i == 0) {
             lv[i] = 0;
@@ -130,7 +133,6 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
         // transform keeps energy (its basis rows share one norm), so the error a smaller level
         // adds is weighed on the coefficient itself, without a reconstruction: one level is
         // step / 24.24 in pixels.
-        constexpr double kNormToLevel = 16384.0 / 456976.0;
         constexpr double kPixelsPerStep = 16384.0 / 676.0;
         // only a level the rounding took up is tried one smaller: one taken down adds more error
         // than its bits are worth, and trying it costs a count of the block's bits
@@ -140,7 +142,7 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
             if (!lv[i])
                 continue;
             const std::int16_t was = lv[i];
-            const double a = std::abs(C[i]) * kNormToLevel / steps[i];
+            const double a = std::abs(C[i]) * kToLevel / steps[i];
             const double now = std::abs(was) - a, then = now - 1;
             if (now < kTrimmedBelow)
                 continue;
