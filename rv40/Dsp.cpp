@@ -50,7 +50,8 @@ void InverseTransformAdd(const int c[16], std::uint8_t *dst, std::ptrdiff_t stri
 // Multiplying by the step's reciprocal lands within a few units in the last place of the division
 // (a billionth, at the largest magnitudes); only a product that close to a whole number could
 // truncate to another one, and there the division itself decides.
-void QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16])
+namespace plain {
+bool QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16])
 {
     constexpr double kDoubt = 1e-6;
     double inv[16];
@@ -63,17 +64,24 @@ void QuantiseMagnitudes(const int C[16], const int steps[16], double norm, doubl
         }
         inv[i] = lastInv;
     }
-    int doubtful = 0;
+    int doubtful = 0, any = 0;
     for (int i = 0; i < 16; ++i) {
         const double a = std::abs(C[i]) * inv[i] + round;
         const int lo = static_cast<int>(a - kDoubt), hi = static_cast<int>(a + kDoubt);
         m[i] = lo;
         doubtful |= lo != hi;
+        any |= lo;
     }
-    if (doubtful)
-        for (int i = 0; i < 16; ++i)
-            m[i] = static_cast<int>(std::abs(C[i]) * norm / steps[i] + round);
+    if (!doubtful)
+        return any != 0;
+    any = 0;
+    for (int i = 0; i < 16; ++i) {
+        m[i] = static_cast<int>(std::abs(C[i]) * norm / steps[i] + round);
+        any |= m[i];
+    }
+    return any != 0;
 }
+} // namespace plain
 
 void InverseDcBlock(const int c[16], int out[16])
 {

@@ -22,8 +22,12 @@ void InverseTransformAdd(const int coeffs[16], std::uint8_t *dst, std::ptrdiff_t
 void InverseDcBlock(const int coeffs[16], int out[16]);
 
 // The quantiser's magnitudes of an unscaled transform: trunc(|C| * norm / step + round) for each of
-// the 16, exactly as that double arithmetic gives them, with no division where it can be spared.
-void QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16]);
+// the 16, exactly as that double arithmetic gives them, with no division where it can be spared;
+// false where all are 0.
+inline bool QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16])
+{
+    return fast::QuantiseMagnitudes(C, steps, norm, round, m);
+}
 
 enum Intra4Mode { kDc = 0, kVert, kHor, kDiagDownRight, kDiagDownLeft, kVertRight, kVertLeft, kHorUp, kHorDown };
 enum Intra16Mode { k16Dc = 0, k16Vert, k16Hor, k16Plane };

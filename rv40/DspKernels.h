@@ -20,6 +20,9 @@ int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::p
 std::uint64_t Sse(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
 // The unscaled 4x4 forward transform (see Dsp.h); entries of up to 3000 in magnitude.
 void ForwardTransform(const int x[16], int out[16]);
+// trunc(|C| * norm / step + round) of each of the 16, as that double arithmetic gives it; false
+// where all are 0.
+bool QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16]);
 // Quarter-pel luma prediction of a w x h block (w 4, 8 or 16; h up to 16) at phase fx, fy (0..3);
 // src is the block's whole-pixel position in a plane whose border covers what the filters read.
 void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy, int w,
@@ -42,6 +45,7 @@ void Satd4x4Pair(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *p
 int Satd(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
 std::uint64_t Sse(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h);
 void ForwardTransform(const int x[16], int out[16]);
+bool QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16]);
 void LumaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy, int w,
             int h);
 void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std::ptrdiff_t stride, int fx, int fy,

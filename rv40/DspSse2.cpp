@@ -4,6 +4,7 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -11,6 +12,11 @@
 namespace corva::rv40::dsp::sse2 {
 
 namespace {
+
+__m128i Load4x32(const int *p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
 
 __m128i Load4(const std::uint8_t *p)
 {
@@ -292,6 +298,60 @@ void ForwardTransform(const int x[16], int out[16])
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 4), r1);
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8), r2);
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 12), r3);
+}
+
+// Two lanes of doubles at a time, the same multiplications and additions as the plain one (so the
+// same roundings), for the steps the coder passes: one for all 16, or one for the first and one for
+// the rest. Any other set, or a magnitude that lands too near a whole number to trust, takes the
+// plain path.
+bool QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16])
+{
+    const __m128i rest = _mm_set1_epi32(steps[1]);
+    __m128i same = _mm_and_si128(_mm_cmpeq_epi32(Load4x32(steps), _mm_set_epi32(steps[1], steps[1], steps[1], steps[0])),
+                                 _mm_cmpeq_epi32(Load4x32(steps + 4), rest));
+    same = _mm_and_si128(same, _mm_and_si128(_mm_cmpeq_epi32(Load4x32(steps + 8), rest),
+                                             _mm_cmpeq_epi32(Load4x32(steps + 12), rest)));
+    if (_mm_movemask_epi8(same) != 0xffff)
+        return plain::QuantiseMagnitudes(C, steps, norm, round, m);
+
+    __m128i mag[4], top = _mm_setzero_si128();
+    for (int k = 0; k < 4; ++k) {
+        const __m128i v = Load4x32(C + 4 * k);
+        const __m128i sign = _mm_srai_epi32(v, 31);
+        mag[k] = _mm_sub_epi32(_mm_xor_si128(v, sign), sign);
+        const __m128i gt = _mm_cmpgt_epi32(mag[k], top);
+        top = _mm_or_si128(_mm_and_si128(gt, mag[k]), _mm_andnot_si128(gt, top));
+    }
+    const double invFirst = norm / steps[0];
+    const double invRest = steps[1] == steps[0] ? invFirst : norm / steps[1];
+    constexpr double kDoubt = 1e-6;
+    // most blocks the decisions try quantise to nothing: the largest magnitude at the finer of the
+    // two steps says so at once (with room for the doubt's own rounding)
+    int largest[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(largest), top);
+    const int most = std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
+    if (most * std::max(invFirst, invRest) + round < 1 - 2 * kDoubt) {
+        std::memset(m, 0, 16 * sizeof(int));
+        return false;
+    }
+    const __m128d add = _mm_set1_pd(round), doubt = _mm_set1_pd(kDoubt);
+    const __m128d invs = _mm_set1_pd(invRest);
+    __m128i mismatch = _mm_setzero_si128(), any = _mm_setzero_si128();
+    for (int k = 0; k < 4; ++k) {
+        const __m128d inv01 = k == 0 ? _mm_set_pd(invRest, invFirst) : invs;
+        const __m128d a01 = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(mag[k]), inv01), add);
+        const __m128d a23 = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(_mm_unpackhi_epi64(mag[k], mag[k])), invs), add);
+        const __m128i lo = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_sub_pd(a01, doubt)),
+                                              _mm_cvttpd_epi32(_mm_sub_pd(a23, doubt)));
+        const __m128i hi = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_add_pd(a01, doubt)),
+                                              _mm_cvttpd_epi32(_mm_add_pd(a23, doubt)));
+        mismatch = _mm_or_si128(mismatch, _mm_xor_si128(lo, hi));
+        any = _mm_or_si128(any, lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(m + 4 * k), lo);
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(mismatch, _mm_setzero_si128())) != 0xffff)
+        return plain::QuantiseMagnitudes(C, steps, norm, round, m);
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(any, _mm_setzero_si128())) != 0xffff;
 }
 
 int Sad(const std::uint8_t *a, std::ptrdiff_t as, const std::uint8_t *b, std::ptrdiff_t bs, int w, int h)

@@ -81,7 +81,10 @@ inline bool Quantise(const int C[16], const int steps[16], double round, std::in
 {
     bool any = false;
     int mags[16];
-    dsp::QuantiseMagnitudes(C, steps, kToLevel, round, mags);
+    if (!dsp::QuantiseMagnitudes(C, steps, kToLevel, round, mags)) {
+        std::fill(lv, lv + 16, std::int16_t{0});
+        return false;
+    }
     for (int i = 0; i < 16; ++i) {
         if (skipFirst && i == 0) {
             lv[i] = 0;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace corva::rv40::dsp {
@@ -134,47 +135,69 @@ TEST(DspKernels, Sse2PredictionsEqualThePlainOnes)
 
 #endif
 
-// The reciprocal's magnitudes are the division's, at random, at the largest coefficients a block
-// of 8-bit differences (and the 16x16 DC block) gives, and next to every point where the division
-// crosses from one whole number to the next, at each step, rounding and scale the coder uses.
+// The reciprocal's magnitudes are the division's, in the plain kernel and the SSE2 one, at random,
+// at the largest coefficients a block of 8-bit differences (and the 16x16 DC block) gives, next
+// to every point where the division crosses from one whole number to the next, and on blocks
+// small enough to quantise to nothing; with one step for all 16, another for the first (chroma),
+// and others at three places (the 16x16 DC block), at each rounding and scale the coder uses.
 TEST(DspKernels, QuantisedMagnitudesEqualTheDivisions)
 {
     constexpr int kSteps[] = {60, 67, 76, 85, 96, 108, 121, 136, 152, 171, 192, 216, 242, 272, 305, 341,
                               383, 432, 481, 544, 606, 683, 767, 854, 963, 1074, 1212, 1392, 1566, 1708, 1978, 2211};
     constexpr double kNorms[] = {16384.0 / 456976.0, 1024.0 / 456976.0};
-    constexpr double kRounds[] = {1.0 / 3, 1.0 / 6, 0.4};
+    constexpr double kRounds[] = {1.0 / 3, 1.0 / 6, 0.4, 0.5};
+    using Kernel = bool (*)(const int *, const int *, double, double, int *);
+    std::vector<std::pair<const char *, Kernel>> kernels{{"plain", plain::QuantiseMagnitudes}};
+#if defined(CORVA_RV40_SSE2)
+    kernels.emplace_back("sse2", sse2::QuantiseMagnitudes);
+#endif
     std::mt19937 rng(3);
     int C[16], steps[16], got[16];
     auto check = [&](double norm, double round) {
-        QuantiseMagnitudes(C, steps, norm, round, got);
-        for (int i = 0; i < 16; ++i)
-            ASSERT_EQ(got[i], static_cast<int>(std::abs(C[i]) * norm / steps[i] + round))
-                << "C " << C[i] << " step " << steps[i] << " round " << round;
+        for (const auto &[name, kernel] : kernels) {
+            std::fill(got, got + 16, -1);
+            const bool any = kernel(C, steps, norm, round, got);
+            bool want = false;
+            for (int i = 0; i < 16; ++i) {
+                const int m = static_cast<int>(std::abs(C[i]) * norm / steps[i] + round);
+                ASSERT_EQ(got[i], m) << name << " C " << C[i] << " step " << steps[i] << " round " << round;
+                want |= m != 0;
+            }
+            ASSERT_EQ(any, want) << name;
+        }
     };
     for (const double norm : kNorms)
         for (const double round : kRounds)
-            for (int s = 0; s < 32; ++s) {
-                for (int i = 0; i < 16; ++i)
-                    steps[i] = kSteps[i == 0 ? (s + 5) % 32 : s];
-                for (int k = 0; k < 2000; ++k) {
-                    // up to 676 x 1020 (a block of 8-bit differences), or beyond for the DC block
-                    const int range = k % 3 == 0 ? 689520 : 4'000'000;
-                    for (int &c : C)
-                        c = static_cast<int>(rng() % (2 * range + 1)) - range;
-                    ASSERT_NO_FATAL_FAILURE(check(norm, round));
+            for (int s = 0; s < 32; ++s)
+                for (int layout = 0; layout < 3; ++layout) {
+                    for (int i = 0; i < 16; ++i) {
+                        const bool other = layout == 1 ? i == 0 : (layout == 2 && (i == 0 || i == 1 || i == 4));
+                        steps[i] = kSteps[other ? (s + 5) % 32 : s];
+                    }
+                    for (int k = 0; k < 700; ++k) {
+                        // up to 676 x 1020 (a block of 8-bit differences), or beyond for the DC
+                        // block, or small enough to come to nothing at the step
+                        const int range = k % 3 == 0 ? 689520 : (k % 3 == 1 ? 4'000'000 : 30 * kSteps[s]);
+                        for (int &c : C)
+                            c = static_cast<int>(rng() % (2 * range + 1)) - range;
+                        ASSERT_NO_FATAL_FAILURE(check(norm, round));
+                    }
+                    for (const int big : {689520, -689520, 4'000'000, 0}) {
+                        std::fill(C, C + 16, big);
+                        ASSERT_NO_FATAL_FAILURE(check(norm, round));
+                    }
+                    // each side of where the level steps up, from 0 to 1 as well
+                    for (int level = 0; level < 600; level += layout == 0 ? 1 : 7) {
+                        const double at = (level - round) * steps[1] / norm;
+                        for (int i = 0; i < 16; ++i)
+                            C[i] = static_cast<int>(at) - 8 + i;
+                        ASSERT_NO_FATAL_FAILURE(check(norm, round));
+                        // a lone coefficient at the edge, the rest 0
+                        std::fill(C, C + 16, 0);
+                        C[level % 16] = static_cast<int>(at) + (level & 1);
+                        ASSERT_NO_FATAL_FAILURE(check(norm, round));
+                    }
                 }
-                for (const int big : {689520, -689520, 4'000'000}) {
-                    std::fill(C, C + 16, big);
-                    ASSERT_NO_FATAL_FAILURE(check(norm, round));
-                }
-                // each side of where the level steps up
-                for (int level = 0; level < 600; ++level) {
-                    const double at = (level - round) * steps[1] / norm;
-                    for (int i = 0; i < 16; ++i)
-                        C[i] = static_cast<int>(at) - 8 + i;
-                    ASSERT_NO_FATAL_FAILURE(check(norm, round));
-                }
-            }
 }
 
 } // namespace
