@@ -62,9 +62,12 @@ bool PictureTypeDecider::HoldBack(int n, int waiting, const Recent &recent)
     }
     const bool paying = m_bToReference < kBPaysBelow && !plain;
     const bool hold = paying || (n - m_lastBTry >= kBRetryPictures && !plain);
-    if (hold)
+    // (a retry is marked until its B-picture is measured: pictures after it may be decided
+    // while it is still being coded)
+    if (hold) {
         m_lastBTry = n;
-    m_bRetrying = hold && !paying;
+        m_bRetrying = !paying;
+    }
     return hold;
 }
 

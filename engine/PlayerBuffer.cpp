@@ -126,4 +126,13 @@ void PlayerBuffer::Drain(double bits)
     }
 }
 
+void PlayerBuffer::Correct(double unspent)
+{
+    m_bits = std::min(m_size, m_bits + unspent);
+    if (m_bits < 0) {
+        ++m_underflows;
+        m_bits = 0;
+    }
+}
+
 } // namespace corva

@@ -56,6 +56,8 @@ public:
 
     // After a picture of these bits.
     void Drain(double bits);
+    // A picture drained at a guess left `unspent` bits of it (negative: took more than guessed).
+    void Correct(double unspent);
 
 private:
     double m_fillRate = 0;

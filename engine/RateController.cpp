@@ -234,7 +234,34 @@ void RateController::UpdateRepeated(double bits)
     Account(bits, PictureType::Inter, m_qmax);
 }
 
-void RateController::Account(double bits, PictureType type, int quantiser)
+RateController::Ahead RateController::UpdateAhead(double cost, int quantiser)
+{
+    const PictureType type = PictureType::Bidirectional;
+    Ahead ahead;
+    ahead.index = static_cast<std::size_t>(m_pictures);
+    ahead.quantiser = quantiser;
+    ahead.planned = Planned();
+    ahead.predicted = ahead.planned
+                          ? m_model.PredictPlanned(type, m_plan.BitsAt(ahead.index, Step(quantiser)), quantiser)
+                          : m_model.Predict(type, cost, quantiser);
+    Account(ahead.predicted, type, quantiser, false);
+    return ahead;
+}
+
+void RateController::Settle(const Ahead &ahead, double bits, double spent)
+{
+    const PictureType type = PictureType::Bidirectional;
+    if (ahead.planned)
+        m_model.LearnPlanned(type, m_plan.BitsAt(ahead.index, Step(ahead.quantiser)), ahead.quantiser, bits);
+    const double took = spent >= 0 ? spent : bits;
+    m_model.LearnBidirectional(took, ahead.quantiser);
+    m_spent += took - ahead.predicted;
+    if (!ahead.planned && m_allotted - m_spent > m_buffer.Bank())
+        m_spent = m_allotted - m_buffer.Bank();
+    m_buffer.Correct(ahead.predicted - took);
+}
+
+void RateController::Account(double bits, PictureType type, int quantiser, bool learn)
 {
     const std::size_t i = static_cast<std::size_t>(m_pictures);
     const bool planned = Planned();
@@ -243,7 +270,7 @@ void RateController::Account(double bits, PictureType type, int quantiser)
     // one pass: what B-pictures take, so that the references are aimed at the rest
     const bool b = type == PictureType::Bidirectional;
     m_bPictureShare = m_bPictureShare * kCostMemory + (1 - kCostMemory) * (b ? 1.0 : 0.0);
-    if (b)
+    if (b && learn)
         m_model.LearnBidirectional(bits, quantiser);
     ++m_pictures;
     m_spent += bits;

@@ -36,6 +36,20 @@ public:
     // less than that (levels dropped to keep the buffer), what it did take.
     void Update(rv40::PictureType type, double cost, int quantiser, double bits, double spent = -1);
 
+    // A B-picture coded while the next reference is: accounted now at the bits the model
+    // predicts, so that the reference is decided a picture further on; Settle() then puts in
+    // what it took, as Update() would have had it.
+    struct Ahead
+    {
+        std::size_t index = 0;
+        int quantiser = 0;
+        double predicted = 0;
+        bool planned = false;
+    };
+    Ahead UpdateAhead(double cost, int quantiser);
+    // Whether a B-picture's bits can be guessed from B-pictures already coded.
+    bool KnowsBidirectional() const { return m_model.KnowsBidirectional(); }
+    void Settle(const Ahead &ahead, double bits, double spent = -1);
     // A constant-rate inter picture that even at the coarsest quantiser would take more than the
     // player's buffer can give: better it repeats the picture before it (a copy costs a few
     // bytes) than playback stalls.
@@ -65,7 +79,7 @@ private:
     int PlannedQuantiser(rv40::PictureType type);
     double PerReference() const;
     // the buffer and the budget after a picture, whatever it was
-    void Account(double bits, rv40::PictureType type, int quantiser);
+    void Account(double bits, rv40::PictureType type, int quantiser, bool learn = true);
     double TargetBits(rv40::PictureType type, double cost);
     int QuantiserFor(rv40::PictureType type, double cost, double target) const;
 

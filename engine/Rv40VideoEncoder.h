@@ -14,9 +14,11 @@ extern "C" {
 }
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <map>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace corva {
@@ -63,6 +65,20 @@ public:
 
 private:
     std::uint32_t TimeOf(const AVFrame &frame, int display) const;
+    struct Decided
+    {
+        rv40::PictureDecision decision;
+        std::uint32_t ms = 0;
+        int display = 0;
+        double estimate = 0;
+        bool repeatAt = false; // a repeat at a time of its own
+    };
+    // The picture's quantiser, bound and time, from the rate as it stands.
+    Decided Decide(const AVFrame &frame, int display, rv40::PictureType type, double estimate,
+                   std::optional<std::uint32_t> repeatAtMs = std::nullopt);
+    // Into the rate, the records and the picture-type decisions; `ahead`: a B-picture accounted
+    // at a guess while it was coded.
+    Picture Account(rv40::EncodedPicture &coded, const Decided &d, const RateController::Ahead *ahead);
     // `repeatAtMs`: the picture repeats the one before it, shown at that time.
     Picture Code(const AVFrame &frame, int display, rv40::PictureType type, double estimate,
                  std::optional<std::uint32_t> repeatAtMs = std::nullopt);
@@ -75,6 +91,22 @@ private:
         int display = 0;
         double estimate = 0;
     };
+    // The B-pictures leaning on the last reference, coded by the companion on a thread of
+    // their own while this encoder codes the next reference.
+    struct Group
+    {
+        std::vector<Waiting> frames;
+        std::vector<Decided> decided;
+        std::vector<RateController::Ahead> ahead;
+        std::vector<rv40::EncodedPicture> coded;
+        double reference = 0; // the bits of the reference they lean on
+        std::exception_ptr failure;
+        std::jthread thread; // last: joined before the rest goes
+    };
+    // Hands the waiting pictures to the companion, decided and accounted at a guess.
+    void Launch(double reference);
+    // Waits for the group being coded, if any, and accounts its pictures into `out`.
+    void Collect(std::vector<Picture> &out);
 
     EncodePlan::Video m_video;
     bool m_measuring = false;
@@ -89,6 +121,8 @@ private:
     int m_repeated = 0;
     int m_bounded = 0;
     FramePtr m_first; // the first picture, while it is the only one
+    std::unique_ptr<rv40::Encoder> m_companion; // none with one core
+    std::unique_ptr<Group> m_group;             // last: its thread reads the members above
 };
 
 } // namespace corva

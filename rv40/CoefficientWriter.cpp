@@ -16,15 +16,41 @@ void PutVlc(BitWriter &w, const Vlc &v)
     w.Put(v.code, v.len);
 }
 
+// The exponent of an escape beyond the table's plain codes: e - 22 lies in [2^n, 2^(n+1)).
+int EscapeExponent(int e)
+{
+    int n = 0;
+    while ((e - 22) >> (n + 1))
+        ++n;
+    return n;
+}
+
+int EscapeBits(const Vlc *coeff, int e)
+{
+    if (e <= 23)
+        return coeff[e].len;
+    const int n = EscapeExponent(e);
+    return coeff[23 + n].len + n;
+}
+
+// Where in the coded order each raster position stands.
+struct CodedSlots {
+    int of[16];
+    CodedSlots()
+    {
+        const CodeTables &T = CodeTables::Get();
+        for (int j = 0; j < 16; ++j)
+            of[T.codedPosition[j]] = j;
+    }
+};
+
 void WriteEscape(BitWriter &w, const Vlc *coeff, int e)
 {
     if (e <= 23) {
         PutVlc(w, coeff[e]);
         return;
     }
-    int n = 0;
-    while ((e - 22) >> (n + 1))
-        ++n;
+    const int n = EscapeExponent(e);
     PutVlc(w, coeff[23 + n]);
     w.Put(static_cast<std::uint32_t>(e - 22 - (1 << n)), n);
 }
@@ -138,6 +164,16 @@ std::size_t CoefficientWriter::InterBlockBits(const std::int16_t lv[16], bool ch
     BitWriter c = BitWriter::Counter();
     WriteBlock(c, lv, T.interFirst[s][t], T.interSecond[s][t], T.interThird[s][t], T.interCoeff[s]);
     return c.BitCount();
+}
+
+int CoefficientWriter::InterEscapeSaving(int i, int m) const
+{
+    static const CodedSlots slots;
+    const int esc = slots.of[i] % 4 ? 2 : 3;
+    if (m - 1 < esc)
+        return -1;
+    const Vlc *coeff = CodeTables::Get().interCoeff[m_qs.interSet];
+    return EscapeBits(coeff, m - esc) - EscapeBits(coeff, m - 1 - esc);
 }
 
 } // namespace corva::rv40

@@ -19,6 +19,10 @@ public:
     void WriteResidual(BitWriter &w, const MbRecord &mb) const;
     // Bits of one inter 4x4 block's levels (luma or chroma tables).
     std::size_t InterBlockBits(const std::int16_t lv[16], bool chroma) const;
+    // The bits an inter level at raster position `i` saves coming down from magnitude `m` to
+    // m - 1 where that changes only its escape (m - 1 at or beyond the escape of its place in
+    // the coded order); -1 where the block's other codes change and it must be counted whole.
+    int InterEscapeSaving(int i, int m) const;
 
 private:
     // cbp: bits 0..15 luma, 16..19 U, 20..23 V. intraTable: 0 (4x4 MB) or 1 (16x16); -1 inter.

@@ -50,8 +50,10 @@ const EncoderSettings &Checked(const EncoderSettings &s)
 
 struct Encoder::Impl {
     EncoderSettings settings;
-    std::unique_ptr<Bitstream> bitstream;
-    std::unique_ptr<DecisionPolicy> policy;
+    // shared with a companion, which reads them only, as the bands do
+    std::shared_ptr<const Bitstream> bitstream;
+    bool ownPolicy = false;
+    std::shared_ptr<DecisionPolicy> policy;
     CopyPolicy copies;
     int mbw = 0, mbh = 0;
     VectorBounds bounds;
@@ -79,7 +81,7 @@ struct Encoder::Impl {
     std::vector<std::int8_t> quantOffsets;
 
     Impl(const EncoderSettings &s, std::unique_ptr<Bitstream> b, std::unique_ptr<DecisionPolicy> p)
-        : settings(Checked(s)), bitstream(b ? std::move(b) : std::make_unique<Rv40Bitstream>()),
+        : settings(Checked(s)), bitstream(b ? std::move(b) : std::make_unique<Rv40Bitstream>()), ownPolicy(!p),
           policy(p ? std::move(p) : std::make_unique<DecisionPolicy>()), mbw((s.width + 15) / 16),
           mbh((s.height + 15) / 16), bounds(mbw * 16, mbh * 16, bitstream->VectorUnits()), small(s.width * s.height <= 176 * 144),
           grid(mbw, mbh, bitstream->BackwardVectorShown()), oneBand(settings), still(mbw, mbh)
@@ -90,6 +92,9 @@ struct Encoder::Impl {
         refMv8.assign(static_cast<std::size_t>(mbw * mbh * 4), {});
         refMbType.assign(static_cast<std::size_t>(mbw * mbh), kI16);
     }
+
+    // a companion starts as a copy of its encoder (settings, bitstream and decisions shared)
+    Impl(const Impl &) = default;
 
     EncodedPicture Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts);
     // The squared error of plane c of the picture just coded against its source.
@@ -141,7 +146,7 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     const std::size_t kind = intraPicture ? 0 : 1;
     const std::size_t expected = bPicture ? lastBytes[kind] / 2 : lastBytes[kind];
     const bool banded = lastBytes[kind] == 0 || expected >= kBytesPerBand * static_cast<std::size_t>(settings.threads);
-    const EncoderSettings &coding = banded && !repeat ? settings : oneBand;
+    const EncoderSettings &coding = banded && !repeat && !decision.oneBand ? settings : oneBand;
     std::size_t rung = decision.quantiser == kCoarsest ? 1 : 0;
     std::size_t stepsUp = 0;
     std::size_t best = 0;
@@ -274,7 +279,35 @@ Encoder::Encoder(const EncoderSettings &settings, std::unique_ptr<Bitstream> bit
 {
 }
 
+Encoder::Encoder(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+
 Encoder::~Encoder() = default;
+
+std::unique_ptr<Encoder> Encoder::Companion() const
+{
+    // a caller's policy may draw, or count, as it goes: it keeps to the caller's thread
+    if (!m_impl->ownPolicy)
+        return nullptr;
+    return std::unique_ptr<Encoder>(new Encoder(std::make_unique<Impl>(*m_impl)));
+}
+
+void Encoder::Follow(const Encoder &main)
+{
+    Impl &d = *m_impl;
+    const Impl &m = *main.m_impl;
+    // what a B-picture reads: both references, the later one's motion and types, their times,
+    // and how large the pictures of its kind have come (whether it is cut into bands)
+    d.ref = m.ref;
+    d.prev = m.prev;
+    d.refMv8 = m.refMv8;
+    d.refMbType = m.refMbType;
+    d.haveRef = m.haveRef;
+    d.refCount = m.refCount;
+    d.refTs = m.refTs;
+    d.prevTs = m.prevTs;
+    d.lastBytes[0] = m.lastBytes[0];
+    d.lastBytes[1] = m.lastBytes[1];
+}
 
 EncodedPicture Encoder::Encode(const PictureView &source, const PictureDecision &decision, std::uint32_t timestampMs)
 {

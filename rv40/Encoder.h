@@ -40,9 +40,18 @@ public:
     // the next Encode.
     PictureView Reconstruction() const;
 
+    // An encoder of the same settings, bitstream and decisions for the B-pictures between this
+    // one's two references, so that they are coded on another thread while this one codes the
+    // next reference: Follow() copies the references it reads. None where the decisions keep to
+    // one thread (a caller's policy).
+    std::unique_ptr<Encoder> Companion() const;
+    // The two references, their motion and times, as `main` has them now.
+    void Follow(const Encoder &main);
+
     struct Impl;
 
 private:
+    explicit Encoder(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };
 

@@ -14,6 +14,24 @@ void Plane::Init(int width, int height, int b)
     o = buf.data() + b * stride + b;
 }
 
+Plane::Plane(const Plane &other) : buf(other.buf), w(other.w), h(other.h), border(other.border), stride(other.stride)
+{
+    o = other.o ? buf.data() + (other.o - other.buf.data()) : nullptr;
+}
+
+Plane &Plane::operator=(const Plane &other)
+{
+    if (this != &other) {
+        buf = other.buf;
+        w = other.w;
+        h = other.h;
+        border = other.border;
+        stride = other.stride;
+        o = other.o ? buf.data() + (other.o - other.buf.data()) : nullptr;
+    }
+    return *this;
+}
+
 void Plane::Extend()
 {
     for (int y = 0; y < h; ++y) {

@@ -13,6 +13,13 @@ struct Plane {
     std::ptrdiff_t stride = 0;
     std::uint8_t *o = nullptr;
 
+    Plane() = default;
+    // a copy points into its own pixels; a move keeps the buffer, and so the origin
+    Plane(const Plane &other);
+    Plane &operator=(const Plane &other);
+    Plane(Plane &&) noexcept = default;
+    Plane &operator=(Plane &&) noexcept = default;
+
     void Init(int width, int height, int b);
     std::uint8_t *At(int x, int y) { return o + y * stride + x; }
     const std::uint8_t *At(int x, int y) const { return o + y * stride + x; }

@@ -156,7 +156,9 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
                 continue;
             }
             const double unit = steps[i] / kPixelsPerStep;
-            const double trimmed = static_cast<double>(writer.InterBlockBits(lv, chroma));
+            // where only the level's escape changes, the bits it saves are the escape's
+            const int saving = writer.InterEscapeSaving(i, std::abs(was));
+            const double trimmed = saving >= 0 ? bits - saving : static_cast<double>(writer.InterBlockBits(lv, chroma));
             if ((then * then - now * now) * unit * unit + lambda * trimmed < lambda * bits)
                 bits = trimmed;
             else

@@ -442,5 +442,92 @@ TEST(RateControllerTest, OnePassRecoversQuicklyAfterASqueezedPicture)
     EXPECT_LE(back, 6);
 }
 
+// The B-pictures of a film coded beside the next reference: each is accounted at a guess before
+// that reference is decided, and what it took is put in once the reference is coded. The film
+// still spends its rate in one pass and in two, and the B-pictures' own bits are all counted.
+Outcome EncodeAhead(const FakeFilm &film, RateController &rc)
+{
+    Outcome o;
+    struct Held
+    {
+        int n;
+        RateController::Ahead ahead;
+    };
+    std::vector<Held> held;
+    auto settle = [&] {
+        for (const Held &h : held) {
+            const double bits = film.TrueBits(h.n, h.ahead.quantiser);
+            rc.Settle(h.ahead, bits);
+            o.bits += bits;
+            o.records.push_back({rv40::PictureType::Bidirectional, film.Estimate(h.n), h.ahead.quantiser, bits, h.n});
+        }
+        held.clear();
+    };
+    for (int n = 0; n < film.Pictures(); ++n) {
+        const double cost = film.Estimate(n);
+        const rv40::PictureType type = film.Type(n);
+        const int q = rc.ChooseQuantiser(type, cost);
+        if (type == rv40::PictureType::Bidirectional) {
+            held.push_back({n, rc.UpdateAhead(cost, q)});
+            continue;
+        }
+        const double bits = film.TrueBits(n, q);
+        settle();
+        rc.Update(type, cost, q, bits);
+        o.bits += bits;
+        o.records.push_back({type, cost, q, bits, n});
+    }
+    settle();
+    o.underflows = rc.Underflows();
+    return o;
+}
+
+TEST(RateControllerTest, BPicturesAccountedAheadKeepTheRate)
+{
+    FakeFilm film;
+    film.withB = true;
+    const double kbps = 386;
+    const double budget = kbps * 1000 * film.seconds;
+    RateController one(Cbr(film, kbps));
+    const Outcome single = EncodeAhead(film, one);
+    EXPECT_NEAR(single.bits / budget, 1.0, 0.03) << "one pass";
+    EXPECT_LE(single.underflows, 3);
+
+    RateController measure(Cbr(film, kbps));
+    const Outcome first = EncodeAhead(film, measure);
+    RateController second(Cbr(film, kbps));
+    second.SetFirstPass(first.records);
+    const Outcome two = EncodeAhead(film, second);
+    EXPECT_NEAR(two.bits / budget, 1.0, 0.03) << "two passes";
+    EXPECT_LE(two.underflows, 3);
+}
+
+// A guess that was right leaves the controller as the picture's plain accounting would: the
+// same buffer and the same quantiser for what comes next; a guess far off is put right.
+TEST(RateControllerTest, ASettledGuessIsThePlainAccounting)
+{
+    FakeFilm film;
+    film.withB = true;
+    for (const double took : {-1.0, 0.2, 5.0}) {
+        RateController plain(Cbr(film, 386)), ahead(Cbr(film, 386));
+        for (RateController *rc : {&plain, &ahead})
+            for (int n = 0; n < 7; ++n) {
+                const int q = rc->ChooseQuantiser(film.Type(n), film.Estimate(n));
+                rc->Update(film.Type(n), film.Estimate(n), q, film.TrueBits(n, q));
+            }
+        const int q = plain.ChooseQuantiser(rv40::PictureType::Bidirectional, film.Estimate(7));
+        ASSERT_EQ(q, ahead.ChooseQuantiser(rv40::PictureType::Bidirectional, film.Estimate(7)));
+        const RateController::Ahead a = ahead.UpdateAhead(film.Estimate(7), q);
+        const double bits = took < 0 ? a.predicted : a.predicted * took;
+        ahead.Settle(a, bits);
+        plain.Update(rv40::PictureType::Bidirectional, film.Estimate(7), q, bits);
+        EXPECT_NEAR(ahead.BufferLevel(), plain.BufferLevel(), 1e-9) << took;
+        EXPECT_EQ(ahead.ChooseQuantiser(rv40::PictureType::Inter, film.Estimate(8)),
+                  plain.ChooseQuantiser(rv40::PictureType::Inter, film.Estimate(8)))
+            << took;
+        EXPECT_EQ(ahead.MostBits(rv40::PictureType::Inter, 20), plain.MostBits(rv40::PictureType::Inter, 20)) << took;
+    }
+}
+
 } // namespace
 } // namespace corva

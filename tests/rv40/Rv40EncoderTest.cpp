@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace corva::rv40::test {
 namespace {
@@ -389,6 +391,59 @@ TEST(Encoder, AKeyframeKeptWithinFewBytesShowsWhatTheyCanHold)
     EXPECT_GT(bounded(Content::Gradient, 0.35), gray + 5) << "flat gray: " << gray << " dB";
     const double third = bounded(Content::Pan, 0.33), more = bounded(Content::Pan, 0.6);
     EXPECT_GT(more, third + 1.5) << "a third of its bytes: " << third << " dB";
+}
+
+// A companion codes the B-pictures between the references it followed exactly as the encoder
+// itself would, though the encoder has gone on to code the next reference meanwhile (what it
+// read was copied, not shared), and it follows each new pair of references; with several bands.
+TEST(Encoder, ACompanionCodesBPicturesAsTheEncoderWould)
+{
+    constexpr int kW = 176, kH = 144, kFrames = 7;
+    EncoderSettings s = Settings(kW, kH);
+    s.effort = Effort::Thorough;
+    s.threads = 2;
+    std::vector<YuvFrame> frames;
+    for (int n = 0; n < kFrames; ++n)
+        frames.push_back(MakeFrame(Content::Pan, kW, kH, n, kFrames));
+    auto bytes = [](const EncodedPicture &p) {
+        std::vector<std::uint8_t> all;
+        for (const auto &slice : p.slices)
+            all.insert(all.end(), slice.begin(), slice.end());
+        return all;
+    };
+    auto shown = [](const Encoder &e) {
+        const YuvFrame f = CopyOf(e.Reconstruction());
+        std::vector<std::uint8_t> all;
+        for (const auto &plane : f.plane)
+            all.insert(all.end(), plane.begin(), plane.end());
+        return all;
+    };
+    // one encoder alone: I0 P2 B1 P4 B3 P6 B5
+    Encoder alone(s);
+    std::vector<std::vector<std::uint8_t>> aloneB, aloneShown;
+    EncodeOne(alone, frames[0], PictureType::Intra, 12, 0);
+    for (int p = 2; p < kFrames; p += 2) {
+        EncodeOne(alone, frames[static_cast<std::size_t>(p)], PictureType::Inter, 12, 40u * p);
+        aloneB.push_back(bytes(EncodeOne(alone, frames[static_cast<std::size_t>(p - 1)], PictureType::Bidirectional, 14, 40u * (p - 1))));
+        aloneShown.push_back(shown(alone));
+    }
+    // the same with a companion, each B-picture coded after the next reference
+    Encoder main(s);
+    std::unique_ptr<Encoder> companion = main.Companion();
+    ASSERT_TRUE(companion);
+    EncodeOne(main, frames[0], PictureType::Intra, 12, 0);
+    EncodeOne(main, frames[2], PictureType::Inter, 12, 80);
+    for (int p = 2; p < kFrames; p += 2) {
+        companion->Follow(main);
+        if (p + 2 < kFrames)
+            EncodeOne(main, frames[static_cast<std::size_t>(p + 2)], PictureType::Inter, 12, 40u * (p + 2));
+        const std::size_t k = static_cast<std::size_t>(p / 2 - 1);
+        EXPECT_EQ(bytes(EncodeOne(*companion, frames[static_cast<std::size_t>(p - 1)], PictureType::Bidirectional, 14,
+                                  40u * (p - 1))),
+                  aloneB[k])
+            << "B-picture " << p - 1;
+        EXPECT_EQ(shown(*companion), aloneShown[k]) << "B-picture " << p - 1;
+    }
 }
 
 } // namespace
