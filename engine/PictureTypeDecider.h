@@ -35,6 +35,9 @@ public:
     void Coded(const PassRecord &record);
     // A B-picture took `bits` against its later reference's.
     void CodedBidirectional(double bits, double referenceBits);
+    // The B-pictures held last are a try where they did not pay before: until they are measured,
+    // no more should be decided.
+    bool Retrying() const { return m_bRetrying; }
 
 private:
     bool Keyframe(int display, double ratio) const;

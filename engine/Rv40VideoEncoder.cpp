@@ -76,6 +76,10 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
     }
     const rv40::PictureCost cost = m_encoder.Analyse(viewOf(frame, m_video.width, m_video.height));
     m_intraEstimates[n] = cost.intra;
+    // whether B-pictures tried again pay says whether to hold this one back
+    std::vector<Picture> out;
+    if (m_group && m_group->retry)
+        Collect(out);
     // the last picture in coding order: a B-picture still being coded stands at its guess
     PassRecord guessed;
     const PassRecord *last = m_records.empty() ? nullptr : &m_records.back();
@@ -88,7 +92,6 @@ std::vector<Rv40VideoEncoder::Picture> Rv40VideoEncoder::Encode(const AVFrame &f
     const PictureTypeDecider::Recent recent{last, m_rate.BufferLevel()};
     const rv40::PictureType type = m_types.Decide(n, cost, static_cast<int>(m_waiting.size()), recent);
 
-    std::vector<Picture> out;
     if (type == rv40::PictureType::Intra) {
         // Nothing after a keyframe may lean on what came before it, so whatever waits is coded
         // as ordinary inter pictures first (after the B-pictures still being coded).
@@ -249,6 +252,7 @@ void Rv40VideoEncoder::Launch(double reference)
 {
     auto group = std::make_unique<Group>();
     group->reference = reference;
+    group->retry = m_types.Retrying();
     group->frames = std::move(m_waiting);
     m_waiting.clear();
     for (const Waiting &w : group->frames) {

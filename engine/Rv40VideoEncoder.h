@@ -100,6 +100,7 @@ private:
         std::vector<RateController::Ahead> ahead;
         std::vector<rv40::EncodedPicture> coded;
         double reference = 0; // the bits of the reference they lean on
+        bool retry = false;   // B-pictures tried again where they had not paid
         std::exception_ptr failure;
         std::jthread thread; // last: joined before the rest goes
     };
