@@ -16,11 +16,12 @@ EffortTools EffortTools::Of(Effort e)
     t.intra4 = true;
     t.intraBeside = 1;
     t.bCoded = 2;
+    // what the coded B-macroblocks gain lies in the choice among the coded candidates; most
+    // copies the estimate finds are copies still, at a fraction of the time (on real footage a
+    // fifth of rv9's and rv10's, for no more than 0.01 dB)
+    t.bCopyFirst = true;
     t.split8 = true;
     if (e == Effort::Brisk) {
-        // what the coded B-macroblocks gain lies in the choice among the coded candidates;
-        // most copies the estimate finds are copies still, at a fraction of the time
-        t.bCopyFirst = true;
         t.bIntraClose = 1;
         // a split into 8x8 pays in RV30 only with its parts refined from whole pixels, and
         // coded beside the whole MB (the search's estimate leaves out the residual)
