@@ -11,7 +11,15 @@ namespace corva::rv40 {
 
 namespace {
 
-void PutVlc(BitWriter &w, const Vlc &v)
+// What counting a block's bits needs of a writer, and nothing of the values: the trim counts a
+// block for every level it tries.
+struct BitCounter {
+    std::size_t bits = 0;
+    void Put(std::uint32_t, int n) { bits += static_cast<std::size_t>(n); }
+};
+
+template <class Sink>
+void PutVlc(Sink &w, const Vlc &v)
 {
     w.Put(v.code, v.len);
 }
@@ -44,7 +52,8 @@ struct CodedSlots {
     }
 };
 
-void WriteEscape(BitWriter &w, const Vlc *coeff, int e)
+template <class Sink>
+void WriteEscape(Sink &w, const Vlc *coeff, int e)
 {
     if (e <= 23) {
         PutVlc(w, coeff[e]);
@@ -55,10 +64,9 @@ void WriteEscape(BitWriter &w, const Vlc *coeff, int e)
     w.Put(static_cast<std::uint32_t>(e - 22 - (1 << n)), n);
 }
 
-} // namespace
-
-void CoefficientWriter::WriteBlock(BitWriter &w, const std::int16_t lv[16], const Vlc *first, const Vlc *second,
-                                   const Vlc *third, const Vlc *coeff)
+template <class Sink>
+void WriteBlockTo(Sink &w, const std::int16_t lv[16], const Vlc *first, const Vlc *second, const Vlc *third,
+                  const Vlc *coeff)
 {
     const CodeTables &T = CodeTables::Get();
     int codes[4];
@@ -91,6 +99,14 @@ void CoefficientWriter::WriteBlock(BitWriter &w, const std::int16_t lv[16], cons
             w.Put(v < 0 ? 1 : 0, 1);
         }
     }
+}
+
+} // namespace
+
+void CoefficientWriter::WriteBlock(BitWriter &w, const std::int16_t lv[16], const Vlc *first, const Vlc *second,
+                                   const Vlc *third, const Vlc *coeff)
+{
+    WriteBlockTo(w, lv, first, second, third, coeff);
 }
 
 void CoefficientWriter::WriteCbp(BitWriter &w, std::uint32_t cbp, int intraTable) const
@@ -161,19 +177,60 @@ std::size_t CoefficientWriter::InterBlockBits(const std::int16_t lv[16], bool ch
 {
     const CodeTables &T = CodeTables::Get();
     const int s = m_qs.interSet, t = chroma ? 1 : 0;
-    BitWriter c = BitWriter::Counter();
-    WriteBlock(c, lv, T.interFirst[s][t], T.interSecond[s][t], T.interThird[s][t], T.interCoeff[s]);
-    return c.BitCount();
+    BitCounter c;
+    WriteBlockTo(c, lv, T.interFirst[s][t], T.interSecond[s][t], T.interThird[s][t], T.interCoeff[s]);
+    return c.bits;
 }
 
-int CoefficientWriter::InterEscapeSaving(int i, int m) const
+namespace {
+
+// A level's own bits: its escape where it reaches the escape of its place, and its sign.
+int LevelBits(const Vlc *coeff, int m, int esc)
+{
+    return m == 0 ? 0 : 1 + (m >= esc ? EscapeBits(coeff, m - esc) : 0);
+}
+
+int Pattern(const int codes[4])
+{
+    return (codes[1] ? 4 : 0) | (codes[2] ? 2 : 0) | (codes[3] ? 1 : 0);
+}
+
+} // namespace
+
+CoefficientWriter::InterCount CoefficientWriter::CountInter(const std::int16_t lv[16], bool chroma) const
+{
+    const CodeTables &T = CodeTables::Get();
+    const int s = m_qs.interSet, t = chroma ? 1 : 0;
+    InterCount count;
+    BitCounter c;
+    WriteBlockTo(c, lv, T.interFirst[s][t], T.interSecond[s][t], T.interThird[s][t], T.interCoeff[s]);
+    count.bits = c.bits;
+    for (int g = 0; g < 4; ++g) {
+        int code = 0;
+        for (int k = 0; k < 4; ++k)
+            code = 3 * code + std::min(std::abs(lv[T.codedPosition[4 * g + k]]), k ? 2 : 3);
+        count.codes[g] = code;
+    }
+    return count;
+}
+
+CoefficientWriter::InterCount CoefficientWriter::LessInter(const InterCount &count, int i, int m, bool chroma) const
 {
     static const CodedSlots slots;
-    const int esc = slots.of[i] % 4 ? 2 : 3;
-    if (m - 1 < esc)
-        return -1;
-    const Vlc *coeff = CodeTables::Get().interCoeff[m_qs.interSet];
-    return EscapeBits(coeff, m - esc) - EscapeBits(coeff, m - 1 - esc);
+    static constexpr int kWeight[4] = {27, 9, 3, 1};
+    const CodeTables &T = CodeTables::Get();
+    const int s = m_qs.interSet, t = chroma ? 1 : 0;
+    const Vlc *first = T.interFirst[s][t];
+    const Vlc *groupTable[4] = {nullptr, T.interSecond[s][t], T.interSecond[s][t], T.interThird[s][t]};
+    const Vlc *coeff = T.interCoeff[s];
+    const int g = slots.of[i] / 4, k = slots.of[i] % 4, esc = k ? 2 : 3;
+    InterCount less = count;
+    less.codes[g] -= kWeight[k] * (std::min(m, esc) - std::min(m - 1, esc));
+    auto groupBits = [&](const InterCount &c) { return g && c.codes[g] ? groupTable[g][c.codes[g]].len : 0; };
+    const int before = first[count.codes[0] * 8 + Pattern(count.codes)].len + groupBits(count) + LevelBits(coeff, m, esc);
+    const int after = first[less.codes[0] * 8 + Pattern(less.codes)].len + groupBits(less) + LevelBits(coeff, m - 1, esc);
+    less.bits = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(count.bits) + after - before);
+    return less;
 }
 
 } // namespace corva::rv40

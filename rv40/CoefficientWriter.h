@@ -19,10 +19,16 @@ public:
     void WriteResidual(BitWriter &w, const MbRecord &mb) const;
     // Bits of one inter 4x4 block's levels (luma or chroma tables).
     std::size_t InterBlockBits(const std::int16_t lv[16], bool chroma) const;
-    // The bits an inter level at raster position `i` saves coming down from magnitude `m` to
-    // m - 1 where that changes only its escape (m - 1 at or beyond the escape of its place in
-    // the coded order); -1 where the block's other codes change and it must be counted whole.
-    int InterEscapeSaving(int i, int m) const;
+    // An inter block's bits with what changes as its levels come down one at a time: the levels'
+    // trim counts the block for every level it tries.
+    struct InterCount {
+        int codes[4] = {}; // each group's code
+        std::size_t bits = 0;
+    };
+    InterCount CountInter(const std::int16_t lv[16], bool chroma) const;
+    // The count once the level at raster position `i`, of magnitude `m` (at least 1) in `count`,
+    // comes down to m - 1: only its group's codes and its own bits change.
+    InterCount LessInter(const InterCount &count, int i, int m, bool chroma) const;
 
 private:
     // cbp: bits 0..15 luma, 16..19 U, 20..23 V. intraTable: 0 (4x4 MB) or 1 (16x16); -1 inter.

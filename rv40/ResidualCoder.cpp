@@ -138,9 +138,9 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
         // step / 24.24 in pixels.
         constexpr double kPixelsPerStep = 16384.0 / 676.0;
         // only a level the rounding took up is tried one smaller: one taken down adds more error
-        // than its bits are worth, and trying it costs a count of the block's bits
+        // than its bits are worth
         constexpr double kTrimmedBelow = 0.0;
-        double bits = static_cast<double>(writer.InterBlockBits(lv, chroma));
+        CoefficientWriter::InterCount count = writer.CountInter(lv, chroma);
         for (int i = 16; i-- > 0;) {
             if (!lv[i])
                 continue;
@@ -156,11 +156,10 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
                 continue;
             }
             const double unit = steps[i] / kPixelsPerStep;
-            // where only the level's escape changes, the bits it saves are the escape's
-            const int saving = writer.InterEscapeSaving(i, std::abs(was));
-            const double trimmed = saving >= 0 ? bits - saving : static_cast<double>(writer.InterBlockBits(lv, chroma));
-            if ((then * then - now * now) * unit * unit + lambda * trimmed < lambda * bits)
-                bits = trimmed;
+            const CoefficientWriter::InterCount less = writer.LessInter(count, i, std::abs(was), chroma);
+            if ((then * then - now * now) * unit * unit + lambda * static_cast<double>(less.bits) <
+                lambda * static_cast<double>(count.bits))
+                count = less;
             else
                 lv[i] = was;
         }
@@ -170,7 +169,7 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
         const std::uint64_t without = dsp::Sse(s, ss, dst, ds, 4, 4);
         const std::uint64_t with = dsp::Sse(s, ss, trial, 4, 4, 4);
         // a coded block also sets its pattern bit; chroma keeps more, its errors smear colour
-        if (static_cast<double>(without) <= static_cast<double>(with) + lambda * (bits + 1)) {
+        if (static_cast<double>(without) <= static_cast<double>(with) + lambda * (static_cast<double>(count.bits) + 1)) {
             std::fill(lv, lv + 16, std::int16_t{0});
             return false;
         }

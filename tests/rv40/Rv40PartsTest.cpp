@@ -375,10 +375,10 @@ TEST(ResidualCoderRd, LevelsCostNoMoreThanRounding)
 namespace corva::rv40::test {
 namespace {
 
-// Where a level's escape alone changes as it comes down by one, the saving the levels' trim
-// takes without a count is what counting the block whole before and after gives; everywhere
-// else it asks for the count. At every place, up to levels that escape far, on every code set.
-TEST(CoefficientWriter, EscapeSavingsAreWhatTheWholeBlockCounts)
+// A level coming down by one is counted from its group's codes and its own bits alone, as the
+// levels' trim does for every level it tries: always what counting the whole block gives, level
+// after level down to none, at every place, up to levels that escape far, on every code set.
+TEST(CoefficientWriter, ALevelComingDownCountsAsTheWholeBlock)
 {
     std::uint32_t seed = 7;
     auto random = [&seed](int n) {
@@ -386,39 +386,42 @@ TEST(CoefficientWriter, EscapeSavingsAreWhatTheWholeBlockCounts)
         return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(n));
     };
     const Rv40Bitstream bitstream;
-    int escapesOnly = 0, counted = 0;
+    int trials = 0;
     for (int q = 0; q < 32; ++q) {
         const QuantSet qs = QuantSet::For(q, bitstream.LumaDcQuantiser(q));
         const CoefficientWriter writer(qs);
-        for (int trial = 0; trial < 300; ++trial) {
-            std::int16_t lv[16];
-            for (auto &l : lv) {
-                const int kind = random(4); // none, small, beyond the escape, far beyond
-                const int m = kind == 0 ? 0 : (kind == 1 ? 1 + random(3) : (kind == 2 ? 3 + random(30) : 30 + random(500)));
-                l = static_cast<std::int16_t>(random(2) ? m : -m);
-            }
-            for (const bool chroma : {false, true})
-                for (int i = 0; i < 16; ++i) {
+        for (int block = 0; block < 60; ++block)
+            for (const bool chroma : {false, true}) {
+                std::int16_t lv[16];
+                for (auto &l : lv) {
+                    const int kind = random(4); // none, small, beyond the escape, far beyond
+                    const int m = kind == 0 ? 0 : (kind == 1 ? 1 + random(3) : (kind == 2 ? 3 + random(30) : 30 + random(500)));
+                    l = static_cast<std::int16_t>(random(2) ? m : -m);
+                }
+                CoefficientWriter::InterCount count = writer.CountInter(lv, chroma);
+                ASSERT_EQ(count.bits, writer.InterBlockBits(lv, chroma));
+                for (int step = 0; step < 200; ++step) {
+                    const int i = random(16);
                     const int m = std::abs(lv[i]);
                     if (!m)
                         continue;
-                    const int saving = writer.InterEscapeSaving(i, m);
-                    if (saving < 0) {
-                        ++counted;
-                        continue;
+                    const CoefficientWriter::InterCount less = writer.LessInter(count, i, m, chroma);
+                    lv[i] = static_cast<std::int16_t>(lv[i] > 0 ? lv[i] - 1 : lv[i] + 1);
+                    const CoefficientWriter::InterCount whole = writer.CountInter(lv, chroma);
+                    ASSERT_EQ(less.bits, whole.bits) << "q " << q << " place " << i << " from " << m;
+                    ASSERT_TRUE(std::equal(less.codes, less.codes + 4, whole.codes)) << "q " << q << " place " << i;
+                    count = less;
+                    ++trials;
+                    // a large level is also brought down at once, so that the small ones it
+                    // passes through are tried too
+                    if (m > 40 && random(2)) {
+                        lv[i] = static_cast<std::int16_t>(lv[i] > 0 ? 1 + random(8) : -1 - random(8));
+                        count = writer.CountInter(lv, chroma);
                     }
-                    ++escapesOnly;
-                    const std::size_t before = writer.InterBlockBits(lv, chroma);
-                    std::int16_t less[16];
-                    std::copy(lv, lv + 16, less);
-                    less[i] = static_cast<std::int16_t>(lv[i] > 0 ? lv[i] - 1 : lv[i] + 1);
-                    ASSERT_EQ(static_cast<std::size_t>(saving), before - writer.InterBlockBits(less, chroma))
-                        << "q " << q << " place " << i << " level " << lv[i];
                 }
-        }
+            }
     }
-    EXPECT_GT(escapesOnly, 10000);
-    EXPECT_GT(counted, 10000);
+    EXPECT_GT(trials, 100000);
 }
 
 } // namespace
