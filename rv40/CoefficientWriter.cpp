@@ -64,12 +64,11 @@ void WriteEscape(Sink &w, const Vlc *coeff, int e)
     w.Put(static_cast<std::uint32_t>(e - 22 - (1 << n)), n);
 }
 
-template <class Sink>
-void WriteBlockTo(Sink &w, const std::int16_t lv[16], const Vlc *first, const Vlc *second, const Vlc *third,
-                  const Vlc *coeff)
+// Each group of four levels in the coded order as one code: a digit per level, its magnitude up
+// to the escape of its place.
+void GroupCodes(const std::int16_t lv[16], int codes[4])
 {
     const CodeTables &T = CodeTables::Get();
-    int codes[4];
     for (int g = 0; g < 4; ++g) {
         int c = 0;
         for (int k = 0; k < 4; ++k) {
@@ -79,8 +78,22 @@ void WriteBlockTo(Sink &w, const std::int16_t lv[16], const Vlc *first, const Vl
         }
         codes[g] = c;
     }
-    const int pat = (codes[1] ? 4 : 0) | (codes[2] ? 2 : 0) | (codes[3] ? 1 : 0);
-    PutVlc(w, first[codes[0] * 8 + pat]);
+}
+
+// Which of the last three groups have levels, as the first code carries it.
+int Pattern(const int codes[4])
+{
+    return (codes[1] ? 4 : 0) | (codes[2] ? 2 : 0) | (codes[3] ? 1 : 0);
+}
+
+template <class Sink>
+void WriteBlockTo(Sink &w, const std::int16_t lv[16], const Vlc *first, const Vlc *second, const Vlc *third,
+                  const Vlc *coeff)
+{
+    const CodeTables &T = CodeTables::Get();
+    int codes[4];
+    GroupCodes(lv, codes);
+    PutVlc(w, first[codes[0] * 8 + Pattern(codes)]);
     for (int g = 0; g < 4; ++g) {
         if (g && !codes[g])
             continue;
@@ -190,27 +203,13 @@ int LevelBits(const Vlc *coeff, int m, int esc)
     return m == 0 ? 0 : 1 + (m >= esc ? EscapeBits(coeff, m - esc) : 0);
 }
 
-int Pattern(const int codes[4])
-{
-    return (codes[1] ? 4 : 0) | (codes[2] ? 2 : 0) | (codes[3] ? 1 : 0);
-}
-
 } // namespace
 
 CoefficientWriter::InterCount CoefficientWriter::CountInter(const std::int16_t lv[16], bool chroma) const
 {
-    const CodeTables &T = CodeTables::Get();
-    const int s = m_qs.interSet, t = chroma ? 1 : 0;
     InterCount count;
-    BitCounter c;
-    WriteBlockTo(c, lv, T.interFirst[s][t], T.interSecond[s][t], T.interThird[s][t], T.interCoeff[s]);
-    count.bits = c.bits;
-    for (int g = 0; g < 4; ++g) {
-        int code = 0;
-        for (int k = 0; k < 4; ++k)
-            code = 3 * code + std::min(std::abs(lv[T.codedPosition[4 * g + k]]), k ? 2 : 3);
-        count.codes[g] = code;
-    }
+    count.bits = InterBlockBits(lv, chroma);
+    GroupCodes(lv, count.codes);
     return count;
 }
 

@@ -47,42 +47,6 @@ void InverseTransformAdd(const int c[16], std::uint8_t *dst, std::ptrdiff_t stri
     }
 }
 
-// Multiplying by the step's reciprocal lands within a few units in the last place of the division
-// (a billionth, at the largest magnitudes); only a product that close to a whole number could
-// truncate to another one, and there the division itself decides.
-namespace plain {
-bool QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16])
-{
-    constexpr double kDoubt = 1e-6;
-    double inv[16];
-    int lastStep = 0;
-    double lastInv = 0;
-    for (int i = 0; i < 16; ++i) {
-        if (steps[i] != lastStep) {
-            lastStep = steps[i];
-            lastInv = norm / lastStep;
-        }
-        inv[i] = lastInv;
-    }
-    int doubtful = 0, any = 0;
-    for (int i = 0; i < 16; ++i) {
-        const double a = std::abs(C[i]) * inv[i] + round;
-        const int lo = static_cast<int>(a - kDoubt), hi = static_cast<int>(a + kDoubt);
-        m[i] = lo;
-        doubtful |= lo != hi;
-        any |= lo;
-    }
-    if (!doubtful)
-        return any != 0;
-    any = 0;
-    for (int i = 0; i < 16; ++i) {
-        m[i] = static_cast<int>(std::abs(C[i]) * norm / steps[i] + round);
-        any |= m[i];
-    }
-    return any != 0;
-}
-} // namespace plain
-
 void InverseDcBlock(const int c[16], int out[16])
 {
     int t[16];
@@ -405,6 +369,40 @@ void ChromaMc(std::uint8_t *dst, std::ptrdiff_t ds, const std::uint8_t *src, std
             dst[y * ds + x] =
                 static_cast<std::uint8_t>((A * p[x] + B * p[x + 1] + C * p[x + stride] + D * p[x + stride + 1] + bias) >> 6);
     }
+}
+
+// Multiplying by the step's reciprocal lands within a few units in the last place of the division
+// (a billionth, at the largest magnitudes); only a product that close to a whole number could
+// truncate to another one, and there the division itself decides.
+bool QuantiseMagnitudes(const int C[16], const int steps[16], double norm, double round, int m[16])
+{
+    constexpr double kDoubt = 1e-6;
+    double inv[16];
+    int lastStep = 0;
+    double lastInv = 0;
+    for (int i = 0; i < 16; ++i) {
+        if (steps[i] != lastStep) {
+            lastStep = steps[i];
+            lastInv = norm / lastStep;
+        }
+        inv[i] = lastInv;
+    }
+    int doubtful = 0, any = 0;
+    for (int i = 0; i < 16; ++i) {
+        const double a = std::abs(C[i]) * inv[i] + round;
+        const int lo = static_cast<int>(a - kDoubt), hi = static_cast<int>(a + kDoubt);
+        m[i] = lo;
+        doubtful |= lo != hi;
+        any |= lo;
+    }
+    if (!doubtful)
+        return any != 0;
+    any = 0;
+    for (int i = 0; i < 16; ++i) {
+        m[i] = static_cast<int>(std::abs(C[i]) * norm / steps[i] + round);
+        any |= m[i];
+    }
+    return any != 0;
 }
 
 void ForwardTransform(const int x[16], int out[16])

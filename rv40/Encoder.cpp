@@ -146,7 +146,7 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     const std::size_t kind = intraPicture ? 0 : 1;
     const std::size_t expected = bPicture ? lastBytes[kind] / 2 : lastBytes[kind];
     const bool banded = lastBytes[kind] == 0 || expected >= kBytesPerBand * static_cast<std::size_t>(settings.threads);
-    const EncoderSettings &coding = banded && !repeat && !decision.oneBand ? settings : oneBand;
+    const EncoderSettings &coding = banded && !repeat ? settings : oneBand;
     std::size_t rung = decision.quantiser == kCoarsest ? 1 : 0;
     std::size_t stepsUp = 0;
     std::size_t best = 0;

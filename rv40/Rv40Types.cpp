@@ -31,7 +31,6 @@ EffortTools EffortTools::Of(Effort e)
     }
     t.bBidir = true;
     t.rewriteModifiers = true;
-
     if (e == Effort::Thorough) {
         t.searchRange = 32;
         t.exhaustive = true;

@@ -60,8 +60,6 @@ struct PictureDecision {
     // at the last an inter picture repeats its reference, to keep within it. A bound even a
     // picture of no levels cannot keep is exceeded as little as the syntax allows.
     std::size_t maxBytes = 0;
-    // Coded in one band, whatever the encoder's threads: another picture is coded beside it.
-    bool oneBand = false;
 };
 
 // Cost estimates in one unit (SATD of the best cheap prediction) for picture-type decisions.
