@@ -135,8 +135,7 @@ void Rv40VideoEncoder::CodeWithWaiting(const AVFrame &frame, int display, double
     }
     for (Waiting &w : m_waiting) {
         out.push_back(Code(*w.frame, w.display, rv40::PictureType::Bidirectional, w.estimate));
-        if (m_records.back().type == rv40::PictureType::Bidirectional && reference > 0)
-            m_types.CodedBidirectional(m_records.back().bits, reference);
+        MeasureBidirectional(reference);
     }
     m_waiting.clear();
 }
@@ -248,6 +247,12 @@ Rv40VideoEncoder::Picture Rv40VideoEncoder::Account(rv40::EncodedPicture &coded,
     return out;
 }
 
+void Rv40VideoEncoder::MeasureBidirectional(double reference)
+{
+    if (m_records.back().type == rv40::PictureType::Bidirectional && reference > 0)
+        m_types.CodedBidirectional(m_records.back().bits, reference);
+}
+
 void Rv40VideoEncoder::Launch(double reference)
 {
     auto group = std::make_unique<Group>();
@@ -285,8 +290,7 @@ void Rv40VideoEncoder::Collect(std::vector<Picture> &out)
         std::rethrow_exception(group->failure);
     for (std::size_t i = 0; i < group->coded.size(); ++i) {
         out.push_back(Account(group->coded[i], group->decided[i], &group->ahead[i]));
-        if (m_records.back().type == rv40::PictureType::Bidirectional && group->reference > 0)
-            m_types.CodedBidirectional(m_records.back().bits, group->reference);
+        MeasureBidirectional(group->reference);
     }
 }
 

@@ -82,6 +82,9 @@ private:
     // `repeatAtMs`: the picture repeats the one before it, shown at that time.
     Picture Code(const AVFrame &frame, int display, rv40::PictureType type, double estimate,
                  std::optional<std::uint32_t> repeatAtMs = std::nullopt);
+    // The picture just accounted, if coded as a B-picture, against the bits of the reference it
+    // leans on: whether B-pictures pay.
+    void MeasureBidirectional(double reference);
     // Codes an inter picture and then, as B-pictures, the pictures waiting for it.
     void CodeWithWaiting(const AVFrame &frame, int display, double estimate, std::vector<Picture> &out);
 
