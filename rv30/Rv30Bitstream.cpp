@@ -55,7 +55,7 @@ void Rv30Bitstream::WriteCodedMb(BitWriter &w, const MbSite &at, const MbRecord 
 
 bool Rv30Bitstream::Codes(int mbType) const
 {
-    return mbType != kP16x8 && mbType != kP8x16 && mbType != kBBidir;
+    return mbType != kP16x8 && mbType != kP8x16 && mbType != kBBidir && mbType != kPMix;
 }
 
 int Rv30Bitstream::Intra4Modes(int top, int left, int modes[9]) const

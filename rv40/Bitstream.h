@@ -47,8 +47,11 @@ public:
 
     // How many code-table modifiers a slice may be written with (the rewrite keeps the shortest).
     virtual int Modifiers() const = 0;
-    // The quantiser of the 16x16 DC block.
+    // The quantiser of the 16x16 DC block; of an inter MB's DC block (negative: there is none).
     virtual int LumaDcQuantiser(int q) const = 0;
+    virtual int InterDcQuantiser(int) const { return -1; }
+    // The steps of a slice at quantiser q.
+    QuantSet Steps(int q) const;
     virtual void WriteSliceHeader(BitWriter &w, const SliceHeader &h) const = 0;
     // A macroblock in its slice: a copy only counts into run, a coded one is written.
     virtual void WriteMb(BitWriter &w, const MbSite &at, const MbRecord &mb, int &run) const = 0;

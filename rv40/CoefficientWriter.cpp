@@ -178,6 +178,20 @@ void CoefficientWriter::WriteResidual(BitWriter &w, const MbRecord &mb) const
         return;
     }
     const int s = m_qs.interSet;
+    if (mb.type == kPMix) {
+        // the luma as a 16x16 intra MB's, in the intra tables; the chroma as any inter MB's
+        const int si = m_qs.intraSet;
+        WriteCbp(w, mb.cbp, 1);
+        WriteBlock(w, mb.levels[24], T.intraFirst[si][3], T.intraSecond[si][0], T.intraThird[si][0], T.intraCoeff[si]);
+        for (int b = 0; b < 16; ++b)
+            if (mb.cbp & (1u << b))
+                WriteBlock(w, mb.levels[b], T.intraFirst[si][2], T.intraSecond[si][0], T.intraThird[si][0],
+                           T.intraCoeff[si]);
+        for (int b = 16; b < 24; ++b)
+            if (mb.cbp & (1u << b))
+                WriteBlock(w, mb.levels[b], T.interFirst[s][1], T.interSecond[s][1], T.interThird[s][1], T.interCoeff[s]);
+        return;
+    }
     WriteCbp(w, mb.cbp, -1);
     for (int b = 0; b < 24; ++b) {
         const int t = b < 16 ? 0 : 1;

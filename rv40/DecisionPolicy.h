@@ -7,9 +7,10 @@ namespace corva::rv40 {
 // What a macroblock may be asked to be. In B-pictures Inter16x16 means forward, Inter8x8
 // direct (its prediction follows the later reference's 8x8 vectors), Copy a direct MB without
 // residual; Direct, Backward and Bidirectional apply to B-pictures only (P-pictures code 16x16
-// then). Inter16x8 and Inter8x16 (P halves) code forward MBs in B-pictures.
+// then). Inter16x8 and Inter8x16 (P halves) and InterMix (P 16x16 with its luma DCs in a block
+// of their own) code forward MBs in B-pictures.
 enum class MbKind { ByCost, Intra4x4, Intra16x16, Inter16x16, Inter8x8, Copy, Direct, Backward, Bidirectional,
-                    Inter16x8, Inter8x16 };
+                    Inter16x8, Inter8x16, InterMix };
 
 // What the analysis consults before it decides a macroblock by cost. The encoder's own policy
 // decides everything by cost; a repeated picture asks for copies; tests supply one that forces

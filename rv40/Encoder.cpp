@@ -122,7 +122,7 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     pc.catchUp = {motionPerPicture.x * (repeatsSince + 1), motionPerPicture.y * (repeatsSince + 1)};
     if (bPicture)
         pc.direct = bitstream->Direct(ts & 0x1FFF, refTs, prevTs);
-    pc.qs = QuantSet::For(decision.quantiser, bitstream->LumaDcQuantiser(decision.quantiser));
+    pc.qs = bitstream->Steps(decision.quantiser);
     if (pc.tools.stillFiner && !bPicture) {
         // B-pictures, which no picture copies, are coded at one quantiser
         // (a repeat, or a picture like the last, is coded at one quantiser)
@@ -185,7 +185,7 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
             const int q = stepsUp < std::size(kStepsUp)
                               ? std::min(kCoarsest, decision.quantiser + kStepsUp[stepsUp++])
                               : kCoarsest;
-            pc.qs = QuantSet::For(q, bitstream->LumaDcQuantiser(q));
+            pc.qs = bitstream->Steps(q);
             if (q == kCoarsest)
                 rung = 1;
             continue;
@@ -254,7 +254,7 @@ void Encoder::Impl::MeasureMotion()
     std::vector<int> xs, ys;
     for (int n = 0; n < grid.Count(); ++n) {
         const int t = grid.Type(n);
-        if (t != kP16 && !Partitioned(t))
+        if (t != kP16 && t != kPMix && !Partitioned(t))
             continue;
         const MotionVector &v = grid.Mv8(2 * (n % mbw), 2 * (n / mbw));
         xs.push_back(v.x);

@@ -29,6 +29,31 @@ void InterAnalysis::Code(int mbx, int mby, int type, const MotionVector &v, MbRe
     m_ctx.residual.CodeInter(mbx, mby, m_ctx.cur, m, m_ctx.policy.ByCost());
 }
 
+bool InterAnalysis::CodeMix(int mbx, int mby, const MotionVector &v, MbRecord &m, bool force)
+{
+    Plane &Y = m_ctx.cur.p[0];
+    m_ctx.prediction.Predict(m_ctx.pc.ref, mbx, mby, v, MbTarget::Into(m_ctx.cur, mbx, mby));
+    std::uint8_t *at = Y.At(mbx * 16, mby * 16);
+    if (!force && !m_ctx.residual.InterDcLevel(mbx, mby, at, Y.stride))
+        return false;
+    std::uint8_t pred[256];
+    for (int y = 0; y < 16; ++y)
+        std::copy(at + y * Y.stride, at + y * Y.stride + 16, pred + 16 * y);
+    m.type = kPMix;
+    m.mv = v;
+    m.cbp = 0;
+    m_ctx.residual.CodeLuma16(mbx, mby, Y, pred, m, true);
+    m_ctx.residual.CodeInterChroma(mbx, mby, m_ctx.cur, m, m_ctx.policy.ByCost());
+    return true;
+}
+
+bool InterAnalysis::Shifted(int mbx, int mby) const
+{
+    const Plane &R = m_ctx.pc.ref.p[0];
+    return m_ctx.pc.bitstream.Codes(kPMix) &&
+           m_ctx.residual.InterDcLevel(mbx, mby, R.At(mbx * 16, mby * 16), R.stride) > 0;
+}
+
 void InterAnalysis::SearchHalves(int mbx, int mby, const Avail &av, int type, const MotionVector &start,
                                  MotionVector out[4]) const
 {
@@ -89,7 +114,8 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
         } else if (kind == MbKind::ByCost && !last &&
                    m_ctx.residual.IsClean(mbx, mby, pc.ref.p[0].At(mbx * 16, mby * 16), pc.ref.p[0].stride,
                                           pc.ref.p[1].At(mbx * 8, mby * 8), pc.ref.p[2].At(mbx * 8, mby * 8),
-                                          pc.ref.p[1].stride)) {
+                                          pc.ref.p[1].stride) &&
+                   !Shifted(mbx, mby)) {
             // the copy is good enough when coding the vector would not pay for itself
             const int zeroCost = dsp::Sad16(pc.src.p[0].At(mbx * 16, mby * 16), pc.src.p[0].stride,
                                             pc.ref.p[0].At(mbx * 16, mby * 16), pc.ref.p[0].stride);
@@ -145,6 +171,9 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
             SetHalf(type, part, h, mb.mv8);
         }
     }
+    // forced, or at random in place of a 16x16 MB
+    const bool mix = !intra && !skip && pc.bitstream.Codes(kPMix) &&
+                     (kind == MbKind::InterMix || (random && kind == MbKind::ByCost && type == kP16 && policy.Draw() % 4 == 0));
     if (!skip && policy.ByCost()) {
         const bool tryIntra =
             intra || pc.tools.intraBeside == 2 || (pc.tools.intraBeside == 1 && intraClose);
@@ -156,6 +185,8 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
     }
     if (intra)
         m_intra.Code(mbx, mby, av, mb);
+    else if (mix)
+        CodeMix(mbx, mby, v, mb, true);
     else
         Code(mbx, mby, type, v, mb);
     return mb;
@@ -190,6 +221,13 @@ MbRecord InterAnalysis::Choose(int mbx, int mby, const Avail &av, const MbRecord
             Code(mbx, mby, halves, v, half);
             rd.Try(half, bits(half));
         }
+    }
+    // a shift of the whole MB's brightness (a camera's exposure, a fade) is one level of a DC
+    // block, where plain it is one in each of sixteen blocks
+    if (pc.bitstream.Codes(kPMix)) {
+        MbRecord mix = searched;
+        if (CodeMix(mbx, mby, v, mix))
+            rd.Try(mix, bits(mix));
     }
     if (tryIntra) {
         MbRecord in;

@@ -25,6 +25,12 @@ public:
 private:
     // Predicts and codes an inter MB of a type: one vector, or those of mv8 when partitioned.
     void Code(int mbx, int mby, int type, const MotionVector &v, MbRecord &m);
+    // The same as a P-mix MB, its luma DCs in a block of their own: false, with nothing coded,
+    // where the block would carry no shift of the whole MB (the MB is then better coded plain)
+    // unless forced.
+    bool CodeMix(int mbx, int mby, const MotionVector &v, MbRecord &m, bool force = false);
+    // Whether the MB's brightness moved from the reference's by more than a copy should keep.
+    bool Shifted(int mbx, int mby) const;
     // The two halves of a 16x8 (top, bottom) or 8x16 (left, right) MB: each searched from the
     // MB's vector, the second predicted from the first.
     void SearchHalves(int mbx, int mby, const Avail &av, int type, const MotionVector &start, MotionVector out[4]) const;

@@ -146,10 +146,10 @@ void LoopFilter(std::uint8_t *const planes[3], const std::ptrdiff_t strides[3], 
     for (int row = 0; row < h; ++row) {
         for (int mbx = 0; mbx < w; ++mbx) {
             const int mb = row * w + mbx;
-            if (mbs[mb].strong) {
+            if (mbs[mb].strong)
                 cbpl[mb] = dcoef[mb] = 0xFFFF;
+            if (mbs[mb].intra)
                 cbpc[mb] = 0xFF;
-            }
         }
         for (int mbx = 0; mbx < w; ++mbx) {
             const int mb = row * w + mbx;

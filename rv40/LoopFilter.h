@@ -11,7 +11,8 @@ struct FilterMb {
     std::uint8_t cbpChroma = 0;  // bits 0..3 U blocks, 4..7 V blocks
     std::uint16_t mvMask = 0;    // 4x4 blocks on 8x8 edges whose vectors differ by more than 3
     std::uint16_t mvLeft = 0, mvTop = 0; // the same split: those on left edges, those on top edges
-    bool strong = false;         // intra
+    bool strong = false;         // intra, or luma DCs in a block of their own
+    bool intra = false;
     std::uint8_t q = 0;
 };
 

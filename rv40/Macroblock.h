@@ -8,7 +8,7 @@ namespace corva::rv40 {
 
 enum MbType : std::uint8_t {
     kI4 = 0, kI16 = 1, kP16 = 2, kP8 = 3, kBFwd = 4, kBBwd = 5, kSkip = 6, kBDirect = 7, kP16x8 = 8, kP8x16 = 9,
-    kBBidir = 10
+    kBBidir = 10, kPMix = 11
 };
 
 struct MotionVector {
@@ -35,6 +35,8 @@ struct MbRecord {
 
 int Median(int a, int b, int c);
 inline bool IsIntra(int type) { return type == kI4 || type == kI16; }
+// Types whose luma DCs go in a block of their own (the loop filter treats them as intra).
+inline bool SeparateDc(int type) { return type == kI16 || type == kPMix; }
 // P types whose vectors are per 8x8 block (mv8) rather than one for the MB.
 inline bool Partitioned(int type) { return type == kP8 || type == kP16x8 || type == kP8x16; }
 inline bool HasForward(int type) { return type == kBFwd || type == kBBidir; }

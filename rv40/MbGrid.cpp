@@ -74,7 +74,8 @@ void MbGrid::Commit(int mbx, int mby, const MbRecord &mb, int q)
     FilterMb &f = m_filter[n];
     f.cbpLuma = static_cast<std::uint16_t>(mb.cbp & 0xFFFF);
     f.cbpChroma = static_cast<std::uint8_t>(mb.cbp >> 16);
-    f.strong = intra;
+    f.strong = intra || SeparateDc(mb.type);
+    f.intra = intra;
     f.q = static_cast<std::uint8_t>(q);
     f.mvMask = 0;
     f.mvLeft = 0;

@@ -43,7 +43,7 @@ struct PictureContext {
         if (!quantOffsets || quantOffsets[n] == 0)
             return qs;
         const int q = std::clamp(qs.q + quantOffsets[n], 0, 31);
-        return QuantSet::For(q, bitstream.LumaDcQuantiser(q));
+        return bitstream.Steps(q);
     }
 };
 

@@ -4,7 +4,7 @@
 
 namespace corva::rv40 {
 
-QuantSet QuantSet::For(int q, int lumaDcQuantiser)
+QuantSet QuantSet::For(int q, int lumaDcQuantiser, int interDcQuantiser)
 {
     const CodeTables &T = CodeTables::Get();
     QuantSet qs;
@@ -13,6 +13,7 @@ QuantSet QuantSet::For(int q, int lumaDcQuantiser)
     qs.chromaAcStep = T.qscale[T.chromaQuantAc[q]];
     qs.chromaDcStep = T.qscale[T.chromaQuantDc[q]];
     qs.lumaDcStep = T.qscale[lumaDcQuantiser];
+    qs.interDcStep = interDcQuantiser >= 0 ? T.qscale[interDcQuantiser] : 0;
     // a step of qscale/16 in the coefficient domain is about qscale/24 in pixel units
     const double step = qs.lumaStep / 24.0;
     qs.lambda = 0.4 * step;

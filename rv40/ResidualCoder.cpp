@@ -180,7 +180,7 @@ bool ResidualCoder::CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uin
     return true;
 }
 
-void ResidualCoder::CodeLuma16(int mbx, int mby, Plane &Y, const std::uint8_t pred[256], MbRecord &mb) const
+void ResidualCoder::CodeLuma16(int mbx, int mby, Plane &Y, const std::uint8_t pred[256], MbRecord &mb, bool inter) const
 {
     std::uint8_t *at = Y.At(mbx * 16, mby * 16);
     const std::uint8_t *s = m_src.p[0].At(mbx * 16, mby * 16);
@@ -199,8 +199,9 @@ void ResidualCoder::CodeLuma16(int mbx, int mby, Plane &Y, const std::uint8_t pr
     dsp::ForwardTransform(dcs, Cdc);
     // scale so that the DC inverse (x*3 >> 11) lands where the 4x4 inverse expects
     int dcSteps[16];
+    const int dcStep = inter ? m_qs.interDcStep : m_qs.lumaDcStep;
     for (int k = 0; k < 16; ++k)
-        dcSteps[k] = (k == 0 || k == 1 || k == 4) ? m_qs.lumaDcStep : m_qs.lumaStep;
+        dcSteps[k] = (k == 0 || k == 1 || k == 4) ? dcStep : m_qs.lumaStep;
     int CdcScaled[16];
     for (int k = 0; k < 16; ++k)
         CdcScaled[k] = static_cast<int>(std::lround(Cdc[k] * (2048.0 / 3.0 / 1024.0)));
@@ -228,7 +229,7 @@ void ResidualCoder::CodeLuma16(int mbx, int mby, Plane &Y, const std::uint8_t pr
     for (int b = 0; b < 16; ++b) {
         const int i = b & 3, j = b >> 2;
         std::int16_t *lv = mb.levels[b];
-        Quantise(C[b], acSteps, 1.0 / 3, lv, true, m_limit.floor, m_limit.band);
+        Quantise(C[b], acSteps, inter ? 1.0 / 6 : 1.0 / 3, lv, true, m_limit.floor, m_limit.band);
         FitColumns(lv, acSteps, dcRec[b] ? dcRec[b] : 0);
         if (NonZero(lv))
             mb.cbp |= 1u << b;
@@ -260,6 +261,12 @@ void ResidualCoder::CodeInter(int mbx, int mby, Picture &cur, MbRecord &mb, bool
                       false))
             mb.cbp |= 1u << b;
     }
+    CodeInterChroma(mbx, mby, cur, mb, rd);
+}
+
+void ResidualCoder::CodeInterChroma(int mbx, int mby, Picture &cur, MbRecord &mb, bool rd) const
+{
+    mb.cbp &= 0xFFFFu;
     int cs[16];
     ChromaSteps(cs);
     for (int c = 1; c <= 2; ++c) {
@@ -272,6 +279,30 @@ void ResidualCoder::CodeInter(int mbx, int mby, Picture &cur, MbRecord &mb, bool
                 mb.cbp |= 1u << idx;
         }
     }
+}
+
+int ResidualCoder::InterDcLevel(int mbx, int mby, const std::uint8_t *py, std::ptrdiff_t ys) const
+{
+    if (!m_qs.interDcStep)
+        return 0;
+    const std::uint8_t *s = m_src.p[0].At(mbx * 16, mby * 16);
+    const std::ptrdiff_t ss = m_src.p[0].stride;
+    int total = 0, energy = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const int d = s[y * ss + x] - py[y * ys + x];
+            total += d;
+            energy += d * d;
+        }
+    // a shift lost in a residual of its own is better coded with it, block by block
+    constexpr double kShiftShare = 0.1;
+    if (static_cast<double>(total) * total < kShiftShare * 256.0 * energy)
+        return 0;
+    // A 4x4 transform's DC is 13 * 13 times its block's sum, the DC block's first coefficient
+    // 13 * 13 times the sum of those normalised, scaled as the 16x16 coding scales it.
+    constexpr double kPerSum = 169.0 * 169.0 * (1024.0 / 456976.0) * (2048.0 / 3.0 / 1024.0) * kToLevel;
+    const double level = std::abs(total) * kPerSum / m_qs.interDcStep + 0.4;
+    return static_cast<int>(level);
 }
 
 bool ResidualCoder::IsClean(int mbx, int mby, const std::uint8_t *py, std::ptrdiff_t ys, const std::uint8_t *pu,

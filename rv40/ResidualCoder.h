@@ -39,12 +39,18 @@ public:
     // picture gains from it. Without, round is the dead zone's rounding.
     bool CodeBlock(const std::uint8_t *s, std::ptrdiff_t ss, std::uint8_t *dst, std::ptrdiff_t ds, const int steps[16],
                    double round, std::int16_t lv[16], bool rd, bool chroma) const;
-    // The luma of a 16x16 intra MB with its DC block, pred (stride 16) its prediction.
-    void CodeLuma16(int mbx, int mby, Plane &Y, const std::uint8_t pred[256], MbRecord &mb) const;
+    // The luma of a 16x16 MB with its DC block, pred (stride 16) its prediction: an intra MB's,
+    // or (inter) a P-mix MB's, with the inter DC steps and dead zone.
+    void CodeLuma16(int mbx, int mby, Plane &Y, const std::uint8_t pred[256], MbRecord &mb, bool inter = false) const;
+    // The first level of an inter MB's DC block over a prediction (py, stride ys): how far the
+    // whole MB's brightness is off, in the steps that block would take; 0 where it has none.
+    int InterDcLevel(int mbx, int mby, const std::uint8_t *py, std::ptrdiff_t ys) const;
     // One chroma 4x4 block (plane c at x, y) whose prediction is in dst.
     void CodeChromaBlock(int c, int x, int y, std::uint8_t *dst, std::ptrdiff_t ds, MbRecord &mb, int idx) const;
     // The residual of an inter MB whose prediction is in cur; reconstructs in place.
     void CodeInter(int mbx, int mby, Picture &cur, MbRecord &mb, bool rd) const;
+    // Its chroma alone (cbp bits 16 and up).
+    void CodeInterChroma(int mbx, int mby, Picture &cur, MbRecord &mb, bool rd) const;
     // Whether a prediction of the MB leaves nothing the quantiser would code.
     bool IsClean(int mbx, int mby, const std::uint8_t *py, std::ptrdiff_t ys, const std::uint8_t *pu,
                  const std::uint8_t *pv, std::ptrdiff_t pcs) const;

@@ -33,6 +33,11 @@ int Rv40Bitstream::LumaDcQuantiser(int q) const
     return CodeTables::Get().lumaDcQuantIntra[q];
 }
 
+int Rv40Bitstream::InterDcQuantiser(int q) const
+{
+    return CodeTables::Get().lumaDcQuantInter[q];
+}
+
 void Rv40Bitstream::WriteSliceHeader(BitWriter &bw, const SliceHeader &h) const
 {
     const CodeTables &T = CodeTables::Get();

@@ -12,6 +12,7 @@ public:
     std::vector<std::uint8_t> SetupBytes() const override;
     int Modifiers() const override { return 3; } // 3 selects the same tables as 1
     int LumaDcQuantiser(int q) const override;
+    int InterDcQuantiser(int q) const override;
     void WriteSliceHeader(BitWriter &w, const SliceHeader &h) const override;
     void WriteMb(BitWriter &w, const MbSite &at, const MbRecord &mb, int &run) const override;
     void EndSlice(BitWriter &w, int &run) const override;

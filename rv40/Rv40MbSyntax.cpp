@@ -140,7 +140,7 @@ void Rv40MbSyntax::WriteInterHeader(BitWriter &w, int table, const MbSite &at, c
 {
     PutVlc(w, CodeTables::Get().ptype[table][mb.type]);
     const VectorPredictor predict(at.grid);
-    if (mb.type == kP16) {
+    if (mb.type == kP16 || mb.type == kPMix) {
         PutDifference(w, mb.mv, predict.Mb(at.mbx, at.mby, at.av));
         return;
     }

@@ -93,6 +93,11 @@ RunResult EncodeAndDecode(const Scenario &s)
         EXPECT_EQ(d.height, s.height);
         if (d.width != s.width || d.height != s.height)
             continue;
+        const YuvFrame src = MakeFrame(s.content, s.width, s.height, static_cast<int>(n), s.frames);
+        double offset = 0;
+        for (std::size_t i = 0; i < src.plane[0].size(); ++i)
+            offset += static_cast<double>(d.plane[0][i]) - src.plane[0][i];
+        res.lumaOffset.push_back(offset / static_cast<double>(src.plane[0].size()));
         const FirstDifference diff = Compare(d, recon[n]);
         if (diff.plane >= 0 && !res.mismatches++)
             res.firstMismatch = "picture " + std::to_string(n) + " plane " + std::to_string(diff.plane) + " at (" +

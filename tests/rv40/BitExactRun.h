@@ -46,6 +46,7 @@ struct RunResult {
     std::string firstMismatch;
     std::vector<EncodedPicture> pictures;
     std::vector<double> psnr;
+    std::vector<double> lumaOffset; // by display order: the decoded picture's mean luma less its source's
     int bounded = 0;
 };
 

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -79,6 +80,13 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"ForcedInter8x8Slices", 96, 64, 8, Content::Noise, Effort::Thorough, Scrambled, 0, 300,
                  Force(Kind::Inter8x8, 4242)},
         Scenario{"ForcedSkip", 96, 64, 8, Content::Pan, Effort::Quick, Scrambled, 0, 30000, Force(Kind::Copy)},
+        // luma DCs in a block of their own in P-pictures: every quantiser, slices and bands, the
+        // loop filter's strong edges beside plain inter MBs, B-pictures leaning on them
+        Scenario{"ForcedInterMix", 96, 64, 34, Content::Mixed, Effort::Quick, Sweep, 0, 30000, Force(Kind::InterMix)},
+        Scenario{"ForcedInterMixSlicesBands", 176, 144, 10, Content::Noise, Effort::Thorough, Scrambled, 0, 300,
+                 Force(Kind::InterMix), 2},
+        Scenario{"IbbpForcedInterMix", 96, 64, 10, Content::Pan, Effort::Quick, Scrambled, 0, 30000,
+                 Force(Kind::InterMix), 1, 2},
         // halves: every neighbour arrangement of their vector prediction, in slices and bands
         Scenario{"ForcedInter16x8", 96, 64, 8, Content::Mixed, Effort::Quick, Scrambled, 0, 30000,
                  Force(Kind::Inter16x8, 2024)},
@@ -450,6 +458,25 @@ TEST(Rv40Quality, PanCompressesAndKeepsQuality)
         EXPECT_LT(inter * 5, r.pictures[0].Bytes()) << "effort " << static_cast<int>(e);
         for (double p : r.psnr)
             EXPECT_GT(p, 40.0) << "effort " << static_cast<int>(e);
+    }
+}
+
+// A still picture whose brightness drifts (a camera's exposure) must follow it: copies keep the
+// old brightness until the drift outgrows a level of every 4x4 block, while one level of a DC
+// block moves the whole MB.
+TEST(Rv40Quality, ABrighteningStillPictureKeepsItsBrightness)
+{
+    for (Effort e : {Effort::Quickest, Effort::Quick, Effort::Thorough}) {
+        Scenario s{"Brightening", 176, 144, 16, Content::Brightening, e, [](int) { return 20; }, 0};
+        const RunResult r = EncodeAndDecode(s);
+        EXPECT_EQ(r.mismatches, 0) << r.firstMismatch;
+        // the drift is 0.7 a picture, a DC block's level at this quantiser about 1.5: copies
+        // and plain blocks lag by 2 and more
+        ASSERT_EQ(r.lumaOffset.size(), 16u);
+        double lag = 0;
+        for (std::size_t n = 4; n < r.lumaOffset.size(); ++n)
+            lag += std::abs(r.lumaOffset[n]) / 12;
+        EXPECT_LT(lag, 1.4) << "effort " << static_cast<int>(e);
     }
 }
 

@@ -65,6 +65,9 @@ YuvFrame MakeFrame(Content content, int width, int height, int n, int frames)
                 case Content::StillStripe:
                     v = Texture(sx + (sy >= 48 && sy < 96 ? n * 1.5 : 0), sy, c);
                     break;
+                case Content::Brightening:
+                    v = Texture(sx, sy, c) * 0.6 + (c ? 0 : 0.7 * n);
+                    break;
                 case Content::StepPan:
                     v = Texture(sx + n * 2.0, sy + n * 2.0, c);
                     break;
