@@ -24,15 +24,49 @@ int PictureCoder::Bands(const MbGrid &grid, const DecisionPolicy &policy, int th
     return std::clamp(wanted, 1, std::min(kMaxBands, std::max(1, grid.Height() / 2)));
 }
 
+// The code-table modifier changes no decision, only codes: each slice is written again from its
+// records with every other one, and the shortest kept of those that do not read as a packet
+// header. A slice reads only its own macroblocks, so each band does so for its own slices while
+// the others are still coded.
+std::vector<std::vector<std::uint8_t>> PictureCoder::Shortest(const PictureContext &pc, const MbGrid &grid,
+                                                              std::vector<CodedSlice> &slices, std::size_t maxSliceBytes)
+{
+    std::vector<std::vector<std::uint8_t>> out;
+    SliceWriter writer(pc, grid);
+    const bool always = pc.tools.rewriteModifiers;
+    for (CodedSlice &slice : slices) {
+        std::vector<std::uint8_t> best = std::move(slice.bytes);
+        // An effort that does not write every slice again does so where it reads as a header
+        // (its first bytes do at a time of 0 to 3 ms modulo 8192, with the first modifier).
+        bool bestClean = !SliceReadsAsPacketHeader(best);
+        const bool rewrite = pc.bitstream.Modifiers() > 1 && (always || !bestClean);
+        for (int m = 1; rewrite && m < pc.bitstream.Modifiers(); ++m) {
+            writer.Begin(slice.start, slice.qs.WithModifier(m));
+            for (int n = slice.start; n < slice.end; ++n)
+                writer.Write(n);
+            std::vector<std::uint8_t> alt = writer.Finish();
+            const bool altClean = !SliceReadsAsPacketHeader(alt);
+            const bool fits = alt.size() <= std::max(best.size(), maxSliceBytes);
+            if ((altClean > bestClean && fits) || (altClean == bestClean && alt.size() < best.size())) {
+                best = std::move(alt);
+                bestClean = altClean;
+            }
+        }
+        out.push_back(std::move(best));
+    }
+    return out;
+}
+
 std::vector<std::vector<std::uint8_t>> PictureCoder::Code(const PictureContext &pc, Picture &cur, MbGrid &grid,
                                                           DecisionPolicy &policy, const EncoderSettings &settings)
 {
     const int bands = Bands(grid, policy, settings.threads);
-    std::vector<std::vector<CodedSlice>> coded(static_cast<std::size_t>(bands));
+    std::vector<std::vector<std::vector<std::uint8_t>>> coded(static_cast<std::size_t>(bands));
     auto bandStart = [&](int b) { return (grid.Height() * b / bands) * grid.Width(); };
     auto codeBand = [&](int b) {
-        coded[static_cast<std::size_t>(b)] =
+        std::vector<CodedSlice> slices =
             BandCoder(pc, cur, grid, policy, settings.maxSliceBytes).Code(bandStart(b), bandStart(b + 1));
+        coded[static_cast<std::size_t>(b)] = Shortest(pc, grid, slices, settings.maxSliceBytes);
     };
     {
         std::vector<std::jthread> workers;
@@ -55,33 +89,10 @@ std::vector<std::vector<std::uint8_t>> PictureCoder::Code(const PictureContext &
             if (failure[b])
                 std::rethrow_exception(failure[b]);
     }
-    // The code-table modifier changes no decision, only codes: each slice is written again
-    // from its records with every other one, and the shortest kept of those that do not read
-    // as a packet header.
     std::vector<std::vector<std::uint8_t>> out;
-    SliceWriter writer(pc, grid);
-    const bool always = pc.tools.rewriteModifiers;
     for (auto &band : coded)
-        for (CodedSlice &slice : band) {
-            std::vector<std::uint8_t> best = std::move(slice.bytes);
-            // An effort that does not write every slice again does so where it reads as a header
-            // (its first bytes do at a time of 0 to 3 ms modulo 8192, with the first modifier).
-            bool bestClean = !SliceReadsAsPacketHeader(best);
-            const bool rewrite = pc.bitstream.Modifiers() > 1 && (always || !bestClean);
-            for (int m = 1; rewrite && m < pc.bitstream.Modifiers(); ++m) {
-                writer.Begin(slice.start, slice.qs.WithModifier(m));
-                for (int n = slice.start; n < slice.end; ++n)
-                    writer.Write(n);
-                std::vector<std::uint8_t> alt = writer.Finish();
-                const bool altClean = !SliceReadsAsPacketHeader(alt);
-                const bool fits = alt.size() <= std::max(best.size(), settings.maxSliceBytes);
-                if ((altClean > bestClean && fits) || (altClean == bestClean && alt.size() < best.size())) {
-                    best = std::move(alt);
-                    bestClean = altClean;
-                }
-            }
-            out.push_back(std::move(best));
-        }
+        for (auto &slice : band)
+            out.push_back(std::move(slice));
     return out;
 }
 
