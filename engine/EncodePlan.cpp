@@ -17,12 +17,10 @@ int roundToStep(double value, int step, int low, int high)
     return std::clamp(rounded, low, high);
 }
 
-// A B-picture between each two references (rv8 and the thorough effort a second where they
-// are very small); the picture-type decisions keep them only where they pay.
-int bPicturesFor(CodecEffort codec)
-{
-    return codec == CodecEffort::Rv9 ? 1 : 2;
-}
+// A B-picture between each two references, and a second where they are very small; the
+// picture-type decisions keep them only where they pay. (rv9 with one only was slower and, on
+// real footage, up to 0.45 dB worse: a still camera's pictures are where two pay most.)
+constexpr int kBPictures = 2;
 
 // RealVideo 8's B-pictures are no one's reference and cost a bit a macroblock where they copy:
 // far coarser than their references, they leave those the bits that everything is copied from.
@@ -185,7 +183,7 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         // rv8 is chosen for players that know no later format: it writes RealVideo 8
         v.realVideo8 = job.codec == CodecEffort::Rv8;
         v.effort = effortFor(job.codec);
-        v.bPictures = bPicturesFor(job.codec);
+        v.bPictures = kBPictures;
         v.bQuantiserOffset = bQuantiserOffsetFor(job.codec);
         v.threads = encoderThreads();
 

@@ -163,7 +163,7 @@ TEST(EncodePlan, CodecChoiceSetsEffortAndBPictures)
 {
     const std::tuple<CodecEffort, bool, rv40::Effort, int, int> rows[] = {
         {CodecEffort::Rv8, true, rv40::Effort::Brisk, 2, 5},
-        {CodecEffort::Rv9, false, rv40::Effort::Quick, 1, 2},
+        {CodecEffort::Rv9, false, rv40::Effort::Quick, 2, 2},
         {CodecEffort::Rv10, false, rv40::Effort::Thorough, 2, 2}};
     for (const auto &[codec, realVideo8, effort, bPictures, bOffset] : rows) {
         JobSettings job;
