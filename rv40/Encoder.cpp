@@ -11,6 +11,7 @@
 #include "rv40/StillMap.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -36,6 +37,8 @@ constexpr std::size_t kBytesPerBand = 640;
 // Runs of a finer quantiser for still macroblocks a picture may have: each costs a slice (a
 // packet of its own, about 25 bytes with its headers).
 constexpr int kMostQuantiserRuns = 4;
+// A quantiser above every one: an MB the reference coded "at" it is settled at none.
+constexpr int kUnsettled = 32;
 
 const EncoderSettings &Checked(const EncoderSettings &s)
 {
@@ -63,6 +66,10 @@ struct Encoder::Impl {
     MbGrid grid;
     std::vector<MotionVector> refMv8;    // the reference picture's vectors and MB types
     std::vector<std::uint8_t> refMbType;
+    // The reference's source and the quantiser each of its MBs was coded at; and, for the
+    // picture being coded, which MBs show what the reference's source showed there.
+    Picture refSrc;
+    std::vector<std::uint8_t> refQuant, sameSource;
     bool haveRef = false, haveRecon = false, showCur = false;
     int refCount = 0;
     std::uint32_t refTs = 0, prevTs = 0; // their 13-bit times
@@ -87,10 +94,11 @@ struct Encoder::Impl {
           grid(mbw, mbh, bitstream->BackwardVectorShown()), oneBand(settings), still(mbw, mbh)
     {
         oneBand.threads = 1;
-        for (Picture *picture : {&src, &cur, &ref, &prev})
+        for (Picture *picture : {&src, &cur, &ref, &prev, &refSrc})
             picture->Init(mbw * 16, mbh * 16);
         refMv8.assign(static_cast<std::size_t>(mbw * mbh * 4), {});
         refMbType.assign(static_cast<std::size_t>(mbw * mbh), kI16);
+        refQuant.assign(static_cast<std::size_t>(mbw * mbh), 0);
     }
 
     // a companion starts as a copy of its encoder (settings, bitstream and decisions shared)
@@ -102,6 +110,8 @@ struct Encoder::Impl {
     // How far the picture just coded (before the loop filter) is from its source.
     std::uint64_t Error() const;
     void MeasureMotion();
+    // Which MBs of the source show exactly what the reference's source showed there.
+    void MarkSameSource();
 };
 
 EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecision &decision, std::uint32_t ts)
@@ -131,6 +141,11 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
             const bool any = std::any_of(quantOffsets.begin(), quantOffsets.end(), [](std::int8_t o) { return o != 0; });
             pc.quantOffsets = any ? quantOffsets.data() : nullptr;
         }
+    }
+    if (!intraPicture && !bPicture && !repeat) {
+        MarkSameSource();
+        pc.sameSource = sameSource.data();
+        pc.refQuant = refQuant.data();
     }
     EncodedPicture out;
     out.type = intraPicture ? PictureType::Intra : (bPicture ? PictureType::Bidirectional : PictureType::Inter);
@@ -228,11 +243,33 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     std::swap(cur, ref);
     refMv8 = grid.Vectors();
     refMbType = grid.Types();
+    // a copy forced on a picture (a repeat, levels dropped to keep within a size) settles nothing
+    for (int n = 0; n < grid.Count(); ++n)
+        refQuant[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(out.bounded || repeatNow ? kUnsettled : pc.QuantAt(n).q);
+    std::swap(refSrc, src);
     prevTs = refTs;
     refTs = ts & 0x1FFF;
     ++refCount;
     haveRef = true;
     return out;
+}
+
+void Encoder::Impl::MarkSameSource()
+{
+    sameSource.assign(static_cast<std::size_t>(mbw * mbh), 0);
+    if (!haveRef)
+        return;
+    auto same = [&](int c, int x, int y, int size) {
+        const Plane &a = src.p[c], &b = refSrc.p[c];
+        for (int r = 0; r < size; ++r)
+            if (std::memcmp(a.At(x, y + r), b.At(x, y + r), static_cast<std::size_t>(size)) != 0)
+                return false;
+        return true;
+    };
+    for (int mby = 0; mby < mbh; ++mby)
+        for (int mbx = 0; mbx < mbw; ++mbx)
+            sameSource[static_cast<std::size_t>(mby * mbw + mbx)] =
+                same(0, 16 * mbx, 16 * mby, 16) && same(1, 8 * mbx, 8 * mby, 8) && same(2, 8 * mbx, 8 * mby, 8);
 }
 
 std::uint64_t Encoder::Impl::PlaneError(int c) const

@@ -54,6 +54,13 @@ bool InterAnalysis::Shifted(int mbx, int mby) const
            m_ctx.residual.InterDcLevel(mbx, mby, R.At(mbx * 16, mby * 16), R.stride) > 0;
 }
 
+bool InterAnalysis::Settled(int mbx, int mby) const
+{
+    const PictureContext &pc = m_ctx.pc;
+    const auto n = static_cast<std::size_t>(mby * m_ctx.grid.Width() + mbx);
+    return pc.sameSource && pc.sameSource[n] && pc.refMbType[n] == kSkip && m_ctx.qs.q >= pc.refQuant[n];
+}
+
 void InterAnalysis::SearchHalves(int mbx, int mby, const Avail &av, int type, const MotionVector &start,
                                  MotionVector out[4]) const
 {
@@ -96,6 +103,12 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
     const MotionVector pred = predict.Mb(mbx, mby, av);
     const bool last = m_ctx.grid.LastMb(mbx, mby);
     MbRecord mb;
+    // a source picture shown longer than the film's picture time comes again and again: what
+    // was settled the first time is a copy again, without a search
+    if (pc.tools.settledCopies && kind == MbKind::ByCost && !random && !last && Settled(mbx, mby)) {
+        m_ctx.prediction.Predict(pc.ref, mbx, mby, MotionVector{}, MbTarget::Into(m_ctx.cur, mbx, mby));
+        return CopyRecord();
+    }
     bool intra = kind == MbKind::Intra4x4 || kind == MbKind::Intra16x16;
     bool skip = false;
     bool intraClose = false;

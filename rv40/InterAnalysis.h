@@ -29,6 +29,9 @@ private:
     // where the block would carry no shift of the whole MB (the MB is then better coded plain)
     // unless forced.
     bool CodeMix(int mbx, int mby, const MotionVector &v, MbRecord &m, bool force = false);
+    // Whether the MB has nothing left to refine: its source is the reference's own there, and the
+    // reference kept a copy of it at a quantiser no coarser than this one.
+    bool Settled(int mbx, int mby) const;
     // Whether the MB's brightness moved from the reference's by more than a copy should keep.
     bool Shifted(int mbx, int mby) const;
     // The two halves of a 16x8 (top, bottom) or 8x16 (left, right) MB: each searched from the

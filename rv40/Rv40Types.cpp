@@ -11,6 +11,8 @@ EffortTools EffortTools::Of(Effort e)
     t.stillFiner = 6;
     if (e == Effort::Quickest)
         return t;
+    // (not in a measuring pass: what it measures of a picture shown again is what the plan spends)
+    t.settledCopies = true;
     t.searchRange = 16;
     t.satdIntra = true;
     t.intra4 = true;

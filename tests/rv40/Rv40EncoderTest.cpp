@@ -448,3 +448,61 @@ TEST(Encoder, ACompanionCodesBPicturesAsTheEncoderWould)
 
 } // namespace
 } // namespace corva::rv40::test
+
+namespace corva::rv40::test {
+namespace {
+
+// A source picture shown again and again (a film's picture rate above its source's): what the
+// last picture settled as a copy is copied again without a search, but not where the quantiser
+// is now finer, nor after a picture that repeated its reference (its copies settled nothing).
+// Read through FFmpeg's decoder.
+TEST(Encoder, APictureShownAgainIsRefinedWhereItCanBe)
+{
+    constexpr int W = 96, H = 64;
+    const YuvFrame f = MakeFrame(Content::Pan, W, H, 0, 1);
+    EncoderSettings settings = Settings(W, H);
+    settings.effort = Effort::Quick;
+    auto decoded = [&](const std::vector<EncodedPicture> &pics) {
+        Rv40TestDecoder dec(W, H);
+        std::vector<double> out;
+        for (std::size_t n = 0; n < pics.size(); ++n)
+            EXPECT_TRUE(dec.Send(pics[n], static_cast<int>(n)));
+        EXPECT_TRUE(dec.Flush());
+        for (const YuvFrame &d : dec.Frames())
+            out.push_back(Psnr(LumaSse(d, f), W * H));
+        EXPECT_EQ(out.size(), pics.size());
+        return out;
+    };
+    {
+        // settled at 24 after the keyframe, then asked for 12
+        Encoder enc(settings);
+        std::vector<EncodedPicture> pics;
+        pics.push_back(EncodeOne(enc, f, PictureType::Intra, 24));
+        for (std::uint32_t n = 1; n <= 3; ++n)
+            pics.push_back(EncodeOne(enc, f, PictureType::Inter, 24, 40 * n));
+        pics.push_back(EncodeOne(enc, f, PictureType::Inter, 12, 160));
+        for (std::size_t n = 1; n <= 3; ++n)
+            EXPECT_LT(pics[n].Bytes(), 16u) << "picture " << n << " is the keyframe's copy";
+        const std::vector<double> p = decoded(pics);
+        ASSERT_EQ(p.size(), 5u);
+        EXPECT_GT(p[4], p[3] + 4.0) << "the finer quantiser refines what was settled at the coarser";
+    }
+    {
+        // copies forced at 12, then 12 asked for
+        Encoder enc(settings);
+        std::vector<EncodedPicture> pics;
+        pics.push_back(EncodeOne(enc, f, PictureType::Intra, 24));
+        PictureDecision d;
+        d.type = PictureType::Inter;
+        d.quantiser = 12;
+        d.repeat = true;
+        pics.push_back(enc.Encode(ViewOf(f), d, 40));
+        pics.push_back(EncodeOne(enc, f, PictureType::Inter, 12, 80));
+        const std::vector<double> p = decoded(pics);
+        ASSERT_EQ(p.size(), 3u);
+        EXPECT_GT(p[2], p[1] + 4.0) << "a repeat settles nothing";
+    }
+}
+
+} // namespace
+} // namespace corva::rv40::test
