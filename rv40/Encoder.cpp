@@ -145,6 +145,7 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     if (!intraPicture && !bPicture && !repeat) {
         MarkSameSource();
         pc.sameSource = sameSource.data();
+        pc.sourceRepeats = std::all_of(sameSource.begin(), sameSource.end(), [](std::uint8_t s) { return s != 0; });
         pc.refQuant = refQuant.data();
     }
     EncodedPicture out;

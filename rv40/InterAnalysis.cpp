@@ -54,6 +54,22 @@ bool InterAnalysis::Shifted(int mbx, int mby) const
            m_ctx.residual.InterDcLevel(mbx, mby, R.At(mbx * 16, mby * 16), R.stride) > 0;
 }
 
+MbRecord InterAnalysis::Refine(int mbx, int mby, const Avail &av)
+{
+    const PictureContext &pc = m_ctx.pc;
+    auto bits = [&](const MbRecord &m) { return m_ctx.Bits(mbx, mby, av, m) + pc.bitstream.RunBitsBeforeCoded(); };
+    RdChooser rd(m_ctx.cur, pc.src, mbx, mby, m_ctx.qs.lambdaSse);
+    MbRecord m;
+    Code(mbx, mby, kP16, MotionVector{}, m);
+    rd.Try(m, bits(m));
+    if (!m_ctx.grid.LastMb(mbx, mby)) {
+        m_ctx.prediction.Predict(pc.ref, mbx, mby, MotionVector{}, MbTarget::Into(m_ctx.cur, mbx, mby));
+        if (rd.TakeCopy())
+            return CopyRecord();
+    }
+    return rd.Finish();
+}
+
 bool InterAnalysis::Settled(int mbx, int mby) const
 {
     const PictureContext &pc = m_ctx.pc;
@@ -109,6 +125,10 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
         m_ctx.prediction.Predict(pc.ref, mbx, mby, MotionVector{}, MbTarget::Into(m_ctx.cur, mbx, mby));
         return CopyRecord();
     }
+    // and where the whole source is the reference's again, the reference at no motion is what
+    // there is to refine it from
+    if (pc.tools.settledCopies && kind == MbKind::ByCost && !random && pc.sourceRepeats)
+        return Refine(mbx, mby, av);
     bool intra = kind == MbKind::Intra4x4 || kind == MbKind::Intra16x16;
     bool skip = false;
     bool intraClose = false;

@@ -32,6 +32,8 @@ private:
     // Whether the MB has nothing left to refine: its source is the reference's own there, and the
     // reference kept a copy of it at a quantiser no coarser than this one.
     bool Settled(int mbx, int mby) const;
+    // A source shown again: its residual over the reference at no motion, or a copy.
+    MbRecord Refine(int mbx, int mby, const Avail &av);
     // Whether the MB's brightness moved from the reference's by more than a copy should keep.
     bool Shifted(int mbx, int mby) const;
     // The two halves of a 16x8 (top, bottom) or 8x16 (left, right) MB: each searched from the

@@ -34,6 +34,7 @@ struct PictureContext {
     // unknown), and the quantiser the reference coded each MB at.
     const std::uint8_t *sameSource = nullptr;
     const std::uint8_t *refQuant = nullptr;
+    bool sourceRepeats = false; // every MB shows what the reference's source showed
     LevelLimit levels{};
     std::uint32_t timestamp = 0;
     DirectWeights direct{};

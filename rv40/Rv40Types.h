@@ -38,7 +38,7 @@ struct EffortTools {
     bool bBidir = false;       // bidirectional B MBs, where the bitstream has them
     bool rewriteModifiers = false; // every slice written again with each code-table modifier
     int stillFiner = 0;        // quantiser steps finer for macroblocks that have stood still (references only)
-    bool settledCopies = false; // an MB whose source the reference showed and kept a copy of is a copy again, unsearched
+    bool settledCopies = false; // a source shown again: what the reference settled as a copy is one again, the rest refined at no motion, unsearched
 
     static EffortTools Of(Effort e);
 };

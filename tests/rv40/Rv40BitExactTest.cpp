@@ -134,6 +134,10 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"IbbpTwoBandsSmallSlices", 176, 144, 10, Content::Pan, Effort::Thorough, Scrambled, 0, 150, {}, 2, 2},
         // repeated pictures: skips across whole bands and slices, B-pictures leaning on them
         Scenario{"RepeatsTwoBands", 176, 144, 20, Content::Mixed, Effort::Thorough, Scrambled, 0, 30000, {}, 2, 0, 2},
+        // sources shown three times: copies settled, the rest refined at no motion
+        Scenario{"HeldPicturesTwoBands", 176, 144, 30, Content::Held, Effort::Thorough, [](int n) { return 8 + n % 3 * 6; }, 0,
+                 30000, {}, 2},
+        Scenario{"HeldPicturesIbbpSlices", 96, 64, 31, Content::Held, Effort::Quick, Scrambled, 0, 200, {}, 1, 2},
         Scenario{"RepeatsIbpSmallSlices", 96, 64, 21, Content::Pan, Effort::Quick, Scrambled, 0, 200, {}, 3, 1, 4},
         // pictures kept within a size far below what their quantiser gives: small levels
         // dropped, then all, then a repeat; in bands and slices, with B-pictures

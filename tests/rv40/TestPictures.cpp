@@ -41,6 +41,10 @@ YuvFrame MakeFrame(Content content, int width, int height, int n, int frames)
     f.height = height;
     if (content == Content::Cut)
         content = n < frames / 2 ? Content::Pan : Content::Gradient;
+    if (content == Content::Held) {
+        content = Content::Mixed;
+        n /= 3;
+    }
     if (content == Content::Mixed)
         content = static_cast<Content>((n / 25) % 3);
     for (int c = 0; c < 3; ++c) {
