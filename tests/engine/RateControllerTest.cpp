@@ -24,6 +24,8 @@ struct FakeFilm
     bool withB = false;        // every other picture a B-picture, which takes far less
     bool ripple = false;       // one scene whose every other picture is much harder, as a pan's sub-pixel phases
     bool cliff = false;        // noise: coded up to one step, almost nothing beyond it
+    int cheaperFrom = -1;      // from this picture on, pictures take a share of the bits
+    double cheaperShare = 1.0;
 
     // Difficulty of picture n: calm and busy scenes, with cuts between them.
     double Difficulty(int n) const
@@ -54,7 +56,8 @@ struct FakeFilm
             const double near = 30.0 * d / std::pow(RateController::Step(std::min(q, 15)), 1.15) * 10.0;
             return 400 + near * (q <= 15 ? std::pow(RateController::Step(15) / RateController::Step(q), 1.15) : q == 16 ? 0.25 : 0.02);
         }
-        return 400 + 3.0 * d / std::pow(RateController::Step(q), 1.15) * 10.0;
+        const double share = cheaperFrom >= 0 && n >= cheaperFrom ? cheaperShare : 1.0;
+        return 400 + share * 3.0 * d / std::pow(RateController::Step(q), 1.15) * 10.0;
     }
     double Estimate(int n) const { return Difficulty(n) * (IsIntra(n) ? 4.0 : 1.0) * (1.0 + 0.15 * std::cos(n * 1.3)); }
     int Pictures() const { return static_cast<int>(fps * seconds); }
@@ -169,6 +172,28 @@ TEST(RateControllerTest, TwoPassesHoldTheRateWhenTheBusyPartComesLast)
     const Outcome two = SecondPass(film, kbps, first);
     EXPECT_NEAR(two.bits / (kbps * 1000 * film.seconds), 1.0, 0.03);
     EXPECT_LE(two.underflows, 3);
+}
+
+// A short film whose last pictures, a keyframe among them, come out far cheaper in the second
+// pass than the first measured (the second searches harder) must still spend its rate: what
+// the plan has left is spent on few pictures, so its steps must move fast enough.
+TEST(RateControllerTest, TwoPassesSpendTheRateWhenTheEndComesOutCheaper)
+{
+    FakeFilm film;
+    film.width = 720;
+    film.height = 540;
+    film.fps = 10;
+    film.seconds = 12;
+    film.keyframeEvery = 100;
+    film.withB = true;
+    const double kbps = 252;
+    RateController measure(Cbr(film, kbps));
+    const Outcome first = Encode(film, measure, /*fixedQ=*/true);
+    FakeFilm cheaper = film;
+    cheaper.cheaperFrom = 95;
+    cheaper.cheaperShare = 0.5;
+    const Outcome two = SecondPass(cheaper, kbps, first);
+    EXPECT_NEAR(two.bits / (kbps * 1000 * film.seconds), 1.0, 0.03);
 }
 
 // One pass weighs a picture against the recent ones: against all it has seen, every picture of a
