@@ -247,10 +247,11 @@ double TwoPassPlan::StepFor(std::size_t i, double spent, const BitModel &model, 
     // that spends what the plan has left on the pictures left. It aims a little under: a film
     // that strays ends under its rate rather than above it. The scale moves only so far, and so
     // fast per picture: at 3% a picture a keyframe near the end that came out cheaper than
-    // planned left a street camera's film 4.3% under its rate, with two B-pictures in a row.
+    // planned left a street camera's film 4.3% under its constant rate, with two B-pictures in
+    // a row; a variable rate, which need not spend it all, keeps its steps steadier.
     constexpr double kAim = 0.99;
     constexpr double kScaleLimit = 4.0;
-    constexpr double kScaleMove = 1.06;
+    const double kScaleMove = m_variableRate ? 1.03 : 1.06;
     double left = m_total * kAim - spent, scaled = 0;
     for (const PictureType type : kTypes) {
         const double r = model.PlanRatio(type);
