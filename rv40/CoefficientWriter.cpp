@@ -161,35 +161,28 @@ void CoefficientWriter::WriteCbp(BitWriter &w, std::uint32_t cbp, int intraTable
 void CoefficientWriter::WriteResidual(BitWriter &w, const MbRecord &mb) const
 {
     const CodeTables &T = CodeTables::Get();
-    if (IsIntra(mb.type)) {
-        const int s = m_qs.intraSet;
-        WriteCbp(w, mb.cbp, mb.type == kI16 ? 1 : 0);
-        if (mb.type == kI16)
-            WriteBlock(w, mb.levels[24], T.intraFirst[s][3], T.intraSecond[s][0], T.intraThird[s][0], T.intraCoeff[s]);
-        const int lumaTable = mb.type == kI16 ? 2 : 1;
+    const int si = m_qs.intraSet, s = m_qs.interSet;
+    if (IsIntra(mb.type) || mb.type == kPMix) {
+        // The luma in the intra tables, a 16x16 DC block first where the MB has one; a P-mix
+        // MB's chroma as any inter MB's.
+        const bool separateDc = SeparateDc(mb.type);
+        WriteCbp(w, mb.cbp, separateDc ? 1 : 0);
+        if (separateDc)
+            WriteBlock(w, mb.levels[24], T.intraFirst[si][3], T.intraSecond[si][0], T.intraThird[si][0], T.intraCoeff[si]);
+        const int lumaTable = separateDc ? 2 : 1;
         for (int b = 0; b < 16; ++b)
             if (mb.cbp & (1u << b))
-                WriteBlock(w, mb.levels[b], T.intraFirst[s][lumaTable], T.intraSecond[s][0], T.intraThird[s][0],
-                           T.intraCoeff[s]);
-        for (int b = 16; b < 24; ++b)
-            if (mb.cbp & (1u << b))
-                WriteBlock(w, mb.levels[b], T.intraFirst[s][0], T.intraSecond[s][1], T.intraThird[s][1],
-                           T.intraCoeff[s]);
-        return;
-    }
-    const int s = m_qs.interSet;
-    if (mb.type == kPMix) {
-        // the luma as a 16x16 intra MB's, in the intra tables; the chroma as any inter MB's
-        const int si = m_qs.intraSet;
-        WriteCbp(w, mb.cbp, 1);
-        WriteBlock(w, mb.levels[24], T.intraFirst[si][3], T.intraSecond[si][0], T.intraThird[si][0], T.intraCoeff[si]);
-        for (int b = 0; b < 16; ++b)
-            if (mb.cbp & (1u << b))
-                WriteBlock(w, mb.levels[b], T.intraFirst[si][2], T.intraSecond[si][0], T.intraThird[si][0],
+                WriteBlock(w, mb.levels[b], T.intraFirst[si][lumaTable], T.intraSecond[si][0], T.intraThird[si][0],
                            T.intraCoeff[si]);
-        for (int b = 16; b < 24; ++b)
-            if (mb.cbp & (1u << b))
+        for (int b = 16; b < 24; ++b) {
+            if (!(mb.cbp & (1u << b)))
+                continue;
+            if (IsIntra(mb.type))
+                WriteBlock(w, mb.levels[b], T.intraFirst[si][0], T.intraSecond[si][1], T.intraThird[si][1],
+                           T.intraCoeff[si]);
+            else
                 WriteBlock(w, mb.levels[b], T.interFirst[s][1], T.interSecond[s][1], T.interThird[s][1], T.interCoeff[s]);
+        }
         return;
     }
     WriteCbp(w, mb.cbp, -1);
