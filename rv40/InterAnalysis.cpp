@@ -56,14 +56,28 @@ bool InterAnalysis::Shifted(int mbx, int mby) const
 
 MbRecord InterAnalysis::Refine(int mbx, int mby, const Avail &av)
 {
-    const PictureContext &pc = m_ctx.pc;
-    auto bits = [&](const MbRecord &m) { return m_ctx.Bits(mbx, mby, av, m) + pc.bitstream.RunBitsBeforeCoded(); };
-    RdChooser rd(m_ctx.cur, pc.src, mbx, mby, m_ctx.qs.lambdaSse);
+    RdChooser rd(m_ctx.cur, m_ctx.pc.src, mbx, mby, m_ctx.qs.lambdaSse);
     MbRecord m;
     Code(mbx, mby, kP16, MotionVector{}, m);
-    rd.Try(m, bits(m));
+    rd.Try(m, CandidateBits(mbx, mby, av, m));
+    return CopyOrBest(rd, mbx, mby);
+}
+
+std::size_t InterAnalysis::CandidateBits(int mbx, int mby, const Avail &av, const MbRecord &m) const
+{
+    return m_ctx.Bits(mbx, mby, av, m) + m_ctx.pc.bitstream.RunBitsBeforeCoded();
+}
+
+MbRecord InterAnalysis::Copy(int mbx, int mby)
+{
+    m_ctx.prediction.Predict(m_ctx.pc.ref, mbx, mby, MotionVector{}, MbTarget::Into(m_ctx.cur, mbx, mby));
+    return CopyRecord();
+}
+
+MbRecord InterAnalysis::CopyOrBest(RdChooser &rd, int mbx, int mby)
+{
     if (!m_ctx.grid.LastMb(mbx, mby)) {
-        m_ctx.prediction.Predict(pc.ref, mbx, mby, MotionVector{}, MbTarget::Into(m_ctx.cur, mbx, mby));
+        m_ctx.prediction.Predict(m_ctx.pc.ref, mbx, mby, MotionVector{}, MbTarget::Into(m_ctx.cur, mbx, mby));
         if (rd.TakeCopy())
             return CopyRecord();
     }
@@ -122,8 +136,7 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
     // a source picture shown longer than the film's picture time comes again and again: what
     // was settled the first time is a copy again, without a search
     if (pc.tools.settledCopies && kind == MbKind::ByCost && !random && !last && Settled(mbx, mby)) {
-        m_ctx.prediction.Predict(pc.ref, mbx, mby, MotionVector{}, MbTarget::Into(m_ctx.cur, mbx, mby));
-        return CopyRecord();
+        return Copy(mbx, mby);
     }
     // and where the whole source is the reference's again, the reference at no motion is what
     // there is to refine it from
@@ -213,8 +226,7 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
         return Choose(mbx, mby, av, mb, type, v, tried8, split, tryIntra);
     }
     if (skip) {
-        m_ctx.prediction.Predict(pc.ref, mbx, mby, MotionVector{}, MbTarget::Into(m_ctx.cur, mbx, mby));
-        return CopyRecord();
+        return Copy(mbx, mby);
     }
     if (intra)
         m_intra.Code(mbx, mby, av, mb);
@@ -233,7 +245,7 @@ MbRecord InterAnalysis::Choose(int mbx, int mby, const Avail &av, const MbRecord
 {
     const PictureContext &pc = m_ctx.pc;
     // where copies come in runs, each coded MB follows one, one bit when there are none
-    auto bits = [&](const MbRecord &m) { return m_ctx.Bits(mbx, mby, av, m) + pc.bitstream.RunBitsBeforeCoded(); };
+    auto bits = [&](const MbRecord &m) { return CandidateBits(mbx, mby, av, m); };
     RdChooser rd(m_ctx.cur, pc.src, mbx, mby, m_ctx.qs.lambdaSse);
     MbRecord chosen = searched;
     Code(mbx, mby, type, v, chosen);
@@ -267,12 +279,7 @@ MbRecord InterAnalysis::Choose(int mbx, int mby, const Avail &av, const MbRecord
         m_intra.Code(mbx, mby, av, in);
         rd.Try(in, bits(in));
     }
-    if (!m_ctx.grid.LastMb(mbx, mby)) {
-        m_ctx.prediction.Predict(pc.ref, mbx, mby, MotionVector{}, MbTarget::Into(m_ctx.cur, mbx, mby));
-        if (rd.TakeCopy())
-            return CopyRecord();
-    }
-    return rd.Finish();
+    return CopyOrBest(rd, mbx, mby);
 }
 
 } // namespace corva::rv40

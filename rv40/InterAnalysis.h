@@ -3,9 +3,12 @@
 #include "rv40/IntraAnalysis.h"
 #include "rv40/Macroblock.h"
 
+#include <cstddef>
+
 namespace corva::rv40 {
 
 struct AnalysisContext;
+class RdChooser;
 
 // A copy of the reference (or, in a B-picture, of the direct prediction), without residual.
 MbRecord CopyRecord();
@@ -34,6 +37,12 @@ private:
     bool Settled(int mbx, int mby) const;
     // A source shown again: its residual over the reference at no motion, or a copy.
     MbRecord Refine(int mbx, int mby, const Avail &av);
+    // A coded candidate's bits, where copies come in runs with the run's code before it.
+    std::size_t CandidateBits(int mbx, int mby, const Avail &av, const MbRecord &m) const;
+    // The copy of the reference, its prediction put in the picture.
+    MbRecord Copy(int mbx, int mby);
+    // The copy, tried last (never the picture's last MB), else the best candidate.
+    MbRecord CopyOrBest(RdChooser &rd, int mbx, int mby);
     // Whether the MB's brightness moved from the reference's by more than a copy should keep.
     bool Shifted(int mbx, int mby) const;
     // The two halves of a 16x8 (top, bottom) or 8x16 (left, right) MB: each searched from the
