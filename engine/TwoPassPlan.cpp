@@ -251,7 +251,7 @@ double TwoPassPlan::StepFor(std::size_t i, double spent, const BitModel &model, 
     // a row; a variable rate, which need not spend it all, keeps its steps steadier.
     constexpr double kAim = 0.99;
     constexpr double kScaleLimit = 4.0;
-    const double kScaleMove = m_variableRate ? 1.03 : 1.06;
+    const double scaleMove = m_variableRate ? 1.03 : 1.06;
     double left = m_total * kAim - spent, scaled = 0;
     for (const PictureType type : kTypes) {
         const double r = model.PlanRatio(type);
@@ -259,7 +259,7 @@ double TwoPassPlan::StepFor(std::size_t i, double spent, const BitModel &model, 
         scaled += r * m_restScaled[slot(type)];
     }
     const double fit = left > 0 && scaled > 0 ? std::pow(scaled / left, 1.0 / BitModel::kBitsExponent) : kScaleLimit;
-    m_scale = std::clamp(std::clamp(fit, m_scale / kScaleMove, m_scale * kScaleMove), 1.0 / kScaleLimit, kScaleLimit);
+    m_scale = std::clamp(std::clamp(fit, m_scale / scaleMove, m_scale * scaleMove), 1.0 / kScaleLimit, kScaleLimit);
     // Where the buffer strays from where the plan had it (bits falling off a cliff with the
     // quantiser, as noise does, make single pictures unpredictable), the steps lean against it
     // at once rather than over the rest of the film: a buffer's worth astray scales the steps by e.

@@ -142,7 +142,8 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
             pc.quantOffsets = any ? quantOffsets.data() : nullptr;
         }
     }
-    if (!intraPicture && !bPicture && !repeat) {
+    // (an effort without settled copies, as a measuring pass, has no use for it)
+    if (pc.tools.settledCopies && !intraPicture && !bPicture && !repeat) {
         MarkSameSource();
         pc.sameSource = sameSource.data();
         pc.sourceRepeats = std::all_of(sameSource.begin(), sameSource.end(), [](std::uint8_t s) { return s != 0; });

@@ -135,12 +135,12 @@ MbRecord InterAnalysis::Decide(int mbx, int mby)
     MbRecord mb;
     // a source picture shown longer than the film's picture time comes again and again: what
     // was settled the first time is a copy again, without a search
-    if (pc.tools.settledCopies && kind == MbKind::ByCost && !random && !last && Settled(mbx, mby)) {
+    if (kind == MbKind::ByCost && !random && !last && Settled(mbx, mby)) {
         return Copy(mbx, mby);
     }
     // and where the whole source is the reference's again, the reference at no motion is what
     // there is to refine it from
-    if (pc.tools.settledCopies && kind == MbKind::ByCost && !random && pc.sourceRepeats)
+    if (kind == MbKind::ByCost && !random && pc.sourceRepeats)
         return Refine(mbx, mby, av);
     bool intra = kind == MbKind::Intra4x4 || kind == MbKind::Intra16x16;
     bool skip = false;

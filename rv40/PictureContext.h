@@ -30,8 +30,9 @@ struct PictureContext {
     // Each macroblock's quantiser against qs (none: qs everywhere); a slice keeps one quantiser,
     // so a macroblock whose differs from the one before starts a slice.
     const std::int8_t *quantOffsets = nullptr;
-    // Inter pictures: which MBs show exactly what the reference's source showed there (none:
-    // unknown), and the quantiser the reference coded each MB at.
+    // Inter pictures of an effort with settled copies: which MBs show exactly what the
+    // reference's source showed there (none: unknown), and the quantiser the reference coded
+    // each MB at.
     const std::uint8_t *sameSource = nullptr;
     const std::uint8_t *refQuant = nullptr;
     bool sourceRepeats = false; // every MB shows what the reference's source showed
