@@ -117,6 +117,17 @@ void PlayerBuffer::Fit(std::vector<double> &plannedBits) const
     }
 }
 
+double PlayerBuffer::Behind(const std::vector<double> &plannedBits) const
+{
+    const double room = m_size * (1 - kMargin);
+    double ahead = 0, worst = 0;
+    for (const double bits : plannedBits) {
+        ahead += bits - m_perPicture;
+        worst = std::max(worst, -room - ahead);
+    }
+    return worst;
+}
+
 void PlayerBuffer::Drain(double bits)
 {
     m_bits = MostBits() - bits;

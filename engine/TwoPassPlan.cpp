@@ -198,21 +198,33 @@ void TwoPassPlan::Plan(const PlayerBuffer &buffer)
         // over their neighbours, so that neighbours keep alike steps. Each weighs by its bits: a
         // picture of a few bytes (a copy) that a wall gives thousands would otherwise move its
         // neighbours' steps by the hundredfold its own must move.
-        const std::vector<double> before = m_bits;
-        buffer.Fit(m_bits);
-        std::vector<double> moved(n), weighted(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            moved[i] = std::log(std::clamp(StepForBits(i, m_bits[i]), widest[0], widest[1]) / m_step[i]);
-            weighted[i] = moved[i] * before[i];
-        }
+        // Averaged so, the moves may leave a long calm stretch (a pan whose B-pictures a wall
+        // filled to the rate) behind the rate by more than the buffer carries forward, bits the
+        // player turns away: a 20 s film fell five buffers behind and spent 9% under its rate.
+        // A plan so far behind has its walls fitted again to what the steps now spend, until it
+        // is within a quarter of a buffer. (Within a buffer or so, as real clips are, the second
+        // pass's own buffer makes its steps finer where it would overflow, and the plan keeps
+        // the shape it was given.)
+        constexpr int kFitRounds = 12;
         auto isInter = [&](std::size_t j) { return !isIntra(j); };
         auto never = [](std::size_t) { return false; };
-        for (std::size_t i = 0; i < n; ++i) {
-            const double average =
-                isIntra(i) ? moved[i]
-                           : NeighbourAverage(weighted, i, true, isInter, never) / NeighbourAverage(before, i, true, isInter, never);
-            m_step[i] = std::clamp(m_step[i] * std::exp(average), widest[0], widest[1]);
-            m_bits[i] = BitsAt(i, m_step[i]);
+        std::vector<double> moved(n), weighted(n);
+        const bool farBehind = buffer.Behind(m_bits) > 2 * buffer.Size();
+        for (int round = 0; round < kFitRounds && (round == 0 || (farBehind && buffer.Behind(m_bits) > buffer.Size() / 4));
+             ++round) {
+            const std::vector<double> before = m_bits;
+            buffer.Fit(m_bits);
+            for (std::size_t i = 0; i < n; ++i) {
+                moved[i] = std::log(std::clamp(StepForBits(i, m_bits[i]), widest[0], widest[1]) / m_step[i]);
+                weighted[i] = moved[i] * before[i];
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                const double average = isIntra(i) ? moved[i]
+                                                  : NeighbourAverage(weighted, i, true, isInter, never) /
+                                                        NeighbourAverage(before, i, true, isInter, never);
+                m_step[i] = std::clamp(m_step[i] * std::exp(average), widest[0], widest[1]);
+                m_bits[i] = BitsAt(i, m_step[i]);
+            }
         }
         // Where a wall gave bits to pictures that cannot take them (copies), the steps, which
         // follow their neighbours, spend less than the budget: all are then made finer alike

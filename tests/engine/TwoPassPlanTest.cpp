@@ -131,5 +131,31 @@ TEST(TwoPassPlan, WallsFeedingCopiesStillSpendTheBudgetOnTheChanges)
     }
 }
 
+// A calm pan (references of a few times the rate's share, B-pictures of a few hundred bits)
+// before a cut to a pattern the coarsest step cannot bring down to the rate: the pan may fall
+// behind the rate by no more than the player's buffer holds, or the bits it leaves are turned
+// away and the film ends under its rate (the pan fell two and a half buffers behind, and a 20 s
+// film spent 9% under).
+TEST(TwoPassPlan, ACalmStretchBeforeAHardOneKeepsWithinTheBuffer)
+{
+    std::vector<PassRecord> records{{PictureType::Intra, 9e5, 16, 80000, 0, 9e5}};
+    for (int n = 1; n < 250; ++n)
+        records.push_back(n % 3 == 1 ? PassRecord{PictureType::Inter, 2e5, 10, 40000, 0, 9e5}
+                                     : PassRecord{PictureType::Bidirectional, 2e4, 12, 800, 0, 9e5});
+    records.push_back({PictureType::Intra, 9e5, 31, 60000, 0, 9e5});
+    for (int n = 1; n < 250; ++n)
+        records.push_back({PictureType::Inter, 8e5, 31, 1.3 * kPerPicture, 0, 9e5});
+    for (std::size_t n = 0; n < records.size(); ++n)
+        records[n].display = static_cast<int>(n);
+    const PlayerBuffer b(kPerPicture * 25, kPerPicture * 25, 25, false, kPerPicture);
+    const TwoPassPlan plan(records, kPerPicture, false, 31, kPixels, b);
+    double ahead = 0, lowest = 0;
+    for (std::size_t i = 0; i < 250; ++i) {
+        ahead += plan.Bits(i) - kPerPicture;
+        lowest = std::min(lowest, ahead);
+    }
+    EXPECT_GT(lowest, -1.25 * b.Size());
+}
+
 } // namespace
 } // namespace corva
