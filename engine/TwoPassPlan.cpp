@@ -200,9 +200,9 @@ void TwoPassPlan::Plan(const PlayerBuffer &buffer)
         // neighbours' steps by the hundredfold its own must move.
         // Averaged so, the moves may leave a long calm stretch (a pan whose B-pictures a wall
         // filled to the rate) behind the rate by more than the buffer carries forward, bits the
-        // player turns away: a 20 s film fell five buffers behind and spent 9% under its rate.
-        // A plan so far behind has its walls fitted again to what the steps now spend, until it
-        // is within a quarter of a buffer. (Within a buffer or so, as real clips are, the second
+        // player turns away: a 20 s film fell two and a half buffers behind and spent 9% under
+        // its rate. A plan far behind has its walls fitted again to what the steps now spend,
+        // until it is within a quarter of a buffer. (Within a buffer or so, as real clips are, the second
         // pass's own buffer makes its steps finer where it would overflow, and the plan keeps
         // the shape it was given.)
         constexpr int kFitRounds = 12;
