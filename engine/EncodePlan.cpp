@@ -160,6 +160,7 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         // rather than two thirds in: a keyframe in a detailed pan throws away the detail the
         // pictures before it built up, and the fewer pictures after it, the less that costs.
         const int pictures = static_cast<int>(std::lround(source.duration * av_q2d(v.frameRate)));
+        v.pictures = std::max(0, pictures);
         if (pictures > 2 && (pictures - 1) / v.gopSize * v.gopSize < pictures / 2)
             v.lateKeyframe = static_cast<int>(std::lround(pictures * 0.9));
 

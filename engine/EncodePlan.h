@@ -47,6 +47,8 @@ struct EncodePlan
         // A picture that is made a keyframe as well, so that one falls in the film's second
         // half (-1: none needed, or the film's length is not known).
         int lateKeyframe = -1;
+        // The film's length in pictures (0: not known).
+        int pictures = 0;
         bool variableRate = false;
         int64_t bitRate = 0;
         int64_t maxRate = 0;

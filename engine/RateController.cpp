@@ -45,7 +45,8 @@ RateController::RateController(const EncodePlan::Video &video, bool measuring)
     : m_qmin(std::clamp(video.qmin, 0, 31)), m_qmax(std::clamp(video.qmax, m_qmin, 31)), m_frameRate(frameRateOf(video)),
       m_perPicture(std::max(1.0, double(video.bitRate) / m_frameRate)),
       m_buffer(double(video.bitRate), double(video.maxRate), m_frameRate, video.variableRate, m_perPicture),
-      m_model(double(video.width) * video.height, m_perPicture), m_bOffset(video.bQuantiserOffset),
+      m_model(double(video.width) * video.height, m_perPicture), m_gop(std::max(1, video.gopSize)),
+      m_lateKeyframe(video.lateKeyframe), m_filmPictures(video.pictures), m_bOffset(video.bQuantiserOffset),
       m_variableRate(video.variableRate), m_measuring(measuring)
 {
 }
@@ -63,13 +64,27 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
     m_carry = 0;
 }
 
+double RateController::Saved() const
+{
+    if (m_keyReserve <= 0)
+        return 0;
+    return m_keyReserve * std::min(1.0, double(m_sinceKeyframe) / std::max(1, m_keySpan - 1));
+}
+
 double RateController::PerReference() const
 {
-    // the rate less what the B-pictures among the recent pictures took, over the rest
+    // the rate less what the B-pictures among the recent pictures took and what is set aside
+    // for the next keyframe, over the rest
+    const double perPicture = m_perPicture - (m_keyReserve > 0 ? m_keyReserve / std::max(1, m_keySpan - 1) : 0.0);
     const double bBits = m_model.BidirectionalBits();
-    if (bBits <= 0 || m_bPictureShare <= 0.01 || m_bPictureShare >= 0.9)
-        return m_perPicture;
-    return std::max(m_perPicture * 0.5, (m_perPicture - m_bPictureShare * bBits) / (1 - m_bPictureShare));
+    // The share as far as it is known: faded in from none, a film's first seconds aimed the
+    // references as if there were no B-pictures and a still street at the top rate fell 4%
+    // short. (A measuring pass keeps the faded share: second passes are planned on what it
+    // measures so.)
+    const double share = m_measuring ? m_bPictureShare : m_bPictureShare / std::max(m_bShareWeight, 1e-9);
+    if (bBits <= 0 || share <= 0.01 || share >= 0.9)
+        return perPicture;
+    return std::max(m_perPicture * 0.5, (perPicture - share * bBits) / (1 - share));
 }
 
 double RateController::TargetBits(PictureType type, double cost)
@@ -77,7 +92,7 @@ double RateController::TargetBits(PictureType type, double cost)
     const bool intra = type == PictureType::Intra;
     const double perPicture = PerReference();
     const double horizon = std::max(1.0, horizonSeconds(m_variableRate) * m_frameRate);
-    const double correction = (m_allotted - m_spent) / horizon;
+    const double correction = (m_allotted - m_spent - (intra ? 0.0 : Saved())) / horizon;
     const double qc = compressionFor(m_variableRate);
     const double weight = std::pow(m_model.Difficulty(cost), qc);
     // The share of the rate a picture of average difficulty gets, from what was seen.
@@ -87,8 +102,9 @@ double RateController::TargetBits(PictureType type, double cost)
     // against it before the walls do.
     if (!m_variableRate)
         target *= std::exp(kBufferLean * (BufferLevel() - 0.5));
+    // (a keyframe the pictures before it set bits aside for spends them)
     if (intra)
-        target *= 3.0;
+        target = m_keyReserve > 0 ? std::max(target * 3.0, m_allotted - m_spent + m_perPicture) : target * 3.0;
     target = std::clamp(target, perPicture * 0.15, perPicture * (intra ? 12.0 : 4.0));
     target = m_buffer.Clamp(target, m_perPicture * 0.1);
     // A keyframe is aimed within the bound it is then held to: aimed past it, it is coded again
@@ -190,6 +206,16 @@ void RateController::Update(PictureType type, double cost, int quantiser, double
         m_lastInterQ = type == PictureType::Intra ? quantiser + 2 : quantiser;
         m_lastReferenceQ = quantiser;
     }
+    if (type == PictureType::Intra) {
+        m_sinceKeyframe = 0;
+        m_keyframeCost = cost;
+        // the next regular keyframe, or the late one, within the film where its length is known
+        std::int64_t next = m_pictures + m_gop;
+        if (m_lateKeyframe > m_pictures)
+            next = std::min<std::int64_t>(next, m_lateKeyframe);
+        m_keySpan = m_filmPictures > 0 && next >= m_filmPictures ? 0 : static_cast<int>(next - m_pictures);
+    }
+    ReserveForKeyframe(quantiser);
     Account(spent >= 0 ? spent : bits, type, quantiser);
 }
 
@@ -261,6 +287,20 @@ void RateController::Settle(const Ahead &ahead, double bits, double spent)
     m_buffer.Correct(ahead.predicted - took);
 }
 
+void RateController::ReserveForKeyframe(int quantiser)
+{
+    // One constant-rate pass keeps each picture within what is left of the budget, so a keyframe
+    // coming after pictures that spent their shares gets hardly more than its own: crushed,
+    // with every picture after it copying its blur. The pictures before the next one set aside
+    // what it would take beyond its share near the inter pictures' quantiser.
+    m_keyReserve = 0;
+    if (m_variableRate || m_measuring || Planned() || !m_plan.Records().empty() || m_keySpan < 2)
+        return;
+    const int q = m_interQAverage >= 0 ? static_cast<int>(std::lround(m_interQAverage)) : quantiser;
+    const double wanted = m_model.Predict(PictureType::Intra, m_keyframeCost, std::clamp(q, m_qmin, m_qmax)) - m_perPicture;
+    m_keyReserve = std::clamp(wanted, 0.0, m_buffer.Bank() - m_buffer.Slack());
+}
+
 void RateController::Account(double bits, PictureType type, int quantiser, bool learn)
 {
     const std::size_t i = static_cast<std::size_t>(m_pictures);
@@ -270,9 +310,11 @@ void RateController::Account(double bits, PictureType type, int quantiser, bool 
     // one pass: what B-pictures take, so that the references are aimed at the rest
     const bool b = type == PictureType::Bidirectional;
     m_bPictureShare = m_bPictureShare * kCostMemory + (1 - kCostMemory) * (b ? 1.0 : 0.0);
+    m_bShareWeight = m_bShareWeight * kCostMemory + (1 - kCostMemory);
     if (b && learn)
         m_model.LearnBidirectional(bits, quantiser);
     ++m_pictures;
+    ++m_sinceKeyframe;
     m_spent += bits;
     // A second pass owes against its shares of the budget only what pictures at the coarsest
     // step overspent: the steps of the others already aim at what the film has left. One pass

@@ -78,6 +78,9 @@ private:
     bool Planned() const { return m_plan.Covers(static_cast<std::size_t>(m_pictures)); }
     int PlannedQuantiser(rv40::PictureType type);
     double PerReference() const;
+    // one constant-rate pass: what the pictures since the last keyframe set aside for the next
+    double Saved() const;
+    void ReserveForKeyframe(int quantiser);
     // the buffer and the budget after a picture, whatever it was
     void Account(double bits, rv40::PictureType type, int quantiser, bool learn = true);
     double TargetBits(rv40::PictureType type, double cost);
@@ -90,10 +93,18 @@ private:
     PlayerBuffer m_buffer;
     BitModel m_model;
 
+    int m_gop = 250; // pictures from one regular keyframe to the next
+    int m_lateKeyframe = -1;
+    int m_filmPictures = 0; // 0: not known
+    int m_keySpan = 0;      // pictures from the last keyframe to the next within the film
     std::int64_t m_pictures = 0;
+    std::int64_t m_sinceKeyframe = 0;
+    double m_keyReserve = 0; // what the next keyframe takes beyond its share
+    double m_keyframeCost = 0; // the last keyframe's
     double m_spent = 0;
     double m_allotted = 0;
     double m_bPictureShare = 0; // one pass: the share of B-pictures among recent pictures, faded
+    double m_bShareWeight = 0;  // and the weight faded the same way, which the share is divided by
     double m_costAverage = 0;   // one pass: recent inter pictures' weights, faded
     int m_lastInterQ = -1;
     double m_interQAverage = -1; // coded inter pictures' quantisers, faded

@@ -99,9 +99,13 @@ TEST_P(EncodePlanRate, ModeSetsFrameRateNeverAboveSource)
 {
     JobSettings job;
     job.videoMode = GetParam().mode;
-    const EncodePlan plan = EncodePlan::Make(job, cbr(), source(320, 240, {1, 1}, GetParam().sourceRate));
+    SourceInfo info = source(320, 240, {1, 1}, GetParam().sourceRate);
+    info.duration = 12;
+    const EncodePlan plan = EncodePlan::Make(job, cbr(), info);
     EXPECT_EQ(av_cmp_q(plan.video.frameRate, GetParam().expected), 0)
         << plan.video.frameRate.num << "/" << plan.video.frameRate.den;
+    // the film's length in the pictures coded, which one pass sets bits aside for keyframes by
+    EXPECT_EQ(plan.video.pictures, static_cast<int>(std::lround(12 * av_q2d(GetParam().expected))));
     // A keyframe every keyframe_seconds of the audience.
     EXPECT_EQ(plan.video.gopSize, static_cast<int>(std::lround(av_q2d(GetParam().expected) * 10)));
 }

@@ -24,6 +24,7 @@ struct FakeFilm
     bool withB = false;        // every other picture a B-picture, which takes far less
     bool ripple = false;       // one scene whose every other picture is much harder, as a pan's sub-pixel phases
     bool cliff = false;        // noise: coded up to one step, almost nothing beyond it
+    double intraWeight = 4.0;  // how much harder an intra picture is than an inter one
     int cheaperFrom = -1;      // from this picture on, pictures take a share of the bits
     double cheaperShare = 1.0;
 
@@ -50,7 +51,7 @@ struct FakeFilm
     }
     double TrueBits(int n, int q) const
     {
-        const double d = Difficulty(n) * (IsIntra(n) ? 4.0 : 1.0) * (IsB(n) ? 0.25 : 1.0);
+        const double d = Difficulty(n) * (IsIntra(n) ? intraWeight : 1.0) * (IsB(n) ? 0.25 : 1.0);
         if (cliff && !IsIntra(n)) {
             // the step where the noise drowns: a quarter of the bits at the next, almost none after
             const double near = 30.0 * d / std::pow(RateController::Step(std::min(q, 15)), 1.15) * 10.0;
@@ -59,7 +60,7 @@ struct FakeFilm
         const double share = cheaperFrom >= 0 && n >= cheaperFrom ? cheaperShare : 1.0;
         return 400 + share * 3.0 * d / std::pow(RateController::Step(q), 1.15) * 10.0;
     }
-    double Estimate(int n) const { return Difficulty(n) * (IsIntra(n) ? 4.0 : 1.0) * (1.0 + 0.15 * std::cos(n * 1.3)); }
+    double Estimate(int n) const { return Difficulty(n) * (IsIntra(n) ? intraWeight : 1.0) * (1.0 + 0.15 * std::cos(n * 1.3)); }
     int Pictures() const { return static_cast<int>(fps * seconds); }
 };
 
@@ -392,6 +393,59 @@ TEST(RateControllerTest, OnePassSpendsTheRateAroundAKeyframeOfAShortFilmWithBPic
         total += bits;
     }
     EXPECT_EQ(keyframes, 1);
+    EXPECT_NEAR(total / (kbps * 1000 * film.seconds), 1.0, 0.03);
+}
+
+// One constant-rate pass keeps every picture within what is left of the film's budget. A
+// keyframe after pictures that spent their shares must still be coded near their quantiser, the
+// pictures before it having set bits aside, not crushed to the little the budget leaves it; and
+// the B-pictures' share counts from the first of them, so the first seconds spend the rate too.
+TEST(RateControllerTest, OnePassSetsBitsAsideForTheNextKeyframe)
+{
+    FakeFilm film;
+    film.width = 720;
+    film.height = 544;
+    film.fps = 10;
+    film.seconds = 12;
+    film.keyframeEvery = 80;
+    film.withB = true;
+    film.intraWeight = 8; // a still camera's: its inter pictures cost little
+    const double kbps = 386;
+    EncodePlan::Video video = Cbr(film, kbps);
+    video.gopSize = film.keyframeEvery;
+    video.pictures = film.Pictures();
+    RateController rc(video);
+    double total = 0;
+    double opening = 0;
+    double interQ = 0;
+    int inter = 0;
+    int keyframeQ = -1;
+    for (int n = 0; n < film.Pictures(); ++n) {
+        const double cost = film.Estimate(n);
+        const rv40::PictureType type = film.Type(n);
+        const int q = rc.ChooseQuantiser(type, cost);
+        // the encoder's way into the bound, as above
+        const double most = rc.MostBits(type, q);
+        int coded = q;
+        for (const int up : {3, 6, 10, 31})
+            if (film.TrueBits(n, coded) > most)
+                coded = std::min(31, q + up);
+        const double bits = film.TrueBits(n, coded);
+        rc.Update(type, cost, coded, bits);
+        total += bits;
+        opening += n < 40 ? bits : 0;
+        if (n >= 60 && n < 80 && type == rv40::PictureType::Inter) {
+            interQ += coded;
+            ++inter;
+        }
+        if (n == 80)
+            keyframeQ = coded;
+    }
+    ASSERT_GT(inter, 0);
+    // (crushed, it came out ten steps coarser; the B-pictures' share faded in from none left
+    // the first seconds 7% short)
+    EXPECT_LE(keyframeQ, interQ / inter + 5) << "inter pictures before it at " << interQ / inter;
+    EXPECT_NEAR(opening / (kbps * 1000 * 4), 1.0, 0.065) << "the first four seconds";
     EXPECT_NEAR(total / (kbps * 1000 * film.seconds), 1.0, 0.03);
 }
 
