@@ -417,6 +417,7 @@ TEST(RateControllerTest, OnePassSetsBitsAsideForTheNextKeyframe)
     RateController rc(video);
     double total = 0;
     double opening = 0;
+    double closing = 0;
     double interQ = 0;
     int inter = 0;
     int keyframeQ = -1;
@@ -434,6 +435,7 @@ TEST(RateControllerTest, OnePassSetsBitsAsideForTheNextKeyframe)
         rc.Update(type, cost, coded, bits);
         total += bits;
         opening += n < 40 ? bits : 0;
+        closing += n >= 90 ? bits : 0;
         if (n >= 60 && n < 80 && type == rv40::PictureType::Inter) {
             interQ += coded;
             ++inter;
@@ -446,6 +448,8 @@ TEST(RateControllerTest, OnePassSetsBitsAsideForTheNextKeyframe)
     // the first seconds 7% short)
     EXPECT_LE(keyframeQ, interQ / inter + 5) << "inter pictures before it at " << interQ / inter;
     EXPECT_NEAR(opening / (kbps * 1000 * 4), 1.0, 0.065) << "the first four seconds";
+    // nothing is set aside for a keyframe the film ends before (5.5% short, were it)
+    EXPECT_NEAR(closing / (kbps * 1000 * 3), 1.0, 0.03) << "the last three seconds";
     EXPECT_NEAR(total / (kbps * 1000 * film.seconds), 1.0, 0.03);
 }
 
