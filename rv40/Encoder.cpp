@@ -136,7 +136,7 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
     if (pc.tools.stillFiner && !bPicture) {
         // B-pictures, which no picture copies, are coded at one quantiser
         // (a repeat, or a picture like the last, is coded at one quantiser)
-        if (still.Observe(src) && !repeat) {
+        if (still.Observe(src, haveRef ? &refSrc : nullptr) && !repeat) {
             quantOffsets = still.Offsets(-pc.tools.stillFiner, kMostQuantiserRuns);
             const bool any = std::any_of(quantOffsets.begin(), quantOffsets.end(), [](std::int8_t o) { return o != 0; });
             pc.quantOffsets = any ? quantOffsets.data() : nullptr;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <limits>
 
 namespace corva::rv40 {
@@ -21,26 +20,21 @@ constexpr int kStillReferences = 2;
 constexpr int kSwitchCost = 30;
 } // namespace
 
-bool StillMap::Observe(const Picture &src)
+bool StillMap::Observe(const Picture &src, const Picture *last)
 {
     const Plane &y = src.p[0];
-    const std::size_t w = static_cast<std::size_t>(m_mbw) * 16;
     const std::size_t count = m_run.size();
     std::vector<int> sads(count, 0);
-    const bool first = m_last.empty();
-    if (first)
-        m_last.resize(w * static_cast<std::size_t>(m_mbh) * 16);
+    const bool first = last == nullptr;
     long total = 0;
-    for (int mby = 0; mby < m_mbh; ++mby) {
-        std::uint8_t *last = &m_last[static_cast<std::size_t>(mby) * 16 * w];
-        const auto stride = static_cast<std::ptrdiff_t>(w);
-        for (int mbx = 0; mbx < m_mbw; ++mbx) {
-            const int sad = dsp::Sad16(y.At(mbx * 16, mby * 16), y.stride, last + mbx * 16, stride);
-            sads[static_cast<std::size_t>(mby * m_mbw + mbx)] = sad;
-            total += sad;
-        }
-        for (int r = 0; r < 16; ++r)
-            std::memcpy(last + r * stride, y.At(0, mby * 16 + r), w);
+    if (!first) {
+        const Plane &l = last->p[0];
+        for (int mby = 0; mby < m_mbh; ++mby)
+            for (int mbx = 0; mbx < m_mbw; ++mbx) {
+                const int sad = dsp::Sad16(y.At(mbx * 16, mby * 16), y.stride, l.At(mbx * 16, mby * 16), l.stride);
+                sads[static_cast<std::size_t>(mby * m_mbw + mbx)] = sad;
+                total += sad;
+            }
     }
     // A repeated picture says nothing of what stands still: the film's picture rate is above its
     // source's, and what changes, changes at the next new picture.

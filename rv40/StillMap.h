@@ -17,9 +17,10 @@ class StillMap final {
 public:
     StillMap(int mbw, int mbh) : m_mbw(mbw), m_mbh(mbh), m_run(static_cast<std::size_t>(mbw * mbh), 0) {}
 
-    // The source of the next reference picture (intra or inter), compared with the last's;
-    // false where it repeats the last, which changes nothing and is better coded at one quantiser.
-    bool Observe(const Picture &src);
+    // The source of the next reference picture (intra or inter), compared with the last
+    // reference's (none: the first); false where it repeats the last, which changes nothing and
+    // is better coded at one quantiser.
+    bool Observe(const Picture &src, const Picture *last);
 
     // Each macroblock's quantiser offset: `finer` (negative) for those in a still run, 0 for
     // the rest, in at most `mostRuns` runs of the finer one. All 0 where nothing stands still.
@@ -36,7 +37,6 @@ public:
 private:
     int m_mbw, m_mbh;
     std::vector<std::uint16_t> m_run;
-    std::vector<std::uint8_t> m_last; // the last reference's luma, whole macroblocks
 };
 
 } // namespace corva::rv40

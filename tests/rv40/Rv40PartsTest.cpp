@@ -285,9 +285,10 @@ TEST(StillMapObserve, CountsStillReferencesAndIgnoresRepeats)
     p.Init(mbw * 16, mbh * 16);
     Paint(p.p[0], 0.0);
     StillMap map(mbw, mbh);
-    EXPECT_TRUE(map.Observe(p));
+    EXPECT_TRUE(map.Observe(p, nullptr));
+    Picture last = p;
     EXPECT_EQ(map.Runs(), std::vector<std::uint16_t>(6, 0));
-    EXPECT_FALSE(map.Observe(p)); // the same picture again
+    EXPECT_FALSE(map.Observe(p, &last)); // the same picture again
     EXPECT_EQ(map.Runs(), std::vector<std::uint16_t>(6, 0));
     // MB (1,0) changes a lot, MB (2,1) by noise below the threshold
     for (int y = 0; y < 16; ++y)
@@ -297,10 +298,11 @@ TEST(StillMapObserve, CountsStillReferencesAndIgnoresRepeats)
             std::uint8_t &noisy = *p.p[0].At(32 + x, 16 + y);
             noisy = static_cast<std::uint8_t>(std::clamp(noisy + ((x + y) % 2 ? 1 : -1), 0, 255));
         }
-    EXPECT_TRUE(map.Observe(p));
+    EXPECT_TRUE(map.Observe(p, &last));
     EXPECT_EQ(map.Runs(), (std::vector<std::uint16_t>{1, 0, 1, 1, 1, 1}));
+    last = p;
     *p.p[0].At(0, 0) ^= 1; // a change of one level anywhere is a new picture
-    EXPECT_TRUE(map.Observe(p));
+    EXPECT_TRUE(map.Observe(p, &last));
     EXPECT_EQ(map.Runs(), (std::vector<std::uint16_t>{2, 1, 2, 2, 2, 2}));
     // finer where still for two references or more, in one run here (the one MB that stood
     // still for one reference is not worth two switches)
