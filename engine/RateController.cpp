@@ -66,7 +66,7 @@ void RateController::SetFirstPass(std::vector<PassRecord> records)
 
 double RateController::Saved() const
 {
-    if (m_keyReserve <= 0)
+    if (!Reserving())
         return 0;
     return m_keyReserve * std::min(1.0, double(m_sinceKeyframe) / std::max(1, m_keySpan - 1));
 }
@@ -75,7 +75,7 @@ double RateController::PerReference() const
 {
     // the rate less what the B-pictures among the recent pictures took and what is set aside
     // for the next keyframe, over the rest
-    const double perPicture = m_perPicture - (m_keyReserve > 0 ? m_keyReserve / std::max(1, m_keySpan - 1) : 0.0);
+    const double perPicture = m_perPicture - (Reserving() ? m_keyReserve / std::max(1, m_keySpan - 1) : 0.0);
     const double bBits = m_model.BidirectionalBits();
     // The share as far as it is known: faded in from none, a film's first seconds aimed the
     // references as if there were no B-pictures and a still street at the top rate fell 4%
@@ -209,9 +209,10 @@ void RateController::Update(PictureType type, double cost, int quantiser, double
     if (type == PictureType::Intra) {
         m_sinceKeyframe = 0;
         m_keyframeCost = cost;
-        // the next regular keyframe, or the late one, within the film where its length is known
+        // the next regular keyframe, or the late one (which a keyframe in the film's last
+        // quarter before it makes unneeded), within the film where its length is known
         std::int64_t next = m_pictures + m_gop;
-        if (m_lateKeyframe > m_pictures)
+        if (m_lateKeyframe > m_pictures && m_pictures < m_lateKeyframe * 3 / 4)
             next = std::min<std::int64_t>(next, m_lateKeyframe);
         m_keySpan = m_filmPictures > 0 && next >= m_filmPictures ? 0 : static_cast<int>(next - m_pictures);
     }

@@ -80,6 +80,8 @@ private:
     double PerReference() const;
     // one constant-rate pass: what the pictures since the last keyframe set aside for the next
     double Saved() const;
+    // (a keyframe that did not come when it was due frees what was set aside for it)
+    bool Reserving() const { return m_keyReserve > 0 && m_sinceKeyframe <= m_keySpan; }
     void ReserveForKeyframe(int quantiser);
     // the buffer and the budget after a picture, whatever it was
     void Account(double bits, rv40::PictureType type, int quantiser, bool learn = true);

@@ -453,6 +453,36 @@ TEST(RateControllerTest, OnePassSetsBitsAsideForTheNextKeyframe)
     EXPECT_NEAR(total / (kbps * 1000 * film.seconds), 1.0, 0.03);
 }
 
+// A cut late in a film keeps the late keyframe from coming (a keyframe already falls in its second
+// half): the bits set aside for it are spent by the pictures after the cut.
+TEST(RateControllerTest, OnePassSpendsWhatItSetAsideForAKeyframeThatDoesNotCome)
+{
+    FakeFilm film;
+    film.width = 720;
+    film.height = 544;
+    film.fps = 10;
+    film.seconds = 20;
+    film.withB = true;
+    film.intraWeight = 8;
+    const double kbps = 800;
+    EncodePlan::Video video = Cbr(film, kbps);
+    video.gopSize = film.keyframeEvery; // none but at the cuts (150)
+    video.lateKeyframe = 180;           // which the cut at 150 keeps from coming
+    video.pictures = film.Pictures();
+    RateController rc(video);
+    double after = 0;
+    for (int n = 0; n < film.Pictures(); ++n) {
+        const double cost = film.Estimate(n);
+        const rv40::PictureType type = film.Type(n);
+        const int q = rc.ChooseQuantiser(type, cost);
+        const double bits = film.TrueBits(n, q);
+        rc.Update(type, cost, q, bits);
+        after += n > 150 ? bits : 0;
+    }
+    // (kept for it to the end, they left the rest of the film 7% short)
+    EXPECT_NEAR(after / (kbps * 1000 * 4.9), 1.0, 0.03) << "after the cut";
+}
+
 INSTANTIATE_TEST_SUITE_P(Audiences, ConstantRate, ::testing::Values(RateCase{118, 176, 144}, RateCase{386, 352, 288}, RateCase{1308, 720, 576}));
 
 // A variable-rate audience gives busy scenes more than calm ones, keeps to its quantiser
