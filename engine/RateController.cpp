@@ -158,6 +158,8 @@ int RateController::ChooseQuantiser(PictureType type, double cost)
     }
     if (Planned())
         return PlannedQuantiser(type);
+    if (type == PictureType::Intra)
+        m_keyNeed = m_model.Predict(type, cost, m_qmax);
     return QuantiserFor(type, cost, TargetBits(type, cost));
 }
 
@@ -230,8 +232,16 @@ double RateController::MostBits(PictureType type, int quantiser) const
     // at any quantiser, would never be paid back in a short film (a cut at every picture at the
     // narrow audience spent 7% over five seconds), so every constant-rate picture keeps within
     // what is left of the film's budget and a little of the buffer besides.
-    if (!m_variableRate && !Planned() && m_plan.Records().empty())
-        return m_buffer.MostBitsOf(m_allotted - m_spent + m_perPicture + m_buffer.Slack(), least);
+    // A keyframe a second or more after the last (a cut the pictures before did not see coming)
+    // keeps at least what it takes at the coarsest quantiser, as far as the buffer holds it:
+    // held to what is left of the budget, it lost its levels and showed flat gray, and the
+    // pictures after it copied that (a cut every second at the narrow audience: 16 dB). The
+    // pictures after it pay the debt back; cuts closer together keep the budget's bound.
+    if (!m_variableRate && !Planned() && m_plan.Records().empty()) {
+        const bool cutLate = type == PictureType::Intra && double(m_sinceKeyframe) >= m_frameRate;
+        return m_buffer.MostBitsOf(m_allotted - m_spent + m_perPicture + m_buffer.Slack(),
+                                   cutLate ? std::max(least, m_keyNeed) : least);
+    }
     // A second pass borrows from the buffer where its plan says; at the coarsest quantiser,
     // where no coarser step is left, a picture's budget is its share of the film's budget and
     // what the pictures before left of theirs. (Bounded by the buffer alone, a short film of

@@ -65,7 +65,9 @@ public:
     double MostBits() const { return m_buffer.MostBits(); }
     // And for a picture of this type at this quantiser: no more than the budget allows (one
     // pass at any quantiser, a second pass at the coarsest), yet a keyframe, which cannot repeat
-    // its reference, never less than one picture's share of the rate while the buffer holds it.
+    // its reference, never less than one picture's share of the rate while the buffer holds it
+    // (in one pass, a second or more after the last keyframe, than what it takes at the coarsest
+    // quantiser, as the keyframe's ChooseQuantiser predicted).
     double MostBits(rv40::PictureType type, int quantiser) const;
 
     // The player's buffer as a share of its size: below 0 it ran dry.
@@ -103,6 +105,7 @@ private:
     std::int64_t m_sinceKeyframe = 0;
     double m_keyReserve = 0; // what the next keyframe takes beyond its share
     double m_keyframeCost = 0; // the last keyframe's
+    double m_keyNeed = 0;      // what the keyframe being chosen takes at the coarsest quantiser
     double m_spent = 0;
     double m_allotted = 0;
     double m_bPictureShare = 0; // one pass: the share of B-pictures among recent pictures, faded

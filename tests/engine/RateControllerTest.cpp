@@ -483,6 +483,38 @@ TEST(RateControllerTest, OnePassSpendsWhatItSetAsideForAKeyframeThatDoesNotCome)
     EXPECT_NEAR(after / (kbps * 1000 * 4.9), 1.0, 0.03) << "after the cut";
 }
 
+// One pass keeps every picture within what is left of the budget; a keyframe at a cut a second
+// or more after the last keeps at least what it takes at the coarsest quantiser, as far as the
+// buffer holds it (held to the budget, it lost its levels and showed flat gray), while a cut
+// closer to the last keeps the budget's bound.
+TEST(RateControllerTest, OnePassKeepsACutsKeyframeWholeAtTheCoarsestQuantiser)
+{
+    EncodePlan::Video video;
+    video.width = 640;
+    video.height = 352;
+    video.frameRate = AVRational{15, 1};
+    video.bitRate = 118000;
+    video.pictures = 120;
+    const double share = 118000.0 / 15;
+    const double keyCost = 640.0 * 352 * 8;
+    auto overspent = [&](RateController &rc, int pictures) {
+        const int q = rc.ChooseQuantiser(rv40::PictureType::Intra, keyCost);
+        rc.Update(rv40::PictureType::Intra, keyCost, q, 5 * share);
+        for (int n = 1; n < pictures; ++n) {
+            const double cost = 640.0 * 352;
+            rc.Update(rv40::PictureType::Inter, cost, rc.ChooseQuantiser(rv40::PictureType::Inter, cost), 1.5 * share);
+        }
+        rc.ChooseQuantiser(rv40::PictureType::Intra, keyCost);
+        return rc.MostBits(rv40::PictureType::Intra, 31);
+    };
+    RateController late(video);
+    const double most = overspent(late, 16);
+    EXPECT_GE(most, 1.5 * share);
+    EXPECT_LE(most, late.MostBits());
+    RateController close(video);
+    EXPECT_LE(overspent(close, 5), 1.01 * share);
+}
+
 INSTANTIATE_TEST_SUITE_P(Audiences, ConstantRate, ::testing::Values(RateCase{118, 176, 144}, RateCase{386, 352, 288}, RateCase{1308, 720, 576}));
 
 // A variable-rate audience gives busy scenes more than calm ones, keeps to its quantiser
