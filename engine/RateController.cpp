@@ -238,9 +238,9 @@ double RateController::MostBits(PictureType type, int quantiser) const
     // pictures after it copied that (a cut every second at the narrow audience: 16 dB). The
     // pictures after it pay the debt back; cuts closer together keep the budget's bound.
     if (!m_variableRate && !Planned() && m_plan.Records().empty()) {
-        const bool cutLate = type == PictureType::Intra && double(m_sinceKeyframe) >= m_frameRate;
+        const bool secondOn = type == PictureType::Intra && double(m_sinceKeyframe) >= m_frameRate;
         return m_buffer.MostBitsOf(m_allotted - m_spent + m_perPicture + m_buffer.Slack(),
-                                   cutLate ? std::max(least, m_keyNeed) : least);
+                                   secondOn ? std::max(least, m_keyNeed) : least);
     }
     // A second pass borrows from the buffer where its plan says; at the coarsest quantiser,
     // where no coarser step is left, a picture's budget is its share of the film's budget and
