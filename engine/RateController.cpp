@@ -237,7 +237,7 @@ double RateController::MostBits(PictureType type, int quantiser) const
     // held to what is left of the budget, it lost its levels and showed flat gray, and the
     // pictures after it copied that (a cut every second at the narrow audience: 16 dB). The
     // pictures after it pay the debt back; cuts closer together keep the budget's bound.
-    if (!m_variableRate && !Planned() && m_plan.Records().empty()) {
+    if (OnePassConstantRate()) {
         const bool secondOn = type == PictureType::Intra && double(m_sinceKeyframe) >= m_frameRate;
         return m_buffer.MostBitsOf(m_allotted - m_spent + m_perPicture + m_buffer.Slack(),
                                    secondOn ? std::max(least, m_keyNeed) : least);
@@ -305,7 +305,7 @@ void RateController::ReserveForKeyframe(int quantiser)
     // with every picture after it copying its blur. The pictures before the next one set aside
     // what it would take beyond its share near the inter pictures' quantiser.
     m_keyReserve = 0;
-    if (m_variableRate || m_measuring || Planned() || !m_plan.Records().empty() || m_keySpan < 2)
+    if (m_measuring || !OnePassConstantRate() || m_keySpan < 2)
         return;
     const int q = m_interQAverage >= 0 ? static_cast<int>(std::lround(m_interQAverage)) : quantiser;
     const double wanted = m_model.Predict(PictureType::Intra, m_keyframeCost, std::clamp(q, m_qmin, m_qmax)) - m_perPicture;

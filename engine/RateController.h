@@ -78,6 +78,8 @@ public:
 
 private:
     bool Planned() const { return m_plan.Covers(static_cast<std::size_t>(m_pictures)); }
+    // One constant-rate pass: no plan to follow, and none followed so far.
+    bool OnePassConstantRate() const { return !m_variableRate && !Planned() && m_plan.Records().empty(); }
     int PlannedQuantiser(rv40::PictureType type);
     double PerReference() const;
     // one constant-rate pass: what the pictures since the last keyframe set aside for the next
