@@ -109,6 +109,18 @@ Outcome Encode(const FakeFilm &film, RateController &rc, bool fixedQ = false, bo
     return o;
 }
 
+// The quantiser the encoder codes picture n at, given the controller's: raised into the bound
+// as the encoder does, three, six and ten steps coarser, then the coarsest.
+int WithinBound(const FakeFilm &film, const RateController &rc, int n, int q)
+{
+    const double most = rc.MostBits(film.Type(n), q);
+    int coded = q;
+    for (const int up : {3, 6, 10, 31})
+        if (film.TrueBits(n, coded) > most)
+            coded = std::min(31, q + up);
+    return coded;
+}
+
 EncodePlan::Video Cbr(const FakeFilm &film, double kbps, int bOffset = 2)
 {
     EncodePlan::Video s;
@@ -378,12 +390,7 @@ TEST(RateControllerTest, OnePassSpendsTheRateAroundAKeyframeOfAShortFilmWithBPic
         const double cost = film.Estimate(n);
         const rv40::PictureType type = film.Type(n);
         const int q = rc.ChooseQuantiser(type, cost);
-        // the encoder's way into the bound: three, six and ten steps coarser, then the coarsest
-        const double most = rc.MostBits(type, q);
-        int coded = q;
-        for (const int up : {3, 6, 10, 31})
-            if (film.TrueBits(n, coded) > most)
-                coded = std::min(31, q + up);
+        const int coded = WithinBound(film, rc, n, q);
         if (n > 0 && film.IsIntra(n)) {
             ++keyframes;
             EXPECT_LE(coded, q + 3) << "keyframe " << n;
@@ -425,12 +432,7 @@ TEST(RateControllerTest, OnePassSetsBitsAsideForTheNextKeyframe)
         const double cost = film.Estimate(n);
         const rv40::PictureType type = film.Type(n);
         const int q = rc.ChooseQuantiser(type, cost);
-        // the encoder's way into the bound, as above
-        const double most = rc.MostBits(type, q);
-        int coded = q;
-        for (const int up : {3, 6, 10, 31})
-            if (film.TrueBits(n, coded) > most)
-                coded = std::min(31, q + up);
+        const int coded = WithinBound(film, rc, n, q);
         const double bits = film.TrueBits(n, coded);
         rc.Update(type, cost, coded, bits);
         total += bits;
