@@ -11,7 +11,8 @@
 #
 # parts, comma separated (all by default):
 #   quality  two passes at the default audience, a VBR one and the low-rate one: PSNR and SSIM
-#            against the source, video bytes, wall time; rv10 against x264 baseline and main
+#            against the source (and the worst picture's PSNR), video bytes, wall time; rv10
+#            against x264 baseline and main
 #   rate     every constant-rate audience, one pass and two: the video rate against video_kbps
 #   speed    one pass end to end at the default audience: wall time against x264 baseline's
 #            one pass on the same source, and peak memory
@@ -70,13 +71,17 @@ clipSource() {
 }
 
 pictures() { ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$1"; }
-# quality FILE SOURCE: "PSNR SSIM" (luma and chroma), the pictures paired by their order.
+# quality FILE SOURCE: "PSNR SSIM LOWEST" (luma and chroma), the pictures paired by their order;
+# LOWEST is the worst single picture's PSNR, which shows a picture repeated or crushed (a walker
+# jumping back on a still street) that the average hides.
 quality() {
   local pair='[0:v]setpts=N[a];[1:v]setpts=N[b];[a][b]'
-  local p s
-  p=$(ffmpeg -v info -i "$1" -i "$2" -lavfi "${pair}psnr" -f null - 2>&1 | sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' | tail -1)
+  local p s low stats=$work/psnr.stats
+  p=$(ffmpeg -v info -i "$1" -i "$2" -lavfi "${pair}psnr=stats_file=$stats" -f null - 2>&1 | sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' | tail -1)
+  low=$(awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^psnr_avg:/) { v = substr($i, 10); if (v != "inf" && (m == "" || v + 0 < m)) m = v + 0 } }
+             END { if (m == "") print "inf"; else printf "%.2f", m }' "$stats")
   s=$(ffmpeg -v info -i "$1" -i "$2" -lavfi "${pair}ssim" -f null - 2>&1 | sed -n 's/.*SSIM.* All:\([0-9.]*\).*/\1/p' | tail -1)
-  echo "$p $s"
+  echo "$p $s $low"
 }
 # x264Args PROFILE SOURCE: the peer at the audience's rate (a VBR audience: its average, capped at
 # its peak), with a keyframe as often in time as ours (the source's picture rate times the
@@ -103,7 +108,7 @@ defaultName=$(head -n1 "$build/app/audi.txt" | iconv -f GBK -t UTF-8 | tr -d '\r
 if [[ ,$parts, == *,quality,* ]]; then
   echo
   echo "== quality, two passes (PSNR and SSIM paired by picture order) =="
-  printf '%-9s %-6s %-15s %8s %8s %10s %5s %8s  %s\n' clip rate encoder "PSNR dB" SSIM "video B" pics "wall s" decodes
+  printf '%-9s %-6s %-15s %8s %8s %8s %10s %5s %8s  %s\n' clip rate encoder "PSNR dB" SSIM "worst dB" "video B" pics "wall s" decodes
   declare -A sum=() count=()
   for name in "$defaultName" "清晰画质 VBR 500Kbps" "窄带上网 CBR 150Kbps"; do
     audienceSettings "$name"
@@ -121,12 +126,12 @@ if [[ ,$parts, == *,quality,* ]]; then
           *)     out=$work/$clip-$tag-$run.rm; label="ours $run"
                  t=$(timed "$clip-$tag-$run" "$pp" -i "$src" -o "$out" -t bench -a "" -c "" -ad "$name" -vco "$run") ;;
         esac
-        read -r p s <<<"$(quality "$out" "$src")"
+        read -r p s low <<<"$(quality "$out" "$src")"
         psnr[$run]=$p
         bytes[$run]=$(videoBytes "$out")
         check=-
         [[ $run == rv* ]] && check=$(decodes "$out")
-        printf '%-9s %-6s %-15s %8s %8s %10s %5s %8s  %s\n' "$clip" "$tag" "$label" "$p" "$s" "${bytes[$run]}" \
+        printf '%-9s %-6s %-15s %8s %8s %8s %10s %5s %8s  %s\n' "$clip" "$tag" "$label" "$p" "$s" "$low" "${bytes[$run]}" \
           "$(pictures "$out")" "$t" "$check"
       done
       awk -v a="${psnr[rv9]}" -v b="${psnr[rv10]}" -v x="${psnr[x264b]}" -v m="${psnr[x264m]}" \
