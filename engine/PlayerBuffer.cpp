@@ -28,6 +28,7 @@ PlayerBuffer::PlayerBuffer(double bitRate, double peakRate, double frameRate, bo
 
 void PlayerBuffer::SetPlanned(bool planned)
 {
+    m_planned = planned;
     m_fullest = planned ? kFullest : kFullestOnePass;
 }
 
@@ -91,7 +92,12 @@ bool PlayerBuffer::Repeat(double bitsAtCoarsest) const
     // that a film no quantiser fits into the buffer still moves.
     if (m_variableRate || Full())
         return false;
-    return bitsAtCoarsest > Room();
+    // A repeat shows the reference again: on a still camera's street, a walker who jumps back
+    // (27 dB against 42 around it). Following a plan, a picture the buffer holds is coded
+    // within it instead, even where that takes the margin the pictures after it would keep:
+    // the plan has their bits arrive with them, and a guess that was short is kept within the
+    // buffer by the encoder's bound. One pass, seeing nothing ahead, keeps the margin.
+    return bitsAtCoarsest > (m_planned ? MostBits() : Room());
 }
 
 void PlayerBuffer::Fit(std::vector<double> &plannedBits) const

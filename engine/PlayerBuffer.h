@@ -48,7 +48,8 @@ public:
     int Coarser(int quantiser, int qmax, const std::function<double(int)> &bitsAt) const;
     // Lowered while it would leave a constant-rate buffer overflowing, at most `steps` steps.
     int Finer(int quantiser, int qmin, int steps, const std::function<double(int)> &bitsAt) const;
-    // Whether a picture of these bits at the coarsest quantiser had better repeat the one before.
+    // Whether a picture of these bits at the coarsest quantiser had better repeat the one before:
+    // following a plan, only where the buffer cannot hold it at all.
     bool Repeat(double bitsAtCoarsest) const;
 
     // A plan's bits per picture kept between the walls as it is walked in order.
@@ -70,6 +71,7 @@ private:
     double m_size = 0;
     double m_bits = 0; // what the player holds, filled at the rate, emptied by each picture
     double m_fullest = 0;
+    bool m_planned = false;
     int m_underflows = 0;
 };
 

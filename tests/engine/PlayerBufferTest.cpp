@@ -82,8 +82,14 @@ TEST(PlayerBuffer, QuantisersMoveUntilThePictureFits)
 
     EXPECT_FALSE(b.Repeat(1e9)); // full: waiting gains nothing
     b.Drain(kRate * 0.5);
+    // one pass keeps the margin for the pictures after
     EXPECT_TRUE(b.Repeat(b.Room() + 1));
     EXPECT_FALSE(b.Repeat(b.Room()));
+    // following a plan, only what the buffer cannot hold at all: into the margin it is coded
+    b.SetPlanned(true);
+    EXPECT_TRUE(b.Repeat(b.MostBits() + 1));
+    EXPECT_FALSE(b.Repeat(b.MostBits()));
+    EXPECT_FALSE(b.Repeat(b.Room() + 1));
     PlayerBuffer v(kRate, 2 * kRate, 25, true, kPerPicture);
     v.Drain(v.Size() * 0.5);
     EXPECT_FALSE(v.Repeat(1e9));

@@ -60,6 +60,9 @@ struct FakeFilm
         const double share = cheaperFrom >= 0 && n >= cheaperFrom ? cheaperShare : 1.0;
         return 400 + share * 3.0 * d / std::pow(RateController::Step(q), 1.15) * 10.0;
     }
+    // What no dropping of levels takes away: the header, and about half of the rest in macroblock
+    // types and vectors (at the coarsest steps, where pictures are kept within a bound).
+    double WithoutLevels(int n, int q) const { return 400 + 0.5 * (TrueBits(n, q) - 400); }
     double Estimate(int n) const { return Difficulty(n) * (IsIntra(n) ? intraWeight : 1.0) * (1.0 + 0.15 * std::cos(n * 1.3)); }
     int Pictures() const { return static_cast<int>(fps * seconds); }
 };
@@ -80,35 +83,6 @@ struct Outcome
 // A repeated picture: its header and a skip run.
 constexpr double kRepeatBits = 200;
 
-Outcome Encode(const FakeFilm &film, RateController &rc, bool fixedQ = false, bool repeats = false)
-{
-    Outcome o;
-    const int q0 = rc.FirstPassQuantiser();
-    for (int n = 0; n < film.Pictures(); ++n) {
-        const bool intra = film.IsIntra(n);
-        const bool b = film.IsB(n);
-        const double cost = film.Estimate(n);
-        if (repeats && !intra && !b && rc.RepeatInstead(cost)) {
-            rc.UpdateRepeated(kRepeatBits);
-            o.bits += kRepeatBits;
-            ++o.repeated;
-            o.repeatedWhereCalm += (n / 150) % 3 == 0;
-            o.records.push_back({rv40::PictureType::Inter, cost, 31, kRepeatBits, n});
-            continue;
-        }
-        const int q = fixedQ ? q0 : rc.ChooseQuantiser(film.Type(n), cost);
-        const double bits = film.TrueBits(n, q);
-        rc.Update(film.Type(n), cost, q, bits);
-        o.bits += bits;
-        ((n / 150) % 3 == 1 ? o.busyBits : o.calmBits) += (n / 150) % 3 == 2 ? 0 : bits;
-        o.qmin = std::min(o.qmin, q);
-        o.qmax = std::max(o.qmax, q);
-        o.records.push_back({film.Type(n), cost, q, bits, n});
-    }
-    o.underflows = rc.Underflows();
-    return o;
-}
-
 // The quantiser the encoder codes picture n at, given the controller's: raised into the bound
 // as the encoder does, three, six and ten steps coarser, then the coarsest.
 int WithinBound(const FakeFilm &film, const RateController &rc, int n, int q)
@@ -119,6 +93,54 @@ int WithinBound(const FakeFilm &film, const RateController &rc, int n, int q)
         if (film.TrueBits(n, coded) > most)
             coded = std::min(31, q + up);
     return coded;
+}
+
+// `bounded`: each picture kept within the controller's bound as the encoder keeps it: coarser
+// first, then at the coarsest with levels dropped; an inter picture that does not fit without
+// any repeats the one before.
+Outcome Encode(const FakeFilm &film, RateController &rc, bool fixedQ = false, bool repeats = false,
+               bool bounded = false)
+{
+    Outcome o;
+    const int q0 = rc.FirstPassQuantiser();
+    for (int n = 0; n < film.Pictures(); ++n) {
+        const bool intra = film.IsIntra(n);
+        const bool b = film.IsB(n);
+        const double cost = film.Estimate(n);
+        auto repeat = [&] {
+            rc.UpdateRepeated(kRepeatBits);
+            o.bits += kRepeatBits;
+            ++o.repeated;
+            o.repeatedWhereCalm += (n / 150) % 3 == 0;
+            o.records.push_back({rv40::PictureType::Inter, cost, 31, kRepeatBits, n});
+        };
+        if (repeats && !intra && !b && rc.RepeatInstead(cost)) {
+            repeat();
+            continue;
+        }
+        const int chosen = fixedQ ? q0 : rc.ChooseQuantiser(film.Type(n), cost);
+        const int q = bounded ? WithinBound(film, rc, n, chosen) : chosen;
+        double bits = film.TrueBits(n, q);
+        const double most = rc.MostBits(film.Type(n), chosen);
+        if (bounded && bits > most) {
+            const double floorBits = film.WithoutLevels(n, q);
+            if (floorBits > most && !intra && !b) {
+                repeat();
+                continue;
+            }
+            bits = std::max(floorBits, most); // a keyframe takes what it must
+            rc.Update(film.Type(n), cost, q, film.TrueBits(n, q), bits);
+        } else {
+            rc.Update(film.Type(n), cost, q, bits);
+        }
+        o.bits += bits;
+        ((n / 150) % 3 == 1 ? o.busyBits : o.calmBits) += (n / 150) % 3 == 2 ? 0 : bits;
+        o.qmin = std::min(o.qmin, q);
+        o.qmax = std::max(o.qmax, q);
+        o.records.push_back({film.Type(n), cost, q, bits, n});
+    }
+    o.underflows = rc.Underflows();
+    return o;
 }
 
 EncodePlan::Video Cbr(const FakeFilm &film, double kbps, int bOffset = 2)
@@ -307,7 +329,8 @@ TEST(RateControllerTest, TwoPassesHoldTheRateWhereBitsFallOffACliff)
 
 // A rate below what busy scenes take even at the coarsest quantiser: there pictures repeat the
 // one before rather than run the player's buffer dry, and only there; the calm scenes are all
-// coded, and the film spends its rate.
+// coded, and the film spends its rate. The pictures are kept within the encoder's bound, as a
+// second pass codes a picture the buffer holds into its margin and counts on that bound.
 TEST(RateControllerTest, PicturesRepeatWhereEvenTheCoarsestQuantiserIsTooMuch)
 {
     FakeFilm film;
@@ -325,10 +348,12 @@ TEST(RateControllerTest, PicturesRepeatWhereEvenTheCoarsestQuantiserIsTooMuch)
         EXPECT_EQ(o.repeatedWhereCalm, 0) << what;
     };
     RateController one(Cbr(film, kbps));
-    check(Encode(film, one, false, true), "one pass");
+    check(Encode(film, one, false, /*repeats=*/true, /*bounded=*/true), "one pass");
     RateController measure(Cbr(film, kbps));
     const Outcome first = Encode(film, measure, /*fixedQ=*/true);
-    check(SecondPass(film, kbps, first, /*repeats=*/true), "two passes");
+    RateController second(Cbr(film, kbps));
+    second.SetFirstPass(first.records);
+    check(Encode(film, second, false, /*repeats=*/true, /*bounded=*/true), "two passes");
 
     // a variable rate has its peak and quantiser bounds instead
     EncodePlan::Video vbr = Cbr(film, kbps);
