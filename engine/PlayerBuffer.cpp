@@ -13,6 +13,12 @@ constexpr double kMargin = 0.1;
 // ahead, keeps a wider margin, as a picture coded too coarsely near the top loses its bits.
 constexpr double kFullest = 0.98;
 constexpr double kFullestOnePass = 0.95;
+// How far behind the rate a plan may fall, as a share of the buffer less its margin. What
+// pictures leave unspent while the player's buffer is full is turned away, and only a buffer
+// drained again by the film's end wins it back: a plan that counted on the whole buffer parked
+// the bits of a still street ahead of a late keyframe, the pictures after it could not spend
+// them with the buffer then low, and the film came out 4% under its rate.
+constexpr double kBehindShare = 0.5;
 
 } // namespace
 
@@ -103,10 +109,10 @@ bool PlayerBuffer::Repeat(double bitsAtCoarsest) const
 void PlayerBuffer::Fit(std::vector<double> &plannedBits) const
 {
     // Through a player's buffer the pictures may run ahead of the rate only by what the buffer
-    // holds, counted from the lowest point so far (where it was last full), and bits a calm
-    // stretch leaves unused beyond that much cannot be spent later. The plan is walked in order
-    // with each picture kept between those walls; towards the end they close in on the rate, so
-    // that the film as a whole spends what it should, by this share of a picture's bits a picture.
+    // holds, counted from the lowest point so far (where it was last full), and a calm stretch
+    // falls behind it by at most the share above. The plan is walked in order with each picture
+    // kept between those walls; towards the end they close in on the rate, so that the film as a
+    // whole spends what it should, by this share of a picture's bits a picture.
     constexpr double closingShare = 0.5;
     const double room = m_size * (1 - kMargin);
     const std::size_t n = plannedBits.size();
@@ -114,7 +120,7 @@ void PlayerBuffer::Fit(std::vector<double> &plannedBits) const
     double lowest = 0; // the least of it so far
     for (std::size_t i = 0; i < n; ++i) {
         const double closing = m_perPicture * closingShare * double(n - 1 - i);
-        const double floor = -std::min(room, closing);
+        const double floor = -std::min(kBehindShare * room, closing);
         const double ceiling = std::min(lowest + room, closing);
         const double wanted = std::clamp(plannedBits[i], m_perPicture + floor - ahead, m_perPicture + ceiling - ahead);
         plannedBits[i] = std::max(wanted, 1.0);
@@ -129,7 +135,7 @@ double PlayerBuffer::Behind(const std::vector<double> &plannedBits) const
     double ahead = 0, worst = 0;
     for (const double bits : plannedBits) {
         ahead += bits - m_perPicture;
-        worst = std::max(worst, -room - ahead);
+        worst = std::max(worst, -kBehindShare * room - ahead);
     }
     return worst;
 }

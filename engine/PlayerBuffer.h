@@ -54,8 +54,8 @@ public:
 
     // A plan's bits per picture kept between the walls as it is walked in order.
     void Fit(std::vector<double> &plannedBits) const;
-    // How far, at worst, a plan runs behind the rate beyond what the buffer carries forward:
-    // bits the player would turn away.
+    // How far, at worst, a plan runs behind the rate beyond what it may: bits the player would
+    // turn away, and may not win back.
     double Behind(const std::vector<double> &plannedBits) const;
 
     // After a picture of these bits.

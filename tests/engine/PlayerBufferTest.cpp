@@ -96,22 +96,33 @@ TEST(PlayerBuffer, QuantisersMoveUntilThePictureFits)
 }
 
 // A plan walked through the buffer: no stretch runs further ahead of the rate than the buffer
-// holds, bits a calm stretch leaves are not carried beyond it, and the film ends on its rate.
+// holds, a calm stretch falls behind it by no more than half the buffer (what it leaves while
+// the player's buffer is full is turned away unless the film's end drains the buffer again),
+// and the film ends on its rate. Both as a calm half before a busy one, and as a still street
+// whose late keyframe takes several pictures' worth.
 TEST(PlayerBuffer, APlanIsKeptWithinTheBuffer)
 {
     const PlayerBuffer b = constantRate();
-    std::vector<double> plan(200, kPerPicture * 0.2); // a calm half...
-    for (std::size_t i = 100; i < plan.size(); ++i)
-        plan[i] = kPerPicture * 3; // ...then a busy one
-    b.Fit(plan);
-    double ahead = 0, lowest = 0;
-    for (const double bits : plan) {
-        EXPECT_GE(bits, 1.0);
-        ahead += bits - kPerPicture;
-        lowest = std::min(lowest, ahead);
-        EXPECT_LE(ahead - lowest, b.Size() * 0.9 + 1e-6);
+    std::vector<double> calmThenBusy(200, kPerPicture * 0.2);
+    for (std::size_t i = 100; i < calmThenBusy.size(); ++i)
+        calmThenBusy[i] = kPerPicture * 3;
+    std::vector<double> lateKeyframe(120, kPerPicture * 0.6);
+    lateKeyframe[0] = lateKeyframe[100] = kPerPicture * 8;
+    // unfitted, the calm half falls 80 pictures' worth behind, all but the allowed half buffer too far
+    EXPECT_NEAR(b.Behind(calmThenBusy), kPerPicture * 80 - b.Size() * 0.45, 1e-6);
+    for (std::vector<double> plan : {calmThenBusy, lateKeyframe}) {
+        b.Fit(plan);
+        double ahead = 0, lowest = 0;
+        for (const double bits : plan) {
+            EXPECT_GE(bits, 1.0);
+            ahead += bits - kPerPicture;
+            lowest = std::min(lowest, ahead);
+            EXPECT_LE(ahead - lowest, b.Size() * 0.9 + 1e-6);
+            EXPECT_GE(ahead, -b.Size() * 0.45 - 1e-6);
+        }
+        EXPECT_NEAR(std::accumulate(plan.begin(), plan.end(), 0.0), kPerPicture * double(plan.size()), kPerPicture);
+        EXPECT_NEAR(b.Behind(plan), 0.0, 1e-6);
     }
-    EXPECT_NEAR(std::accumulate(plan.begin(), plan.end(), 0.0), kPerPicture * 200, kPerPicture);
 }
 
 } // namespace
