@@ -60,12 +60,19 @@ std::vector<CodedSlice> BandCoder::Code(int first, int end)
     auto codeWith = [&](Deciders &d, int n) {
         const int mbx = n % mbw, mby = n / mbw;
         MbRecord mb;
+        // the macroblock's own lambda, the slice's again after it
+        const QuantSet keep = d.ctx.qs;
+        if (m_pc.lambdaScale) {
+            d.ctx.qs.lambda *= m_pc.lambdaScale[n];
+            d.ctx.qs.lambdaSse *= m_pc.lambdaScale[n];
+        }
         if (m_pc.kind == SliceKind::Intra)
             d.intra.Code(mbx, mby, m_grid.AvailAt(mbx, mby), mb);
         else if (m_pc.kind == SliceKind::Inter)
             mb = d.inter.Decide(mbx, mby);
         else
             mb = d.bidir.Decide(mbx, mby);
+        d.ctx.qs = keep;
         rows.Commit(mbx, mby, mb, qs.q);
         writer.Write(n);
     };

@@ -2,6 +2,7 @@
 
 #include "rv40/DecisionPolicy.h"
 #include "rv40/Dsp.h"
+#include "rv40/LastingError.h"
 #include "rv40/LookAhead.h"
 #include "rv40/MbGrid.h"
 #include "rv40/Picture.h"
@@ -86,6 +87,8 @@ struct Encoder::Impl {
     // which macroblocks have stood still, and the quantiser offsets that follows for a reference
     StillMap still;
     std::vector<std::int8_t> quantOffsets;
+    // each macroblock's lambda scale where a still reference's error lasts
+    std::vector<float> lambdaScale;
 
     Impl(const EncoderSettings &s, std::unique_ptr<Bitstream> b, std::unique_ptr<DecisionPolicy> p)
         : settings(Checked(s)), bitstream(b ? std::move(b) : std::make_unique<Rv40Bitstream>()), ownPolicy(!p),
@@ -140,6 +143,9 @@ EncodedPicture Encoder::Impl::Encode(const PictureView &view, const PictureDecis
             quantOffsets = still.Offsets(-pc.tools.stillFiner, kMostQuantiserRuns);
             const bool any = std::any_of(quantOffsets.begin(), quantOffsets.end(), [](std::int8_t o) { return o != 0; });
             pc.quantOffsets = any ? quantOffsets.data() : nullptr;
+            if (any && !intraPicture &&
+                LastingError::Scales(src, ref, refSrc, quantOffsets, mbw, mbh, decision.quantiser, lambdaScale))
+                pc.lambdaScale = lambdaScale.data();
         }
     }
     // (an effort without settled copies, as a measuring pass, has no use for it)

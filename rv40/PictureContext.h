@@ -30,6 +30,8 @@ struct PictureContext {
     // Each macroblock's quantiser against qs (none: qs everywhere); a slice keeps one quantiser,
     // so a macroblock whose differs from the one before starts a slice.
     const std::int8_t *quantOffsets = nullptr;
+    // Each macroblock's lambda against qs's (none: 1 everywhere).
+    const float *lambdaScale = nullptr;
     // Inter pictures of an effort with settled copies: which MBs show exactly what the
     // reference's source showed there (none: unknown), and the quantiser the reference coded
     // each MB at.

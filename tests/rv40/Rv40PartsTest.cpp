@@ -7,6 +7,7 @@
 
 #include "rv40/Dsp.h"
 #include "rv40/Encoder.h"
+#include "rv40/LastingError.h"
 #include "rv40/MbGrid.h"
 #include "rv40/MotionSearch.h"
 #include "rv40/Picture.h"
@@ -308,6 +309,48 @@ TEST(StillMapObserve, CountsStillReferencesAndIgnoresRepeats)
     // still for one reference is not worth two switches)
     EXPECT_EQ(map.Offsets(-6, 4), std::vector<std::int8_t>(6, -6));
     EXPECT_EQ(map.Offsets(0, 4), std::vector<std::int8_t>(6, 0));
+}
+
+// The lambda scale where a still reference's error lasts: lower where the reference shows a still
+// macroblock far worse than its source changed since, and nowhere else (a moving macroblock, one
+// whose source changed as much, one shown well); faded out over the steps before the coarsest.
+TEST(LastingErrorScales, OnlyWhereAStillReferencesErrorLasts)
+{
+    const int mbw = 4, mbh = 1;
+    Picture src, ref, refSrc;
+    for (Picture *p : {&src, &ref, &refSrc}) {
+        p->Init(mbw * 16, mbh * 16);
+        Paint(p->p[0], 0.0);
+    }
+    auto shift = [](Picture &p, int mb, int by) {
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                std::uint8_t &v = *p.p[0].At(16 * mb + x, y);
+                v = static_cast<std::uint8_t>(std::clamp(v + by, 0, 255));
+            }
+    };
+    shift(ref, 0, 12);    // MB 0: shown 12 levels off, the source unchanged
+    shift(ref, 2, 12);    // MB 2: as far off, but its source changed as much since
+    shift(refSrc, 2, 12);
+    shift(ref, 3, 12);    // MB 3: as far off, but it moves (not in a still run)
+    const std::vector<std::int8_t> still{-6, -6, -6, 0};
+    std::vector<float> scales;
+    ASSERT_TRUE(LastingError::Scales(src, ref, refSrc, still, mbw, mbh, 20, scales));
+    ASSERT_EQ(scales.size(), 4u);
+    EXPECT_LT(scales[0], 0.5f);
+    EXPECT_EQ(scales[1], 1.0f);
+    EXPECT_EQ(scales[2], 1.0f);
+    EXPECT_EQ(scales[3], 1.0f);
+    // a camera's noise is no error that lasts
+    Picture noisy = src;
+    shift(noisy, 0, 1);
+    EXPECT_FALSE(LastingError::Scales(src, noisy, src, still, mbw, mbh, 20, scales));
+    // faded towards the coarsest quantiser, none at it
+    ASSERT_TRUE(LastingError::Scales(src, ref, refSrc, still, mbw, mbh, 29, scales));
+    EXPECT_GT(scales[0], 0.5f);
+    EXPECT_LT(scales[0], 1.0f);
+    EXPECT_FALSE(LastingError::Scales(src, ref, refSrc, still, mbw, mbh, 31, scales));
+    EXPECT_EQ(scales[0], 1.0f);
 }
 
 } // namespace
