@@ -27,7 +27,7 @@ constexpr double kBehindShare = 0.5;
 PlayerBuffer::PlayerBuffer(double bitRate, double peakRate, double frameRate, bool variableRate, double perPicture)
     : m_fillRate(variableRate ? std::max(peakRate, bitRate) : bitRate), m_frameRate(frameRate),
       m_variableRate(variableRate), m_perPicture(perPicture),
-      m_size(std::max(perPicture * 4, m_fillRate * (variableRate ? 3.0 : 1.0))), m_fullest(kFullestOnePass)
+      m_size(std::max(perPicture * 4, m_fillRate * (variableRate ? 3.0 : 1.0)))
 {
     m_bits = m_size; // the player starts once its buffer is full
 }
@@ -35,7 +35,16 @@ PlayerBuffer::PlayerBuffer(double bitRate, double peakRate, double frameRate, bo
 void PlayerBuffer::SetPlanned(bool planned)
 {
     m_planned = planned;
-    m_fullest = planned ? kFullest : kFullestOnePass;
+}
+
+double PlayerBuffer::Fullest() const
+{
+    return m_planned ? kFullest : kFullestOnePass;
+}
+
+bool PlayerBuffer::Full() const
+{
+    return m_bits >= m_size * Fullest();
 }
 
 double PlayerBuffer::MostBits() const
@@ -63,7 +72,7 @@ double PlayerBuffer::Spill() const
 {
     if (m_variableRate)
         return 0;
-    return std::min(m_size, m_bits + m_perPicture) + m_perPicture - m_size * m_fullest;
+    return std::min(m_size, m_bits + m_perPicture) + m_perPicture - m_size * Fullest();
 }
 
 double PlayerBuffer::Bank() const

@@ -23,7 +23,7 @@ public:
     double Level() const { return m_bits / m_size; }
     int Underflows() const { return m_underflows; }
     // Full enough that waiting longer gains nothing.
-    bool Full() const { return m_bits >= m_size * m_fullest; }
+    bool Full() const;
 
     // The most the next picture may take without running the buffer dry.
     double MostBits() const;
@@ -64,14 +64,16 @@ public:
     void Correct(double unspent);
 
 private:
+    // How full a constant-rate buffer may run before pictures are coded finer.
+    double Fullest() const;
+
     double m_fillRate = 0;
     double m_frameRate = 25;
     bool m_variableRate = false;
     double m_perPicture = 1;
     double m_size = 0;
     double m_bits = 0; // what the player holds, filled at the rate, emptied by each picture
-    double m_fullest = 0;
-    bool m_planned = false;
+    bool m_planned = false; // following a two-pass plan
     int m_underflows = 0;
 };
 

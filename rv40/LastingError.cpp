@@ -28,9 +28,9 @@ bool LastingError::Scales(const Picture &src, const Picture &ref, const Picture 
     scales.assign(stillOffsets.size(), 1.0f);
     const double fade = std::clamp(double(kCoarsest - quantiser) / kFadeSteps, 0.0, 1.0);
     const float lasting = static_cast<float>(1 - (1 - kLastingLambda) * fade);
-    bool any = false;
     if (lasting >= 1.0f)
         return false;
+    bool any = false;
     const Plane &s = src.p[0], &r = ref.p[0], &rs = refSrc.p[0];
     for (int mby = 0; mby < mbh; ++mby)
         for (int mbx = 0; mbx < mbw; ++mbx) {

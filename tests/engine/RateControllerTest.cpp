@@ -155,11 +155,12 @@ EncodePlan::Video Cbr(const FakeFilm &film, double kbps, int bOffset = 2)
 }
 
 // A constant-rate second pass planned from what a first pass measured.
-Outcome SecondPass(const FakeFilm &film, double kbps, const Outcome &first, bool repeats = false, int bOffset = 2)
+Outcome SecondPass(const FakeFilm &film, double kbps, const Outcome &first, bool repeats = false, int bOffset = 2,
+                   bool bounded = false)
 {
     RateController second(Cbr(film, kbps, bOffset));
     second.SetFirstPass(first.records);
-    return Encode(film, second, false, repeats);
+    return Encode(film, second, false, repeats, bounded);
 }
 
 struct RateCase
@@ -351,9 +352,7 @@ TEST(RateControllerTest, PicturesRepeatWhereEvenTheCoarsestQuantiserIsTooMuch)
     check(Encode(film, one, false, /*repeats=*/true, /*bounded=*/true), "one pass");
     RateController measure(Cbr(film, kbps));
     const Outcome first = Encode(film, measure, /*fixedQ=*/true);
-    RateController second(Cbr(film, kbps));
-    second.SetFirstPass(first.records);
-    check(Encode(film, second, false, /*repeats=*/true, /*bounded=*/true), "two passes");
+    check(SecondPass(film, kbps, first, /*repeats=*/true, 2, /*bounded=*/true), "two passes");
 
     // a variable rate has its peak and quantiser bounds instead
     EncodePlan::Video vbr = Cbr(film, kbps);
