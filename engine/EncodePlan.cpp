@@ -153,12 +153,14 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         v.frameRate = pickFrameRate(job.videoMode, source.frameRate, audience.maxFps);
         v.gopSize = std::max(1, static_cast<int>(std::lround(av_q2d(v.frameRate) * audience.keyframeSeconds)));
         // FFmpeg seeks past a file's last keyframe by scanning for it from ever further before
-        // the end, and gives up at about the middle of the file (before it, the header reads as
-        // packets that swallow the ones after). So the last keyframe must come after the middle:
-        // where the regular ones leave none in the film's second half, the picture nine tenths
+        // the end, at last from the file's start, where the data chunk's packet count reads as a
+        // packet header whose "length" leaps over the first keyframe. So a film needs a keyframe
+        // besides the first (with the first alone, no seek succeeds), and one in its second half
+        // keeps the scan short: where the regular ones leave none there, the picture nine tenths
         // in is made a keyframe too (the encoder also counts the keyframes it puts at cuts). Late
-        // rather than two thirds in: a keyframe in a detailed pan throws away the detail the
-        // pictures before it built up, and the fewer pictures after it, the less that costs.
+        // rather than earlier: a keyframe in a detailed pan throws away the detail the pictures
+        // before it built up, and the fewer pictures after it, the less that costs (a tree in the
+        // wind at the narrow audience: 0.15 dB below it with the keyframe three tenths in).
         const int pictures = static_cast<int>(std::lround(source.duration * av_q2d(v.frameRate)));
         v.pictures = std::max(0, pictures);
         if (pictures > 2 && (pictures - 1) / v.gopSize * v.gopSize < pictures / 2)
