@@ -155,9 +155,9 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         // FFmpeg seeks past a file's last keyframe by scanning for it from ever further before
         // the end, at last from the file's start, where the data chunk's packet count reads as a
         // packet header whose "length" leaps over the first keyframe. So a film needs a keyframe
-        // besides the first (with the first alone, no seek succeeds), and one in its second half
-        // keeps the scan short: where the regular ones leave none there, the picture nine tenths
-        // in is made a keyframe too (the encoder also counts the keyframes it puts at cuts). Late
+        // besides the first (with the first alone, no seek succeeds) and beyond that leap (a byte
+        // for each packet): where the regular ones leave none in the film's second half, the
+        // picture nine tenths in is made a keyframe too (the encoder also counts the keyframes it puts at cuts). Late
         // rather than earlier: a keyframe in a detailed pan throws away the detail the pictures
         // before it built up, and the fewer pictures after it, the less that costs (a tree in the
         // wind at the narrow audience: 0.15 dB below it with the keyframe three tenths in).

@@ -165,8 +165,8 @@ QString seekComplaints(const QString &path, double seconds)
 }
 
 // FFmpeg finds a time past a file's last keyframe by scanning for that keyframe from ever
-// further before the end, and one before the middle it cannot reach: so the last keyframe
-// comes in the film's second half, and every time after it can be sought. A keyframe's first
+// further before the end, at last from the file's start, which leaps over the first keyframe:
+// so a keyframe comes in the film's second half too, and every time after it can be sought. A keyframe's first
 // packet is never short enough for the scan to take a byte inside it for a header.
 void expectSeekable(const QString &path, double seconds)
 {
