@@ -157,10 +157,10 @@ EncodePlan EncodePlan::Make(const JobSettings &job, const AudienceDefinition &au
         // packet header whose "length" leaps over the first keyframe. So a film needs a keyframe
         // besides the first (with the first alone, no seek succeeds) and beyond that leap (a byte
         // for each packet): where the regular ones leave none in the film's second half, the
-        // picture nine tenths in is made a keyframe too (the encoder also counts the keyframes it puts at cuts). Late
-        // rather than earlier: a keyframe in a detailed pan throws away the detail the pictures
-        // before it built up, and the fewer pictures after it, the less that costs (a tree in the
-        // wind at the narrow audience: 0.15 dB below it with the keyframe three tenths in).
+        // picture nine tenths in is made a keyframe too (the encoder also counts the keyframes it
+        // puts at cuts). Late rather than earlier: a keyframe in a detailed pan throws away the
+        // detail the pictures before it built up, and the fewer pictures after it, the less that
+        // costs (a tree in the wind at the narrow audience: 0.15 dB below it three tenths in).
         const int pictures = static_cast<int>(std::lround(source.duration * av_q2d(v.frameRate)));
         v.pictures = std::max(0, pictures);
         if (pictures > 2 && (pictures - 1) / v.gopSize * v.gopSize < pictures / 2)

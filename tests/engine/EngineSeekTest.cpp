@@ -166,8 +166,9 @@ QString seekComplaints(const QString &path, double seconds)
 
 // FFmpeg finds a time past a file's last keyframe by scanning for that keyframe from ever
 // further before the end, at last from the file's start, which leaps over the first keyframe:
-// so a keyframe comes in the film's second half too, and every time after it can be sought. A keyframe's first
-// packet is never short enough for the scan to take a byte inside it for a header.
+// so a keyframe comes in the film's second half too, and every time after it can be sought. A
+// keyframe's first packet is never short enough for the scan to take a byte inside it for a
+// header.
 void expectSeekable(const QString &path, double seconds)
 {
     const std::vector<double> keys = keyframeTimes(path);
