@@ -126,7 +126,7 @@ if [[ ,$parts, == *,quality,* ]]; then
     tag=${vk}k$([[ $vbr == 1 ]] && echo v || true)
     for clip in "${clips[@]}"; do
       src=$(clipSource "$clip" "$maxFps")
-      declare -A psnr=() bytes=()
+      declare -A psnr=() bytes=() file=()
       for run in x264b x264m rv9 rv10; do
         case $run in
           x264b) out=$work/$clip-$tag-$run.mkv; label="x264 baseline"
@@ -138,6 +138,7 @@ if [[ ,$parts, == *,quality,* ]]; then
         esac
         read -r p s low <<<"$(quality "$out" "$src")"
         psnr[$run]=$p
+        file[$run]=$out
         bytes[$run]=$(videoBytes "$out")
         check=-
         [[ $run == rv* ]] && check=$(decodes "$out")
@@ -151,7 +152,7 @@ if [[ ,$parts, == *,quality,* ]]; then
       # x264 ends under its rate where ours comes nearer it: given its rate raised until it takes
       # at least our bytes, baseline is compared at no more bytes of ours (its constraints scaled
       # alike).
-      given=$vk xb=${bytes[x264b]} xp=${psnr[x264b]} xout=$work/$clip-$tag-x264b.mkv
+      given=$vk xb=${bytes[x264b]} xp=${psnr[x264b]}
       for try in 1 2 3; do
         (( xb >= bytes[rv10] )) && break
         given=$(awk -v k="$given" -v o="${bytes[rv10]}" -v x="$xb" 'BEGIN { printf "%d", k * o / x * 1.005 + 1 }')
@@ -168,8 +169,8 @@ if [[ ,$parts, == *,quality,* ]]; then
       # A film shorter than two keyframe intervals has a keyframe late in it besides the first, so
       # that FFmpeg can seek in it (with the first alone it cannot seek at all); x264 places none.
       # Given ours as well, baseline shows how much of the difference that keyframe is.
-      ours=$(keyframeTimes "$work/$clip-$tag-rv10.rm")
-      if (( $(tr -cd , <<<"$ours" | wc -c) > $(keyframeTimes "$xout" | tr -cd , | wc -c) )); then
+      ours=$(keyframeTimes "${file[rv10]}")
+      if (( $(tr -cd , <<<"$ours" | wc -c) > $(keyframeTimes "${file[x264b]}" | tr -cd , | wc -c) )); then
         out=$work/$clip-$tag-x264b-keys.mkv
         vk=$given bash -c 'x264TwoPasses "$@"' _ "$src" "$out" baseline "$ours"
         read -r kp _ _ <<<"$(quality "$out" "$src")"
